@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
+          googletest libgtest-dev libgmock-dev libbenchmark-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+        sudo apt-get update && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+        exit 0
+    fi
+    echo "error: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    echo "       run: apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+apt-get update || true
+DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"

@@ -1,0 +1,28 @@
+// Conversions between the port's three encodings: wchar_t text (UTF-32),
+// the registry's and Windows files' UTF-16, and UTF-8, the ANSI code page
+// of this port. None depends on the process's locale.
+#pragma once
+
+#include <string>
+
+namespace nlplatform {
+
+// Invalid input (a lone surrogate, a malformed byte sequence, a code point
+// beyond U+10FFFF) becomes U+FFFD, or '?' in narrow output.
+std::string WideToUtf8(const wchar_t* text, size_t length);
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const char* text, size_t length);
+std::wstring Utf8ToWide(const std::string& text);
+std::u16string WideToUtf16(const wchar_t* text, size_t length);
+std::wstring Utf16ToWide(const char16_t* text, size_t length);
+
+// Appends the UTF-8 form of one code point.
+void AppendUtf8(std::string& out, char32_t codePoint);
+// Decodes one UTF-8 sequence at text[*pos], advancing *pos; malformed input
+// yields U+FFFD and advances one byte.
+char32_t DecodeUtf8(const char* text, size_t length, size_t* pos);
+
+// A file-system path from a wide path: its UTF-8 bytes.
+inline std::string NarrowPath(const wchar_t* path) { return path ? WideToUtf8(std::wstring(path)) : std::string(); }
+
+}  // namespace nlplatform

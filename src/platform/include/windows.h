@@ -1,0 +1,298 @@
+// The Windows services utilDebug and its tools rely on, provided on POSIX with
+// the Windows behaviour: return values, truncation, terminators, error codes.
+// On Windows this header is the system's <windows.h>; code that includes it
+// compiles against either.
+//
+// Where Linux differs by nature (wchar_t is 32 bits, paths use '/'), the
+// function comments say how the stand-in maps it.
+#pragma once
+
+#include <pthread.h>
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#if defined(NLPLATFORM_BUILD)
+#define NLAPI __attribute__((visibility("default")))
+#else
+#define NLAPI
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- Basic types (LLP64 sizes, as on 64-bit Windows) ----------------------
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef uint64_t DWORD64;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef intptr_t LONG_PTR;
+typedef size_t SIZE_T;
+typedef wchar_t WCHAR;
+typedef char CHAR;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef BOOL* LPBOOL;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+
+struct HINSTANCE__;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct HKEY__;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define WINAPI
+#define APIENTRY
+
+// ---- Error codes ----------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
+#define ERROR_BADDB 1009L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+
+NLAPI DWORD GetLastError(void);
+NLAPI void SetLastError(DWORD error);
+
+// ---- kernel32: synchronisation ---------------------------------------------
+// A critical section is recursive: the owning thread may enter it again.
+typedef struct _RTL_CRITICAL_SECTION {
+    pthread_mutex_t mutex;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+NLAPI void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+NLAPI void DeleteCriticalSection(LPCRITICAL_SECTION cs);
+NLAPI void EnterCriticalSection(LPCRITICAL_SECTION cs);
+NLAPI void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+NLAPI BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
+
+// Interlocked operations are full barriers, as on Windows.
+static inline LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
+static inline LONG InterlockedExchange(LONG volatile* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+static inline LONG InterlockedIncrement(LONG volatile* target) {
+    return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+static inline LONG InterlockedDecrement(LONG volatile* target) {
+    return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+static inline LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
+    return __atomic_fetch_add(target, value, __ATOMIC_SEQ_CST);
+}
+
+// ---- kernel32: time, process and thread -------------------------------------
+// Milliseconds of the monotonic clock, cut to 32 bits (wraps after ~49.7 days).
+// Reads the coarse clock: its few-millisecond resolution matches Windows's.
+NLAPI DWORD GetTickCount(void);
+NLAPI ULONGLONG GetTickCount64(void);
+NLAPI void GetLocalTime(LPSYSTEMTIME time);
+NLAPI DWORD GetCurrentProcessId(void);
+// The kernel thread id (gettid), unique system-wide while the thread lives.
+NLAPI DWORD GetCurrentThreadId(void);
+NLAPI void Sleep(DWORD milliseconds);
+
+// Not a Windows API: lets tests drive GetTickCount. A null source restores the
+// real clock.
+typedef DWORD (*NL_TICK_SOURCE)(void);
+NLAPI void NlSetTickSourceForTesting(NL_TICK_SOURCE source);
+
+// ---- kernel32: modules -------------------------------------------------------
+// A module handle is any address inside a loaded module; the null handle is the
+// executable. Resolved with dladdr; the executable with /proc/self/exe.
+NLAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+NLAPI BOOL DisableThreadLibraryCalls(HMODULE module);
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+// ---- kernel32: environment -------------------------------------------------
+NLAPI DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+NLAPI DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
+
+// ---- kernel32: files ---------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+
+NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                         DWORD creation, DWORD flags, HANDLE templateFile);
+NLAPI BOOL CloseHandle(HANDLE handle);
+NLAPI BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
+
+// ---- kernel32: character conversion ------------------------------------------
+// The ANSI code page of this port is UTF-8, whatever the process's locale.
+#define CP_ACP 0
+#define CP_UTF8 65001
+NLAPI int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
+                              int narrowSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowCount, LPWSTR wide,
+                              int wideSize);
+
+// ---- advapi32: the registry ----------------------------------------------------
+// Kept in a SQLite database named by $NL_REGISTRY_FILE (default
+// /var/lib/norlake/registry.db). Only HKEY_LOCAL_MACHINE exists.
+//
+// Data sizes count the registry's bytes as on Windows: string data is UTF-16,
+// so a string buffer given a size of N bytes must hold N/2 wchar_t elements,
+// and receives at most N/2 - 1 characters and a terminator.
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_EXECUTE KEY_READ
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_DWORD_LITTLE_ENDIAN 4
+#define REG_DWORD_BIG_ENDIAN 5
+#define REG_LINK 6
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+#define REG_QWORD_LITTLE_ENDIAN 11
+
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_CREATED_NEW_KEY 1
+#define REG_OPENED_EXISTING_KEY 2
+
+NLAPI LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
+NLAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                              REGSAM desired, const LPSECURITY_ATTRIBUTES security, PHKEY result,
+                              LPDWORD disposition);
+NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD dataSize);
+NLAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                             DWORD dataSize);
+NLAPI LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
+// Deletes a key without subkeys; one with subkeys gives ERROR_ACCESS_DENIED.
+NLAPI LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+// Deletes the subkey and its whole subtree (with a null subKey: the values
+// and subkeys of key itself).
+NLAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
+NLAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                            LPWSTR className, LPDWORD classSize, PFILETIME lastWriteTime);
+NLAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize,
+                            LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+NLAPI LSTATUS RegCloseKey(HKEY key);
+
+// ---- crt -------------------------------------------------------------------------
+#define _MAX_DRIVE 3
+#define _MAX_DIR 256
+#define _MAX_FNAME 256
+#define _MAX_EXT 256
+
+// Splits at the last '/' or '\' and the last '.' of the file part.
+NLAPI void _wsplitpath(const wchar_t* path, wchar_t* drive, wchar_t* dir, wchar_t* fname, wchar_t* ext);
+// Case folding of the "C" locale: ASCII letters only.
+NLAPI int _wcsicmp(const wchar_t* a, const wchar_t* b);
+NLAPI int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count);
+NLAPI int _stricmp(const char* a, const char* b);
+NLAPI wchar_t* _wcslwr(wchar_t* text);
+
+// Legacy counted formatting with the Microsoft conventions, in both widths:
+// in wide formats %s and %c take wide arguments and %S and %C narrow ones;
+// %hs %ls %hc %lc %ws %wc are explicit; the size prefixes I64, I32 and I work.
+// %n is never executed: it reads no argument and writes nothing.
+// At most count characters are written; a terminator only when the output is
+// shorter than count; -1 when the output did not fit. Text crosses widths as
+// UTF-8, independent of the process's locale.
+NLAPI int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
+NLAPI int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list args);
+NLAPI int _snprintf(char* buffer, size_t count, const char* format, ...);
+NLAPI int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...);
+
+// Opens a file named by a wide path. The mode may carry ", ccs=UTF-8": the
+// stream then reads and writes UTF-8 whatever the locale (a byte-order mark is
+// skipped on reading).
+NLAPI FILE* _wfopen(const wchar_t* fileName, const wchar_t* mode);
+NLAPI int _flushall(void);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif

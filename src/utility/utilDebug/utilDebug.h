@@ -1,0 +1,98 @@
+// utilDebug: the debug log of every Quillpost process and library.
+//
+//   #include <utilDebug.h>
+//   DBG_LOG(DBG_LEVEL_DEBUG, "opened %s in %d ms", name, elapsed);
+//
+// Whether a process logs, at which threshold and into which file is decided by
+// the machine's debug settings (see docs/settings.md); a caller sets nothing
+// up. No function here throws or reports an error.
+#pragma once
+
+#include <stdint.h>
+#include <wchar.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#if defined(UTILDEBUG_BUILD)
+#define UTILDEBUG_API __attribute__((visibility("default")))
+#else
+#define UTILDEBUG_API
+#endif
+
+struct HINSTANCE__;
+typedef struct HINSTANCE__* HINSTANCE;
+
+// The calling module's handle: an address inside the executable or shared
+// object that expands the macro, so each module passes its own.
+#ifdef __cplusplus
+extern "C" void* __dso_handle __attribute__((visibility("hidden")));
+#else
+extern void* __dso_handle __attribute__((visibility("hidden")));
+#endif
+#define DBG_THIS_MODULE ((HINSTANCE)(void*)&__dso_handle)
+
+// Level codes. Any other value is a debug record.
+enum {
+    DBG_LEVEL_DEBUG = 0x102,      // 258: a debug record
+    DBG_LEVEL_ENTRY = 0x110,      // 272: debug, written behind "==> "
+    DBG_LEVEL_EXIT = 0x111,       // 273: debug, written behind "<== "
+    DBG_LEVEL_CRITICAL = 0x112,   // 274: error; fatal while LogCriticalInfo is on
+    DBG_LEVEL_WARNING = 0x1001,   // 4097
+    DBG_LEVEL_ERROR = 0x1002,     // 4098
+    DBG_LEVEL_ERROR2 = 0x1003,    // 4099
+    DBG_LEVEL_ERROR_EXIT = 0x1004,  // 4100: error, written behind "<== "
+    DBG_LEVEL_FATAL = 0x10001     // 65537
+};
+
+#ifdef __cplusplus
+namespace DBG {
+
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const wchar_t* format,
+                              ...);
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
+
+// Whether this process writes records: false once the module list leaves it out.
+UTILDEBUG_API bool IsDebugEnabled();
+// Whether LogCriticalInfo is on (greater than 0).
+UTILDEBUG_API bool IsCriticalLogEnabled();
+
+// The machine's settings. A setter writes the registry when it may and changes
+// the running process in any case.
+UTILDEBUG_API int GetDebugMode();
+UTILDEBUG_API void SetDebugMode(int mode);
+UTILDEBUG_API int GetDebugLogCount();
+UTILDEBUG_API void SetDebugLogCount(int count);
+// size is in registry bytes (two per character); the buffer must be zeroed and
+// hold size / 2 characters.
+UTILDEBUG_API void GetDebugModules(wchar_t* buffer, int size);
+UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
+
+}  // namespace DBG
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+// One pointer-sized argument for the format; records go to the logger "unknown".
+UTILDEBUG_API void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format, const void* arg);
+UTILDEBUG_API bool IsDebugEnabled(void);
+#ifdef __cplusplus
+}
+#endif
+
+// Convenience macros: the calling module, file and line are filled in.
+#define DBG_LOG(level, ...) ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__)
+#define DBG_LOGW(level, ...) \
+    ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), DBG_WIDEN(__FILE__), __LINE__, __VA_ARGS__)
+#define DBG_WIDEN2(x) L##x
+#define DBG_WIDEN(x) DBG_WIDEN2(x)
+#define DBG_DEBUG(...) DBG_LOG(DBG_LEVEL_DEBUG, __VA_ARGS__)
+#define DBG_WARN(...) DBG_LOG(DBG_LEVEL_WARNING, __VA_ARGS__)
+#define DBG_ERROR(...) DBG_LOG(DBG_LEVEL_ERROR, __VA_ARGS__)
+#define DBG_FATAL(...) DBG_LOG(DBG_LEVEL_FATAL, __VA_ARGS__)
+#define DBG_ENTER(...) DBG_LOG(DBG_LEVEL_ENTRY, __VA_ARGS__)
+#define DBG_LEAVE(...) DBG_LOG(DBG_LEVEL_EXIT, __VA_ARGS__)

@@ -1,0 +1,32 @@
+// A private world for one test case: its own temporary directory, registry
+// database (NL_REGISTRY_FILE) and TMPDIR, removed when the case ends.
+#pragma once
+
+#include <string>
+
+namespace nltest {
+
+class TestEnv {
+public:
+    TestEnv();
+    ~TestEnv();
+    TestEnv(const TestEnv&) = delete;
+    TestEnv& operator=(const TestEnv&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    const std::string& registryFile() const { return registryFile_; }
+    // A path inside the private directory.
+    std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
+
+private:
+    std::string dir_;
+    std::string registryFile_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+// Runs a shell command, returns its exit status; its output goes to *output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+}  // namespace nltest

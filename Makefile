@@ -18,7 +18,7 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	$(BUILD)/examples/run_demo.sh $(BUILD)
+	$(BUILD)/examples/run_demo.sh
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,2 +1,39 @@
 #!/bin/sh
-echo demo
+# The demo: sets a private registry with qpreg, runs the demo twice with
+# different settings, and shows the log files.
+set -eu
+build="@CMAKE_BINARY_DIR@"
+work=$(mktemp -d "${TMPDIR:-/tmp}/utildebug-demo.XXXXXX")
+export NL_REGISTRY_FILE="$work/registry.db"
+key='HKLM\SOFTWARE\Norlake\Quillpost\CurrentVersion'
+qpreg="$build/tools/qpreg/qpreg"
+
+echo "== Settings (registry database $NL_REGISTRY_FILE)"
+"$qpreg" add "$key" /v HomeDir /t REG_SZ /d "$work/home" /f >/dev/null
+"$qpreg" add "$key" /v DebugModule /t REG_SZ /d "demo=1;indexer=0" /f >/dev/null
+"$qpreg" add "$key" /v DebugLevel /t REG_DWORD /d 3 /f >/dev/null
+"$qpreg" add "$key" /v LogCriticalInfo /t REG_DWORD /d 1 /f >/dev/null
+mkdir -p "$work/home"
+"$qpreg" query "$key"
+
+echo "== Run 1: DebugLevel 3 (everything), run id 1"
+NL_DEBUG_LOG_OUTPUT_ID=1 "$build/examples/demo"
+log1="$work/home/Debug/demo-1.log"
+echo "-- $log1:"
+cat "$log1"
+
+echo
+echo "== Run 2: DebugLevel 1 (errors and worse), run id 2"
+"$qpreg" add "$key" /v DebugLevel /t REG_DWORD /d 1 /f >/dev/null
+NL_DEBUG_LOG_OUTPUT_ID=2 "$build/examples/demo"
+log2="$work/home/Debug/demo-2.log"
+echo "-- $log2:"
+cat "$log2"
+
+echo
+echo "== Run 3: DebugModule demo=0 (this process silenced), run id 3"
+"$qpreg" add "$key" /v DebugModule /t REG_SZ /d "demo=0" /f >/dev/null
+NL_DEBUG_LOG_OUTPUT_ID=3 "$build/examples/demo"
+if [ -e "$work/home/Debug/demo-3.log" ]; then echo "unexpected: demo-3.log exists"; else echo "-- no log file written"; fi
+echo
+echo "Demo files are in $work"

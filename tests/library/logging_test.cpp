@@ -1,1 +1,250 @@
+// A record's road end to end: entry points, level codes, loggers per module,
+// the layout, formatting conventions and the log file's re-creation.
 #include <gtest/gtest.h>
+#include <log4cxx/logger.h>
+#include <pthread.h>
+#include <unistd.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <clocale>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log_reader.h"
+#include "test_env.h"
+
+extern "C" void PluginLog(const char* text);
+
+namespace {
+
+using nltest::ReadRecords;
+using nltest::Record;
+using nltest::RecordsWithText;
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class LoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_test=1"));
+    }
+
+    std::string LogPath() const { return env_.path("Debug/utildebug_test.log"); }
+    std::vector<Record> Records() const { return ReadRecords(LogPath()); }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(LoggingTest, RecordsCarryTheDefaultLayout) {
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/src/app/main.cpp", 17, "hello %d", 42);
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].processId, GetCurrentProcessId());
+    EXPECT_EQ(records[0].threadId, GetCurrentThreadId());
+    EXPECT_EQ(records[0].logger, "utildebug_test");
+    EXPECT_EQ(records[0].file, "main.cpp");
+    EXPECT_EQ(records[0].line, 17);
+    EXPECT_EQ(records[0].level, "DEBUG");
+    EXPECT_EQ(records[0].text, "hello 42");
+}
+
+struct LevelCodeCase {
+    int code;
+    const char* level;
+    const char* prefix;
+};
+
+TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
+    const LevelCodeCase cases[] = {
+        {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},  {4097, "WARN", ""},
+        {4098, "ERROR", ""},    {4099, "ERROR", ""},    {4100, "ERROR", "<== "}, {65537, "FATAL", ""},
+        {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},    {291, "DEBUG", ""},
+    };
+    for (const LevelCodeCase& c : cases) DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "t.cpp", 1, "code %d", c.code);
+    std::vector<Record> records = Records();
+    for (const LevelCodeCase& c : cases) {
+        std::string text = std::string(c.prefix) + "code " + std::to_string(c.code);
+        std::vector<Record> found = RecordsWithText(records, text);
+        ASSERT_EQ(found.size(), 1u) << text;
+        EXPECT_EQ(found[0].level, c.level) << text;
+    }
+}
+
+TEST_F(LoggingTest, DebugModeSetsTheThreshold) {
+    // mode -> which of DEBUG(258), ERROR(4098), critical(274), FATAL(65537) pass.
+    struct ModeCase {
+        int mode;
+        bool debug, error, fatal;
+    };
+    // Modes outside 0 to 3 switch the module loggers off for good, so they come last.
+    const ModeCase cases[] = {{3, true, true, true},   {2, false, true, true},  {1, false, true, true},
+                              {0, false, false, true}, {4, false, false, false}, {-1, false, false, false}};
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "set up");
+    for (const ModeCase& c : cases) {
+        DBG::SetDebugMode(c.mode);
+        for (int code : {258, 4098, 65537})
+            DBG::DebugLogEx(DBG_THIS_MODULE, code, "t.cpp", 1, "mode %d code %d", c.mode, code);
+        // Back to a logger without a level of its own for the next mode.
+        DBG::SetDebugMode(3);
+    }
+    std::vector<Record> records = Records();
+    for (const ModeCase& c : cases) {
+        auto written = [&](int code) {
+            return !RecordsWithText(records, "mode " + std::to_string(c.mode) + " code " + std::to_string(code))
+                        .empty();
+        };
+        EXPECT_EQ(written(258), c.debug) << "mode " << c.mode;
+        EXPECT_EQ(written(4098), c.error) << "mode " << c.mode;
+        EXPECT_EQ(written(65537), c.fatal) << "mode " << c.mode;
+    }
+}
+
+TEST_F(LoggingTest, CriticalInformationIsFatalWhileLogCriticalInfoIsOn) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 0));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
+    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
+    DBG::DebugLogEx(DBG_THIS_MODULE, 274, "t.cpp", 1, "critical");
+    EXPECT_TRUE(DBG::IsCriticalLogEnabled());
+    std::vector<Record> records = RecordsWithText(Records(), "critical");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, "FATAL");
+}
+
+TEST_F(LoggingTest, EachModuleLogsUnderItsOwnLogger) {
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "from the executable");
+    PluginLog("from the plugin");
+    DebugLogEx(258, L"c.c", 3, L"from the C export %d", reinterpret_cast<const void*>(7));
+    DBG::DebugLogEx(nullptr, 258, "t.cpp", 1, "from a null handle");
+    std::vector<Record> records = Records();
+    EXPECT_EQ(RecordsWithText(records, "from the executable").at(0).logger, "utildebug_test");
+    EXPECT_EQ(RecordsWithText(records, "from the plugin").at(0).logger, "libtest_plugin.so");
+    EXPECT_EQ(RecordsWithText(records, "from the C export 7").at(0).logger, "unknown");
+    EXPECT_EQ(RecordsWithText(records, "from a null handle").at(0).logger, "unknown");
+}
+
+TEST_F(LoggingTest, SourceFileIsCutAfterItsLastSeparator) {
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "C:\\src\\mod\\x.cpp", 5, "backslashes");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/home/dev/src/mixed\\y.cpp", 6, L"wide");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"z.cpp", 7, "bare");
+    std::vector<Record> records = Records();
+    EXPECT_EQ(RecordsWithText(records, "backslashes").at(0).file, "x.cpp");
+    EXPECT_EQ(RecordsWithText(records, "wide").at(0).file, "y.cpp");
+    EXPECT_EQ(RecordsWithText(records, "bare").at(0).file, "z.cpp");
+}
+
+TEST_F(LoggingTest, LongMessagesAreCutAtTheLimit) {
+    std::string longText(60000, 'n');
+    std::wstring longWide(60000, L'w');
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", longText.c_str());
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", longWide.c_str());
+    DBG::DebugLogEx(DBG_THIS_MODULE, 272, "t.cpp", 1, "%s", std::string(49151, 'e').c_str());
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].text, std::string(49151, 'n'));
+    EXPECT_EQ(records[1].text, std::string(49151, 'w'));
+    // The prefix comes on top of a message of full length.
+    EXPECT_EQ(records[2].text, "==> " + std::string(49151, 'e'));
+}
+
+TEST_F(LoggingTest, NonAsciiTextSurvivesTheCLocale) {
+    std::setlocale(LC_ALL, "C");
+    const char* narrow = "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80";  // grüß € 😀
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "narrow %s", narrow);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"wide gr\u00fc\u00df \u20ac \U0001F600");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"cross %S", narrow);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"d\u00e9j\u00e0.cpp", 1, "file name");
+    std::vector<Record> records = Records();
+    EXPECT_EQ(RecordsWithText(records, std::string("narrow ") + narrow).size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, std::string("wide ") + narrow).size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, std::string("cross ") + narrow).size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "file name").at(0).file, "d\xc3\xa9j\xc3\xa0.cpp");
+}
+
+TEST_F(LoggingTest, FormatsFollowTheWindowsConventions) {
+    int untouched = 12345;
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%s|%S|%c|%C]", L"wide", "narrow", L'W', 'n');
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "[%s|%S|%hs|%ls]", "narrow", L"wide", "h", L"l");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%I64d|%I32u|%Id]", -5000000000LL, 7u,
+                    static_cast<ptrdiff_t>(-3));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[a%nb|%d]", &untouched, 9);
+    std::vector<Record> records = Records();
+    EXPECT_EQ(RecordsWithText(records, "[wide|narrow|W|n]").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "[narrow|wide|h|l]").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "[-5000000000|7|-3]").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "[ab|9]").size(), 1u);
+    EXPECT_EQ(untouched, 12345);
+}
+
+// A thread with a 64 KiB stack logs a message of the greatest length.
+TEST_F(LoggingTest, ThreadsWithSmallStacksLogLongMessages) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    pthread_t thread;
+    auto body = [](void*) -> void* {
+        std::wstring text(49151, L'x');
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", text.c_str());
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%S", text.c_str());
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, body, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text.size(), 49151u);
+    EXPECT_EQ(records[1].text.size(), 49151u);
+}
+
+TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
+    constexpr int kThreads = 16;
+    std::vector<std::thread> threads;
+    std::atomic<bool> go{false};
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([i, &go] {
+            while (!go) std::this_thread::yield();
+            DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "thread %d", i);
+        });
+    go = true;
+    for (std::thread& t : threads) t.join();
+    std::vector<Record> records = Records();
+    EXPECT_EQ(records.size(), static_cast<size_t>(kThreads));
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(RecordsWithText(records, "thread " + std::to_string(i)).size(), 1u) << i;
+    EXPECT_EQ(log4cxx::Logger::getRootLogger()->getAllAppenders().size(), 1u);
+}
+
+TEST_F(LoggingTest, ADeletedLogFileIsRecreated) {
+    nltest::FakeClock clock;
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "before");
+    ASSERT_EQ(unlink(LogPath().c_str()), 0);
+    clock.Advance(2999);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "lost: checked too soon");
+    EXPECT_FALSE(nltest::FileExists(LogPath()));
+    clock.Advance(2);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "after");
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "Debug log file re-created!");
+    EXPECT_EQ(records[0].logger, "libutildebug.so.1");
+    EXPECT_EQ(records[0].file, "Log4cxxAdapter.cpp");
+    EXPECT_EQ(records[0].line, 1071);
+    EXPECT_EQ(records[1].text, "after");
+}
+
+TEST_F(LoggingTest, QueriesBeforeTheFirstRecord) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"someone_else=1"));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 0x80000000u));
+    EXPECT_TRUE(DBG::IsDebugEnabled());
+    EXPECT_TRUE(IsDebugEnabled());
+    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
+    DBG::DebugLogEx(DBG_THIS_MODULE, 65537, "t.cpp", 1, "not written");
+    EXPECT_FALSE(DBG::IsDebugEnabled());
+    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
+    EXPECT_FALSE(nltest::FileExists(LogPath()));
+}
+
+}  // namespace

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -27,6 +30,61 @@ TestEnv::TestEnv() {
 TestEnv::~TestEnv() {
     if (!getenv("NLTEST_KEEP")) RunCommand("rm -rf '" + dir_ + "'");
 }
+
+const wchar_t kProductKey[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
+
+namespace {
+
+HKEY CreateKey(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+std::atomic<uint32_t> g_fakeNow{0};
+DWORD FakeTickCount() { return g_fakeNow.load(); }
+
+}  // namespace
+
+bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* keyPath) {
+    HKEY key = CreateKey(keyPath);
+    if (!key) return false;
+    bool ok = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+bool SetRegistryString(const wchar_t* name, const std::wstring& value, const wchar_t* keyPath) {
+    HKEY key = CreateKey(keyPath);
+    if (!key) return false;
+    DWORD units = 1;
+    for (wchar_t c : value) units += static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
+    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), units * 2) ==
+              ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+bool DeleteRegistryValue(const wchar_t* name, const wchar_t* keyPath) {
+    HKEY key = CreateKey(keyPath);
+    if (!key) return false;
+    bool ok = RegDeleteValueW(key, name) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+FakeClock::FakeClock(uint32_t start) {
+    g_fakeNow = start;
+    NlSetTickSourceForTesting(FakeTickCount);
+}
+
+FakeClock::~FakeClock() { NlSetTickSourceForTesting(nullptr); }
+
+void FakeClock::Advance(uint32_t milliseconds) { g_fakeNow += milliseconds; }
+
+void FakeClock::Set(uint32_t now) { g_fakeNow = now; }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

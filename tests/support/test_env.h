@@ -2,6 +2,8 @@
 // database (NL_REGISTRY_FILE) and TMPDIR, removed when the case ends.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
 
 namespace nltest {
@@ -21,6 +23,21 @@ public:
 private:
     std::string dir_;
     std::string registryFile_;
+};
+
+// The product key's values, written through the platform's registry.
+extern const wchar_t kProductKey[];
+bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* key = kProductKey);
+bool SetRegistryString(const wchar_t* name, const std::wstring& value, const wchar_t* key = kProductKey);
+bool DeleteRegistryValue(const wchar_t* name, const wchar_t* key = kProductKey);
+
+// Replaces the platform's GetTickCount for the life of the object.
+class FakeClock {
+public:
+    explicit FakeClock(uint32_t start = 10000000);
+    ~FakeClock();
+    void Advance(uint32_t milliseconds);
+    void Set(uint32_t now);
 };
 
 std::string ReadFile(const std::string& path);

@@ -18,6 +18,9 @@ std::wstring Utf16ToWide(const char16_t* text, size_t length);
 
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t codePoint);
+// Writes the UTF-8 form of one code point (at most 4 bytes) to out and
+// returns its length; for callers that cannot allocate.
+size_t EncodeUtf8(char32_t codePoint, char* out);
 // Decodes one UTF-8 sequence at text[*pos], advancing *pos; malformed input
 // yields U+FFFD and advances one byte.
 char32_t DecodeUtf8(const char* text, size_t length, size_t* pos);

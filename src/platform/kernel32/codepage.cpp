@@ -1,0 +1,55 @@
+// Code page conversion. The ANSI code page of this port is UTF-8, so CP_ACP
+// and CP_UTF8 behave alike and every character is representable.
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "common/unicode.h"
+
+namespace {
+
+bool IsSupportedCodePage(UINT codePage) { return codePage == CP_ACP || codePage == CP_UTF8; }
+
+// Copies a converted text like Windows: a size of 0 asks for the size needed;
+// a buffer too small gives 0 and ERROR_INSUFFICIENT_BUFFER.
+template <typename Char>
+int StoreConverted(const std::basic_string<Char>& converted, Char* out, int outSize) {
+    int needed = static_cast<int>(converted.size());
+    if (outSize == 0) return needed;
+    if (needed > outSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(out, converted.data(), converted.size() * sizeof(Char));
+    return needed;
+}
+
+}  // namespace
+
+extern "C" {
+
+// A count of -1 converts the terminated text with its terminator.
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR narrow, int narrowSize,
+                        LPCSTR, LPBOOL usedDefaultChar) {
+    if (!IsSupportedCodePage(codePage) || !wide || wideCount == 0 || narrowSize < 0 ||
+        (narrowSize > 0 && !narrow)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = wideCount < 0 ? wcslen(wide) + 1 : static_cast<size_t>(wideCount);
+    if (usedDefaultChar) *usedDefaultChar = FALSE;
+    return StoreConverted(nlplatform::WideToUtf8(wide, length), narrow, narrowSize);
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR narrow, int narrowCount, LPWSTR wide, int wideSize) {
+    if (!IsSupportedCodePage(codePage) || !narrow || narrowCount == 0 || wideSize < 0 || (wideSize > 0 && !wide)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = narrowCount < 0 ? strlen(narrow) + 1 : static_cast<size_t>(narrowCount);
+    return StoreConverted(nlplatform::Utf8ToWide(narrow, length), wide, wideSize);
+}
+
+}  // extern "C"

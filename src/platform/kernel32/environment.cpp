@@ -1,0 +1,92 @@
+// Environment variables. Values are taken as UTF-8.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "common/unicode.h"
+
+extern char** environ;
+
+namespace {
+
+// Windows looks names up ignoring case; an exact match wins here, since a
+// Linux environment may hold names that differ only in case.
+const char* FindVariable(const std::string& name) {
+    if (const char* value = getenv(name.c_str())) return value;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const char* equals = strchr(*entry, '=');
+        if (equals && static_cast<size_t>(equals - *entry) == name.size() &&
+            strncasecmp(*entry, name.c_str(), name.size()) == 0)
+            return equals + 1;
+    }
+    return nullptr;
+}
+
+bool LookUp(LPCWSTR name, std::wstring* value) {
+    if (!name || !*name) return false;
+    const char* found = FindVariable(nlplatform::WideToUtf8(std::wstring(name)));
+    if (!found) return false;
+    *value = nlplatform::Utf8ToWide(std::string(found));
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Returns the length without terminator when the value fits, the size needed
+// with terminator when it does not (buffer untouched), and 0 with
+// ERROR_ENVVAR_NOT_FOUND when the variable is missing. An empty value gives
+// 0 and an empty string, with the last error unchanged, as on Windows.
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
+    std::wstring value;
+    if (!LookUp(name, &value)) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    if (!buffer || value.size() >= size) return static_cast<DWORD>(value.size() + 1);
+    wmemcpy(buffer, value.c_str(), value.size() + 1);
+    return static_cast<DWORD>(value.size());
+}
+
+// Replaces each %name% by its value; unknown names stay as written. Returns
+// the characters stored with the terminator, or the size needed when the
+// destination is too small (then nothing is stored).
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
+    if (!source) source = L"";
+    std::wstring out;
+    for (const wchar_t* p = source; *p;) {
+        const wchar_t* close = (*p == L'%') ? wcschr(p + 1, L'%') : nullptr;
+        std::wstring value;
+        if (close && LookUp(std::wstring(p + 1, close).c_str(), &value)) {
+            out += value;
+            p = close + 1;
+        } else if (close) {
+            // An unknown name: keep "%name" and go on from the second '%'.
+            out.append(p, close);
+            p = close;
+        } else {
+            out += *p++;
+        }
+    }
+    DWORD needed = static_cast<DWORD>(out.size() + 1);
+    if (destination && needed <= size) wmemcpy(destination, out.c_str(), needed);
+    return needed;
+}
+
+// The port's temporary directory: $TMPDIR when set, else /tmp, with a
+// trailing separator as Windows gives it.
+DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
+    std::wstring path;
+    const char* tmpdir = getenv("TMPDIR");
+    path = nlplatform::Utf8ToWide(std::string(tmpdir && *tmpdir ? tmpdir : "/tmp"));
+    if (path.empty() || path.back() != L'/') path += L'/';
+    if (!buffer || path.size() >= size) return static_cast<DWORD>(path.size() + 1);
+    wmemcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+}  // extern "C"

@@ -1,0 +1,512 @@
+// The back end over log4cxx: one size-rolled file per process, one logger per
+// calling module, the level code table, and live changes of level, backups
+// and the module list.
+#include "Log4cxxAdapter.h"
+
+#include <log4cxx/basicconfigurator.h>
+#include <log4cxx/helpers/pool.h>
+#include <log4cxx/helpers/transcoder.h>
+#include <log4cxx/pattern/loggingeventpatternconverter.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/rolling/rollingfileappender.h>
+#include <log4cxx/spi/location/locationinfo.h>
+
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "utilDebug.h"
+
+using log4cxx::LevelPtr;
+using log4cxx::LogString;
+using log4cxx::Logger;
+using log4cxx::LoggerPtr;
+using log4cxx::rolling::RollingFileAppender;
+
+std::atomic<bool> g_debugEnabled{true};
+std::atomic<bool> g_adapterCriticalInfo{false};
+
+namespace {
+
+const wchar_t kDefaultLogFormat[] = L"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n";
+const LogString kRootAppenderName = LOG4CXX_STR("rootAppender");
+constexpr DWORD kFileCheckIntervalMs = 3000;
+// DebugLogFormat is read with 1,023 registry bytes: 510 characters and the terminator.
+constexpr DWORD kLogFormatReadBytes = 1023;
+constexpr size_t kLogFormatElements = 1024;
+
+// Level codes with a meaning of their own; every other code is a debug record.
+enum LevelCode {
+    kEntryCode = 272,
+    kExitCode = 273,
+    kCriticalCode = 274,
+    kWarningCode = 4097,
+    kErrorCode = 4098,
+    kErrorCode2 = 4099,
+    kErrorExitCode = 4100,
+    kFatalCode = 65537,
+};
+
+struct ModuleLogger {
+    std::wstring name;
+    LoggerPtr logger;
+};
+
+// Names of silenced modules; filled from the disabled lists.
+struct CFeatureConfig {
+    std::vector<std::wstring> disabledModules;
+};
+
+// ---- Adapter state ----------------------------------------------------------------
+CSLock& AdapterLock() {
+    static CSLock lock;
+    return lock;
+}
+std::atomic<bool> g_setUp{false};
+int g_storedMode = 0;
+int g_storedBackupCount = 10;
+std::wstring g_processBaseName;  // guarded by the adapter lock
+std::wstring g_logFilePath;      // written under the adapter lock before the set-up
+std::wstring g_logFormat;
+std::map<uintptr_t, ModuleLogger> g_moduleLoggers;  // guarded by the adapter lock
+CFeatureConfig g_featureConfig;
+LoggerPtr g_unknownLogger;  // set once by the set-up
+std::atomic<DWORD> g_lastFileCheckTick{0};
+
+// The last module each thread wrote for: a record of the same module finds
+// its logger without the lock. Loggers live as long as log4cxx does.
+struct CachedModuleLogger {
+    HINSTANCE module = nullptr;
+    Logger* logger = nullptr;
+};
+thread_local CachedModuleLogger t_cachedLogger;
+
+struct Levels {
+    LevelPtr debug = log4cxx::Level::getDebug();
+    LevelPtr info = log4cxx::Level::getInfo();
+    LevelPtr warn = log4cxx::Level::getWarn();
+    LevelPtr error = log4cxx::Level::getError();
+    LevelPtr fatal = log4cxx::Level::getFatal();
+    LevelPtr all = log4cxx::Level::getAll();
+    LevelPtr off = log4cxx::Level::getOff();
+};
+const Levels& GetLevels() {
+    static const Levels levels;
+    return levels;
+}
+
+// ---- Layout -------------------------------------------------------------------------
+// "%s" prints the process id and "%t" the numeric kernel thread id, so that
+// records read as they do on Windows. Records are formatted on the thread
+// that logs them.
+class ProcessIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
+public:
+    ProcessIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Process"), LOG4CXX_STR("process")) {}
+    using LoggingEventPatternConverter::format;
+    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out, log4cxx::helpers::Pool&) const override {
+        out += std::to_string(GetCurrentProcessId());
+    }
+};
+
+class ThreadIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
+public:
+    ThreadIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Thread"), LOG4CXX_STR("thread")) {}
+    using LoggingEventPatternConverter::format;
+    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out, log4cxx::helpers::Pool&) const override {
+        out += std::to_string(GetCurrentThreadId());
+    }
+};
+
+class CRecordLayout : public log4cxx::PatternLayout {
+protected:
+    log4cxx::pattern::PatternMap getFormatSpecifiers() override {
+        log4cxx::pattern::PatternMap specifiers = PatternLayout::getFormatSpecifiers();
+        auto processId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
+            return std::make_shared<ProcessIdConverter>();
+        };
+        auto threadId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
+            return std::make_shared<ThreadIdConverter>();
+        };
+        specifiers[LOG4CXX_STR("s")] = processId;
+        specifiers[LOG4CXX_STR("t")] = threadId;
+        specifiers[LOG4CXX_STR("thread")] = threadId;
+        return specifiers;
+    }
+};
+
+// ---- Set-up steps -------------------------------------------------------------------
+
+bool EndsInSeparator(const std::wstring& path) {
+    return !path.empty() && (path.back() == L'/' || path.back() == L'\\');
+}
+
+// Used when the logging interface handed over no path: the home directory's
+// Debug folder under the default key, or the temporary directory.
+std::wstring ComposeFallbackLogPath() {
+    wchar_t directory[MAX_PATH] = {};
+    if (ReadRegistryString(directory, MAX_PATH, kDefaultProductKeyPath, L"HomeDir") &&
+        AppendDebugFolder(directory, MAX_PATH)) {
+        CreateDirectoryW(directory, nullptr);
+    } else {
+        GetTempPathW(MAX_PATH, directory);
+    }
+    std::wstring path = directory;
+    if (!EndsInSeparator(path)) path += L'/';
+    return path + g_processBaseName + L".log";
+}
+
+void ReadLogFormat(HKEY key) {
+    wchar_t format[kLogFormatElements] = {};
+    DWORD size = kLogFormatReadBytes;
+    if (RegQueryValueExW(key, L"DebugLogFormat", nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size) ==
+            ERROR_SUCCESS &&
+        format[0] != L'\0')
+        g_logFormat = format;
+}
+
+std::wstring ProcessBaseName() {
+    wchar_t name[MAX_PATH] = {};
+    GetProcessBaseName(name, MAX_PATH);
+    return name;
+}
+
+std::shared_ptr<RollingFileAppender> RootAppender() {
+    return log4cxx::cast<RollingFileAppender>(Logger::getRootLogger()->getAppender(kRootAppenderName));
+}
+
+// ---- Write path steps ------------------------------------------------------------------
+
+const char* PrefixOf(int levelCode) {
+    switch (levelCode) {
+        case kEntryCode:
+            return "==> ";
+        case kExitCode:
+        case kErrorExitCode:
+            return "<== ";
+        default:
+            return "";
+    }
+}
+
+// The record's text in log4cxx's own representation, UTF-8, so that it
+// reaches the file unchanged whatever the process's locale.
+void BuildRecordText(LogString& out, int levelCode, const char* text, size_t length) {
+    out.assign(PrefixOf(levelCode));
+    out.append(text, length);
+}
+
+void BuildRecordText(LogString& out, int levelCode, const wchar_t* text, size_t length) {
+    out.assign(PrefixOf(levelCode));
+    log4cxx::helpers::Transcoder::decode(std::wstring(text, length), out);
+}
+
+const char* CutSourceFile(const char* file, std::string&) {
+    if (!file) return "";
+    const char* cut = file;
+    for (const char* p = file; *p; ++p)
+        if (*p == '/' || *p == '\\') cut = p + 1;
+    return cut;
+}
+
+const char* CutSourceFile(const wchar_t* file, std::string& narrow) {
+    if (!file) return "";
+    const wchar_t* cut = file;
+    for (const wchar_t* p = file; *p; ++p)
+        if (*p == L'/' || *p == L'\\') cut = p + 1;
+    narrow = WideToNarrow(cut);
+    return narrow.c_str();
+}
+
+// The logger of a module and whether it is kept in the module logger table.
+LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored);
+
+Logger* FindModuleLogger(HINSTANCE module) {
+    if (!module) return g_unknownLogger.get();
+    CachedModuleLogger& cached = t_cachedLogger;
+    if (cached.module == module) return cached.logger;
+    bool stored = false;
+    LoggerPtr logger = LookUpModuleLogger(module, &stored);
+    if (stored) cached = CachedModuleLogger{module, logger.get()};
+    return logger.get();
+}
+
+bool IsModuleDisabled(const std::wstring& name) {
+    Guard<CSLock> guard(&AdapterLock());
+    for (const std::wstring& disabled : g_featureConfig.disabledModules)
+        if (disabled == name) return true;
+    return false;
+}
+
+LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored) {
+    *stored = false;
+    if (!module) return Logger::getLogger(LOG4CXX_STR("unknown"));
+    {
+        Guard<CSLock> guard(&AdapterLock());
+        auto found = g_moduleLoggers.find(reinterpret_cast<uintptr_t>(module));
+        if (found != g_moduleLoggers.end()) {
+            *stored = true;
+            return found->second.logger;
+        }
+    }
+    // The file name is looked up outside the lock.
+    std::wstring name = L"unknown";
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    const wchar_t* slash = wcsrchr(path, L'/');
+    if (slash && slash[1] != L'\0') name = _wcslwr(const_cast<wchar_t*>(slash + 1));
+    LoggerPtr logger = Logger::getLogger(name);
+    if (slash) {
+        Guard<CSLock> guard(&AdapterLock());
+        g_moduleLoggers[reinterpret_cast<uintptr_t>(module)] = ModuleLogger{name, logger};
+        *stored = true;
+    }
+    if (IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
+    return logger;
+}
+
+bool LogFileExists() {
+    HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Opens the log file anew under the same name; false when the root appender
+// is not the rolling file appender.
+bool ReopenLogFile() {
+    Guard<CSLock> guard(&AdapterLock());
+    std::shared_ptr<RollingFileAppender> appender = RootAppender();
+    if (!appender) return false;
+    appender->setFile(WideToNarrow(g_logFilePath.c_str()));
+    log4cxx::helpers::Pool pool;
+    appender->activateOptions(pool);
+    return true;
+}
+
+template <typename FileChar, typename Char>
+void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode, PendingMessage<Char>& message) {
+    bool criticalPass = levelCode == kCriticalCode && g_adapterCriticalInfo.load(std::memory_order_relaxed);
+    if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
+    if (!g_setUp.load(std::memory_order_acquire)) AdapterSetUp();
+
+    Logger* logger = FindModuleLogger(module);
+    const LevelPtr& level = LevelCodeToLevel(levelCode);
+    if (!logger || !logger->isEnabledFor(level)) return;
+
+    CheckLogFileRecreated();
+
+    size_t length = 0;
+    const Char* text = message.Format(&length);
+    thread_local LogString recordText;
+    BuildRecordText(recordText, levelCode, text, length);
+    std::string narrowFile;
+    const char* sourceFile = CutSourceFile(file, narrowFile);
+    try {
+        log4cxx::spi::LocationInfo location(sourceFile, sourceFile, "", line);
+        logger->forcedLogLS(level, recordText, location);
+    } catch (...) {
+        // A record log4cxx could not write is lost; the caller goes on.
+    }
+}
+
+}  // namespace
+
+// ---- Set-up ----------------------------------------------------------------------------
+
+void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* path) {
+    g_storedMode = mode;
+    g_storedBackupCount = count;
+    g_adapterCriticalInfo.store(critical, std::memory_order_relaxed);
+    Guard<CSLock> guard(&AdapterLock());
+    g_logFilePath = path ? path : L"";
+}
+
+std::wstring AdapterLogFilePath() {
+    Guard<CSLock> guard(&AdapterLock());
+    return g_logFilePath;
+}
+
+void AdapterSetUp() {
+    Guard<CSLock> guard(&AdapterLock());
+    if (g_setUp.load(std::memory_order_relaxed)) return;
+    try {
+        g_processBaseName = ProcessBaseName();
+        if (g_logFilePath.empty()) g_logFilePath = ComposeFallbackLogPath();
+        if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
+            ApplyDisabledLists(key);
+            ReadLogFormat(key);
+            RegCloseKey(key);
+        }
+        ConfigureRootAppender();
+        g_unknownLogger = Logger::getLogger(LOG4CXX_STR("unknown"));
+    } catch (...) {
+        // A back end that could not be configured drops its records.
+    }
+    // The set-up runs once per process, whatever its outcome.
+    g_setUp.store(true, std::memory_order_release);
+}
+
+void ConfigureRootAppender() {
+    log4cxx::BasicConfigurator::resetConfiguration();
+    if (g_logFormat.empty()) g_logFormat = kDefaultLogFormat;
+    log4cxx::helpers::Pool pool;
+
+    auto layout = std::make_shared<CRecordLayout>();
+    layout->setConversionPattern(WideToNarrow(g_logFormat.c_str()));
+
+    auto appender = std::make_shared<RollingFileAppender>();
+    appender->setLayout(layout);
+    appender->setFile(WideToNarrow(g_logFilePath.c_str()));
+    appender->setName(kRootAppenderName);
+    appender->setMaxFileSize(LOG4CXX_STR("10MB"));
+    appender->setMaxBackupIndex(g_storedBackupCount);
+    appender->setEncoding(LOG4CXX_STR("utf-8"));
+    appender->activateOptions(pool);
+
+    log4cxx::BasicConfigurator::configure(appender);
+    Logger::getRootLogger()->setLevel(ModeToLevel(g_storedMode));
+}
+
+LevelPtr ModeToLevel(int mode) {
+    const Levels& levels = GetLevels();
+    switch (mode) {
+        case 0:
+            return levels.fatal;
+        case 1:
+            return levels.error;
+        case 2:
+            return levels.info;
+        case 3:
+            return levels.all;
+        default:
+            return levels.off;
+    }
+}
+
+// ---- Record write path -----------------------------------------------------------------
+
+void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode, PendingMessage<char>& text) {
+    WriteRecord(module, file, line, levelCode, text);
+}
+
+void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
+                        PendingMessage<wchar_t>& text) {
+    WriteRecord(module, file, line, levelCode, text);
+}
+
+void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode, PendingMessage<char>& text) {
+    WriteRecord(module, file, line, levelCode, text);
+}
+
+LoggerPtr GetModuleLogger(HINSTANCE module) {
+    bool stored = false;
+    return LookUpModuleLogger(module, &stored);
+}
+
+const LevelPtr& LevelCodeToLevel(int levelCode) {
+    const Levels& levels = GetLevels();
+    switch (levelCode) {
+        case kCriticalCode:
+            return g_adapterCriticalInfo.load(std::memory_order_relaxed) ? levels.fatal : levels.error;
+        case kWarningCode:
+            return levels.warn;
+        case kErrorCode:
+        case kErrorCode2:
+        case kErrorExitCode:
+            return levels.error;
+        case kFatalCode:
+            return levels.fatal;
+        default:
+            return levels.debug;
+    }
+}
+
+void SetLoggerEnabled(const LoggerPtr& logger, bool enabled) {
+    logger->setLevel(enabled ? Logger::getRootLogger()->getLevel() : GetLevels().off);
+}
+
+// Re-creates a deleted log file. Checks at most every three seconds; the
+// first check only starts the clock.
+void CheckLogFileRecreated() {
+    DWORD now = GetTickCount();
+    DWORD last = g_lastFileCheckTick.load(std::memory_order_relaxed);
+    if (last == 0 || now < last) {
+        g_lastFileCheckTick.store(now, std::memory_order_relaxed);
+        return;
+    }
+    if (now - last < kFileCheckIntervalMs) return;
+    g_lastFileCheckTick.store(now, std::memory_order_relaxed);
+    if (LogFileExists() || !ReopenLogFile()) return;
+    // Written after the adapter lock is released: the record's own entry
+    // point may take the settings lock, which comes first in the lock order.
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"Log4cxxAdapter.cpp", 1071, L"Debug log file re-created!");
+}
+
+std::string WideToNarrow(const wchar_t* text) {
+    if (!text) return std::string();
+    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr) == 0) return std::string();
+    narrow.resize(strlen(narrow.c_str()));
+    return narrow;
+}
+
+// ---- Run-time reconfiguration ------------------------------------------------------------
+
+// Switched-off module loggers (level OFF) stay off; the disabled lists
+// switch them on again.
+void AdapterSetDebugMode(int mode) {
+    if (!g_setUp.load(std::memory_order_acquire)) return;
+    Guard<CSLock> guard(&AdapterLock());
+    LevelPtr level = ModeToLevel(mode);
+    Logger::getRootLogger()->setLevel(level);
+    for (const auto& entry : g_moduleLoggers) {
+        LoggerPtr logger = Logger::getLogger(entry.second.name);
+        if (logger->getLevel() != GetLevels().off) logger->setLevel(level);
+    }
+}
+
+// The new count applies to the open appender; the file stays open in append
+// mode, so earlier records are kept.
+void AdapterSetDebugLogCount(int count) {
+    if (!g_setUp.load(std::memory_order_acquire)) return;
+    Guard<CSLock> guard(&AdapterLock());
+    std::shared_ptr<RollingFileAppender> appender = RootAppender();
+    if (!appender) return;
+    appender->setMaxBackupIndex(count);
+    log4cxx::helpers::Pool pool;
+    appender->activateOptions(pool);
+}
+
+// ---- Filtering -------------------------------------------------------------------------------
+
+// The list names each process that logs by its executable's base name, then
+// any one separator character, then a flag: "0" is off, anything else on.
+// Only the first occurrence of the name counts, also inside a longer word.
+void ApplyModuleList(const wchar_t* moduleList) {
+    Guard<CSLock> guard(&AdapterLock());
+    if (g_processBaseName.empty()) g_processBaseName = ProcessBaseName();
+    std::wstring list = moduleList ? moduleList : L"";
+    std::wstring name = g_processBaseName;
+    _wcslwr(&list[0]);
+    _wcslwr(&name[0]);
+    if (IsInstallerProcess(name.c_str())) {
+        g_debugEnabled.store(true, std::memory_order_relaxed);
+        return;
+    }
+    size_t found = name.empty() ? std::wstring::npos : list.find(name);
+    bool enabled = false;
+    if (found != std::wstring::npos) {
+        // A name that ends the list, with no flag after it, counts as on.
+        size_t flag = found + name.size() + 1;
+        enabled = flag >= list.size() || list[flag] != L'0';
+    }
+    g_debugEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+// The disabled feature and DLL lists are not read yet: every module logs.
+void ApplyDisabledLists(HKEY) {}

@@ -1,1 +1,207 @@
+// kernel32 stand-ins: the return values, truncation and error codes the
+// library relies on.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_env.h"
+
+namespace {
+
+TEST(ModuleFileName, TheNullHandleIsTheExecutable) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, wcslen(path));
+    std::wstring name(path);
+    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"kernel32_test");
+}
+
+TEST(ModuleFileName, AnAddressInsideALibraryNamesTheLibrary) {
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetTickCount), path, MAX_PATH), 0u);
+    std::wstring name(path);
+    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"libnlplatform.so.1");
+    EXPECT_EQ(path[0], L'/');
+}
+
+TEST(ModuleFileName, ATooSmallBufferIsCutAndTerminated) {
+    wchar_t full[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, full, MAX_PATH);
+    wchar_t small[6];
+    wmemset(small, L'#', 6);
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, small, 5), 5u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::wstring(small), std::wstring(full, 4));
+    EXPECT_EQ(small[5], L'#');
+    // Exactly the length without room for the terminator is too small too.
+    std::vector<wchar_t> exact(length);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, exact.data(), length), length);
+    EXPECT_EQ(exact[length - 1], L'\0');
+}
+
+TEST(ModuleFileName, AnAddressOutsideAnyModuleFails) {
+    wchar_t path[MAX_PATH] = {L'x'};
+    EXPECT_EQ(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x10), path, MAX_PATH), 0u);
+}
+
+TEST(Environment, VariablesFollowTheWindowsContract) {
+    setenv("NL_TEST_VALUE", "caf\xc3\xa9", 1);
+    setenv("NL_TEST_EMPTY", "", 1);
+    unsetenv("NL_TEST_MISSING");
+    wchar_t buffer[16];
+    EXPECT_EQ(GetEnvironmentVariableW(L"NL_TEST_VALUE", buffer, 16), 4u);
+    EXPECT_STREQ(buffer, L"caf\u00e9");
+    // Too small: the size needed with the terminator, and the buffer untouched.
+    wmemset(buffer, L'#', 16);
+    EXPECT_EQ(GetEnvironmentVariableW(L"NL_TEST_VALUE", buffer, 4), 5u);
+    EXPECT_EQ(buffer[0], L'#');
+    EXPECT_EQ(GetEnvironmentVariableW(L"nl_test_value", buffer, 16), 4u);
+    SetLastError(0);
+    EXPECT_EQ(GetEnvironmentVariableW(L"NL_TEST_EMPTY", buffer, 16), 0u);
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(GetEnvironmentVariableW(L"NL_TEST_MISSING", buffer, 16), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+}
+
+TEST(Environment, ExpansionKeepsUnknownNames) {
+    setenv("NL_TEST_ROOT", "/opt/qp", 1);
+    unsetenv("NL_TEST_UNKNOWN");
+    wchar_t buffer[64];
+    DWORD stored = ExpandEnvironmentStringsW(L"%NL_TEST_ROOT%/bin:%NL_TEST_UNKNOWN%:100%", buffer, 64);
+    EXPECT_STREQ(buffer, L"/opt/qp/bin:%NL_TEST_UNKNOWN%:100%");
+    EXPECT_EQ(stored, wcslen(buffer) + 1);
+    wmemset(buffer, L'#', 64);
+    EXPECT_EQ(ExpandEnvironmentStringsW(L"%NL_TEST_ROOT%", buffer, 4), 8u);
+    EXPECT_EQ(buffer[0], L'#');
+}
+
+TEST(Environment, TheTemporaryDirectoryEndsInASeparator) {
+    wchar_t buffer[MAX_PATH];
+    setenv("TMPDIR", "/var/tmp/nl", 1);
+    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 12u);
+    EXPECT_STREQ(buffer, L"/var/tmp/nl/");
+    unsetenv("TMPDIR");
+    GetTempPathW(MAX_PATH, buffer);
+    EXPECT_STREQ(buffer, L"/tmp/");
+}
+
+TEST(Files, DirectoriesAndExistenceChecks) {
+    nltest::TestEnv env;
+    std::wstring dir(env.dir().begin(), env.dir().end());
+    EXPECT_TRUE(CreateDirectoryW((dir + L"/Debug").c_str(), nullptr));
+    EXPECT_FALSE(CreateDirectoryW((dir + L"/Debug").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(CreateDirectoryW((dir + L"/a/b").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    std::wstring file = dir + L"/Debug/x\u00e9.log";
+    HANDLE missing = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    nltest::WriteFile(env.path("Debug/x\xc3\xa9.log"), "record\n");
+    HANDLE present = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(present, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(present));
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(CodePages, TheAnsiCodePageIsUtf8) {
+    const wchar_t* text = L"gr\u00fc\u00df \U0001F600";
+    int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    EXPECT_EQ(needed, 12);  // 2 + 2 + 2 + 1 + 4 bytes and the terminator
+    std::string narrow(static_cast<size_t>(needed), '#');
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], needed, nullptr, nullptr), needed);
+    EXPECT_EQ(narrow, std::string("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80", 12));
+    char small[4];
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, small, 4, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+    wchar_t wide[16];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), -1, wide, 16), 7);
+    EXPECT_STREQ(wide, text);
+}
+
+TEST(Synchronisation, CriticalSectionsAreRecursive) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        EnterCriticalSection(&section);
+        entered = true;
+        LeaveCriticalSection(&section);
+    });
+    LeaveCriticalSection(&section);
+    EXPECT_FALSE(entered);
+    LeaveCriticalSection(&section);
+    other.join();
+    EXPECT_TRUE(entered);
+    DeleteCriticalSection(&section);
+}
+
+TEST(Synchronisation, InterlockedOperationsReturnWhatWindowsReturns) {
+    volatile LONG value = 5;
+    EXPECT_EQ(InterlockedCompareExchange(&value, 9, 4), 5);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(InterlockedCompareExchange(&value, 9, 5), 5);
+    EXPECT_EQ(value, 9);
+    EXPECT_EQ(InterlockedExchange(&value, 1), 9);
+    EXPECT_EQ(InterlockedIncrement(&value), 2);
+    EXPECT_EQ(InterlockedDecrement(&value), 1);
+}
+
+DWORD FixedTick() { return 0xFFFFFFF0u; }
+
+TEST(Clock, TicksAreMillisecondsAndTestsMayReplaceThem) {
+    DWORD first = GetTickCount();
+    Sleep(30);
+    DWORD elapsed = GetTickCount() - first;
+    EXPECT_GE(elapsed, 20u);
+    EXPECT_LT(elapsed, 5000u);
+    NlSetTickSourceForTesting(FixedTick);
+    EXPECT_EQ(GetTickCount(), 0xFFFFFFF0u);
+    NlSetTickSourceForTesting(nullptr);
+    EXPECT_NE(GetTickCount(), 0xFFFFFFF0u);
+}
+
+TEST(Identifiers, ThreadIdsAreKernelThreadIds) {
+    EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+    EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(getpid()));  // the main thread
+    DWORD other = 0, expected = 1;
+    std::thread([&] {
+        other = GetCurrentThreadId();
+        expected = static_cast<DWORD>(syscall(SYS_gettid));
+    }).join();
+    EXPECT_EQ(other, expected);
+    EXPECT_NE(other, GetCurrentThreadId());
+}
+
+TEST(Identifiers, AForkedChildHasItsOwnIds) {
+    DWORD parent = GetCurrentProcessId();
+    GetCurrentThreadId();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool fresh = GetCurrentProcessId() == static_cast<DWORD>(getpid()) && GetCurrentProcessId() != parent &&
+                     GetCurrentThreadId() == static_cast<DWORD>(syscall(SYS_gettid));
+        _exit(fresh ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// A process that logs on command, for tests that need a process of a given
+// name or a second process. Commands come one per line on stdin:
+//   log TEXT        a debug record (level 258) with TEXT
+//   error TEXT      an error record (level 4098)
+//   clock MS        from now on GetTickCount returns MS
+//   advance MS      moves that clock on
+//   touch PATH      creates PATH (tells the test a point was reached)
+//   wait PATH       waits until PATH exists
+//   state           prints "enabled=E critical=C mode=M count=N"
+// Without commands it logs one record and prints the state.
+#include <unistd.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+std::atomic<DWORD> g_now{0};
+DWORD ProbeClock() { return g_now.load(); }
+
+void PrintState() {
+    std::printf("enabled=%d critical=%d mode=%d count=%d\n", DBG::IsDebugEnabled() ? 1 : 0,
+                DBG::IsCriticalLogEnabled() ? 1 : 0, DBG::GetDebugMode(), DBG::GetDebugLogCount());
+    std::fflush(stdout);
+}
+
+void WaitFor(const std::string& path) {
+    while (access(path.c_str(), F_OK) != 0) usleep(2000);
+}
+
+void Run(const std::string& command, const std::string& argument) {
+    if (command == "log") {
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", argument.c_str());
+    } else if (command == "error") {
+        DBG::DebugLogEx(DBG_THIS_MODULE, 4098, __FILE__, __LINE__, "%s", argument.c_str());
+    } else if (command == "clock") {
+        g_now = static_cast<DWORD>(std::stoul(argument));
+        NlSetTickSourceForTesting(ProbeClock);
+    } else if (command == "advance") {
+        g_now += static_cast<DWORD>(std::stoul(argument));
+    } else if (command == "touch") {
+        std::ofstream(argument.c_str()).put('\n');
+    } else if (command == "wait") {
+        WaitFor(argument);
+    } else if (command == "state") {
+        PrintState();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char**) {
+    if (argc > 1 || isatty(0)) {
+        Run("log", "probe record");
+        PrintState();
+        return 0;
+    }
+    std::string line;
+    bool any = false;
+    while (std::getline(std::cin, line)) {
+        size_t space = line.find(' ');
+        Run(line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1));
+        any = true;
+    }
+    if (!any) {
+        Run("log", "probe record");
+        PrintState();
+    }
+    return 0;
+}

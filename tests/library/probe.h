@@ -1,0 +1,28 @@
+// Runs the log probe (log_probe.cpp) as a process of a chosen name.
+#pragma once
+
+#include <string>
+
+#include "test_env.h"
+
+namespace nltest {
+
+// Copies the probe to env.path(relativePath) and returns that path.
+inline std::string InstallProbe(const TestEnv& env, const std::string& relativePath) {
+    std::string target = env.path(relativePath);
+    RunCommand("mkdir -p \"$(dirname '" + target + "')\" && cp '" PROBE_PATH "' '" + target + "'");
+    return target;
+}
+
+// Runs an executable with commands on its stdin and returns what it printed.
+// environment holds shell assignments such as "NL_DEBUG_LOG_OUTPUT_ID=7".
+inline std::string RunProbe(const TestEnv& env, const std::string& executable, const std::string& commands = "",
+                            const std::string& environment = "") {
+    std::string commandFile = env.path("probe-commands.txt");
+    WriteFile(commandFile, commands);
+    std::string output;
+    RunCommand(environment + " '" + executable + "' < '" + commandFile + "'", &output);
+    return output;
+}
+
+}  // namespace nltest

@@ -1,0 +1,144 @@
+// Which processes log, and where: the module list, the installer processes
+// and the log file's location, seen from processes of chosen names.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+namespace {
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+struct ModuleListCase {
+    const char* executable;
+    const wchar_t* moduleList;  // null: no DebugModule value
+    bool enabled;
+};
+
+class ModuleListTest : public ::testing::TestWithParam<ModuleListCase> {};
+
+TEST_P(ModuleListTest, DecidesWhetherTheProcessLogs) {
+    const ModuleListCase& c = GetParam();
+    nltest::TestEnv env;
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env.dir())));
+    if (c.moduleList) ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", c.moduleList));
+    std::string probe = nltest::InstallProbe(env, std::string("bin/") + c.executable);
+    std::string output = nltest::RunProbe(env, probe);
+    EXPECT_NE(output.find(c.enabled ? "enabled=1" : "enabled=0"), std::string::npos) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ModuleListTest,
+    ::testing::Values(
+        ModuleListCase{"worker", L"worker=1", true}, ModuleListCase{"worker", L"worker=0", false},
+        ModuleListCase{"worker", nullptr, false}, ModuleListCase{"worker", L"", false},
+        ModuleListCase{"worker", L"indexer=1", false},
+        // Letter case plays no part.
+        ModuleListCase{"worker", L"WORKER=1", true}, ModuleListCase{"Worker", L"worker=0", false},
+        // Any one character separates; only "0" in the flag position is off.
+        ModuleListCase{"worker", L"worker:0 indexer:1", false}, ModuleListCase{"worker", L"worker=00", false},
+        ModuleListCase{"worker", L"worker01", true}, ModuleListCase{"worker", L"worker=", true},
+        ModuleListCase{"worker", L"worker", true}, ModuleListCase{"indexer", L"worker=1;indexer=0", false},
+        // The first occurrence decides, even inside a longer name.
+        ModuleListCase{"worker", L"coworker=0;worker=1", false},
+        ModuleListCase{"worker", L"worker=1;worker=0", true},
+        // The name is the executable's file name without its extension.
+        ModuleListCase{"worker.bin", L"worker=1", true}, ModuleListCase{"worker.bin", L"worker.bin=0", true},
+        // Installers always log.
+        ModuleListCase{"setup", L"setup=0", true}, ModuleListCase{"Setup.exe", nullptr, true},
+        ModuleListCase{"MSIEXEC", L"", true}, ModuleListCase{"QpRemoteInstallAgent", nullptr, true},
+        ModuleListCase{"instdeployhelper", nullptr, true}, ModuleListCase{"DeployLauncher", nullptr, true},
+        ModuleListCase{"QpMFCApp", nullptr, true}, ModuleListCase{"setup2", nullptr, false}));
+
+class LogPathTest : public ::testing::Test {
+protected:
+    // Runs the probe as executable and returns the records at expectedLog.
+    std::vector<nltest::Record> RunAndRead(const std::string& executable, const std::string& expectedLog,
+                                           const std::string& environment = "") {
+        std::string probe = nltest::InstallProbe(env_, executable);
+        nltest::RunProbe(env_, probe, "", environment);
+        return nltest::ReadRecords(expectedLog);
+    }
+    std::string Temp(const std::string& name) const { return env_.path("tmp/" + name); }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(LogPathTest, ProcessesLogIntoTheHomeDirectorysDebugFolder) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;indexer=1"));
+    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+    EXPECT_EQ(RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker.log")).size(), 1u);
+    EXPECT_EQ(RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7")
+                  .size(),
+              1u);
+    EXPECT_EQ(RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer-A.log"), "NL_DEBUG_LOG_OUTPUT_ID=A")
+                  .size(),
+              1u);
+    // An empty run id adds nothing, not even the dash.
+    EXPECT_EQ(RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer.log"), "NL_DEBUG_LOG_OUTPUT_ID=").size(),
+              1u);
+}
+
+TEST_F(LogPathTest, AHomeDirectoryWithATrailingSeparatorGivesTheSameFolder) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home/"))));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
+    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+    EXPECT_EQ(RunAndRead("bin/worker", env_.path("home/Debug/worker.log")).size(), 1u);
+}
+
+TEST_F(LogPathTest, WithoutAHomeDirectoryProcessesLogIntoTheTemporaryDirectory) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
+    EXPECT_EQ(RunAndRead("bin/worker", Temp("worker.log")).size(), 1u);
+    // The Debug folder is created one level deep only.
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("missing/home"))));
+    nltest::RunProbe(env_, env_.path("bin/worker"));
+    EXPECT_FALSE(nltest::FileExists(env_.path("missing")));
+}
+
+TEST_F(LogPathTest, InstallersLogIntoTheTemporaryDirectory) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+    EXPECT_EQ(RunAndRead("bin/setup.exe", Temp("setup.log")).size(), 1u);
+    EXPECT_EQ(RunAndRead("bin/MsiExec", Temp("MsiExec.log")).size(), 1u);
+    // The installer's front end logs under the installer's name, unless a run
+    // id makes its name its own.
+    EXPECT_EQ(RunAndRead("bin/QpMFCApp.exe", Temp("Setup.log")).size(), 1u);
+    EXPECT_EQ(RunAndRead("bin/QpMFCApp.exe", Temp("QpMFCApp-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7").size(), 1u);
+}
+
+TEST_F(LogPathTest, HomeDirectoriesLongerThan129CharactersAreNotRead) {
+    std::string home129 = env_.path("h");
+    home129 += std::string(129 - home129.size(), 'a');
+    std::string home130 = home129 + "b";
+    nltest::RunCommand("mkdir -p '" + home129 + "' '" + home130 + "'");
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(home129)));
+    EXPECT_EQ(RunAndRead("bin/worker", home129 + "/Debug/worker.log").size(), 1u);
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(home130)));
+    EXPECT_EQ(RunAndRead("bin/worker", Temp("worker.log")).size(), 1u);
+    EXPECT_FALSE(nltest::FileExists(home130 + "/Debug"));
+}
+
+TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
+    const wchar_t* key = L"SOFTWARE\\Norlake\\Elsewhere";
+    ASSERT_TRUE(nltest::SetRegistryString(L"Home", Widen(env_.path("home")), key));
+    ASSERT_TRUE(nltest::SetRegistryString(L"Modules", L"worker=1", key));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"TraceLevel", 1, key));
+    nltest::RunCommand("mkdir -p '" + env_.path("home") + "' '" + env_.path("bin/config") + "'");
+    nltest::WriteFile(env_.path("bin/config/cfg_ProductRegistry.txt"),
+                      "RegKeyProductCurrentVersion\tSOFTWARE\\Norlake\\Elsewhere\r\n"
+                      "RegValueHomeDir\tHome\r\nRegValueDebugModule\t\"Modules\"\r\n"
+                      "RegValueDebugLevel\tTraceLevel\r\n");
+    std::string probe = nltest::InstallProbe(env_, "bin/worker");
+    std::string output = nltest::RunProbe(env_, probe, "log debug\nerror error\nstate\n");
+    EXPECT_NE(output.find("enabled=1 critical=0 mode=1"), std::string::npos) << output;
+    std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("home/Debug/worker.log"));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "error");
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// Live changes: thresholds of existing loggers, the backup count of the open
+// appender, and a second process changing the settings with qpreg.
+#include <gtest/gtest.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/rolling/rollingfileappender.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <thread>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+extern "C" void PluginLog(const char* text);
+
+namespace {
+
+using nltest::ReadRecords;
+using nltest::RecordsWithText;
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class ReconfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_reconfiguration_test=1"));
+    }
+    std::string LogPath() const { return env_.path("Debug/utildebug_reconfiguration_test.log"); }
+    bool Written(const std::string& text) const { return !RecordsWithText(ReadRecords(LogPath()), text).empty(); }
+    void Log(const char* text) { DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text); }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(ReconfigurationTest, ModeChangesReachEveryLiveLogger) {
+    Log("executable before");
+    PluginLog("plugin before");
+    DBG::SetDebugMode(1);
+    Log("executable at mode 1");
+    PluginLog("plugin at mode 1");
+    DBG::SetDebugMode(3);
+    Log("executable at mode 3");
+    PluginLog("plugin at mode 3");
+    EXPECT_FALSE(Written("executable at mode 1"));
+    EXPECT_FALSE(Written("plugin at mode 1"));
+    EXPECT_TRUE(Written("executable at mode 3"));
+    EXPECT_TRUE(Written("plugin at mode 3"));
+}
+
+TEST_F(ReconfigurationTest, SwitchedOffLoggersStayOff) {
+    Log("executable before");
+    DBG::SetDebugMode(4);
+    DBG::SetDebugMode(3);
+    Log("executable after");
+    // A module logging for the first time follows the root logger.
+    PluginLog("plugin after");
+    EXPECT_FALSE(Written("executable after"));
+    EXPECT_TRUE(Written("plugin after"));
+}
+
+TEST_F(ReconfigurationTest, ChangesBeforeTheFirstRecordWaitForTheSetUp) {
+    DBG::SetDebugMode(1);
+    DBG::SetDebugLogCount(3);
+    Log("debug at mode 1");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 4098, "t.cpp", 1, "error at mode 1");
+    EXPECT_FALSE(Written("debug at mode 1"));
+    EXPECT_TRUE(Written("error at mode 1"));
+}
+
+TEST_F(ReconfigurationTest, TheBackupCountChangesOnTheOpenAppender) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
+    Log("earliest record");
+    auto appender = log4cxx::cast<log4cxx::rolling::RollingFileAppender>(
+        log4cxx::Logger::getRootLogger()->getAppender(LOG4CXX_STR("rootAppender")));
+    ASSERT_TRUE(appender);
+    EXPECT_EQ(appender->getMaxBackupIndex(), 5);
+    DBG::SetDebugLogCount(2);
+    EXPECT_EQ(appender->getMaxBackupIndex(), 2);
+    Log("after the change");
+    EXPECT_TRUE(Written("earliest record"));
+    EXPECT_TRUE(Written("after the change"));
+    // Roll over a few times: two backups are kept, no third.
+    std::string big(40000, 'b');
+    for (int i = 0; i < 800; ++i) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", big.c_str());
+    EXPECT_TRUE(nltest::FileExists(LogPath() + ".1"));
+    EXPECT_TRUE(nltest::FileExists(LogPath() + ".2"));
+    EXPECT_FALSE(nltest::FileExists(LogPath() + ".3"));
+}
+
+// While one process logs, qpreg changes its settings; the process applies
+// them at its next due refresh.
+TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
+    nltest::TestEnv env;
+    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env.dir())));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;indexer=1"));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    std::string worker = nltest::InstallProbe(env, "bin/worker");
+    std::string indexer = nltest::InstallProbe(env, "bin/indexer");
+    const std::string script =
+        "clock 5000000\nlog first\ntouch " + env.path("ready") + "\nwait " + env.path("go") +
+        "\nadvance 30000\nlog half a minute later\nadvance 30001\nlog after the refresh\n"
+        "error error after the refresh\nstate\n";
+    std::string workerOutput, indexerOutput;
+    std::thread workerRun([&] { workerOutput = nltest::RunProbe(env, worker, script); });
+    while (!nltest::FileExists(env.path("ready"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::thread indexerRun([&] {
+        std::string commands = env.path("indexer-commands.txt");
+        nltest::WriteFile(commands, "clock 5000000\nlog indexer first\ntouch " + env.path("ready2") + "\nwait " +
+                                        env.path("go") + "\nadvance 60001\nlog indexer after\nstate\n");
+        nltest::RunCommand("'" + indexer + "' < '" + commands + "'", &indexerOutput);
+    });
+    while (!nltest::FileExists(env.path("ready2"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+
+    const std::string key = "\"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\"";
+    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugModule /t REG_SZ /d \"worker=1;indexer=0\" /f"),
+              0);
+    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugLevel /t REG_DWORD /d 1 /f"), 0);
+    nltest::WriteFile(env.path("go"), "");
+    workerRun.join();
+    indexerRun.join();
+
+    std::vector<nltest::Record> workerRecords = ReadRecords(env.path("Debug/worker.log"));
+    EXPECT_EQ(RecordsWithText(workerRecords, "half a minute later").size(), 1u);
+    EXPECT_EQ(RecordsWithText(workerRecords, "after the refresh").size(), 0u);
+    EXPECT_EQ(RecordsWithText(workerRecords, "error after the refresh").size(), 1u);
+    EXPECT_NE(workerOutput.find("enabled=1"), std::string::npos) << workerOutput;
+
+    std::vector<nltest::Record> indexerRecords = ReadRecords(env.path("Debug/indexer.log"));
+    EXPECT_EQ(RecordsWithText(indexerRecords, "indexer first").size(), 1u);
+    EXPECT_EQ(RecordsWithText(indexerRecords, "indexer after").size(), 0u);
+    EXPECT_NE(indexerOutput.find("enabled=0"), std::string::npos) << indexerOutput;
+}
+
+}  // namespace

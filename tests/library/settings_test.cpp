@@ -1,0 +1,211 @@
+// The settings store: getters and setters, and the refresh that notices
+// changed registry values at most once a minute.
+#include <gtest/gtest.h>
+#include <log4cxx/logger.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "log_reader.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::ReadRecords;
+using nltest::RecordsWithText;
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_settings_test=1"));
+    }
+
+    void Log(const char* text, int level = 258) { DBG::DebugLogEx(DBG_THIS_MODULE, level, "t.cpp", 1, "%s", text); }
+    bool Written(const char* text) const {
+        return !RecordsWithText(ReadRecords(env_.path("Debug/utildebug_settings_test.log")), text).empty();
+    }
+
+    nltest::TestEnv env_;
+    nltest::FakeClock clock_;
+};
+
+TEST_F(SettingsTest, GettersReadTheRegistryWithTheirDefaults) {
+    EXPECT_EQ(DBG::GetDebugMode(), 0);
+    EXPECT_EQ(DBG::GetDebugLogCount(), 1);
+    wchar_t modules[64] = {};
+    DBG::GetDebugModules(modules, sizeof modules / sizeof(wchar_t) * 2);
+    EXPECT_STREQ(modules, L"utildebug_settings_test=1");
+
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 2));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 7));
+    EXPECT_EQ(DBG::GetDebugMode(), 2);
+    EXPECT_EQ(DBG::GetDebugLogCount(), 7);
+}
+
+TEST_F(SettingsTest, WithoutDebugLevelTheProcessLogsEverything) {
+    Log("debug record");
+    EXPECT_TRUE(Written("debug record"));
+    EXPECT_EQ(DBG::GetDebugMode(), 0);
+}
+
+TEST_F(SettingsTest, SettersWriteTheRegistryAndApplyAtOnce) {
+    Log("set up");
+    DBG::SetDebugMode(1);
+    DBG::SetDebugLogCount(4);
+    DBG::SetDebugModules(L"someone_else=1");
+    EXPECT_EQ(DBG::GetDebugMode(), 1);
+    EXPECT_EQ(DBG::GetDebugLogCount(), 4);
+    EXPECT_FALSE(DBG::IsDebugEnabled());
+    DBG::SetDebugModules(L"UTILDEBUG_SETTINGS_TEST=1");
+    EXPECT_TRUE(DBG::IsDebugEnabled());
+    Log("rejected by mode 1");
+    Log("error passes", 4098);
+    EXPECT_FALSE(Written("rejected by mode 1"));
+    EXPECT_TRUE(Written("error passes"));
+}
+
+TEST_F(SettingsTest, ARegistryChangeIsAppliedAfterAMinuteAndNotBefore) {
+    Log("first");
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    clock_.Advance(60000);
+    Log("at 60000 ms");
+    clock_.Advance(1);
+    Log("at 60001 ms");
+    EXPECT_TRUE(Written("at 60000 ms"));
+    EXPECT_FALSE(Written("at 60001 ms"));
+}
+
+TEST_F(SettingsTest, AnUnchangedValueIsNotAppliedAgain) {
+    Log("first");
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    clock_.Advance(60001);
+    Log("rejected");
+    // Somebody else raises the threshold; the next refresh finds the value it
+    // already applied and leaves the live level alone.
+    log4cxx::Logger::getRootLogger()->setLevel(log4cxx::Level::getAll());
+    clock_.Advance(60001);
+    Log("written again");
+    EXPECT_FALSE(Written("rejected"));
+    EXPECT_TRUE(Written("written again"));
+}
+
+TEST_F(SettingsTest, ModuleListChangesOfLetterCaseOnlyAreIgnored) {
+    Log("first");
+    // The setter leaves the refresh's memory at the old list.
+    DBG::SetDebugModules(L"utildebug_settings_test=0");
+    ASSERT_FALSE(DBG::IsDebugEnabled());
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"UTILDEBUG_SETTINGS_TEST=1"));
+    clock_.Advance(60001);
+    Log("still off");
+    EXPECT_FALSE(DBG::IsDebugEnabled());
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_settings_test=2"));
+    clock_.Advance(60001);
+    Log("on again");
+    EXPECT_TRUE(DBG::IsDebugEnabled());
+    EXPECT_TRUE(Written("on again"));
+}
+
+TEST_F(SettingsTest, ARemovedValueLeavesTheLastStateInForce) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    Log("first");
+    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugLevel"));
+    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugModule"));
+    clock_.Advance(60001);
+    Log("still rejected");
+    EXPECT_TRUE(DBG::IsDebugEnabled());
+    EXPECT_FALSE(Written("still rejected"));
+    // An empty list is a list: it switches the process off.
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L""));
+    clock_.Advance(60001);
+    Log("off");
+    EXPECT_FALSE(DBG::IsDebugEnabled());
+}
+
+TEST_F(SettingsTest, CriticalInfoFollowsTheRegistry) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 0xFFFFFFFFu));
+    Log("first");
+    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
+    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
+    clock_.Advance(60001);
+    Log("second");
+    EXPECT_TRUE(DBG::IsCriticalLogEnabled());
+}
+
+// A refresh in progress on one thread does not hold up the records of others.
+TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
+    Log("first");
+    static std::mutex mutex;
+    static std::condition_variable released;
+    static bool blocking = false;
+    static std::thread::id refresher;
+    static int refresherCalls = 0;
+    static std::atomic<DWORD> now{0};
+    now = 20000000;
+    // The refresher's second clock read comes after it took the refresh.
+    NlSetTickSourceForTesting([]() -> DWORD {
+        if (std::this_thread::get_id() == refresher && ++refresherCalls == 2) {
+            std::unique_lock<std::mutex> lock(mutex);
+            released.wait(lock, [] { return !blocking; });
+        }
+        return now.load();
+    });
+    blocking = true;
+    std::thread slow([] {
+        refresher = std::this_thread::get_id();
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from the refreshing thread");
+    });
+    while (refresherCalls < 2) std::this_thread::yield();
+    auto other = std::async(std::launch::async, [] {
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from another thread");
+    });
+    bool finished = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        blocking = false;
+    }
+    released.notify_all();
+    slow.join();
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(Written("from another thread"));
+    EXPECT_TRUE(Written("from the refreshing thread"));
+}
+
+// Without the right to write the registry a setter still changes the running
+// process, and the refresh does not undo it.
+TEST_F(SettingsTest, SettersWorkWithoutTheRightToWrite) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    mkdir(env_.path("Debug").c_str(), 0777);
+    chmod(env_.path("Debug").c_str(), 0777);
+    if (geteuid() != 0) chmod(env_.registryFile().c_str(), 0444);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(10);
+        Log("first");
+        DBG::SetDebugMode(2);
+        if (DBG::GetDebugMode() != 3) _exit(11);
+        clock_.Advance(60001);
+        Log("debug after the setter");
+        Log("error after the setter", 4098);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(Written("first"));
+    EXPECT_FALSE(Written("debug after the setter"));
+    EXPECT_TRUE(Written("error after the setter"));
+}
+
+}  // namespace

@@ -266,10 +266,14 @@ NLAPI LSTATUS RegCloseKey(HKEY key);
 #define _MAX_DIR 256
 #define _MAX_FNAME 256
 #define _MAX_EXT 256
+#define _NLSCMPERROR 2147483647
 
-// Splits at the last '/' or '\' and the last '.' of the file part.
+// Splits at the last '/' or '\' and the last '.' of the file part. A component
+// longer than its _MAX_* buffer is cut and terminated.
 NLAPI void _wsplitpath(const wchar_t* path, wchar_t* drive, wchar_t* dir, wchar_t* fname, wchar_t* ext);
-// Case folding of the "C" locale: ASCII letters only.
+// Case folding of the "C" locale: ASCII letters only, whatever the process's
+// locale. Both sides are lower-cased before comparing. A null argument gives
+// _NLSCMPERROR and EINVAL.
 NLAPI int _wcsicmp(const wchar_t* a, const wchar_t* b);
 NLAPI int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count);
 NLAPI int _stricmp(const char* a, const char* b);
@@ -277,20 +281,33 @@ NLAPI wchar_t* _wcslwr(wchar_t* text);
 
 // Legacy counted formatting with the Microsoft conventions, in both widths:
 // in wide formats %s and %c take wide arguments and %S and %C narrow ones;
-// %hs %ls %hc %lc %ws %wc are explicit; the size prefixes I64, I32 and I work.
-// %n is never executed: it reads no argument and writes nothing.
+// %hs %ls %hc %lc %ws %wc are explicit; the size prefixes I64, I32 and I
+// (pointer-sized) work besides hh h l ll j z t L. %l with an integer takes this
+// platform's long (64 bits), as the caller's compiler passes it: print the
+// 32-bit LONG and DWORD with %d/%u or %I32d/%I32u. %p prints 16 upper-case hex
+// digits, a null string "(null)", and the '0' flag pads strings too.
+// %n is never executed: its pointer argument is skipped, nothing is written.
+// An unknown conversion is copied with the rest of the format as it stands,
+// and no further argument is read.
 // At most count characters are written; a terminator only when the output is
-// shorter than count; -1 when the output did not fit. Text crosses widths as
-// UTF-8, independent of the process's locale.
+// shorter than count; -1 when the output did not fit. A null buffer with a
+// count of 0 returns the length needed. Text crosses widths as UTF-8,
+// independent of the process's locale; a precision counts characters of the
+// output (for wide text in narrow output: bytes, never splitting a character).
 NLAPI int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 NLAPI int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list args);
 NLAPI int _snprintf(char* buffer, size_t count, const char* format, ...);
 NLAPI int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...);
 
-// Opens a file named by a wide path. The mode may carry ", ccs=UTF-8": the
-// stream then reads and writes UTF-8 whatever the locale (a byte-order mark is
-// skipped on reading).
+// Opens a file named by a wide path (its UTF-8 bytes). Text mode, the default,
+// drops the carriage return of each CRLF on reading; lines are written with LF
+// alone, as Linux files have them. The mode may carry ", ccs=UTF-8": the
+// stream then reads and writes UTF-8 whatever the locale; on reading, a
+// byte-order mark selects the encoding (a UTF-16LE one too) and is skipped,
+// and on writing to an empty file one is written. ", ccs=UTF-16LE" and
+// ", ccs=UNICODE" are for reading only (EINVAL otherwise).
 NLAPI FILE* _wfopen(const wchar_t* fileName, const wchar_t* mode);
+// Flushes every open stream. Returns 0: glibc does not tell how many are open.
 NLAPI int _flushall(void);
 
 #ifdef __cplusplus

@@ -204,12 +204,30 @@ NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int nar
                               int wideSize);
 
 // ---- advapi32: the registry ----------------------------------------------------
-// Kept in a SQLite database named by $NL_REGISTRY_FILE (default
-// /var/lib/norlake/registry.db). Only HKEY_LOCAL_MACHINE exists.
+// Kept in a SQLite database named by $NL_REGISTRY_FILE, read at every open
+// (default /var/lib/norlake/registry.db), shared by all processes. A missing,
+// unreadable or corrupt file reads as an empty registry and is never created
+// by a read; the first write creates it and its folder (file 0644, folder
+// 0755). Only HKEY_LOCAL_MACHINE exists: any other root, like any handle that
+// is not open, gives ERROR_INVALID_HANDLE. KEY_WOW64_64KEY and KEY_WOW64_32KEY
+// are accepted and ignored: there is one view.
 //
-// Data sizes count the registry's bytes as on Windows: string data is UTF-16,
-// so a string buffer given a size of N bytes must hold N/2 wchar_t elements,
-// and receives at most N/2 - 1 characters and a terminator.
+// Key and value names are case-insensitive (Latin, Greek and Cyrillic letters
+// fold, whatever the locale) and keep the case they were created with; paths
+// split on '\' only. Name sizes count wchar_t elements.
+//
+// Data sizes count the registry's bytes as on Windows: string data
+// (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is stored as UTF-16, so a string
+// buffer given a size of N bytes must hold N/2 wchar_t elements, and receives
+// at most N/2 - 1 characters and a terminator (a character outside the BMP
+// counts 4 bytes). Other types are plain bytes.
+//
+// Opening for KEY_SET_VALUE or KEY_CREATE_SUB_KEY, and creating, fail with
+// ERROR_ACCESS_DENIED when the process may not write the database; a change
+// through a handle opened without the matching right fails the same way.
+// ERROR_BADDB: a change to a file that is not a registry. ERROR_CANTWRITE or
+// ERROR_CANTREAD: the database stayed locked by another process for seconds,
+// or the disk failed. ERROR_KEY_DELETED: the handle's key was deleted.
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
 
 #define KEY_QUERY_VALUE 0x0001
@@ -234,32 +252,75 @@ NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int nar
 #define REG_DWORD_BIG_ENDIAN 5
 #define REG_LINK 6
 #define REG_MULTI_SZ 7
+#define REG_RESOURCE_LIST 8
+#define REG_FULL_RESOURCE_DESCRIPTOR 9
+#define REG_RESOURCE_REQUIREMENTS_LIST 10
 #define REG_QWORD 11
 #define REG_QWORD_LITTLE_ENDIAN 11
 
+// Volatile keys are not supported: REG_OPTION_VOLATILE keys persist too.
 #define REG_OPTION_NON_VOLATILE 0
+#define REG_OPTION_VOLATILE 1
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
 
+#define ERROR_TRANSACTION_NOT_ACTIVE 6701L
+
+// A null or empty subKey on HKEY_LOCAL_MACHINE returns HKEY_LOCAL_MACHINE
+// itself; on another key, a new handle to that key.
 NLAPI LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 NLAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
                               REGSAM desired, const LPSECURITY_ATTRIBUTES security, PHKEY result,
                               LPDWORD disposition);
+// Too small a buffer gives ERROR_MORE_DATA with the size needed in *dataSize
+// and leaves the buffer untouched; a null data asks for the size only. A
+// string stored without a terminator gets one when the buffer has room for
+// it, which *dataSize does not count (as NT does).
 NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                LPDWORD dataSize);
+// For string types, dataSize counts the UTF-16 bytes to store: the
+// conversion reads at most dataSize / 2 elements of the wchar_t text and stops
+// when it has that many bytes, its terminator included when counted.
 NLAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                              DWORD dataSize);
 NLAPI LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 // Deletes a key without subkeys; one with subkeys gives ERROR_ACCESS_DENIED.
+// An empty subKey deletes key itself.
 NLAPI LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 // Deletes the subkey and its whole subtree (with a null subKey: the values
 // and subkeys of key itself).
 NLAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
+// Subkeys come in the order of their upper-cased names, as on Windows;
+// keys have no class (an empty one is returned).
 NLAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                             LPWSTR className, LPDWORD classSize, PFILETIME lastWriteTime);
+// Values come in the order they were first set.
 NLAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize,
                             LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
 NLAPI LSTATUS RegCloseKey(HKEY key);
+
+// ---- ktmw32 and the transacted registry ------------------------------------------
+// A transaction makes every change through the keys created or opened in it
+// (and the keys opened below those) reach the registry together on commit,
+// or not at all. Other processes see none of it before the commit. From its
+// first change until it ends it holds the registry's write lock: other
+// writers wait, for a few seconds at most. The unit of work, options,
+// isolation, timeout and description are accepted and ignored. CloseHandle
+// ends it, rolling back unless committed. A transaction serves the process
+// that created it, not a child after fork().
+NLAPI HANDLE CreateTransaction(LPSECURITY_ATTRIBUTES security, void* unitOfWork, DWORD createOptions,
+                               DWORD isolationLevel, DWORD isolationFlags, DWORD timeout, LPWSTR description);
+// FALSE with GetLastError() ERROR_TRANSACTION_NOT_ACTIVE once it has ended,
+// or with the registry's error when the commit failed (all is rolled back).
+NLAPI BOOL CommitTransaction(HANDLE transaction);
+NLAPI BOOL RollbackTransaction(HANDLE transaction);
+NLAPI LSTATUS RegCreateKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                                      REGSAM desired, const LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                      LPDWORD disposition, HANDLE transaction, void* extended);
+NLAPI LSTATUS RegOpenKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result,
+                                    HANDLE transaction, void* extended);
+NLAPI LSTATUS RegDeleteKeyTransactedW(HKEY key, LPCWSTR subKey, REGSAM desired, DWORD reserved,
+                                      HANDLE transaction, void* extended);
 
 // ---- crt -------------------------------------------------------------------------
 #define _MAX_DRIVE 3

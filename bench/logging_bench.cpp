@@ -51,7 +51,8 @@ void PrepareMachine() {
 
 void BM_WrittenRecordNarrow(benchmark::State& state) {
     int i = 0;
-    for (auto _ : state) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
 }
 BENCHMARK(BM_WrittenRecordNarrow)->Threads(1)->Threads(2)->UseRealTime();
 
@@ -81,7 +82,8 @@ BENCHMARK(BM_RawLog4cxxForcedLog)->Threads(1)->Threads(2)->UseRealTime();
 void BM_RejectedRecord(benchmark::State& state) {
     if (state.thread_index() == 0) DBG::SetDebugMode(1);
     int i = 0;
-    for (auto _ : state) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
     if (state.thread_index() == 0) DBG::SetDebugMode(3);
 }
 BENCHMARK(BM_RejectedRecord)->Threads(1)->Threads(2);
@@ -90,7 +92,8 @@ BENCHMARK(BM_RejectedRecord)->Threads(1)->Threads(2);
 void BM_LoggingOff(benchmark::State& state) {
     if (state.thread_index() == 0) DBG::SetDebugModules(L"someone_else=1");
     int i = 0;
-    for (auto _ : state) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
     if (state.thread_index() == 0) DBG::SetDebugModules(L"utildebug_bench=1");
 }
 BENCHMARK(BM_LoggingOff)->Threads(1)->Threads(2);

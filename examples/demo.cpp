@@ -6,7 +6,8 @@
 #include "demo_plugin.h"
 
 int main() {
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ENTRY, __FILE__, __LINE__, "main: narrow format, %s", "narrow text");
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ENTRY, __FILE__, __LINE__, "main: narrow format, %s",
+                    "narrow text");
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, L"C:\\src\\demo\\wide.cpp", 42, L"wide format: %s, %S",
                     L"wide text", "narrow argument");
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, L"mixed.cpp", 7, "wide file, narrow format: %d items",

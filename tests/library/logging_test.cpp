@@ -26,7 +26,7 @@ using nltest::RecordsWithText;
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class LoggingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_test=1"));
@@ -59,11 +59,12 @@ struct LevelCodeCase {
 
 TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
     const LevelCodeCase cases[] = {
-        {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},  {4097, "WARN", ""},
+        {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},      {4097, "WARN", ""},
         {4098, "ERROR", ""},    {4099, "ERROR", ""},    {4100, "ERROR", "<== "}, {65537, "FATAL", ""},
-        {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},    {291, "DEBUG", ""},
+        {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},       {291, "DEBUG", ""},
     };
-    for (const LevelCodeCase& c : cases) DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "t.cpp", 1, "code %d", c.code);
+    for (const LevelCodeCase& c : cases)
+        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "t.cpp", 1, "code %d", c.code);
     std::vector<Record> records = Records();
     for (const LevelCodeCase& c : cases) {
         std::string text = std::string(c.prefix) + "code " + std::to_string(c.code);
@@ -80,7 +81,7 @@ TEST_F(LoggingTest, DebugModeSetsTheThreshold) {
         bool debug, error, fatal;
     };
     // Modes outside 0 to 3 switch the module loggers off for good, so they come last.
-    const ModeCase cases[] = {{3, true, true, true},   {2, false, true, true},  {1, false, true, true},
+    const ModeCase cases[] = {{3, true, true, true},   {2, false, true, true},   {1, false, true, true},
                               {0, false, false, true}, {4, false, false, false}, {-1, false, false, false}};
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "set up");
     for (const ModeCase& c : cases) {
@@ -93,7 +94,8 @@ TEST_F(LoggingTest, DebugModeSetsTheThreshold) {
     std::vector<Record> records = Records();
     for (const ModeCase& c : cases) {
         auto written = [&](int code) {
-            return !RecordsWithText(records, "mode " + std::to_string(c.mode) + " code " + std::to_string(code))
+            return !RecordsWithText(records,
+                                    "mode " + std::to_string(c.mode) + " code " + std::to_string(code))
                         .empty();
         };
         EXPECT_EQ(written(258), c.debug) << "mode " << c.mode;

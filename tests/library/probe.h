@@ -16,8 +16,8 @@ inline std::string InstallProbe(const TestEnv& env, const std::string& relativeP
 
 // Runs an executable with commands on its stdin and returns what it printed.
 // environment holds shell assignments such as "NL_DEBUG_LOG_OUTPUT_ID=7".
-inline std::string RunProbe(const TestEnv& env, const std::string& executable, const std::string& commands = "",
-                            const std::string& environment = "") {
+inline std::string RunProbe(const TestEnv& env, const std::string& executable,
+                            const std::string& commands = "", const std::string& environment = "") {
     std::string commandFile = env.path("probe-commands.txt");
     WriteFile(commandFile, commands);
     std::string output;

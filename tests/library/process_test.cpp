@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModuleListCase{"QpMFCApp", nullptr, true}, ModuleListCase{"setup2", nullptr, false}));
 
 class LogPathTest : public ::testing::Test {
-protected:
+  protected:
     // Runs the probe as executable and returns the records at expectedLog.
     std::vector<nltest::Record> RunAndRead(const std::string& executable, const std::string& expectedLog,
                                            const std::string& environment = "") {
@@ -72,15 +72,17 @@ TEST_F(LogPathTest, ProcessesLogIntoTheHomeDirectorysDebugFolder) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;indexer=1"));
     nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
     EXPECT_EQ(RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker.log")).size(), 1u);
-    EXPECT_EQ(RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7")
-                  .size(),
-              1u);
+    EXPECT_EQ(
+        RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7")
+            .size(),
+        1u);
     EXPECT_EQ(RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer-A.log"), "NL_DEBUG_LOG_OUTPUT_ID=A")
                   .size(),
               1u);
     // An empty run id adds nothing, not even the dash.
-    EXPECT_EQ(RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer.log"), "NL_DEBUG_LOG_OUTPUT_ID=").size(),
-              1u);
+    EXPECT_EQ(
+        RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer.log"), "NL_DEBUG_LOG_OUTPUT_ID=").size(),
+        1u);
 }
 
 TEST_F(LogPathTest, AHomeDirectoryWithATrailingSeparatorGivesTheSameFolder) {

@@ -22,13 +22,15 @@ using nltest::RecordsWithText;
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class ReconfigurationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_reconfiguration_test=1"));
     }
     std::string LogPath() const { return env_.path("Debug/utildebug_reconfiguration_test.log"); }
-    bool Written(const std::string& text) const { return !RecordsWithText(ReadRecords(LogPath()), text).empty(); }
+    bool Written(const std::string& text) const {
+        return !RecordsWithText(ReadRecords(LogPath()), text).empty();
+    }
     void Log(const char* text) { DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text); }
 
     nltest::TestEnv env_;
@@ -107,14 +109,16 @@ TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
     while (!nltest::FileExists(env.path("ready"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     std::thread indexerRun([&] {
         std::string commands = env.path("indexer-commands.txt");
-        nltest::WriteFile(commands, "clock 5000000\nlog indexer first\ntouch " + env.path("ready2") + "\nwait " +
-                                        env.path("go") + "\nadvance 60001\nlog indexer after\nstate\n");
+        nltest::WriteFile(commands, "clock 5000000\nlog indexer first\ntouch " + env.path("ready2") +
+                                        "\nwait " + env.path("go") +
+                                        "\nadvance 60001\nlog indexer after\nstate\n");
         nltest::RunCommand("'" + indexer + "' < '" + commands + "'", &indexerOutput);
     });
     while (!nltest::FileExists(env.path("ready2"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 
     const std::string key = "\"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\"";
-    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugModule /t REG_SZ /d \"worker=1;indexer=0\" /f"),
+    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key +
+                                 " /v DebugModule /t REG_SZ /d \"worker=1;indexer=0\" /f"),
               0);
     ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugLevel /t REG_DWORD /d 1 /f"), 0);
     nltest::WriteFile(env.path("go"), "");

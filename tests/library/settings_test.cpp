@@ -24,13 +24,15 @@ using nltest::RecordsWithText;
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_settings_test=1"));
     }
 
-    void Log(const char* text, int level = 258) { DBG::DebugLogEx(DBG_THIS_MODULE, level, "t.cpp", 1, "%s", text); }
+    void Log(const char* text, int level = 258) {
+        DBG::DebugLogEx(DBG_THIS_MODULE, level, "t.cpp", 1, "%s", text);
+    }
     bool Written(const char* text) const {
         return !RecordsWithText(ReadRecords(env_.path("Debug/utildebug_settings_test.log")), text).empty();
     }

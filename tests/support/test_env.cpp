@@ -51,7 +51,8 @@ DWORD FakeTickCount() { return g_fakeNow.load(); }
 bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* keyPath) {
     HKEY key = CreateKey(keyPath);
     if (!key) return false;
-    bool ok = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) == ERROR_SUCCESS;
+    bool ok =
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }

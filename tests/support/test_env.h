@@ -9,7 +9,7 @@
 namespace nltest {
 
 class TestEnv {
-public:
+  public:
     TestEnv();
     ~TestEnv();
     TestEnv(const TestEnv&) = delete;
@@ -20,7 +20,7 @@ public:
     // A path inside the private directory.
     std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
 
-private:
+  private:
     std::string dir_;
     std::string registryFile_;
 };
@@ -33,7 +33,7 @@ bool DeleteRegistryValue(const wchar_t* name, const wchar_t* key = kProductKey);
 
 // Replaces the platform's GetTickCount for the life of the object.
 class FakeClock {
-public:
+  public:
     explicit FakeClock(uint32_t start = 10000000);
     ~FakeClock();
     void Advance(uint32_t milliseconds);

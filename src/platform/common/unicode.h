@@ -26,6 +26,8 @@ size_t EncodeUtf8(char32_t codePoint, char* out);
 char32_t DecodeUtf8(const char* text, size_t length, size_t* pos);
 
 // A file-system path from a wide path: its UTF-8 bytes.
-inline std::string NarrowPath(const wchar_t* path) { return path ? WideToUtf8(std::wstring(path)) : std::string(); }
+inline std::string NarrowPath(const wchar_t* path) {
+    return path ? WideToUtf8(std::wstring(path)) : std::string();
+}
 
 }  // namespace nlplatform

@@ -175,6 +175,8 @@ NLAPI BOOL DisableThreadLibraryCalls(HMODULE module);
 // ---- kernel32: environment -------------------------------------------------
 NLAPI DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 NLAPI DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
+// The temporary directory with a trailing separator: $TMPDIR when set, else /tmp.
+NLAPI DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 
 // ---- kernel32: files ---------------------------------------------------------
 #define GENERIC_READ 0x80000000u

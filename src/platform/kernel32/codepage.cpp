@@ -44,7 +44,8 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR narrow, int narrowCount, LPWSTR wide, int wideSize) {
-    if (!IsSupportedCodePage(codePage) || !narrow || narrowCount == 0 || wideSize < 0 || (wideSize > 0 && !wide)) {
+    if (!IsSupportedCodePage(codePage) || !narrow || narrowCount == 0 || wideSize < 0 ||
+        (wideSize > 0 && !wide)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -31,11 +31,11 @@ DWORD ErrorFromErrno(int error, DWORD notFound) {
 }
 
 class FileObject : public nlplatform::KernelObject {
-public:
+  public:
     explicit FileObject(int fd) : fd_(fd) {}
     bool Close() override { return close(fd_) == 0; }
 
-private:
+  private:
     int fd_;
 };
 

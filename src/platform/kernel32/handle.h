@@ -6,7 +6,7 @@
 namespace nlplatform {
 
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
     // Releases what the object holds; false when that failed.
     virtual bool Close() = 0;

@@ -25,7 +25,8 @@ std::string ExecutablePath() {
 std::string ModulePath(const void* address) {
     Dl_info info;
     struct link_map* map = nullptr;
-    if (!dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map) return std::string();
+    if (!dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map)
+        return std::string();
     // The main program's link map has an empty name.
     if (!map->l_name || map->l_name[0] == '\0') return ExecutablePath();
     // The path the loader used, as Windows reports it; symbolic links such as

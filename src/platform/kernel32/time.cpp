@@ -30,7 +30,9 @@ DWORD GetTickCount(void) {
 
 ULONGLONG GetTickCount64(void) { return CoarseMonotonicMilliseconds(); }
 
-void NlSetTickSourceForTesting(NL_TICK_SOURCE source) { __atomic_store_n(&g_tickSource, source, __ATOMIC_RELAXED); }
+void NlSetTickSourceForTesting(NL_TICK_SOURCE source) {
+    __atomic_store_n(&g_tickSource, source, __ATOMIC_RELAXED);
+}
 
 void GetLocalTime(LPSYSTEMTIME out) {
     struct timespec now;
@@ -48,7 +50,8 @@ void GetLocalTime(LPSYSTEMTIME out) {
 }
 
 void Sleep(DWORD milliseconds) {
-    struct timespec delay = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    struct timespec delay = {static_cast<time_t>(milliseconds / 1000),
+                             static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) != 0) {
     }
 }

@@ -20,9 +20,9 @@
 #include "utilDebug.h"
 
 using log4cxx::LevelPtr;
-using log4cxx::LogString;
 using log4cxx::Logger;
 using log4cxx::LoggerPtr;
+using log4cxx::LogString;
 using log4cxx::rolling::RollingFileAppender;
 
 std::atomic<bool> g_debugEnabled{true};
@@ -102,25 +102,27 @@ const Levels& GetLevels() {
 // records read as they do on Windows. Records are formatted on the thread
 // that logs them.
 class ProcessIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-public:
+  public:
     ProcessIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Process"), LOG4CXX_STR("process")) {}
     using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out, log4cxx::helpers::Pool&) const override {
+    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out,
+                log4cxx::helpers::Pool&) const override {
         out += std::to_string(GetCurrentProcessId());
     }
 };
 
 class ThreadIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-public:
+  public:
     ThreadIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Thread"), LOG4CXX_STR("thread")) {}
     using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out, log4cxx::helpers::Pool&) const override {
+    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out,
+                log4cxx::helpers::Pool&) const override {
         out += std::to_string(GetCurrentThreadId());
     }
 };
 
 class CRecordLayout : public log4cxx::PatternLayout {
-protected:
+  protected:
     log4cxx::pattern::PatternMap getFormatSpecifiers() override {
         log4cxx::pattern::PatternMap specifiers = PatternLayout::getFormatSpecifiers();
         auto processId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
@@ -267,8 +269,8 @@ LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored) {
 }
 
 bool LogFileExists() {
-    HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
     return true;
@@ -287,7 +289,8 @@ bool ReopenLogFile() {
 }
 
 template <typename FileChar, typename Char>
-void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode, PendingMessage<Char>& message) {
+void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
+                 PendingMessage<Char>& message) {
     bool criticalPass = levelCode == kCriticalCode && g_adapterCriticalInfo.load(std::memory_order_relaxed);
     if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
     if (!g_setUp.load(std::memory_order_acquire)) AdapterSetUp();
@@ -388,7 +391,8 @@ LevelPtr ModeToLevel(int mode) {
 
 // ---- Record write path -----------------------------------------------------------------
 
-void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode, PendingMessage<char>& text) {
+void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
+                        PendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
 
@@ -397,7 +401,8 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
     WriteRecord(module, file, line, levelCode, text);
 }
 
-void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode, PendingMessage<char>& text) {
+void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
+                        PendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
 
@@ -450,7 +455,8 @@ std::string WideToNarrow(const wchar_t* text) {
     int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return std::string();
     std::string narrow(static_cast<size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr) == 0) return std::string();
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], size, nullptr, nullptr) == 0)
+        return std::string();
     narrow.resize(strlen(narrow.c_str()));
     return narrow;
 }

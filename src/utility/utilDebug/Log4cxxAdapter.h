@@ -26,7 +26,8 @@ log4cxx::LevelPtr ModeToLevel(int mode);
 std::wstring AdapterLogFilePath();
 
 // ---- Record write path -------------------------------------------------------------
-void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode, PendingMessage<char>& text);
+void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
+                        PendingMessage<char>& text);
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
                         PendingMessage<wchar_t>& text);
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,

@@ -52,7 +52,7 @@ void EnsureProductRegistryLoaded() {
 }
 
 class KeyCloser {
-public:
+  public:
     explicit KeyCloser(HKEY key) : key_(key) {}
     ~KeyCloser() {
         if (key_) RegCloseKey(key_);
@@ -60,13 +60,14 @@ public:
     KeyCloser(const KeyCloser&) = delete;
     KeyCloser& operator=(const KeyCloser&) = delete;
 
-private:
+  private:
     HKEY key_;
 };
 
 HKEY OpenProductKey(const wchar_t* keyPath, REGSAM access) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) return key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
+        return key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) == ERROR_SUCCESS) return key;
     return nullptr;
 }
@@ -83,7 +84,8 @@ bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     data.wide[1] = 0;
     data.number = *value;
     DWORD size = sizeof(int);
-    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) !=
+        ERROR_SUCCESS)
         return false;
     *value = data.number;
     return true;
@@ -108,13 +110,15 @@ int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
 
 // ---- The refresh's steps --------------------------------------------------------
 
-bool RefreshIsDue(DWORD now) { return now - g_snapshot.lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs; }
+bool RefreshIsDue(DWORD now) {
+    return now - g_snapshot.lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs;
+}
 
 void RefreshModuleList(HKEY key) {
     std::fill(std::begin(g_refreshModuleList), std::end(g_refreshModuleList), L'\0');
     DWORD size = kModuleListReadBytes;
-    if (RegQueryValueExW(key, Names().debugModule, nullptr, nullptr, reinterpret_cast<BYTE*>(g_refreshModuleList),
-                         &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(g_refreshModuleList), &size) != ERROR_SUCCESS)
         return;
     // A change of letter case only is no change.
     if (_wcsicmp(g_refreshModuleList, g_snapshot.moduleList) == 0) return;
@@ -146,8 +150,8 @@ void ReadAndApplyChangedSettings() {
 
 // ---- Log file location -------------------------------------------------------------
 
-const wchar_t* const kInstallerProcesses[] = {L"setup",          L"QpRemoteInstallAgent", L"instDeployHelper",
-                                              L"DeployLauncher", L"MsiExec",              L"QpMFCApp"};
+const wchar_t* const kInstallerProcesses[] = {
+    L"setup", L"QpRemoteInstallAgent", L"instDeployHelper", L"DeployLauncher", L"MsiExec", L"QpMFCApp"};
 
 bool IsPathSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
@@ -259,7 +263,8 @@ void EnsureInterfaceInitialised() {
 }
 
 template <typename FileChar, typename Char>
-void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, const Char* format, va_list* args) {
+void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, const Char* format,
+               va_list* args) {
     try {
         RefreshDebugSettings();
         EnsureInterfaceInitialised();
@@ -309,11 +314,12 @@ bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueN
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
     KeyCloser closer(key);
-    return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
 }
 
-bool WriteRegistryString(const wchar_t* text, DWORD length, const wchar_t* keyPath, const wchar_t* valueName) {
+bool WriteRegistryString(const wchar_t* text, DWORD length, const wchar_t* keyPath,
+                         const wchar_t* valueName) {
     if (!text || !keyPath || !*keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;

@@ -10,7 +10,7 @@
 // A lock holding one critical section: recursive, like every Windows critical
 // section, so a thread that holds it may take it again.
 class CSLock {
-public:
+  public:
     CSLock() { InitializeCriticalSection(&section_); }
     virtual ~CSLock() { DeleteCriticalSection(&section_); }
     CSLock(const CSLock&) = delete;
@@ -19,14 +19,14 @@ public:
     void Enter() { EnterCriticalSection(&section_); }
     void Leave() { LeaveCriticalSection(&section_); }
 
-private:
+  private:
     CRITICAL_SECTION section_;
 };
 
 // Holds a lock for its scope; Release lets it go early.
 template <typename Lock>
 class Guard {
-public:
+  public:
     explicit Guard(Lock* lock) : lock_(lock), state_(0) { lock_->Enter(); }
     virtual ~Guard() {
         if (state_ == 0) lock_->Leave();
@@ -41,7 +41,7 @@ public:
         }
     }
 
-private:
+  private:
     Lock* lock_;
     int state_;  // 0 while held, -1 once released
 };
@@ -86,14 +86,14 @@ constexpr size_t kMaxMessageLength = 49151;
 // A record's message, formatted only once the record is known to be written.
 template <typename Char>
 class PendingMessage {
-public:
+  public:
     PendingMessage(const Char* format, va_list* args) : format_(format), args_(args) {}
     // The formatted text, at most kMaxMessageLength characters; valid until the
     // object is destroyed.
     const Char* Format(size_t* length);
     ~PendingMessage();
 
-private:
+  private:
     const Char* format_;
     va_list* args_;
     void* lease_ = nullptr;

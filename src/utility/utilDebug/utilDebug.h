@@ -34,26 +34,26 @@ extern void* __dso_handle __attribute__((visibility("hidden")));
 
 // Level codes. Any other value is a debug record.
 enum {
-    DBG_LEVEL_DEBUG = 0x102,      // 258: a debug record
-    DBG_LEVEL_ENTRY = 0x110,      // 272: debug, written behind "==> "
-    DBG_LEVEL_EXIT = 0x111,       // 273: debug, written behind "<== "
-    DBG_LEVEL_CRITICAL = 0x112,   // 274: error; fatal while LogCriticalInfo is on
-    DBG_LEVEL_WARNING = 0x1001,   // 4097
-    DBG_LEVEL_ERROR = 0x1002,     // 4098
-    DBG_LEVEL_ERROR2 = 0x1003,    // 4099
+    DBG_LEVEL_DEBUG = 0x102,        // 258: a debug record
+    DBG_LEVEL_ENTRY = 0x110,        // 272: debug, written behind "==> "
+    DBG_LEVEL_EXIT = 0x111,         // 273: debug, written behind "<== "
+    DBG_LEVEL_CRITICAL = 0x112,     // 274: error; fatal while LogCriticalInfo is on
+    DBG_LEVEL_WARNING = 0x1001,     // 4097
+    DBG_LEVEL_ERROR = 0x1002,       // 4098
+    DBG_LEVEL_ERROR2 = 0x1003,      // 4099
     DBG_LEVEL_ERROR_EXIT = 0x1004,  // 4100: error, written behind "<== "
-    DBG_LEVEL_FATAL = 0x10001     // 65537
+    DBG_LEVEL_FATAL = 0x10001       // 65537
 };
 
 #ifdef __cplusplus
 namespace DBG {
 
-UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format, ...)
-    __attribute__((format(printf, 5, 6)));
-UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const wchar_t* format,
-                              ...);
-UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format, ...)
-    __attribute__((format(printf, 5, 6)));
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format,
+                              ...) __attribute__((format(printf, 5, 6)));
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line,
+                              const wchar_t* format, ...);
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format,
+                              ...) __attribute__((format(printf, 5, 6)));
 
 // Whether this process writes records: false once the module list leaves it out.
 UTILDEBUG_API bool IsDebugEnabled();
@@ -78,7 +78,8 @@ UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
 extern "C" {
 #endif
 // One pointer-sized argument for the format; records go to the logger "unknown".
-UTILDEBUG_API void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format, const void* arg);
+UTILDEBUG_API void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format,
+                              const void* arg);
 UTILDEBUG_API bool IsDebugEnabled(void);
 #ifdef __cplusplus
 }

@@ -30,7 +30,7 @@ constexpr size_t kMaxValueNameLength = 16383;
 
 // What an HKEY stands for.
 struct OpenKey {
-    std::string database;                       // the file the key lives in
+    std::string database;                      // the file the key lives in
     std::shared_ptr<Transaction> transaction;  // set for a transacted key
     KeyId id = kRootKey;
     REGSAM access = 0;
@@ -41,7 +41,7 @@ struct OpenKey {
 // dereferenced.
 template <class Object>
 class HandleTable {
-public:
+  public:
     HandleTable() { nlplatform::registry::KeepUsableAcrossFork(mutex_); }
 
     void Add(const void* handle, std::shared_ptr<Object> object) {
@@ -62,7 +62,7 @@ public:
         return object;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::unordered_map<const void*, std::shared_ptr<Object>> objects_;
 };
@@ -80,9 +80,10 @@ Handles& OpenHandles() {
 
 // A transaction's HANDLE, which kernel32's CloseHandle closes and frees.
 class TransactionObject final : public nlplatform::KernelObject {
-public:
+  public:
     bool Close() override {
-        if (std::shared_ptr<Transaction> transaction = OpenHandles().transactions.Remove(this)) transaction->Close();
+        if (std::shared_ptr<Transaction> transaction = OpenHandles().transactions.Remove(this))
+            transaction->Close();
         return true;
     }
 };
@@ -154,7 +155,8 @@ std::string StoredBytes(DWORD type, const BYTE* data, DWORD size) {
     if (!IsStringType(type)) return std::string(reinterpret_cast<const char*>(data), size);
     const auto* text = reinterpret_cast<const wchar_t*>(data);
     std::u16string units;
-    for (size_t i = 0; i < size / 2 && units.size() * 2 < size; ++i) units += nlplatform::WideToUtf16(text + i, 1);
+    for (size_t i = 0; i < size / 2 && units.size() * 2 < size; ++i)
+        units += nlplatform::WideToUtf16(text + i, 1);
     std::string bytes(size, '\0');
     size_t count = std::min<size_t>(units.size() * 2, size);
     for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>(units[i / 2] >> (i % 2 * 8));
@@ -223,10 +225,12 @@ LSTATUS OpenSubkey(const OpenKey& base, LPCWSTR subKey, REGSAM desired, PHKEY re
     LSTATUS status = SplitPath(subKey, &path);
     OpenKey opened{base.database, base.transaction, kRootKey, desired};
     if (status == ERROR_SUCCESS)
-        status = Run(base, Intent::kRead, [&](Connection& c) { return c.FindKey(base.id, path, &opened.id); });
+        status =
+            Run(base, Intent::kRead, [&](Connection& c) { return c.FindKey(base.id, path, &opened.id); });
     // The database's permissions stand in for the key's security: Windows
     // checks the rights asked for when the key is opened.
-    if (status == ERROR_SUCCESS && WantsWrite(desired) && !nlplatform::registry::MayWriteDatabase(base.database))
+    if (status == ERROR_SUCCESS && WantsWrite(desired) &&
+        !nlplatform::registry::MayWriteDatabase(base.database))
         status = ERROR_ACCESS_DENIED;
     if (status == ERROR_SUCCESS) *result = AddKey(std::move(opened));
     return status;
@@ -315,7 +319,8 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
     OpenKey open;
     if (!Resolve(key, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return Run(open, Intent::kChange, [&](Connection& c) { return c.DeleteValue(open.id, ValueName(valueName)); });
+    return Run(open, Intent::kChange,
+               [&](Connection& c) { return c.DeleteValue(open.id, ValueName(valueName)); });
 }
 
 // Windows checks the deleted key's own security, not the handle's rights: here
@@ -339,15 +344,16 @@ LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
 
 // A name that does not fit gives ERROR_MORE_DATA and changes nothing but
 // *lastWriteTime, as on Windows.
-LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR className,
-                      LPDWORD classSize, PFILETIME lastWriteTime) {
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                      LPWSTR className, LPDWORD classSize, PFILETIME lastWriteTime) {
     if (reserved || !name || !nameSize) return ERROR_INVALID_PARAMETER;
     OpenKey open;
     if (!Resolve(key, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     std::wstring found;
     FILETIME written;
-    LSTATUS status = Run(open, Intent::kRead, [&](Connection& c) { return c.EnumKey(open.id, index, &found, &written); });
+    LSTATUS status =
+        Run(open, Intent::kRead, [&](Connection& c) { return c.EnumKey(open.id, index, &found, &written); });
     if (status != ERROR_SUCCESS) return status;
     if (lastWriteTime) *lastWriteTime = written;
     bool classFits = !className || !classSize || *classSize > 0;
@@ -370,7 +376,8 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueName
     if (!(open.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     std::wstring name;
     StoredValue value;
-    LSTATUS status = Run(open, Intent::kRead, [&](Connection& c) { return c.EnumValue(open.id, index, &name, &value); });
+    LSTATUS status =
+        Run(open, Intent::kRead, [&](Connection& c) { return c.EnumValue(open.id, index, &name, &value); });
     if (status != ERROR_SUCCESS) return status;
     if (!CopyName(name, valueName, valueNameSize)) {
         if (type) *type = value.type;
@@ -419,8 +426,8 @@ LSTATUS RegCreateKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR
     return status == ERROR_SUCCESS ? CreateSubkey(base, subKey, desired, result, disposition) : status;
 }
 
-LSTATUS RegOpenKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY result, HANDLE transaction,
-                              void*) {
+LSTATUS RegOpenKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY result,
+                              HANDLE transaction, void*) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     OpenKey base;

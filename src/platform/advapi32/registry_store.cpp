@@ -91,7 +91,7 @@ LSTATUS ReadStatus(int rc, LSTATUS nothingFound) {
         case SQLITE_AUTH:
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
-        case SQLITE_ERROR:  // the tables are missing
+        case SQLITE_ERROR:     // the tables are missing
         case SQLITE_READONLY:  // a crashed writer's journal that only a writer may roll back
             return nothingFound;
         case SQLITE_NOMEM:
@@ -278,7 +278,7 @@ const char* const kStatements[] = {
 // its read transaction, so no statement holds the database lock after the
 // call that used it.
 class Connection::Query {
-public:
+  public:
     Query(Connection& connection, StatementId id) { status_ = connection.Prepare(id, &statement_); }
     ~Query() {
         if (statement_) sqlite3_reset(statement_);
@@ -291,11 +291,14 @@ public:
         return *this;
     }
     Query& Bind(const std::string& text) {
-        if (statement_) sqlite3_bind_text64(statement_, ++bound_, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        if (statement_)
+            sqlite3_bind_text64(statement_, ++bound_, text.data(), text.size(), SQLITE_TRANSIENT,
+                                SQLITE_UTF8);
         return *this;
     }
     Query& BindBlob(const std::string& bytes) {
-        if (statement_) sqlite3_bind_blob64(statement_, ++bound_, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+        if (statement_)
+            sqlite3_bind_blob64(statement_, ++bound_, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE, or why the statement could not run.
@@ -309,7 +312,7 @@ public:
     }
     std::wstring Name(int column) const { return Utf8ToWide(Bytes(column)); }
 
-private:
+  private:
     sqlite3_stmt* statement_ = nullptr;
     int status_ = SQLITE_OK;
     int bound_ = 0;
@@ -530,7 +533,11 @@ LSTATUS Connection::CreateKey(KeyId base, const KeyPath& path, bool mayCreate, K
         if (rc == SQLITE_OK && *created) rc = Touch(*key);
         for (; rc == SQLITE_OK && depth < path.size(); ++depth) {
             Query insert(*this, kInsertKey);
-            rc = Done(insert.Bind(*key).Bind(WideToUtf8(path[depth])).Bind(Folded(path[depth])).Bind(FileTimeNow()).Step());
+            rc = Done(insert.Bind(*key)
+                          .Bind(WideToUtf8(path[depth]))
+                          .Bind(Folded(path[depth]))
+                          .Bind(FileTimeNow())
+                          .Step());
             *key = sqlite3_last_insert_rowid(db_);
         }
         return rc == SQLITE_OK ? ERROR_SUCCESS : WriteStatus(rc);
@@ -654,7 +661,7 @@ namespace {
 
 // One cached connection and the lock that serialises its users.
 class ConnectionSlot {
-public:
+  public:
     // fork() waits until no thread uses the connection, so that the child
     // finds the lock free and no connection in the middle of a statement.
     explicit ConnectionSlot(bool forWrites) : forWrites_(forWrites) { KeepUsableAcrossFork(mutex_); }
@@ -677,7 +684,7 @@ public:
         return ERROR_SUCCESS;
     }
 
-private:
+  private:
     LSTATUS Connect(const std::string& path, Intent intent, FileIdentity* file) {
         connection_.reset();
         if (!forWrites_) {
@@ -757,7 +764,8 @@ LSTATUS Transaction::LeaseConnection(const std::string& path, Intent intent, Lea
         // no database yet it reads the empty registry and creates nothing.
         if (intent != Intent::kCreate && !Exists(path)) {
             lock.unlock();
-            return intent == Intent::kRead ? registry::LeaseConnection(path, intent, lease) : ERROR_FILE_NOT_FOUND;
+            return intent == Intent::kRead ? registry::LeaseConnection(path, intent, lease)
+                                           : ERROR_FILE_NOT_FOUND;
         }
         status = Start(path);
         if (status != ERROR_SUCCESS) return status;

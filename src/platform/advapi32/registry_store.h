@@ -58,7 +58,7 @@ bool MayWriteDatabase(const std::string& path);
 // lock could not be had in time or the disk failed, and ERROR_KEY_DELETED
 // when the key they address was deleted meanwhile. Each write is atomic.
 class Connection {
-public:
+  public:
     // Never creates the file. A file that cannot be opened gives a connection
     // to an empty registry.
     static std::unique_ptr<Connection> OpenReader(const std::string& path);
@@ -97,7 +97,7 @@ public:
     // False also when SQLite abandoned the transaction after a failure.
     bool InTransaction() const;
 
-private:
+  private:
     enum StatementId : int;
     class Query;
 
@@ -140,13 +140,13 @@ struct Lease {
 // fork(), which never touches its parent's connections.
 LSTATUS LeaseConnection(const std::string& path, Intent intent, Lease* lease);
 
-// A KTM transaction. From its first change it holds a connection with an
+// A KTM transaction. From its first use it holds a connection with an
 // open SQLite transaction, and with it the database's write lock: other
 // writers wait, readers elsewhere see nothing of it until Commit. It serves
 // the one database its first key was opened in, and only the process that
 // created it.
 class Transaction {
-public:
+  public:
     Transaction();
     ~Transaction();
     Transaction(const Transaction&) = delete;
@@ -159,7 +159,7 @@ public:
     // Rolls back unless committed.
     void Close();
 
-private:
+  private:
     LSTATUS CheckUsable() const;
     LSTATUS Start(const std::string& path);
     LSTATUS End(bool commit);

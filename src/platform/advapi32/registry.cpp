@@ -149,7 +149,10 @@ bool WantsWrite(REGSAM access) { return access & (KEY_SET_VALUE | KEY_CREATE_SUB
 // The registry's bytes for data handed to RegSetValueExW. String data comes
 // as wchar_t text while size counts the UTF-16 bytes to store: the text is
 // converted until it has made that many bytes, reading never more than
-// size / 2 elements. An odd last byte is stored as zero.
+// size / 2 elements. An odd last byte is stored as zero. NT also stores a
+// terminator the caller did not count when the character after the data is
+// one; reading that character could fault here, so only what was counted is
+// stored.
 std::string StoredBytes(DWORD type, const BYTE* data, DWORD size) {
     if (size == 0) return std::string();
     if (!IsStringType(type)) return std::string(reinterpret_cast<const char*>(data), size);

@@ -444,11 +444,12 @@ int Connection::WalkPath(KeyId base, const KeyPath& path, size_t* depth, KeyId* 
 }
 
 // What a read that found nothing under key reports: nothingFound, or
-// ERROR_KEY_DELETED when the key itself is gone.
+// ERROR_KEY_DELETED when the key itself is gone (a database that cannot be
+// read has no keys left).
 LSTATUS Connection::ReadMiss(KeyId key, LSTATUS nothingFound) {
     int rc = KeyExists(key);
     if (rc == SQLITE_ROW) return nothingFound;
-    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : ReadStatus(rc, nothingFound);
+    return rc == SQLITE_DONE ? ERROR_KEY_DELETED : ReadStatus(rc, ERROR_KEY_DELETED);
 }
 
 // The same for a change, inside its transaction.
@@ -463,7 +464,8 @@ LSTATUS Connection::FindKey(KeyId base, const KeyPath& path, KeyId* key) {
     int rc = WalkPath(base, path, &depth, key);
     if (rc != SQLITE_OK) return ReadStatus(rc, ERROR_FILE_NOT_FOUND);
     if (depth == path.size() && depth > 0) return ERROR_SUCCESS;
-    // Nothing lies below a deleted key, so a miss may mean base is gone.
+    // An empty path names base itself, and nothing lies below a deleted key:
+    // either way base may be gone.
     return ReadMiss(base, depth == path.size() ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
 }
 

@@ -1,0 +1,97 @@
+// qpreg --help, qpreg /? and qpreg OPERATION /?.
+#include "console.h"
+#include "messages.h"
+#include "operations.h"
+
+namespace qpreg {
+namespace {
+
+constexpr const wchar_t* kOverview =
+    L"qpreg: reads and changes the registry of this machine (HKEY_LOCAL_MACHINE),\n"
+    L"with the command line and output of reg.exe.\n"
+    L"\n"
+    L"  qpreg query  KEY [/v NAME | /ve] [/s]\n"
+    L"  qpreg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
+    L"  qpreg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    L"  qpreg export KEY FILE [/y]\n"
+    L"  qpreg import FILE\n"
+    L"\n"
+    L"KEY is HKLM\\SUBKEY or HKEY_LOCAL_MACHINE\\SUBKEY. Options start with / or -,\n"
+    L"in any case. \"qpreg OPERATION /?\" describes one operation.\n"
+    L"\n"
+    L"The registry is the database named by NL_REGISTRY_FILE\n"
+    L"(default /var/lib/norlake/registry.db).\n"
+    L"Exit status: 0 on success, 1 on failure.\n";
+
+constexpr const wchar_t* kQuery =
+    L"qpreg query KEY [/v NAME | /ve] [/s]\n"
+    L"\n"
+    L"Lists the values and subkeys of KEY.\n"
+    L"  /v NAME  list only the value NAME\n"
+    L"  /ve      list only the unnamed value, shown as (Default)\n"
+    L"  /s       list every key below KEY too; with /v or /ve, search the tree\n"
+    L"           for the value and count the matches\n"
+    L"\n"
+    L"Example:\n"
+    L"  qpreg query \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel\n";
+
+constexpr const wchar_t* kAdd =
+    L"qpreg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
+    L"\n"
+    L"Creates KEY if it is missing and sets a value in it.\n"
+    L"  /v NAME  the value to set\n"
+    L"  /ve      the unnamed value (also used when /t or /d comes without /v)\n"
+    L"  /t TYPE  REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,\n"
+    L"           REG_QWORD, REG_BINARY or REG_NONE\n"
+    L"  /d DATA  the data: text for strings; a decimal or 0x hexadecimal number\n"
+    L"           for REG_DWORD and REG_QWORD; hexadecimal digits for REG_BINARY;\n"
+    L"           strings separated by \\0 for REG_MULTI_SZ\n"
+    L"  /s SEP   the one-character separator of REG_MULTI_SZ strings instead of \\0\n"
+    L"  /f       overwrite an existing value without asking\n"
+    L"\n"
+    L"Examples:\n"
+    L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugModule /t REG_SZ "
+    L"/d \"worker=1;indexer=0\" /f\n"
+    L"  qpreg add HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion /v DebugLevel /t REG_DWORD /d 0x5 /f\n";
+
+constexpr const wchar_t* kDelete =
+    L"qpreg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    L"\n"
+    L"Deletes KEY with all its subkeys, or values of KEY.\n"
+    L"  /v NAME  delete only the value NAME\n"
+    L"  /ve      delete only the unnamed value\n"
+    L"  /va      delete all values of KEY, keeping its subkeys\n"
+    L"  /f       delete without asking\n"
+    L"\n"
+    L"Without /f qpreg asks first, and refuses when standard input is not a terminal.\n";
+
+constexpr const wchar_t* kExport =
+    L"qpreg export KEY FILE [/y]\n"
+    L"\n"
+    L"Writes KEY and everything below it to FILE in the .reg format of\n"
+    L"\"Windows Registry Editor Version 5.00\" (UTF-16LE, CRLF), which regedit and\n"
+    L"reg.exe import on Windows.\n"
+    L"  /y  overwrite FILE without asking\n";
+
+constexpr const wchar_t* kImport =
+    L"qpreg import FILE\n"
+    L"\n"
+    L"Applies a .reg file (UTF-16LE or UTF-8, \"Windows Registry Editor Version 5.00\"\n"
+    L"or REGEDIT4): creates keys, sets values, deletes [-KEY] trees and \"NAME\"=-\n"
+    L"values. The whole file is checked first and applied in one transaction: a\n"
+    L"malformed line or a failure leaves the registry unchanged.\n";
+
+}  // namespace
+
+int RunHelp(const Command& command) {
+    const wchar_t* text = kOverview;
+    if (command.helpTopic == L"query") text = kQuery;
+    if (command.helpTopic == L"add") text = kAdd;
+    if (command.helpTopic == L"delete") text = kDelete;
+    if (command.helpTopic == L"export") text = kExport;
+    if (command.helpTopic == L"import") text = kImport;
+    PrintOut(text);
+    return kExitSuccess;
+}
+
+}  // namespace qpreg

@@ -1,0 +1,30 @@
+// A key named the way reg.exe names it: a root, then subkeys separated by
+// backslashes. Only HKEY_LOCAL_MACHINE exists in this registry.
+#pragma once
+
+#include <string>
+
+namespace qpreg {
+
+class KeyPath {
+  public:
+    // The root itself.
+    KeyPath() = default;
+
+    // Accepts HKEY_LOCAL_MACHINE and, when shortRootAllowed, HKLM, in any
+    // case, optionally followed by \subkey\...; one trailing backslash is
+    // dropped. Empty or overlong key names make the path invalid.
+    static bool Parse(const std::wstring& text, bool shortRootAllowed, KeyPath* path);
+
+    // The path below HKEY_LOCAL_MACHINE, empty for the root.
+    const std::wstring& subKey() const { return subKey_; }
+    bool isRoot() const { return subKey_.empty(); }
+    // The path as reg.exe prints it, with the full root name.
+    std::wstring fullName() const;
+    KeyPath child(const std::wstring& name) const;
+
+  private:
+    std::wstring subKey_;
+};
+
+}  // namespace qpreg

@@ -1,0 +1,57 @@
+// qpreg add: creates the key when it is missing and, when a value is named
+// or data given, sets that value, all in one transaction.
+#include "add_data.h"
+#include "console.h"
+#include "messages.h"
+#include "operations.h"
+#include "registry_access.h"
+
+namespace qpreg {
+namespace {
+
+// /t or /d without /v sets the key's unnamed value, as /ve does.
+bool SetsValue(const Command& command) {
+    return command.valueNamed || command.typeGiven || command.dataGiven;
+}
+
+bool ValueExists(const KeyPath& path, const std::wstring& name) {
+    KeyHandle key;
+    RegistryValue value;
+    return OpenKey(path, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS &&
+           ReadValue(key.get(), name, &value) == ERROR_SUCCESS;
+}
+
+LSTATUS CreateKeyAndSet(const KeyPath& path, const RegistryValue* value) {
+    RegistryTransaction transaction;
+    if (transaction.startStatus() != ERROR_SUCCESS) return transaction.startStatus();
+    KeyHandle key;
+    LSTATUS status = transaction.createKey(path, &key);
+    if (status == ERROR_SUCCESS && value) status = WriteValue(key.get(), *value);
+    key.close();
+    if (status != ERROR_SUCCESS) return status;
+    return transaction.commit();
+}
+
+}  // namespace
+
+int RunAdd(const Command& command) {
+    if (!SetsValue(command)) {
+        LSTATUS status = CreateKeyAndSet(command.key, nullptr);
+        return status == ERROR_SUCCESS ? ReportSuccess() : ReportStatus(status);
+    }
+
+    RegistryValue value;
+    value.name = command.valueName;
+    value.type = command.type;
+    if (!DataFromArgument({command.type, command.dataGiven, command.data, command.separator}, &value.data))
+        return kExitFailure;
+
+    if (!command.force && ValueExists(command.key, value.name)) {
+        Answer answer = AskYesNo(L"Value " + DisplayName(value.name) + L" exists, overwrite(Yes/No)?");
+        if (answer != Answer::kYes) return ReportNotConfirmed(answer, L"/f");
+    }
+    LSTATUS status = CreateKeyAndSet(command.key, &value);
+    return status == ERROR_SUCCESS ? ReportSuccess() : ReportStatus(status);
+}
+
+}  // namespace qpreg

@@ -2,18 +2,12 @@
 
 #include <limits>
 
+#include "hex_text.h"
 #include "messages.h"
 #include "registry_value.h"
 
 namespace qpreg {
 namespace {
-
-int HexDigitValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
 
 // Decimal digits, or 0x and hexadecimal digits; no sign, no blanks.
 bool ParseNumber(const std::wstring& text, uint64_t maximum, uint64_t* number) {

@@ -2,6 +2,8 @@
 // line into import steps and stops at the first line it cannot read.
 #include "reg_file.h"
 
+#include "hex_text.h"
+
 namespace qpreg {
 namespace {
 
@@ -11,13 +13,6 @@ constexpr const wchar_t* kAnsiHeader = L"REGEDIT4";
 constexpr size_t kMaxValueNameLength = 16383;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-int HexDigitValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-    return -1;
-}
 
 std::wstring DecodeText(const Bytes& content) {
     if (content.size() >= 2 && content[0] == 0xFF && content[1] == 0xFE)

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "hex_text.h"
+
 namespace qpreg {
 namespace {
 
@@ -43,11 +45,9 @@ bool HasPlainStringForm(const Bytes& data, std::wstring* text) {
 }
 
 std::wstring HexList(const Bytes& data, size_t column) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
     std::wstring list;
     for (size_t i = 0; i < data.size(); ++i) {
-        list += kDigits[data[i] >> 4];
-        list += kDigits[data[i] & 0xF];
+        list += HexPair(data[i], false);
         column += 2;
         if (i + 1 == data.size()) break;
         list += L',';

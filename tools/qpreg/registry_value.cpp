@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "hex_text.h"
+
 namespace qpreg {
 namespace {
 
@@ -40,13 +42,9 @@ std::wstring Hex(uint64_t number) {
 }
 
 std::wstring UppercaseHexPairs(const Bytes& data) {
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
     std::wstring text;
     text.reserve(data.size() * 2);
-    for (uint8_t byte : data) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
+    for (uint8_t byte : data) text += HexPair(byte, true);
     return text;
 }
 

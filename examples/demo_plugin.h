@@ -1,4 +1,4 @@
 #pragma once
 
 // Work done inside the plugin library, logged under the plugin's own logger.
-void DemoPluginWork(int items);
+__attribute__((visibility("default"))) void DemoPluginWork(int items);

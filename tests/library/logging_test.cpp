@@ -167,14 +167,15 @@ TEST_F(LoggingTest, NonAsciiTextSurvivesTheCLocale) {
 
 TEST_F(LoggingTest, FormatsFollowTheWindowsConventions) {
     int untouched = 12345;
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%s|%S|%c|%C]", L"wide", "narrow", L'W', 'n');
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "[%s|%S|%hs|%ls]", "narrow", L"wide", "h", L"l");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%s|%S|%c|%C|%hs|%ls]", L"wide", "narrow", L'W', 'n', "h",
+                    L"l");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "[%s|%S|%ls]", "narrow", L"wide", L"l");
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%I64d|%I32u|%Id]", -5000000000LL, 7u,
                     static_cast<ptrdiff_t>(-3));
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[a%nb|%d]", &untouched, 9);
     std::vector<Record> records = Records();
-    EXPECT_EQ(RecordsWithText(records, "[wide|narrow|W|n]").size(), 1u);
-    EXPECT_EQ(RecordsWithText(records, "[narrow|wide|h|l]").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "[wide|narrow|W|n|h|l]").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "[narrow|wide|l]").size(), 1u);
     EXPECT_EQ(RecordsWithText(records, "[-5000000000|7|-3]").size(), 1u);
     EXPECT_EQ(RecordsWithText(records, "[ab|9]").size(), 1u);
     EXPECT_EQ(untouched, 12345);

@@ -24,7 +24,9 @@ TEST_P(ModuleListTest, DecidesWhetherTheProcessLogs) {
     const ModuleListCase& c = GetParam();
     nltest::TestEnv env;
     ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env.dir())));
-    if (c.moduleList) ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", c.moduleList));
+    if (c.moduleList) {
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", c.moduleList));
+    }
     std::string probe = nltest::InstallProbe(env, std::string("bin/") + c.executable);
     std::string output = nltest::RunProbe(env, probe);
     EXPECT_NE(output.find(c.enabled ? "enabled=1" : "enabled=0"), std::string::npos) << output;
@@ -95,10 +97,14 @@ TEST_F(LogPathTest, AHomeDirectoryWithATrailingSeparatorGivesTheSameFolder) {
 TEST_F(LogPathTest, WithoutAHomeDirectoryProcessesLogIntoTheTemporaryDirectory) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
     EXPECT_EQ(RunAndRead("bin/worker", Temp("worker.log")).size(), 1u);
-    // The Debug folder is created one level deep only.
+}
+
+// log4cxx creates the folders of a log file that it cannot open, so a home
+// directory that does not exist yet loses no records.
+TEST_F(LogPathTest, AMissingHomeDirectoryIsCreatedRatherThanLosingRecords) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
     ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("missing/home"))));
-    nltest::RunProbe(env_, env_.path("bin/worker"));
-    EXPECT_FALSE(nltest::FileExists(env_.path("missing")));
+    EXPECT_EQ(RunAndRead("bin/worker", env_.path("missing/home/Debug/worker.log")).size(), 1u);
 }
 
 TEST_F(LogPathTest, InstallersLogIntoTheTemporaryDirectory) {

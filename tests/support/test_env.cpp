@@ -16,6 +16,8 @@ namespace nltest {
 
 TestEnv::TestEnv() {
     const char* base = getenv("TMPDIR");
+    hadTmpdir_ = base != nullptr;
+    if (base) savedTmpdir_ = base;
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/nltest-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
@@ -28,6 +30,10 @@ TestEnv::TestEnv() {
 }
 
 TestEnv::~TestEnv() {
+    if (hadTmpdir_)
+        setenv("TMPDIR", savedTmpdir_.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
     if (!getenv("NLTEST_KEEP")) RunCommand("rm -rf '" + dir_ + "'");
 }
 

@@ -23,6 +23,8 @@ class TestEnv {
   private:
     std::string dir_;
     std::string registryFile_;
+    std::string savedTmpdir_;
+    bool hadTmpdir_ = false;
 };
 
 // The product key's values, written through the platform's registry.

@@ -121,6 +121,17 @@ class ThreadIdConverter : public log4cxx::pattern::LoggingEventPatternConverter 
     }
 };
 
+// The source file as given: UTF-8, like log4cxx's own strings, so that a
+// non-ASCII name is written unchanged whatever the process's locale.
+class SourceFileConverter : public log4cxx::pattern::LoggingEventPatternConverter {
+public:
+    SourceFileConverter() : LoggingEventPatternConverter(LOG4CXX_STR("File Location"), LOG4CXX_STR("file")) {}
+    using LoggingEventPatternConverter::format;
+    void format(const log4cxx::spi::LoggingEventPtr& event, LogString& out, log4cxx::helpers::Pool&) const override {
+        out += event->getLocationInformation().getFileName();
+    }
+};
+
 class CRecordLayout : public log4cxx::PatternLayout {
   protected:
     log4cxx::pattern::PatternMap getFormatSpecifiers() override {
@@ -131,7 +142,12 @@ class CRecordLayout : public log4cxx::PatternLayout {
         auto threadId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
             return std::make_shared<ThreadIdConverter>();
         };
+        auto sourceFile = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
+            return std::make_shared<SourceFileConverter>();
+        };
         specifiers[LOG4CXX_STR("s")] = processId;
+        specifiers[LOG4CXX_STR("F")] = sourceFile;
+        specifiers[LOG4CXX_STR("file")] = sourceFile;
         specifiers[LOG4CXX_STR("t")] = threadId;
         specifiers[LOG4CXX_STR("thread")] = threadId;
         return specifiers;

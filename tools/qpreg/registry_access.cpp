@@ -71,6 +71,8 @@ LSTATUS ReadValues(HKEY key, std::vector<RegistryValue>* values) {
         if (status != ERROR_SUCCESS) return status;
         RegistryValue value;
         status = ReadValue(key, std::wstring(name.data(), nameLength), &value);
+        // Another process may have deleted the value since it was listed.
+        if (status == ERROR_FILE_NOT_FOUND) continue;
         if (status != ERROR_SUCCESS) return status;
         values->push_back(std::move(value));
     }

@@ -149,8 +149,8 @@ TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
     static std::mutex mutex;
     static std::condition_variable released;
     static bool blocking = false;
-    static std::thread::id refresher;
-    static int refresherCalls = 0;
+    static std::atomic<std::thread::id> refresher;
+    static std::atomic<int> refresherCalls{0};
     static std::atomic<DWORD> now{0};
     now = 20000000;
     // The refresher's second clock read comes after it took the refresh.

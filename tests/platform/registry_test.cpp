@@ -60,23 +60,21 @@ std::wstring ReadString(HKEY key, const wchar_t* name, LSTATUS* status = nullptr
     return result == ERROR_SUCCESS ? std::wstring(buffer.data()) : std::wstring();
 }
 
-Names SubkeyNames(HKEY key) {
+// The names of the key's subkeys, or of its values, in the registry's order.
+Names EnumNames(HKEY key, bool subkeys) {
     Names names;
     wchar_t name[256];
-    for (DWORD size = 256;
-         RegEnumKeyExW(key, names.size(), name, &size, nullptr, nullptr, nullptr, nullptr) == 0; size = 256)
+    for (DWORD size = 256;; size = 256) {
+        DWORD index = static_cast<DWORD>(names.size());
+        LSTATUS status = subkeys ? RegEnumKeyExW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr)
+                                 : RegEnumValueW(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) return names;
         names.emplace_back(name, size);
-    return names;
+    }
 }
 
-Names ValueNames(HKEY key) {
-    Names names;
-    wchar_t name[256];
-    for (DWORD size = 256;
-         RegEnumValueW(key, names.size(), name, &size, nullptr, nullptr, nullptr, nullptr) == 0; size = 256)
-        names.emplace_back(name, size);
-    return names;
-}
+Names SubkeyNames(HKEY key) { return EnumNames(key, true); }
+Names ValueNames(HKEY key) { return EnumNames(key, false); }
 
 LSTATUS CreateIn(HANDLE transaction, const wchar_t* path, HKEY* key, DWORD* disposition = nullptr) {
     return RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key,

@@ -762,7 +762,7 @@ LSTATUS Transaction::LeaseConnection(const std::string& path, Intent intent, Lea
     LSTATUS status = CheckUsable();
     if (status != ERROR_SUCCESS) return status;
     if (!connection_) {
-        // Until its first change the transaction has nothing of its own: with
+        // Before its first use the transaction has nothing of its own: with
         // no database yet it reads the empty registry and creates nothing.
         if (intent != Intent::kCreate && !Exists(path)) {
             lock.unlock();

@@ -37,7 +37,8 @@ tsan: deps
 	cd build-tsan && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	$(BUILD)/bench/utildebug_bench
+	$(BUILD)/bench/utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+	    --benchmark_report_aggregates_only=true
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -27,7 +27,7 @@ TEST(ModuleFileName, TheNullHandleIsTheExecutable) {
 
 TEST(ModuleFileName, AnAddressInsideALibraryNamesTheLibrary) {
     wchar_t path[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetTickCount), path, MAX_PATH), 0u);
+    ASSERT_GT(GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetCurrentThreadId), path, MAX_PATH), 0u);
     std::wstring name(path);
     EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"libnlplatform.so.1");
     EXPECT_EQ(path[0], L'/');

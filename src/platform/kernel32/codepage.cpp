@@ -30,7 +30,8 @@ int StoreConverted(const std::basic_string<Char>& converted, Char* out, int outS
 
 extern "C" {
 
-// A count of -1 converts the terminated text with its terminator.
+// A count of -1 converts the terminated text with its terminator. Encodes
+// straight into the caller's buffer: it is on the path of every wide record.
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR narrow, int narrowSize,
                         LPCSTR, LPBOOL usedDefaultChar) {
     if (!IsSupportedCodePage(codePage) || !wide || wideCount == 0 || narrowSize < 0 ||
@@ -40,7 +41,25 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR
     }
     size_t length = wideCount < 0 ? wcslen(wide) + 1 : static_cast<size_t>(wideCount);
     if (usedDefaultChar) *usedDefaultChar = FALSE;
-    return StoreConverted(nlplatform::WideToUtf8(wide, length), narrow, narrowSize);
+    size_t written = 0;
+    char bytes[4];
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = static_cast<char32_t>(wide[i]);
+        if (c < 0x80 && narrowSize > 0 && written < static_cast<size_t>(narrowSize)) {
+            narrow[written++] = static_cast<char>(c);
+            continue;
+        }
+        size_t size = nlplatform::EncodeUtf8(c, bytes);
+        if (narrowSize > 0) {
+            if (written + size > static_cast<size_t>(narrowSize)) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return 0;
+            }
+            memcpy(narrow + written, bytes, size);
+        }
+        written += size;
+    }
+    return static_cast<int>(written);
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR narrow, int narrowCount, LPWSTR wide, int wideSize) {

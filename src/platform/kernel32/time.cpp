@@ -6,9 +6,6 @@
 
 namespace {
 
-// Tests may replace the clock; a relaxed load keeps the real path cheap.
-NL_TICK_SOURCE g_tickSource = nullptr;
-
 ULONGLONG CoarseMonotonicMilliseconds() {
     struct timespec now;
     // The coarse clock ticks every few milliseconds, like the Windows timer,
@@ -21,17 +18,13 @@ ULONGLONG CoarseMonotonicMilliseconds() {
 
 extern "C" {
 
-DWORD GetTickCount(void) {
-    NL_TICK_SOURCE source = __atomic_load_n(&g_tickSource, __ATOMIC_RELAXED);
-    if (source) return source();
-    // Cut to 32 bits: wraps after about 49.7 days, as on Windows.
-    return static_cast<DWORD>(CoarseMonotonicMilliseconds());
-}
+// Tests may replace the clock; a relaxed load keeps the real path cheap.
+NL_TICK_SOURCE NlTickSourceForTesting = nullptr;
 
 ULONGLONG GetTickCount64(void) { return CoarseMonotonicMilliseconds(); }
 
 void NlSetTickSourceForTesting(NL_TICK_SOURCE source) {
-    __atomic_store_n(&g_tickSource, source, __ATOMIC_RELAXED);
+    __atomic_store_n(&NlTickSourceForTesting, source, __ATOMIC_RELAXED);
 }
 
 void GetLocalTime(LPSYSTEMTIME out) {

@@ -208,6 +208,17 @@ const char* PrefixOf(int levelCode) {
     }
 }
 
+// Appends wide text in the ANSI code page, UTF-8, converting in place.
+void AppendNarrow(std::string& out, const wchar_t* text, size_t length) {
+    if (length == 0) return;
+    size_t start = out.size();
+    // A character takes at most four bytes.
+    out.resize(start + length * 4);
+    int written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[start],
+                                      static_cast<int>(length * 4), nullptr, nullptr);
+    out.resize(start + static_cast<size_t>(written > 0 ? written : 0));
+}
+
 // The record's text in log4cxx's own representation, UTF-8, so that it
 // reaches the file unchanged whatever the process's locale.
 void BuildRecordText(LogString& out, int levelCode, const char* text, size_t length) {
@@ -217,9 +228,11 @@ void BuildRecordText(LogString& out, int levelCode, const char* text, size_t len
 
 void BuildRecordText(LogString& out, int levelCode, const wchar_t* text, size_t length) {
     out.assign(PrefixOf(levelCode));
-    log4cxx::helpers::Transcoder::decode(std::wstring(text, length), out);
+    AppendNarrow(out, text, length);
 }
 
+// The source file behind its last separator; a wide name is converted into
+// narrow, which log4cxx's location takes.
 const char* CutSourceFile(const char* file, std::string&) {
     if (!file) return "";
     const char* cut = file;
@@ -233,7 +246,8 @@ const char* CutSourceFile(const wchar_t* file, std::string& narrow) {
     const wchar_t* cut = file;
     for (const wchar_t* p = file; *p; ++p)
         if (*p == L'/' || *p == L'\\') cut = p + 1;
-    narrow = WideToNarrow(cut);
+    narrow.clear();
+    AppendNarrow(narrow, cut, wcslen(cut));
     return narrow.c_str();
 }
 
@@ -319,9 +333,10 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
 
     size_t length = 0;
     const Char* text = message.Format(&length);
+    // Per-thread buffers: after the first records nothing is allocated here.
     thread_local LogString recordText;
+    thread_local std::string narrowFile;
     BuildRecordText(recordText, levelCode, text, length);
-    std::string narrowFile;
     const char* sourceFile = CutSourceFile(file, narrowFile);
     try {
         log4cxx::spi::LocationInfo location(sourceFile, sourceFile, "", line);

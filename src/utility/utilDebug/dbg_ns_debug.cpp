@@ -256,17 +256,23 @@ size_t FormatMessageText(std::basic_string<Char>& out, const Char* format, va_li
 
 // ---- Entry points --------------------------------------------------------------------
 
-void EnsureInterfaceInitialised() {
-    if (g_interfaceInitialised.load(std::memory_order_acquire)) return;
+__attribute__((noinline)) void InitialiseOnce() {
     Guard<CSLock> guard(&SettingsLock());
     if (!g_interfaceInitialised.load(std::memory_order_relaxed)) InitDebugInterface();
 }
+
+inline void EnsureInterfaceInitialised() {
+    if (!g_interfaceInitialised.load(std::memory_order_acquire)) InitialiseOnce();
+}
+
+// The refresh proper, out of line: the common case is that it is not due.
+void RefreshWhenIdle();
 
 template <typename FileChar, typename Char>
 void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, const Char* format,
                va_list* args) {
     try {
-        RefreshDebugSettings();
+        if (RefreshIsDue(GetTickCount())) RefreshWhenIdle();
         EnsureInterfaceInitialised();
         if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
         PendingMessage<Char> message(format, args);
@@ -335,10 +341,10 @@ void ApplyCriticalInfo(int value) {
     g_adapterCriticalInfo.store(value != 0, std::memory_order_relaxed);
 }
 
-// Runs on every record, so when it is not due it costs one clock read and a
-// comparison. One thread refreshes at a time; the others go on without it.
-void RefreshDebugSettings() {
-    if (!RefreshIsDue(GetTickCount())) return;
+namespace {
+
+// The refresh proper: one thread at a time; the others go on without it.
+void RefreshWhenIdle() {
     LONG idle = 0;
     if (!g_refreshBusy.compare_exchange_strong(idle, 1)) return;
     try {
@@ -353,6 +359,14 @@ void RefreshDebugSettings() {
         // A failed refresh leaves the settings as they were.
     }
     g_refreshBusy.exchange(0);
+}
+
+}  // namespace
+
+// Runs on every record (the entry points inline the test), so when it is not
+// due it costs one clock read and a comparison.
+void RefreshDebugSettings() {
+    if (RefreshIsDue(GetTickCount())) RefreshWhenIdle();
 }
 
 void InitDebugInterface() {

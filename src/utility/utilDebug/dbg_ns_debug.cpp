@@ -148,6 +148,24 @@ void ReadAndApplyChangedSettings() {
     ApplyDisabledLists(key);
 }
 
+// The refresh proper: one thread at a time; the others go on without it.
+__attribute__((noinline)) void RefreshWhenIdle() {
+    LONG idle = 0;
+    if (!g_refreshBusy.compare_exchange_strong(idle, 1)) return;
+    try {
+        // Another thread may have refreshed between the test and the flag.
+        if (RefreshIsDue(GetTickCount())) {
+            g_snapshot.lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
+            // Until the interface is initialised the key and value names are
+            // not settled, so there is nothing to read yet.
+            if (g_interfaceInitialised.load(std::memory_order_acquire)) ReadAndApplyChangedSettings();
+        }
+    } catch (...) {
+        // A failed refresh leaves the settings as they were.
+    }
+    g_refreshBusy.exchange(0);
+}
+
 // ---- Log file location -------------------------------------------------------------
 
 const wchar_t* const kInstallerProcesses[] = {
@@ -265,14 +283,17 @@ inline void EnsureInterfaceInitialised() {
     if (!g_interfaceInitialised.load(std::memory_order_acquire)) InitialiseOnce();
 }
 
-// The refresh proper, out of line: the common case is that it is not due.
-void RefreshWhenIdle();
+// Runs on every record, so when it is not due it costs one clock read and a
+// comparison; the refresh proper stays out of line.
+inline void RefreshDebugSettings() {
+    if (RefreshIsDue(GetTickCount())) RefreshWhenIdle();
+}
 
 template <typename FileChar, typename Char>
 void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, const Char* format,
                va_list* args) {
     try {
-        if (RefreshIsDue(GetTickCount())) RefreshWhenIdle();
+        RefreshDebugSettings();
         EnsureInterfaceInitialised();
         if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
         PendingMessage<Char> message(format, args);
@@ -339,34 +360,6 @@ int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); 
 void ApplyCriticalInfo(int value) {
     g_criticalInfo.exchange(value);
     g_adapterCriticalInfo.store(value != 0, std::memory_order_relaxed);
-}
-
-namespace {
-
-// The refresh proper: one thread at a time; the others go on without it.
-void RefreshWhenIdle() {
-    LONG idle = 0;
-    if (!g_refreshBusy.compare_exchange_strong(idle, 1)) return;
-    try {
-        // Another thread may have refreshed between the test and the flag.
-        if (RefreshIsDue(GetTickCount())) {
-            g_snapshot.lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
-            // Until the interface is initialised the key and value names are
-            // not settled, so there is nothing to read yet.
-            if (g_interfaceInitialised.load(std::memory_order_acquire)) ReadAndApplyChangedSettings();
-        }
-    } catch (...) {
-        // A failed refresh leaves the settings as they were.
-    }
-    g_refreshBusy.exchange(0);
-}
-
-}  // namespace
-
-// Runs on every record (the entry points inline the test), so when it is not
-// due it costs one clock read and a comparison.
-void RefreshDebugSettings() {
-    if (RefreshIsDue(GetTickCount())) RefreshWhenIdle();
 }
 
 void InitDebugInterface() {

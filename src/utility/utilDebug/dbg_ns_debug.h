@@ -63,8 +63,6 @@ HKEY OpenProductKeyForReading(const wchar_t* keyPath);
 
 int GetLogCriticalInfo();
 void ApplyCriticalInfo(int value);
-// Re-reads the settings at most once a minute and applies what changed.
-void RefreshDebugSettings();
 void InitDebugInterface();
 
 // The registry path of the product key that the adapter's own reads use.

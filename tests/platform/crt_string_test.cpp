@@ -8,80 +8,44 @@
 
 #include <algorithm>
 #include <string>
-#include <vector>
 
 #include "test_env.h"
 
 namespace {
 
-// Runs a case under a given locale and restores the previous one.
-class LocaleScope {
-  public:
-    explicit LocaleScope(const char* name) : saved_(setlocale(LC_ALL, nullptr)) {
-        applied_ = setlocale(LC_ALL, name) != nullptr;
-    }
-    ~LocaleScope() { setlocale(LC_ALL, saved_.c_str()); }
-    bool applied() const { return applied_; }
-
-  private:
-    std::string saved_;
-    bool applied_;
-};
-
 int Sign(int value) { return (value > 0) - (value < 0); }
 
 // ---- case folding -------------------------------------------------------------
 
-struct FoldCase {
-    const wchar_t* wideA;
-    const wchar_t* wideB;
-    const char* narrowA;
-    const char* narrowB;
-    int sign;
-};
-
 // Both sides are lower-cased first, so 91-96 ("[\]^_`") sort before letters;
-// only ASCII letters fold.
-const FoldCase kFoldCases[] = {
-    {L"abc", L"ABC", "abc", "ABC", 0}, {L"abc", L"ABD", "abc", "ABD", -1},
-    {L"ABD", L"abc", "ABD", "abc", 1}, {L"_", L"A", "_", "A", -1},
-    {L"[", L"a", "[", "a", -1},        {L"`", L"B", "`", "B", -1},
-    {L"Z", L"_", "Z", "_", 1},         {L"@", L"a", "@", "a", -1},
-    {L"ab", L"ABC", "ab", "ABC", -1},  {L"", L"", "", "", 0},
-    {L"ä", L"Ä", "ä", "Ä", 1},
-};
-
-void ExpectFoldCases() {
-    for (const FoldCase& c : kFoldCases) {
-        EXPECT_EQ(c.sign, Sign(_wcsicmp(c.wideA, c.wideB))) << c.narrowA << " vs " << c.narrowB;
-        EXPECT_EQ(c.sign, Sign(_stricmp(c.narrowA, c.narrowB))) << c.narrowA << " vs " << c.narrowB;
+// only ASCII letters fold, whatever the process's locale: a UTF-8 locale would
+// fold Ä with glibc's towlower, the CRT functions do not.
+TEST(CaseFolding, FoldsAsTheCLocaleWhateverTheProcessLocale) {
+    struct Case {
+        const wchar_t *wideA, *wideB;
+        const char *narrowA, *narrowB;
+        int sign;
+    };
+    const Case cases[] = {
+        {L"abc", L"ABC", "abc", "ABC", 0}, {L"abc", L"ABD", "abc", "ABD", -1}, {L"_", L"A", "_", "A", -1},
+        {L"Z", L"`", "Z", "`", 1},         {L"ab", L"ABC", "ab", "ABC", -1},   {L"ä", L"Ä", "ä", "Ä", 1},
+    };
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        ASSERT_NE(nullptr, setlocale(LC_ALL, locale));
+        SCOPED_TRACE(locale);
+        for (const Case& c : cases) {
+            EXPECT_EQ(c.sign, Sign(_wcsicmp(c.wideA, c.wideB))) << c.narrowA << " vs " << c.narrowB;
+            EXPECT_EQ(c.sign, Sign(_stricmp(c.narrowA, c.narrowB))) << c.narrowA << " vs " << c.narrowB;
+        }
+        wchar_t text[] = L"MiXeD_[Path]\\ÄÖ";
+        EXPECT_EQ(text, _wcslwr(text));
+        EXPECT_STREQ(L"mixed_[path]\\ÄÖ", text);
     }
 }
 
-TEST(CaseFolding, ComparesAsCLocaleLowerCase) { ExpectFoldCases(); }
-
-// A UTF-8 locale would fold Ä with glibc's towlower; the CRT functions do not.
-TEST(CaseFolding, IgnoresTheProcessLocale) {
-    LocaleScope utf8("C.UTF-8");
-    if (!utf8.applied()) GTEST_SKIP() << "no C.UTF-8 locale";
-    ExpectFoldCases();
-    wchar_t text[] = L"ÄB";
-    EXPECT_STREQ(L"Äb", _wcslwr(text));
-}
-
-TEST(CaseFolding, CountedCompareStopsAtCount) {
+TEST(CaseFolding, CountedCompareStopsAtCountAndNullArgumentsAreInvalid) {
     EXPECT_EQ(0, _wcsnicmp(L"abcX", L"ABCy", 3));
     EXPECT_EQ(-1, Sign(_wcsnicmp(L"abcX", L"ABCy", 4)));
-    EXPECT_EQ(0, _wcsnicmp(L"a", L"b", 0));
-}
-
-TEST(CaseFolding, LowerCasesInPlace) {
-    wchar_t text[] = L"MiXeD_[Path]\\ÄÖ";
-    EXPECT_EQ(text, _wcslwr(text));
-    EXPECT_STREQ(L"mixed_[path]\\ÄÖ", text);
-}
-
-TEST(CaseFolding, NullArgumentsAreInvalid) {
     errno = 0;
     EXPECT_EQ(_NLSCMPERROR, _wcsicmp(nullptr, L"a"));
     EXPECT_EQ(EINVAL, errno);
@@ -90,47 +54,26 @@ TEST(CaseFolding, NullArgumentsAreInvalid) {
 
 // ---- _wsplitpath ----------------------------------------------------------------
 
-struct SplitCase {
-    const wchar_t* path;
-    const wchar_t* drive;
-    const wchar_t* dir;
-    const wchar_t* fname;
-    const wchar_t* ext;
-};
-
-const SplitCase kSplitCases[] = {
-    {L"c:\\sample\\crt\\makepath.c", L"c:", L"\\sample\\crt\\", L"makepath", L".c"},
-    {L"/opt/qp-1.2/bin/worker", L"", L"/opt/qp-1.2/bin/", L"worker", L""},
-    {L"a.tar.gz", L"", L"", L"a.tar", L".gz"},
-    {L".profile", L"", L"", L"", L".profile"},
-    {L"C:\\tools.new\\worker", L"C:", L"\\tools.new\\", L"worker", L""},
-    {L"C:/mixed\\sep/file.txt", L"C:", L"/mixed\\sep/", L"file", L".txt"},
-    {L"1:rel.txt", L"1:", L"", L"rel", L".txt"},
-    {L"x:", L"x:", L"", L"", L""},
-    {L"dir/", L"", L"dir/", L"", L""},
-    {L"name.", L"", L"", L"name", L"."},
-    {L"", L"", L"", L"", L""},
-};
-
 TEST(SplitPath, SplitsAsWindows) {
-    for (const SplitCase& c : kSplitCases) {
-        wchar_t drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
-        _wsplitpath(c.path, drive, dir, fname, ext);
-        EXPECT_STREQ(c.drive, drive) << c.path;
-        EXPECT_STREQ(c.dir, dir) << c.path;
-        EXPECT_STREQ(c.fname, fname) << c.path;
-        EXPECT_STREQ(c.ext, ext) << c.path;
+    // Path, then drive, directory, file name and extension.
+    const wchar_t* const cases[][5] = {
+        {L"C:/mixed\\sep/file.txt", L"C:", L"/mixed\\sep/", L"file", L".txt"},
+        {L"C:\\tools.new\\worker", L"C:", L"\\tools.new\\", L"worker", L""},
+        {L"a.tar.gz", L"", L"", L"a.tar", L".gz"},
+        {L".profile", L"", L"", L"", L".profile"},
+        {L"1:rel.txt", L"1:", L"", L"rel", L".txt"},
+        {L"dir/", L"", L"dir/", L"", L""},
+        {L"", L"", L"", L"", L""},
+    };
+    for (const auto& c : cases) {
+        wchar_t parts[4][_MAX_DIR];
+        _wsplitpath(c[0], parts[0], parts[1], parts[2], parts[3]);
+        for (int i = 0; i < 4; ++i) EXPECT_STREQ(c[i + 1], parts[i]) << c[0] << ", part " << i;
     }
 }
 
-TEST(SplitPath, NullOutputsAreSkipped) {
-    wchar_t fname[_MAX_FNAME];
-    _wsplitpath(L"C:\\Apps\\Worker.exe", nullptr, nullptr, fname, nullptr);
-    EXPECT_STREQ(L"Worker", fname);
-}
-
 // Components longer than their _MAX_* buffers are cut and terminated; nothing
-// is written past the buffer.
+// is written past the buffer; a null output is skipped.
 TEST(SplitPath, CutsOverlongComponents) {
     const std::wstring longName(300, L'n');
     const std::wstring path =
@@ -146,118 +89,96 @@ TEST(SplitPath, CutsOverlongComponents) {
 
 // ---- _wfopen ---------------------------------------------------------------------
 
+wchar_t* ReadLine(wchar_t* line, int size, FILE* file) { return fgetws(line, size, file); }
+char* ReadLine(char* line, int size, FILE* file) { return fgets(line, size, file); }
+
+// Runs in the "C" locale, in which the process starts: the streams must not
+// depend on the process's locale.
 class WideOpen : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(locale_.applied()); }
+    void SetUp() override { ASSERT_STREQ("C", setlocale(LC_ALL, "C")); }
 
-    std::wstring Write(const std::string& content) {
-        nltest::WriteFile(env_.path("file.txt"), content);
-        return WidePath();
+    FILE* Open(const std::string& content, const wchar_t* mode) {
+        nltest::WriteFile(narrowPath_, content);
+        return _wfopen(path_.c_str(), mode);
     }
-    std::wstring WidePath() const {
-        std::string narrow = env_.path("file.txt");
-        return std::wstring(narrow.begin(), narrow.end());
-    }
-    std::string Content() const { return nltest::ReadFile(env_.path("file.txt")); }
 
-    // Every line fgetws hands over, until end of file.
-    static std::vector<std::wstring> Lines(FILE* file) {
-        std::vector<std::wstring> lines;
+    // Every line the stream hands over until end of file, one after the other.
+    template <typename CharT>
+    static std::basic_string<CharT> ReadAll(FILE* file) {
+        std::basic_string<CharT> text;
         if (!file) {
             ADD_FAILURE() << "not opened, errno " << errno;
-            return lines;
+            return text;
         }
-        wchar_t line[256];
-        while (fgetws(line, 256, file)) lines.push_back(line);
+        CharT line[256];
+        while (ReadLine(line, 256, file)) text += line;
         EXPECT_FALSE(ferror(file));
         fclose(file);
-        return lines;
+        return text;
     }
 
     nltest::TestEnv env_;
-    LocaleScope locale_{"C"};
+    const std::string narrowPath_ = env_.path("file.txt");
+    const std::wstring path_{narrowPath_.begin(), narrowPath_.end()};
 };
 
-const char kUtf8WithBom[] = "\xEF\xBB\xBFh\xC3\xA9llo \xE2\x82\xAC\r\n\xF0\x9F\x98\x80 two\r\nlone\rcr\n";
-const std::vector<std::wstring> kUtf8Lines = {L"héllo €\n", L"😀 two\n", L"lone\rcr\n"};
-
-TEST_F(WideOpen, UnicodeModeReadsUtf8WithBomAndCrlf) {
-    for (const wchar_t* mode : {L"r, ccs=UTF-8", L"r,ccs=utf-8", L"rt , CCS = UTF-8 ", L"r, ccs=UNICODE"}) {
-        FILE* file = _wfopen(Write(kUtf8WithBom).c_str(), mode);
-        ASSERT_NE(nullptr, file) << mode;
-        EXPECT_EQ(kUtf8Lines, Lines(file)) << mode;
-    }
-}
-
-TEST_F(WideOpen, UnicodeModeReadsUtf16) {
-    const std::string withBom("\xFF\xFEh\0\xE9\0\x3D\xD8\x00\xDE\r\0\n\0", 14);
-    EXPECT_EQ(std::vector<std::wstring>{L"hé😀\n"}, Lines(_wfopen(Write(withBom).c_str(), L"r, ccs=UTF-8")));
-    const std::string withoutBom("o\0k\0\n\0", 6);
-    EXPECT_EQ(std::vector<std::wstring>{L"ok\n"},
-              Lines(_wfopen(Write(withoutBom).c_str(), L"r, ccs=UNICODE")));
+// A byte-order mark overrides the ccs encoding and is dropped; so is the CR of
+// a CRLF, but not a lone CR.
+TEST_F(WideOpen, UnicodeModeDecodesUtf8AndUtf16) {
+    const std::string utf8 = "\xEF\xBB\xBFh\xC3\xA9llo \xE2\x82\xAC\r\n\xF0\x9F\x98\x80 two\r\nlone\rcr\n";
+    const std::wstring utf8Text = L"héllo €\n😀 two\nlone\rcr\n";
+    const struct {
+        std::string content;
+        const wchar_t* mode;
+        std::wstring text;
+    } cases[] = {
+        {utf8, L"rt , CCS = UTF-8 ", utf8Text},
+        {utf8, L"r, ccs=UNICODE", utf8Text},
+        {std::string("\xFF\xFEh\0\xE9\0\x3D\xD8\x00\xDE\r\0\n\0", 14), L"r, ccs=UTF-8", L"hé😀\n"},
+        {std::string("o\0k\0\n\0", 6), L"r, ccs=UNICODE", L"ok\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, ReadAll<wchar_t>(Open(c.content, c.mode))) << c.mode;
 }
 
 // Plain text mode drops the CR of CRLF but leaves the bytes, BOM included, to
 // the locale; binary mode leaves everything.
 TEST_F(WideOpen, TextModeDropsCarriageReturnsBinaryModeKeepsThem) {
-    const std::string content = "\xEF\xBB\xBFkey\tvalue\r\nnext\r\n";
-    char line[64];
-    FILE* text = _wfopen(Write(content).c_str(), L"r");
-    ASSERT_NE(nullptr, text);
-    EXPECT_STREQ("\xEF\xBB\xBFkey\tvalue\n", fgets(line, sizeof line, text));
-    fclose(text);
-    EXPECT_EQ(std::vector<std::wstring>{L"next\n"}, Lines(_wfopen(Write("next\r\n").c_str(), L"rt")));
-
-    FILE* binary = _wfopen(WidePath().c_str(), L"rb");
-    ASSERT_NE(nullptr, binary);
-    EXPECT_STREQ("next\r\n", fgets(line, sizeof line, binary));
-    fclose(binary);
+    const std::string content = "\xEF\xBB\xBFkey\tvalue\r\nlone\rcr\r\n";
+    EXPECT_EQ("\xEF\xBB\xBFkey\tvalue\nlone\rcr\n", ReadAll<char>(Open(content, L"r")));
+    EXPECT_EQ(content, ReadAll<char>(Open(content, L"rb")));
 }
 
-TEST_F(WideOpen, UnicodeModeWritesBomOnlyToEmptyFiles) {
-    FILE* file = _wfopen(WidePath().c_str(), L"w, ccs=UTF-8");
+// A file named by wide characters is the one named by their UTF-8 bytes. A
+// Unicode-mode stream writes UTF-8 and starts only an empty file with a BOM;
+// _flushall gets pending output into the file.
+TEST_F(WideOpen, UnicodeModeWritesUtf8WithBomOnlyToEmptyFiles) {
+    const std::wstring path = std::wstring(env_.dir().begin(), env_.dir().end()) + L"/naïve €.txt";
+    FILE* file = _wfopen(path.c_str(), L"w, ccs=UTF-8");
     ASSERT_NE(nullptr, file);
     fputws(L"é€\n", file);
     fclose(file);
-    EXPECT_EQ("\xEF\xBB\xBF\xC3\xA9\xE2\x82\xAC\n", Content());
-
-    file = _wfopen(WidePath().c_str(), L"a, ccs=UTF-8");
-    fputws(L"😀", file);
-    fclose(file);
-    EXPECT_EQ("\xEF\xBB\xBF\xC3\xA9\xE2\x82\xAC\n\xF0\x9F\x98\x80", Content());
-}
-
-TEST_F(WideOpen, NamesTheFileByItsUtf8Bytes) {
-    const std::string narrow = env_.path("naïve €.txt");
-    FILE* file =
-        _wfopen((std::wstring(env_.dir().begin(), env_.dir().end()) + L"/naïve €.txt").c_str(), L"w");
+    file = _wfopen(path.c_str(), L"a, ccs=UTF-8");
     ASSERT_NE(nullptr, file);
+    fputws(L"😀", file);
+    _flushall();
+    EXPECT_EQ("\xEF\xBB\xBF\xC3\xA9\xE2\x82\xAC\n\xF0\x9F\x98\x80",
+              nltest::ReadFile(env_.path("naïve €.txt")));
     fclose(file);
-    EXPECT_TRUE(nltest::FileExists(narrow));
 }
 
 TEST_F(WideOpen, RejectsInvalidArguments) {
-    const std::wstring path = Write("x");
-    for (const wchar_t* mode :
-         {L"", L"q", L"rz", L"r, ccs=latin1", L"r, foo=UTF-8", L"rb, ccs=UTF-8", L"w, ccs=UTF-16LE"}) {
+    nltest::WriteFile(narrowPath_, "x");
+    for (const wchar_t* mode : {L"q", L"rz", L"r, ccs=latin1", L"rb, ccs=UTF-8", L"w, ccs=UTF-16LE"}) {
         errno = 0;
-        EXPECT_EQ(nullptr, _wfopen(path.c_str(), mode)) << mode;
+        EXPECT_EQ(nullptr, _wfopen(path_.c_str(), mode)) << mode;
         EXPECT_EQ(EINVAL, errno) << mode;
     }
     errno = 0;
     EXPECT_EQ(nullptr, _wfopen(nullptr, L"r"));
     EXPECT_EQ(EINVAL, errno);
-    EXPECT_EQ(nullptr, _wfopen((path + L".missing").c_str(), L"r"));
+    EXPECT_EQ(nullptr, _wfopen((path_ + L".missing").c_str(), L"r"));
     EXPECT_EQ(ENOENT, errno);
-}
-
-TEST_F(WideOpen, FlushAllWritesPendingOutput) {
-    FILE* file = _wfopen(WidePath().c_str(), L"w");
-    ASSERT_NE(nullptr, file);
-    fputs("pending", file);
-    _flushall();
-    EXPECT_EQ("pending", Content());
-    fclose(file);
 }
 
 }  // namespace

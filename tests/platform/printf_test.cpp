@@ -36,7 +36,8 @@ TEST(FormatConventions, NarrowNumbers) {
     EXPECT_EQ("   42|42   |00042|-0042|4294967295", Narrow("%5d|%-5d|%05d|%05i|%u", 42, 42, 42, -42, -1));
     EXPECT_EQ("+42| 42|+42|  00042|", Narrow("%+d|% d|%+ d|%7.5d|%.0d", 42, 42, 42, 42, 0));
     EXPECT_EQ("ff|FF|0xff|0XFF|0", Narrow("%x|%X|%#x|%#X|%#x", 255, 255, 255, 255, 0));
-    EXPECT_EQ("17|017|0|00017", Narrow("%o|%#o|%#o|%#.5o", 15, 15, 0, 15));
+    // The longest digit string there is: 64 bits in octal.
+    EXPECT_EQ("17|017|0|0001777777777777777777634", Narrow("%o|%#o|%#o|%#.25I64o", 15, 15, 0, -100LL));
     EXPECT_EQ("-1|-1|255", Narrow("%hd|%hhd|%hhu", 65535, 255, 511));
     EXPECT_EQ("9223372036854775807|-3|123|-7|-9",
               Narrow("%ld|%lld|%zu|%td|%jd", LONG_MAX, -3LL, size_t{123}, ptrdiff_t{-7}, intmax_t{-9}));
@@ -48,8 +49,8 @@ TEST(FormatConventions, NarrowNumbers) {
     EXPECT_EQ("0000000000000039|0000000000000000", Narrow("%p|%p", kPointer57, nullptr));
     EXPECT_EQ("  0X0000000000000039|0X0000000000000039  |",
               Narrow("%#020p|%#-020p|", kPointer57, kPointer57));
-    EXPECT_EQ("  3.14|+1.0|1.5E+10|0.0001|2.50",
-              Narrow("%6.2f|%+.1f|%.1E|%g|%.2Lf", 3.14159, 1.0, 1.5e10, 0.0001, 2.5L));
+    EXPECT_EQ("3.141593|  3.14|+1.0|1.5E+10|0.0001|2.50",
+              Narrow("%f|%6.2f|%+.1f|%.1E|%g|%.2Lf", 3.14159265, 3.14159, 1.0, 1.5e10, 0.0001, 2.5L));
 }
 
 TEST(FormatConventions, NarrowTextTakesNarrowUnlessToldOtherwise) {

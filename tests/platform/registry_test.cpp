@@ -9,9 +9,11 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "test_env.h"
@@ -23,17 +25,13 @@ using Names = std::vector<std::wstring>;
 const BYTE* Bytes(const void* data) { return static_cast<const BYTE*>(data); }
 BYTE* Bytes(void* data) { return static_cast<BYTE*>(data); }
 
-// UTF-16 bytes of a string with its terminator, as the API counts them.
-DWORD StringSize(const std::wstring& text) {
-    DWORD size = 2;
-    for (wchar_t c : text) size += c >= 0x10000 ? 4 : 2;
-    return size;
+LSTATUS Create(HKEY parent, const wchar_t* path, REGSAM access, HKEY* key, DWORD* disposition = nullptr) {
+    return RegCreateKeyExW(parent, path, 0, nullptr, 0, access, nullptr, key, disposition);
 }
 
 HKEY CreateKey(const wchar_t* path, HKEY parent = HKEY_LOCAL_MACHINE) {
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, Create(parent, path, KEY_ALL_ACCESS, &key));
     return key;
 }
 
@@ -41,23 +39,17 @@ LSTATUS OpenKey(const wchar_t* path, REGSAM access, HKEY* key) {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, key);
 }
 
+// Text of the Basic Multilingual Plane, stored with its terminator.
 LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
-    return RegSetValueExW(key, name, 0, REG_SZ, Bytes(text.c_str()), StringSize(text));
+    return RegSetValueExW(key, name, 0, REG_SZ, Bytes(text.c_str()), 2 * (text.size() + 1));
 }
 
-// The value as text, through a buffer of exactly its size; asked for again
-// when another writer made it grow meanwhile.
-std::wstring ReadString(HKEY key, const wchar_t* name, LSTATUS* status = nullptr) {
-    DWORD size = 0;
-    LSTATUS result = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size);
-    std::vector<wchar_t> buffer;
-    while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
-        buffer.assign(size / 2 + 1, L'\0');
-        result = RegQueryValueExW(key, name, nullptr, nullptr, Bytes(buffer.data()), &size);
-        if (result == ERROR_SUCCESS) break;
-    }
-    if (status) *status = result;
-    return result == ERROR_SUCCESS ? std::wstring(buffer.data()) : std::wstring();
+// The value as text, or empty when it cannot be read.
+std::wstring ReadString(HKEY key, const wchar_t* name) {
+    std::vector<wchar_t> buffer(4096, L'\0');
+    DWORD size = 2 * 4095;  // bytes, for as many elements
+    LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, Bytes(buffer.data()), &size);
+    return status == ERROR_SUCCESS ? std::wstring(buffer.data()) : std::wstring();
 }
 
 // The names of the key's subkeys, or of its values, in the registry's order.
@@ -119,104 +111,74 @@ TEST(RegistryValues, TypedValuesRoundTripWithTheirWindowsSizes) {
     HKEY key = CreateKey(L"Software\\Types");
     const wchar_t multi[] = L"one\0two\0";  // and the array's final NUL
     const DWORD dword = 0x01020304;
-    const ULONGLONG qword = 0x0102030405060708ull;
     const BYTE binary[] = {0, 1, 0, 255, 7};
-    // size counts the registry's bytes; readBack, what the caller's buffer gets.
-    struct Case {
-        const wchar_t* name;
-        DWORD type;
-        const void* data;
-        DWORD size;
-        size_t readBack;
-    } cases[] = {
+    // Name, type, data, the registry's size in bytes, and the bytes the
+    // caller's buffer gets back.
+    const std::tuple<const wchar_t*, DWORD, const void*, DWORD, size_t> cases[] = {
         {L"sz", REG_SZ, L"hello", 12, 6 * sizeof(wchar_t)},
         {L"expand", REG_EXPAND_SZ, L"%HOME%\\x", 18, 9 * sizeof(wchar_t)},
         {L"multi", REG_MULTI_SZ, multi, 18, sizeof(multi)},
         {L"astral", REG_SZ, L"a\U0001F600", 8, 3 * sizeof(wchar_t)},  // a surrogate pair counts 4 bytes
         {L"dword", REG_DWORD, &dword, 4, 4},
-        {L"qword", REG_QWORD, &qword, 8, 8},
         {L"binary", REG_BINARY, binary, 5, 5},
         {L"custom", 0x12345, binary, 3, 3},
         {L"", REG_NONE, nullptr, 0, 0},  // the unnamed value
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "value " << c.name);
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, c.name, 0, c.type, Bytes(c.data), c.size));
-        DWORD type = 0, size = 12345;
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &size));
-        EXPECT_EQ(c.type, type);
-        EXPECT_EQ(c.size, size);
+    for (const auto& [name, type, data, size, readBack] : cases) {
+        SCOPED_TRACE(testing::Message() << "value " << name);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, Bytes(data), size));
+        DWORD storedType = 0, storedSize = 12345;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name, nullptr, &storedType, nullptr, &storedSize));
+        EXPECT_EQ(type, storedType);
+        EXPECT_EQ(size, storedSize);
         std::vector<BYTE> buffer(64, 0xAA);
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, c.name, nullptr, &type, buffer.data(), &size));
-        EXPECT_EQ(c.size, size);
-        EXPECT_EQ(0, memcmp(buffer.data(), c.readBack ? c.data : buffer.data(), c.readBack));
-        EXPECT_EQ(0xAA, buffer[c.readBack]);  // not one byte more
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegQueryValueExW(key, name, nullptr, &storedType, buffer.data(), &storedSize));
+        EXPECT_EQ(size, storedSize);
+        EXPECT_EQ(0, memcmp(buffer.data(), readBack ? data : buffer.data(), readBack));
+        EXPECT_EQ(0xAA, buffer[readBack]);  // not one byte more
     }
     EXPECT_EQ(ERROR_NOACCESS, RegSetValueExW(key, L"x", 0, REG_BINARY, nullptr, 4));
     RegCloseKey(key);
 }
 
-TEST(RegistryValues, StringBufferOfNBytesHoldsHalfAsManyElementsAndIsNeverOverrun) {
+TEST(RegistryValues, StringsCountUtf16BytesAndNoBufferIsOverrun) {
     nltest::TestEnv env;
     HKEY key = CreateKey(L"Software\\Sizes");
-    const wchar_t kGuard = 0x5A5A5A5A;
-    for (size_t length : {129u, 130u}) {
-        SCOPED_TRACE(testing::Message() << length << " characters");
-        ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"HomeDir", std::wstring(length, L'h')));
-        std::vector<wchar_t> buffer(130 + 4, kGuard);
-        DWORD size = 260, type = 0;
-        LSTATUS status = RegQueryValueExW(key, L"HomeDir", nullptr, &type, Bytes(buffer.data()), &size);
-        EXPECT_EQ(2 * length + 2, size);
-        EXPECT_EQ(DWORD{REG_SZ}, type);
-        if (length == 129) {
-            EXPECT_EQ(ERROR_SUCCESS, status);
-            EXPECT_EQ(std::wstring(129, L'h'), buffer.data());
-        } else {
-            EXPECT_EQ(ERROR_MORE_DATA, status);
-            EXPECT_EQ(kGuard, buffer[0]);  // the buffer is left untouched
-        }
-        for (size_t i = 130; i < buffer.size(); ++i) EXPECT_EQ(kGuard, buffer[i]) << "element " << i;
-    }
-    // A string stored without its terminator gets one when there are 2 bytes to
+    // Setting reads no more elements than the size covers: the text ends right
+    // before an inaccessible page. Reading fills a buffer of N bytes with at
+    // most N / 2 elements, or leaves it untouched with ERROR_MORE_DATA. Text
+    // stored without a terminator gets one when the buffer has 2 bytes to
     // spare, as on NT; the size reported does not count it.
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"bare", 0, REG_SZ, Bytes(L"abc"), 6));
-    for (DWORD capacity : {6u, 7u, 8u}) {
-        wchar_t buffer[5] = {L'#', L'#', L'#', L'#', L'#'};
-        DWORD size = capacity;
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"bare", nullptr, nullptr, Bytes(buffer), &size));
-        EXPECT_EQ(6u, size);
-        EXPECT_EQ(capacity >= 8 ? std::wstring(L"abc\0#", 5) : L"abc##", std::wstring(buffer, 5));
-    }
-    RegCloseKey(key);
-}
-
-TEST(RegistryValues, SetReadsNoMoreElementsThanTheUtf16SizeCovers) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Guarded");
-    // The text ends right before an inaccessible page: reading one element too
-    // many would crash.
     long page = sysconf(_SC_PAGESIZE);
     auto* pages = static_cast<char*>(
         mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(MAP_FAILED, pages);
     ASSERT_EQ(0, mprotect(pages + page, page, PROT_NONE));
-    struct Case {
-        std::wstring text;
-        DWORD size;
-        std::wstring readBack;
-    } cases[] = {
-        {L"abc", 6, L"abc"},                  // no terminator counted
-        {L"x\U0001F600", 6, L"x\U0001F600"},  // two elements make 6 bytes
-        {std::wstring(L"ab\0", 3), 6, L"ab"},
+    const std::wstring h129 = std::wstring(129, L'h') + L'\0';
+    // The elements setting reads, the bytes stored, the bytes of buffer to
+    // read into, and what the buffer, filled with '#' at first, then holds.
+    const std::tuple<std::wstring, DWORD, DWORD, LSTATUS, std::wstring> cases[] = {
+        {h129, 260, 260, ERROR_SUCCESS, h129 + L"####"},
+        {L'h' + h129, 262, 260, ERROR_MORE_DATA, std::wstring(134, L'#')},
+        {L"abc", 6, 6, ERROR_SUCCESS, L"abc##"},
+        {L"abc", 6, 7, ERROR_SUCCESS, L"abc##"},
+        {L"abc", 6, 8, ERROR_SUCCESS, std::wstring(L"abc\0#", 5)},
+        {L"x\U0001F600", 6, 6, ERROR_SUCCESS, L"x\U0001F600###"},  // two elements make 6 bytes
+        {L"x\U0001F600", 6, 8, ERROR_SUCCESS, std::wstring(L"x\U0001F600\0##", 5)},
+        {std::wstring(L"ab\0", 3), 6, 8, ERROR_SUCCESS, std::wstring(L"ab\0##", 5)},
     };
-    for (const Case& c : cases) {
-        auto* text = reinterpret_cast<wchar_t*>(pages + page) - c.text.size();
-        wmemcpy(text, c.text.data(), c.text.size());
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"v", 0, REG_SZ, Bytes(text), c.size));
-        DWORD size = 0;
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"v", nullptr, nullptr, nullptr, &size));
-        EXPECT_EQ(c.size, size);
-        EXPECT_EQ(c.readBack, ReadString(key, L"v"));
+    for (const auto& [text, stored, capacity, status, expected] : cases) {
+        SCOPED_TRACE(testing::Message() << stored << " bytes stored, " << capacity << " to read into");
+        auto* source = reinterpret_cast<wchar_t*>(pages + page) - text.size();
+        wmemcpy(source, text.data(), text.size());
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"v", 0, REG_SZ, Bytes(source), stored));
+        std::wstring buffer(expected.size(), L'#');
+        DWORD size = capacity, type = 0;
+        EXPECT_EQ(status, RegQueryValueExW(key, L"v", nullptr, &type, Bytes(&buffer[0]), &size));
+        EXPECT_EQ(stored, size);
+        EXPECT_EQ(DWORD{REG_SZ}, type);
+        EXPECT_EQ(expected, buffer);
     }
     munmap(pages, 2 * page);
     RegCloseKey(key);
@@ -224,7 +186,7 @@ TEST(RegistryValues, SetReadsNoMoreElementsThanTheUtf16SizeCovers) {
 
 // ---- Names and the key tree ------------------------------------------------------------
 
-TEST(RegistryNames, AreCaseInsensitiveAndKeepTheCaseTheyWereCreatedWith) {
+TEST(RegistryNames, AreCaseInsensitiveKeepTheirCaseAndSplitOnBackslashOnly) {
     nltest::TestEnv env;
     HKEY key = CreateKey(L"Software\\MixedCase\\\u00C4rger \u03A3\u03AF\u03B3\u03BC\u03B1 \u0416");
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"DebugLevel", L"1"));
@@ -242,19 +204,17 @@ TEST(RegistryNames, AreCaseInsensitiveAndKeepTheCaseTheyWereCreatedWith) {
     ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"software", KEY_READ, &key));
     EXPECT_EQ(Names{L"MixedCase"}, SubkeyNames(key));
     RegCloseKey(key);
-}
 
-TEST(RegistryNames, PathsSplitOnBackslashOnly) {
-    nltest::TestEnv env;
+    // Paths split at backslashes only, skipping repeated and trailing ones.
     RegCloseKey(CreateKey(L"a/b\\c"));
-    HKEY key = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"a/b\\\\c\\", KEY_READ, &key));
     RegCloseKey(key);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"a\\b", KEY_READ, &key));
     EXPECT_EQ(ERROR_BAD_PATHNAME, OpenKey(L"\\a/b", KEY_READ, &key));
-    std::wstring tooLong(256, L'k');
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExW(HKEY_LOCAL_MACHINE, tooLong.c_str(), 0, nullptr, 0,
-                                                       KEY_READ, nullptr, &key, nullptr));
+    // Names longer than Windows allows are refused.
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              Create(HKEY_LOCAL_MACHINE, std::wstring(256, L'k').c_str(), KEY_READ, &key));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, SetString(HKEY_LOCAL_MACHINE, std::wstring(16384, L'n').c_str(), L""));
 }
 
 TEST(RegistryTree, SubkeysEnumerateInUpperCaseOrderAndValuesInCreationOrder) {
@@ -289,7 +249,7 @@ TEST(RegistryTree, SubkeysEnumerateInUpperCaseOrderAndValuesInCreationOrder) {
     RegCloseKey(parent);
 }
 
-TEST(RegistryTree, DeletingKeysAndTrees) {
+TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
     nltest::TestEnv env;
     HKEY tree = CreateKey(L"Tree");
     HKEY leaf = CreateKey(L"Tree\\Branch\\Leaf");
@@ -299,7 +259,10 @@ TEST(RegistryTree, DeletingKeysAndTrees) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(tree, L"branch\\leaf"));
     EXPECT_EQ(ERROR_KEY_DELETED, SetString(leaf, L"v", L"x"));
     EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExW(leaf, L"v", nullptr, nullptr, nullptr, nullptr));
-    RegCloseKey(leaf);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(leaf));
+    // Only open handles are valid.
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(leaf));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, SetString(leaf, L"v", L"x"));
 
     RegCloseKey(CreateKey(L"Tree\\Branch\\Leaf"));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(tree, nullptr));  // empties the key, keeps it
@@ -313,39 +276,16 @@ TEST(RegistryTree, DeletingKeysAndTrees) {
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""));
     RegCloseKey(tree);
-}
-
-TEST(RegistryTree, HandlesCarryTheirRightsAndOnlyOpenOnesAreValid) {
-    nltest::TestEnv env;
-    RegCloseKey(CreateKey(L"Rights\\Existing"));
-    HKEY readOnly = nullptr, opened = nullptr;
-    DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Rights", KEY_READ | KEY_WOW64_64KEY, &readOnly));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(readOnly, L"v", L"x"));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueW(readOnly, L"v"));
-    EXPECT_EQ(ERROR_ACCESS_DENIED,
-              RegCreateKeyExW(readOnly, L"New", 0, nullptr, 0, KEY_READ, nullptr, &opened, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(readOnly, L"Existing", 0, nullptr, 0, KEY_WRITE, nullptr,
-                                             &opened, &disposition));
-    EXPECT_EQ(DWORD{REG_OPENED_EXISTING_KEY}, disposition);
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(opened, L"v", nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, SetString(opened, L"v", L"x"));
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(opened));
-
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(opened));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, SetString(opened, L"v", L"x"));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(nullptr));
-    const HKEY currentUser = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000001)));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExW(currentUser, L"Software", 0, KEY_READ, &opened));
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &opened));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, opened);
+    // Opening HKEY_LOCAL_MACHINE itself gives the predefined handle, which
+    // closing leaves valid.
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &tree));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, tree);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
-    RegCloseKey(readOnly);
 }
 
 // ---- The database file -------------------------------------------------------------------
 
-TEST(RegistryFile, MissingFileReadsAsEmptyAndIsNotCreatedByReading) {
+TEST(RegistryFile, MissingFileReadsAsEmptyUntilTheFirstWriteCreatesItForAllToRead) {
     nltest::TestEnv env;
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Software", KEY_READ, &key));
@@ -355,11 +295,8 @@ TEST(RegistryFile, MissingFileReadsAsEmptyAndIsNotCreatedByReading) {
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software"));
     EXPECT_FALSE(nltest::FileExists(env.path("registry")));
-}
 
-TEST(RegistryFile, FirstWriteCreatesFolderAndFileReadableByAllWhateverTheUmask) {
-    nltest::TestEnv env;
-    mode_t saved = umask(077);
+    mode_t saved = umask(077);  // whatever the umask
     RegCloseKey(CreateKey(L"Software"));
     umask(saved);
     struct stat folder, file;
@@ -369,19 +306,11 @@ TEST(RegistryFile, FirstWriteCreatesFolderAndFileReadableByAllWhateverTheUmask) 
     EXPECT_EQ(0644u, file.st_mode & 07777);
 }
 
-TEST(RegistryFile, FileIsNamedAtEachOpenAndHandlesKeepTheirs) {
-    nltest::TestEnv env;
-    HKEY first = CreateKey(L"Software");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(first, L"v", L"first"));
-    setenv("NL_REGISTRY_FILE", env.path("other.db").c_str(), 1);
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Software", KEY_READ, &key));
-    EXPECT_EQ(L"first", ReadString(first, L"v"));
-    RegCloseKey(first);
-}
-
 TEST(RegistryFile, CorruptOrForeignDatabaseReadsAsEmptyAndRefusesWrites) {
     nltest::TestEnv env;
+    // The file is named at each open; a handle keeps the file it was opened in.
+    HKEY first = CreateKey(L"Software");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(first, L"v", L"first"));
     sqlite3* foreign = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(env.path("foreign.db").c_str(), &foreign));
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(foreign, "CREATE TABLE t(x)", nullptr, nullptr, nullptr));
@@ -394,30 +323,59 @@ TEST(RegistryFile, CorruptOrForeignDatabaseReadsAsEmptyAndRefusesWrites) {
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Software", KEY_READ, &key));
         EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
-        EXPECT_EQ(ERROR_BADDB, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_WRITE,
-                                               nullptr, &key, nullptr));
+        EXPECT_EQ(ERROR_BADDB, Create(HKEY_LOCAL_MACHINE, L"Software", KEY_WRITE, &key));
         EXPECT_EQ(ERROR_BADDB, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
         EXPECT_EQ(before, nltest::ReadFile(file));
+        EXPECT_EQ(L"first", ReadString(first, L"v"));
     }
+    RegCloseKey(first);
 }
 
 // ---- Permissions ---------------------------------------------------------------------------
 
 // Gives up the right to write the registry: as an unprivileged user when
-// running as root, else by making the file read-only.
-bool DropWriteAccess(const std::string& registryFile) {
+// running as root, else by making the path (the file, or the folder that
+// would hold it) read-only.
+bool DropWriteAccess(const std::string& path) {
     if (geteuid() == 0) return setgid(65534) == 0 && setuid(65534) == 0;
-    return chmod(registryFile.c_str(), 0444) == 0;
+    return chmod(path.c_str(), 0555) == 0;
 }
 
-TEST(RegistryPermissions, ProcessThatMayNotWriteStillReadsEveryValue) {
+TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEveryValue) {
     nltest::TestEnv env;
+    EXPECT_EQ(0, InChild([&] {
+                  CHILD_CHECK(DropWriteAccess(env.dir()));
+                  HKEY key = nullptr;
+                  CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key) == ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(!nltest::FileExists(env.path("registry")));
+                  return 0;
+              }));
+    chmod(env.dir().c_str(), 0755);
+
     std::wstring big(3000, L'b');
     const DWORD level = 4;
     HKEY key = CreateKey(L"Software\\Product");
     ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"Big", big));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"DebugLevel", 0, REG_DWORD, Bytes(&level), 4));
     RegCloseKey(key);
+    // A handle carries the rights it was opened with: one for reading refuses
+    // changes, one for writing refuses reads. Creating a subkey needs the
+    // right to; opening an existing one that way does not.
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Software", KEY_READ | KEY_WOW64_64KEY, &key));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(key, L"v", L"x"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueW(key, L"v"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeW(key, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Create(key, L"New", KEY_READ, &opened));
+    ASSERT_EQ(ERROR_SUCCESS, Create(key, L"Product", KEY_WRITE, &opened, &disposition));
+    EXPECT_EQ(DWORD{REG_OPENED_EXISTING_KEY}, disposition);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExW(opened, L"Big", nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(opened, L"v", L"x"));
+    RegCloseKey(opened);
+    RegCloseKey(key);
+    // The database's permissions stand in for the keys' security.
     EXPECT_EQ(
         0, InChild([&] {
             CHILD_CHECK(DropWriteAccess(env.registryFile()));
@@ -425,8 +383,8 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteStillReadsEveryValue) {
             CHILD_CHECK(OpenKey(L"Software\\Product", KEY_WRITE, &denied) == ERROR_ACCESS_DENIED);
             CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ | KEY_SET_VALUE, &denied) ==
                         ERROR_ACCESS_DENIED);
-            CHILD_CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Product", 0, nullptr, 0, KEY_READ,
-                                        nullptr, &denied, nullptr) == ERROR_ACCESS_DENIED);
+            CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied) ==
+                        ERROR_ACCESS_DENIED);
             CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
             CHILD_CHECK(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Missing") == ERROR_FILE_NOT_FOUND);
             CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
@@ -444,21 +402,6 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteStillReadsEveryValue) {
         }));
 }
 
-TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNoDatabase) {
-    nltest::TestEnv env;
-    EXPECT_EQ(0, InChild([&] {
-                  CHILD_CHECK(geteuid() == 0 ? DropWriteAccess(env.registryFile())
-                                             : chmod(env.dir().c_str(), 0555) == 0);
-                  HKEY key = nullptr;
-                  CHILD_CHECK(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_READ,
-                                              nullptr, &key, nullptr) == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(!nltest::FileExists(env.path("registry")));
-                  return 0;
-              }));
-    chmod(env.dir().c_str(), 0755);
-}
-
 // ---- Processes and threads sharing the registry -----------------------------------------
 
 // A value of some kilobytes telling which writer wrote it and when: all its
@@ -474,124 +417,93 @@ bool IsWholePattern(const std::wstring& value) {
     return false;
 }
 
-TEST(RegistrySharing, ReadersInOtherProcessesOnlyEverSeeWholeValues) {
+TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
     nltest::TestEnv env;
-    HKEY key = CreateKey(L"Shared");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", Pattern(0, 0)));
-    RegCloseKey(key);
+    // The children inherit this handle, and the connections it has used.
+    HKEY shared = CreateKey(L"Shared");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(0, 0)));
+    ASSERT_TRUE(IsWholePattern(ReadString(shared, L"v")));
+    // In each child one thread writes and reads through the inherited handle,
+    // the other reads through handles of its own.
     std::vector<pid_t> workers;
-    for (int worker = 0; worker < 4; ++worker) {
-        workers.push_back(StartChild([worker] {  // even workers write and read, odd ones only read
-            HKEY shared = nullptr;
-            CHILD_CHECK(OpenKey(L"Shared", KEY_ALL_ACCESS, &shared) == ERROR_SUCCESS);
-            for (int round = 0; round < 50; ++round) {
-                CHILD_CHECK(worker % 2 || SetString(shared, L"v", Pattern(worker, round)) == ERROR_SUCCESS);
-                CHILD_CHECK(IsWholePattern(ReadString(shared, L"v")));
-            }
-            return 0;
+    for (int worker = 0; worker < 2; ++worker) {
+        workers.push_back(StartChild([worker, shared] {
+            std::atomic<int> failures{0};
+            auto work = [&](bool writer) {
+                for (int round = 0; round < 40; ++round) {
+                    HKEY own = nullptr;
+                    failures +=
+                        writer && SetString(shared, L"v", Pattern(2 * worker, round)) != ERROR_SUCCESS;
+                    failures += OpenKey(L"Shared", KEY_READ, &own) != ERROR_SUCCESS;
+                    failures += !IsWholePattern(ReadString(writer ? shared : own, L"v"));
+                    failures += RegCloseKey(own) != ERROR_SUCCESS;
+                }
+            };
+            std::thread reader(work, false);
+            work(true);
+            reader.join();
+            CHILD_CHECK(SetString(shared, worker ? L"child1" : L"child0", L"done") == ERROR_SUCCESS);
+            return failures.load() ? 1 : 0;
         }));
     }
     for (pid_t pid : workers) EXPECT_EQ(0, ExitStatus(pid));
-}
-
-TEST(RegistrySharing, ThreadsShareHandles) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Threads");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", Pattern(0, 0)));
-    std::vector<int> failures(4, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                HKEY own = nullptr;
-                failures[t] += t % 2 == 0 && SetString(key, L"v", Pattern(t, round)) != ERROR_SUCCESS;
-                failures[t] += OpenKey(L"Threads", KEY_READ, &own) != ERROR_SUCCESS;
-                failures[t] += !IsWholePattern(ReadString(t % 2 ? own : key, L"v"));
-                failures[t] += RegCloseKey(own) != ERROR_SUCCESS;
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(std::vector<int>(4, 0), failures);
-    RegCloseKey(key);
-}
-
-TEST(RegistrySharing, ChildAfterForkKeepsWorkingAndSoDoesTheParent) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Fork");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"parent", L"p"));
-    EXPECT_EQ(L"p", ReadString(key, L"parent"));  // the parent's connections are open
-    EXPECT_EQ(0, InChild([&] {
-                  HKEY own = nullptr;
-                  CHILD_CHECK(ReadString(key, L"parent") == L"p");
-                  CHILD_CHECK(SetString(key, L"child", L"c") == ERROR_SUCCESS);
-                  CHILD_CHECK(OpenKey(L"Fork", KEY_READ, &own) == ERROR_SUCCESS);
-                  CHILD_CHECK(ReadString(own, L"child") == L"c");
-                  return 0;
-              }));
-    EXPECT_EQ(L"c", ReadString(key, L"child"));
-    EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"parent", L"again"));
-    RegCloseKey(key);
+    // The parent sees what they wrote and goes on working.
+    EXPECT_TRUE(IsWholePattern(ReadString(shared, L"v")));
+    EXPECT_EQ(L"done", ReadString(shared, L"child0"));
+    EXPECT_EQ(L"done", ReadString(shared, L"child1"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(1, 0)));
+    RegCloseKey(shared);
 }
 
 // ---- Transactions --------------------------------------------------------------------------
 
-TEST(RegistryTransactions, ChangesAppearTogetherOnCommitAndNotBefore) {
+TEST(RegistryTransactions, ChangesAppearTogetherOnCommitAndNeverOnRollbackOrClose) {
     nltest::TestEnv env;
     HKEY existing = CreateKey(L"Existing");
     ASSERT_EQ(ERROR_SUCCESS, SetString(existing, L"v", L"old"));
-    HANDLE transaction = NewTransaction();
-    HKEY created = nullptr, opened = nullptr;
-    DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, CreateIn(transaction, L"Imported", &created, &disposition));
-    EXPECT_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition);
-    ASSERT_EQ(ERROR_SUCCESS, SetString(created, L"v", L"new"));
-    RegCloseKey(CreateKey(L"Below", created));  // a key created below joins the transaction
-    ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Existing", &opened));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(opened, L"v", L"changed"));
-    EXPECT_EQ(L"changed", ReadString(opened, L"v"));
-
-    auto othersSeeNothingYet = [&] {
+    RegCloseKey(CreateKey(L"Existing\\Leaf"));
+    // The registry as it was, seen from outside the transaction.
+    auto unchanged = [&] {
         HKEY key = nullptr;
         CHILD_CHECK(OpenKey(L"Imported", KEY_READ, &key) == ERROR_FILE_NOT_FOUND);
+        CHILD_CHECK(OpenKey(L"Existing\\Leaf", KEY_READ, &key) == ERROR_SUCCESS);
+        CHILD_CHECK(RegCloseKey(key) == ERROR_SUCCESS);
         CHILD_CHECK(ReadString(existing, L"v") == L"old");
         return 0;
     };
-    EXPECT_EQ(0, othersSeeNothingYet());
-    EXPECT_EQ(0, InChild(othersSeeNothingYet));
-    EXPECT_TRUE(CommitTransaction(transaction));
-    EXPECT_EQ(L"changed", ReadString(existing, L"v"));
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Imported\\Below", KEY_READ, &key));
-
-    EXPECT_FALSE(CommitTransaction(transaction));
-    EXPECT_EQ(DWORD{ERROR_TRANSACTION_NOT_ACTIVE}, GetLastError());
-    EXPECT_EQ(ERROR_TRANSACTION_NOT_ACTIVE, SetString(created, L"v", L"late"));
-    for (HKEY open : {key, existing, created, opened}) RegCloseKey(open);
-    EXPECT_TRUE(CloseHandle(transaction));
-}
-
-TEST(RegistryTransactions, RollbackOrClosingWithoutCommitLeavesTheRegistryAsItWas) {
-    nltest::TestEnv env;
-    HKEY existing = CreateKey(L"Existing\\Leaf");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(existing, L"v", L"old"));
-    for (bool rollback : {true, false}) {
-        SCOPED_TRACE(rollback ? "rollback" : "close");
+    for (const std::string ending : {"rollback", "close", "commit"}) {
+        SCOPED_TRACE(ending);
         HANDLE transaction = NewTransaction();
-        HKEY opened = nullptr, created = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Existing\\Leaf", &opened));
+        HKEY created = nullptr, opened = nullptr, key = nullptr;
+        DWORD disposition = 0;
+        ASSERT_EQ(ERROR_SUCCESS, CreateIn(transaction, L"Imported", &created, &disposition));
+        EXPECT_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition);
+        ASSERT_EQ(ERROR_SUCCESS, SetString(created, L"v", L"new"));
+        RegCloseKey(CreateKey(L"Below", created));  // a key created below joins the transaction
+        ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Existing", &opened));
         ASSERT_EQ(ERROR_SUCCESS, SetString(opened, L"v", L"changed"));
-        ASSERT_EQ(ERROR_SUCCESS, CreateIn(transaction, L"New", &created));
+        EXPECT_EQ(L"changed", ReadString(opened, L"v"));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegDeleteKeyTransactedW(HKEY_LOCAL_MACHINE, L"Existing\\Leaf", 0, 0, transaction, nullptr));
-        EXPECT_EQ(TRUE, rollback ? RollbackTransaction(transaction) : TRUE);
+        EXPECT_EQ(0, unchanged());         // in this process
+        EXPECT_EQ(0, InChild(unchanged));  // and in another
+
+        EXPECT_TRUE(ending != "rollback" || RollbackTransaction(transaction));
+        if (ending == "commit") {
+            EXPECT_TRUE(CommitTransaction(transaction));
+            EXPECT_EQ(L"changed", ReadString(existing, L"v"));
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Existing\\Leaf", KEY_READ, &key));
+            EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Imported\\Below", KEY_READ, &key));
+            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+            EXPECT_FALSE(CommitTransaction(transaction));
+            EXPECT_EQ(DWORD{ERROR_TRANSACTION_NOT_ACTIVE}, GetLastError());
+            EXPECT_EQ(ERROR_TRANSACTION_NOT_ACTIVE, SetString(created, L"v", L"late"));
+        }
         EXPECT_TRUE(CloseHandle(transaction));
-        EXPECT_EQ(L"old", ReadString(existing, L"v"));
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"New", KEY_READ, &key));
+        EXPECT_EQ(0, ending == "commit" ? 0 : unchanged());
         EXPECT_EQ(ERROR_INVALID_HANDLE, OpenIn(transaction, L"Existing", &key));
-        RegCloseKey(opened);
         RegCloseKey(created);
+        RegCloseKey(opened);
     }
     RegCloseKey(existing);
 }

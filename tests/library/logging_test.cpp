@@ -19,11 +19,11 @@ extern "C" void PluginLog(const char* text);
 
 namespace {
 
+using nltest::Widen;
+
 using nltest::ReadRecords;
 using nltest::Record;
 using nltest::RecordsWithText;
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class LoggingTest : public ::testing::Test {
   protected:
@@ -167,8 +167,8 @@ TEST_F(LoggingTest, NonAsciiTextSurvivesTheCLocale) {
 
 TEST_F(LoggingTest, FormatsFollowTheWindowsConventions) {
     int untouched = 12345;
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%s|%S|%c|%C|%hs|%ls]", L"wide", "narrow", L'W', 'n', "h",
-                    L"l");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%s|%S|%c|%C|%hs|%ls]", L"wide", "narrow", L'W', 'n',
+                    "h", L"l");
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "[%s|%S|%ls]", "narrow", L"wide", L"l");
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"[%I64d|%I32u|%Id]", -5000000000LL, 7u,
                     static_cast<ptrdiff_t>(-3));

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+using nltest::Widen;
 
 struct ModuleListCase {
     const char* executable;

@@ -16,10 +16,10 @@ extern "C" void PluginLog(const char* text);
 
 namespace {
 
+using nltest::Widen;
+
 using nltest::ReadRecords;
 using nltest::RecordsWithText;
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class ReconfigurationTest : public ::testing::Test {
   protected:

@@ -18,10 +18,10 @@
 
 namespace {
 
+using nltest::Widen;
+
 using nltest::ReadRecords;
 using nltest::RecordsWithText;
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 class SettingsTest : public ::testing::Test {
   protected:

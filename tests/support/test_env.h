@@ -42,6 +42,9 @@ class FakeClock {
     void Set(uint32_t now);
 };
 
+// An ASCII path as the registry's wide text.
+inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);

@@ -14,15 +14,14 @@ bool IsSupportedCodePage(UINT codePage) { return codePage == CP_ACP || codePage 
 
 // Copies a converted text like Windows: a size of 0 asks for the size needed;
 // a buffer too small gives 0 and ERROR_INSUFFICIENT_BUFFER.
-template <typename Char>
-int StoreConverted(const std::basic_string<Char>& converted, Char* out, int outSize) {
+int StoreConverted(const std::wstring& converted, wchar_t* out, int outSize) {
     int needed = static_cast<int>(converted.size());
     if (outSize == 0) return needed;
     if (needed > outSize) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    memcpy(out, converted.data(), converted.size() * sizeof(Char));
+    wmemcpy(out, converted.data(), converted.size());
     return needed;
 }
 

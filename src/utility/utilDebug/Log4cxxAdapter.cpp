@@ -98,58 +98,52 @@ const Levels& GetLevels() {
 }
 
 // ---- Layout -------------------------------------------------------------------------
+// A pattern converter that appends one field of the record. Records are
+// formatted on the thread that logs them, so the ids are the logging thread's.
+class FieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
+  public:
+    using Field = void (*)(const log4cxx::spi::LoggingEventPtr&, LogString&);
+    FieldConverter(const LogString& name, Field field)
+        : LoggingEventPatternConverter(name, name), field_(field) {}
+    using LoggingEventPatternConverter::format;
+    void format(const log4cxx::spi::LoggingEventPtr& event, LogString& out,
+                log4cxx::helpers::Pool&) const override {
+        field_(event, out);
+    }
+
+  private:
+    Field field_;
+};
+
 // "%s" prints the process id and "%t" the numeric kernel thread id, so that
-// records read as they do on Windows. Records are formatted on the thread
-// that logs them.
-class ProcessIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-  public:
-    ProcessIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Process"), LOG4CXX_STR("process")) {}
-    using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out,
-                log4cxx::helpers::Pool&) const override {
-        out += std::to_string(GetCurrentProcessId());
-    }
-};
-
-class ThreadIdConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-  public:
-    ThreadIdConverter() : LoggingEventPatternConverter(LOG4CXX_STR("Thread"), LOG4CXX_STR("thread")) {}
-    using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr&, LogString& out,
-                log4cxx::helpers::Pool&) const override {
-        out += std::to_string(GetCurrentThreadId());
-    }
-};
-
+// records read as they do on Windows.
+void AppendProcessId(const log4cxx::spi::LoggingEventPtr&, LogString& out) {
+    out += std::to_string(GetCurrentProcessId());
+}
+void AppendThreadId(const log4cxx::spi::LoggingEventPtr&, LogString& out) {
+    out += std::to_string(GetCurrentThreadId());
+}
 // The source file as given: UTF-8, like log4cxx's own strings, so that a
 // non-ASCII name is written unchanged whatever the process's locale.
-class SourceFileConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-public:
-    SourceFileConverter() : LoggingEventPatternConverter(LOG4CXX_STR("File Location"), LOG4CXX_STR("file")) {}
-    using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr& event, LogString& out, log4cxx::helpers::Pool&) const override {
-        out += event->getLocationInformation().getFileName();
-    }
-};
+void AppendSourceFile(const log4cxx::spi::LoggingEventPtr& event, LogString& out) {
+    out += event->getLocationInformation().getFileName();
+}
+
+log4cxx::pattern::PatternConstructor ConverterOf(const LogString& name, FieldConverter::Field field) {
+    return [name, field](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
+        return std::make_shared<FieldConverter>(name, field);
+    };
+}
 
 class CRecordLayout : public log4cxx::PatternLayout {
   protected:
     log4cxx::pattern::PatternMap getFormatSpecifiers() override {
         log4cxx::pattern::PatternMap specifiers = PatternLayout::getFormatSpecifiers();
-        auto processId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
-            return std::make_shared<ProcessIdConverter>();
-        };
-        auto threadId = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
-            return std::make_shared<ThreadIdConverter>();
-        };
-        auto sourceFile = [](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
-            return std::make_shared<SourceFileConverter>();
-        };
-        specifiers[LOG4CXX_STR("s")] = processId;
-        specifiers[LOG4CXX_STR("F")] = sourceFile;
-        specifiers[LOG4CXX_STR("file")] = sourceFile;
-        specifiers[LOG4CXX_STR("t")] = threadId;
-        specifiers[LOG4CXX_STR("thread")] = threadId;
+        specifiers[LOG4CXX_STR("s")] = ConverterOf(LOG4CXX_STR("process"), AppendProcessId);
+        specifiers[LOG4CXX_STR("t")] = specifiers[LOG4CXX_STR("thread")] =
+            ConverterOf(LOG4CXX_STR("thread"), AppendThreadId);
+        specifiers[LOG4CXX_STR("F")] = specifiers[LOG4CXX_STR("file")] =
+            ConverterOf(LOG4CXX_STR("file"), AppendSourceFile);
         return specifiers;
     }
 };
@@ -251,15 +245,12 @@ const char* CutSourceFile(const wchar_t* file, std::string& narrow) {
     return narrow.c_str();
 }
 
-// The logger of a module and whether it is kept in the module logger table.
-LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored);
-
 Logger* FindModuleLogger(HINSTANCE module) {
     if (!module) return g_unknownLogger.get();
     CachedModuleLogger& cached = t_cachedLogger;
     if (cached.module == module) return cached.logger;
     bool stored = false;
-    LoggerPtr logger = LookUpModuleLogger(module, &stored);
+    LoggerPtr logger = GetModuleLogger(module, &stored);
     if (stored) cached = CachedModuleLogger{module, logger.get()};
     return logger.get();
 }
@@ -271,7 +262,11 @@ bool IsModuleDisabled(const std::wstring& name) {
     return false;
 }
 
-LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored) {
+}  // namespace
+
+// The logger of a module; *stored tells whether the module is kept in the
+// module logger table.
+LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
     *stored = false;
     if (!module) return Logger::getLogger(LOG4CXX_STR("unknown"));
     {
@@ -297,6 +292,8 @@ LoggerPtr LookUpModuleLogger(HINSTANCE module, bool* stored) {
     if (IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     return logger;
 }
+
+namespace {
 
 bool LogFileExists() {
     HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -356,11 +353,6 @@ void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* 
     g_adapterCriticalInfo.store(critical, std::memory_order_relaxed);
     Guard<CSLock> guard(&AdapterLock());
     g_logFilePath = path ? path : L"";
-}
-
-std::wstring AdapterLogFilePath() {
-    Guard<CSLock> guard(&AdapterLock());
-    return g_logFilePath;
 }
 
 void AdapterSetUp() {
@@ -435,11 +427,6 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
                         PendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
-}
-
-LoggerPtr GetModuleLogger(HINSTANCE module) {
-    bool stored = false;
-    return LookUpModuleLogger(module, &stored);
 }
 
 const LevelPtr& LevelCodeToLevel(int levelCode) {

@@ -22,8 +22,6 @@ void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* 
 void AdapterSetUp();
 void ConfigureRootAppender();
 log4cxx::LevelPtr ModeToLevel(int mode);
-// The log file the appender writes (empty before the hand-over).
-std::wstring AdapterLogFilePath();
 
 // ---- Record write path -------------------------------------------------------------
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
@@ -33,7 +31,9 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
                         PendingMessage<char>& text);
 
-log4cxx::LoggerPtr GetModuleLogger(HINSTANCE module);
+// The logger of a module ("unknown" for a null handle or an unknown module);
+// *stored tells whether the module is kept in the module logger table.
+log4cxx::LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored);
 const log4cxx::LevelPtr& LevelCodeToLevel(int levelCode);
 void SetLoggerEnabled(const log4cxx::LoggerPtr& logger, bool enabled);
 void CheckLogFileRecreated();

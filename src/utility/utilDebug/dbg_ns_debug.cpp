@@ -108,6 +108,17 @@ int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
     return value;
 }
 
+// A setter: writes the value when the process may, and hands it on in any case.
+void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int)) {
+    EnsureProductRegistryLoaded();
+    try {
+        Guard<CSLock> guard(&SettingsLock());
+        WriteRegistryDword(value, Names().keyPath, Names().*valueName);
+        apply(value);
+    } catch (...) {
+    }
+}
+
 // ---- The refresh's steps --------------------------------------------------------
 
 bool RefreshIsDue(DWORD now) {
@@ -503,25 +514,13 @@ bool IsCriticalLogEnabled() { return g_criticalInfo.load(std::memory_order_relax
 int GetDebugMode() { return ReadSettingDword(Names().debugLevel, 0); }
 
 void SetDebugMode(int mode) {
-    EnsureProductRegistryLoaded();
-    try {
-        Guard<CSLock> guard(&SettingsLock());
-        WriteRegistryDword(mode, Names().keyPath, Names().debugLevel);
-        AdapterSetDebugMode(mode);
-    } catch (...) {
-    }
+    WriteSettingDword(&ProductRegistryNames::debugLevel, mode, AdapterSetDebugMode);
 }
 
 int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, 1); }
 
 void SetDebugLogCount(int count) {
-    EnsureProductRegistryLoaded();
-    try {
-        Guard<CSLock> guard(&SettingsLock());
-        WriteRegistryDword(count, Names().keyPath, Names().debugLogCount);
-        AdapterSetDebugLogCount(count);
-    } catch (...) {
-    }
+    WriteSettingDword(&ProductRegistryNames::debugLogCount, count, AdapterSetDebugLogCount);
 }
 
 void GetDebugModules(wchar_t* buffer, int size) {

@@ -17,6 +17,9 @@
 #include <memory>
 #include <vector>
 
+#include "dbg_locks.h"
+#include "dbg_logpath.h"
+#include "dbg_settings.h"
 #include "utilDebug.h"
 
 using log4cxx::LevelPtr;
@@ -49,6 +52,16 @@ enum LevelCode {
     kFatalCode = 65537,
 };
 
+// The set-up and write-path steps, in the order they run.
+void AdapterSetUp();
+void ConfigureRootAppender();
+LevelPtr ModeToLevel(int mode);
+LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored);
+const LevelPtr& LevelCodeToLevel(int levelCode);
+void SetLoggerEnabled(const LoggerPtr& logger, bool enabled);
+void CheckLogFileRecreated();
+std::string WideToNarrow(const wchar_t* text);
+
 struct ModuleLogger {
     std::wstring name;
     LoggerPtr logger;
@@ -60,10 +73,6 @@ struct CFeatureConfig {
 };
 
 // ---- Adapter state ----------------------------------------------------------------
-CSLock& AdapterLock() {
-    static CSLock lock;
-    return lock;
-}
 std::atomic<bool> g_setUp{false};
 int g_storedMode = 0;
 int g_storedBackupCount = 10;
@@ -149,25 +158,6 @@ class CRecordLayout : public log4cxx::PatternLayout {
 };
 
 // ---- Set-up steps -------------------------------------------------------------------
-
-bool EndsInSeparator(const std::wstring& path) {
-    return !path.empty() && (path.back() == L'/' || path.back() == L'\\');
-}
-
-// Used when the logging interface handed over no path: the home directory's
-// Debug folder under the default key, or the temporary directory.
-std::wstring ComposeFallbackLogPath() {
-    wchar_t directory[MAX_PATH] = {};
-    if (ReadRegistryString(directory, MAX_PATH, kDefaultProductKeyPath, L"HomeDir") &&
-        AppendDebugFolder(directory, MAX_PATH)) {
-        CreateDirectoryW(directory, nullptr);
-    } else {
-        GetTempPathW(MAX_PATH, directory);
-    }
-    std::wstring path = directory;
-    if (!EndsInSeparator(path)) path += L'/';
-    return path + g_processBaseName + L".log";
-}
 
 void ReadLogFormat(HKEY key) {
     wchar_t format[kLogFormatElements] = {};
@@ -262,8 +252,6 @@ bool IsModuleDisabled(const std::wstring& name) {
     return false;
 }
 
-}  // namespace
-
 // The logger of a module; *stored tells whether the module is kept in the
 // module logger table.
 LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
@@ -292,8 +280,6 @@ LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
     if (IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     return logger;
 }
-
-namespace {
 
 bool LogFileExists() {
     HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -355,12 +341,14 @@ void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* 
     g_logFilePath = path ? path : L"";
 }
 
+namespace {
+
 void AdapterSetUp() {
     Guard<CSLock> guard(&AdapterLock());
     if (g_setUp.load(std::memory_order_relaxed)) return;
     try {
         g_processBaseName = ProcessBaseName();
-        if (g_logFilePath.empty()) g_logFilePath = ComposeFallbackLogPath();
+        if (g_logFilePath.empty()) g_logFilePath = ComposeFallbackLogPath(g_processBaseName);
         if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
             ApplyDisabledLists(key);
             ReadLogFormat(key);
@@ -412,6 +400,8 @@ LevelPtr ModeToLevel(int mode) {
     }
 }
 
+}  // namespace
+
 // ---- Record write path -----------------------------------------------------------------
 
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
@@ -428,6 +418,8 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
                         PendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
+
+namespace {
 
 const LevelPtr& LevelCodeToLevel(int levelCode) {
     const Levels& levels = GetLevels();
@@ -478,6 +470,8 @@ std::string WideToNarrow(const wchar_t* text) {
     narrow.resize(strlen(narrow.c_str()));
     return narrow;
 }
+
+}  // namespace
 
 // ---- Run-time reconfiguration ------------------------------------------------------------
 

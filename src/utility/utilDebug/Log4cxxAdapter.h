@@ -4,13 +4,9 @@
 
 #include <windows.h>
 
-#include <log4cxx/level.h>
-#include <log4cxx/logger.h>
-
 #include <atomic>
-#include <string>
 
-#include "dbg_ns_debug.h"
+#include "dbg_format.h"
 
 // Whether this process writes records; true until the module list says otherwise.
 extern std::atomic<bool> g_debugEnabled;
@@ -18,10 +14,8 @@ extern std::atomic<bool> g_debugEnabled;
 extern std::atomic<bool> g_adapterCriticalInfo;
 
 // ---- Set-up ----------------------------------------------------------------------
+// The settings the interface read at its initialisation; path may be empty.
 void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* path);
-void AdapterSetUp();
-void ConfigureRootAppender();
-log4cxx::LevelPtr ModeToLevel(int mode);
 
 // ---- Record write path -------------------------------------------------------------
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
@@ -30,14 +24,6 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
                         PendingMessage<wchar_t>& text);
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
                         PendingMessage<char>& text);
-
-// The logger of a module ("unknown" for a null handle or an unknown module);
-// *stored tells whether the module is kept in the module logger table.
-log4cxx::LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored);
-const log4cxx::LevelPtr& LevelCodeToLevel(int levelCode);
-void SetLoggerEnabled(const log4cxx::LoggerPtr& logger, bool enabled);
-void CheckLogFileRecreated();
-std::string WideToNarrow(const wchar_t* text);
 
 // ---- Run-time reconfiguration ----------------------------------------------------------
 void AdapterSetDebugMode(int mode);

@@ -1,0 +1,51 @@
+// The library's two locks and their scoped holder. The order is fixed: the
+// settings lock first, then the adapter lock; no path waits for the settings
+// lock while it holds the adapter lock.
+#pragma once
+
+#include <windows.h>
+
+// A lock holding one critical section: recursive, like every Windows critical
+// section, so a thread that holds it may take it again.
+class CSLock {
+  public:
+    CSLock() { InitializeCriticalSection(&section_); }
+    virtual ~CSLock() { DeleteCriticalSection(&section_); }
+    CSLock(const CSLock&) = delete;
+    CSLock& operator=(const CSLock&) = delete;
+
+    void Enter() { EnterCriticalSection(&section_); }
+    void Leave() { LeaveCriticalSection(&section_); }
+
+  private:
+    CRITICAL_SECTION section_;
+};
+
+// Holds a lock for its scope; Release lets it go early.
+template <typename Lock>
+class Guard {
+  public:
+    explicit Guard(Lock* lock) : lock_(lock), state_(0) { lock_->Enter(); }
+    virtual ~Guard() {
+        if (state_ == 0) lock_->Leave();
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+    void Release() {
+        if (state_ == 0) {
+            lock_->Leave();
+            state_ = -1;
+        }
+    }
+
+  private:
+    Lock* lock_;
+    int state_;  // 0 while held, -1 once released
+};
+
+// Guards the settings store and the interface's initialisation.
+CSLock& SettingsLock();
+// Guards the back end: its set-up, the log file path, the module logger table
+// and the feature state.
+CSLock& AdapterLock();

@@ -1,0 +1,277 @@
+// The settings store: registry access under the product key, the DBG getters
+// and setters, and the once-a-minute refresh.
+#include "dbg_settings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+#include "Log4cxxAdapter.h"
+#include "ProductRegINIReader.h"
+#include "dbg_locks.h"
+#include "utilDebug.h"
+
+const wchar_t kDefaultProductKeyPath[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
+
+std::atomic<DWORD> g_lastRefreshTick{0};
+
+namespace {
+
+// The module list buffers hold 49,151 characters and a terminator; the
+// registry reads into them are given 49,152 bytes.
+constexpr size_t kModuleListElements = 49152;
+constexpr DWORD kModuleListReadBytes = 49152;
+
+// What the refresh last saw and applied.
+struct RefreshSnapshot {
+    wchar_t moduleList[kModuleListElements];
+    int mode;
+    int logCount;
+    int criticalInfo;
+};
+
+RefreshSnapshot g_snapshot;
+std::atomic<bool> g_snapshotSeeded{false};
+// The refresh's own read buffer: one refresh runs at a time, and a logging
+// thread's stack may be too small for it.
+wchar_t g_refreshModuleList[kModuleListElements];
+std::atomic<LONG> g_refreshBusy{0};
+std::atomic<LONG> g_criticalInfo{0};
+bool g_productRegistryLoaded = false;  // guarded by the settings lock
+
+// The names of the settings; the product registry file may redirect them.
+const ProductRegistryNames& Names() { return g_productRegistry; }
+
+class KeyCloser {
+  public:
+    explicit KeyCloser(HKEY key) : key_(key) {}
+    ~KeyCloser() {
+        if (key_) RegCloseKey(key_);
+    }
+    KeyCloser(const KeyCloser&) = delete;
+    KeyCloser& operator=(const KeyCloser&) = delete;
+
+  private:
+    HKEY key_;
+};
+
+HKEY OpenProductKey(const wchar_t* keyPath, REGSAM access) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
+        return key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) == ERROR_SUCCESS) return key;
+    return nullptr;
+}
+
+// Queries a value into a 4-byte integer whatever its type, as Windows does.
+// String data arrives as wchar_t, two bytes for each registry byte, so the
+// query lands in a buffer with room for that; the integer is its first four
+// bytes, which hold the same number as on Windows for a one-character text.
+bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
+    union {
+        int number;
+        wchar_t wide[2];
+    } data;
+    data.wide[1] = 0;
+    data.number = *value;
+    DWORD size = sizeof(int);
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    *value = data.number;
+    return true;
+}
+
+// The registry counts string data in UTF-16 bytes: a character beyond the
+// Basic Multilingual Plane takes two units.
+DWORD Utf16DataSize(const wchar_t* text, DWORD length) {
+    DWORD units = 1;  // the terminator
+    for (DWORD i = 0; i < length; ++i) units += (static_cast<uint32_t>(text[i]) > 0xFFFF) ? 2 : 1;
+    return units * 2;
+}
+
+bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName) {
+    if (!keyPath || !valueName) return false;
+    HKEY key = OpenProductKey(keyPath, KEY_WRITE);
+    if (!key) return false;
+    KeyCloser closer(key);
+    return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
+}
+
+bool WriteRegistryString(const wchar_t* text, DWORD length, const wchar_t* keyPath,
+                         const wchar_t* valueName) {
+    if (!text || !keyPath || !*keyPath || !valueName) return false;
+    HKEY key = OpenProductKey(keyPath, KEY_WRITE);
+    if (!key) return false;
+    KeyCloser closer(key);
+    return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          Utf16DataSize(text, length)) == ERROR_SUCCESS;
+}
+
+int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
+    EnsureProductRegistryLoaded();
+    int value = defaultValue;
+    Guard<CSLock> guard(&SettingsLock());
+    ReadRegistryDword(&value, Names().keyPath, valueName);
+    return value;
+}
+
+// A setter: writes the value when the process may, and hands it on in any case.
+void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int)) {
+    EnsureProductRegistryLoaded();
+    try {
+        Guard<CSLock> guard(&SettingsLock());
+        WriteRegistryDword(value, Names().keyPath, Names().*valueName);
+        apply(value);
+    } catch (...) {
+    }
+}
+
+void ApplyCriticalInfo(int value) {
+    g_criticalInfo.exchange(value);
+    g_adapterCriticalInfo.store(value != 0, std::memory_order_relaxed);
+}
+
+// ---- The refresh's steps --------------------------------------------------------
+
+bool RefreshIsDue(DWORD now) {
+    return now - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs;
+}
+
+void RefreshModuleList(HKEY key) {
+    std::fill(std::begin(g_refreshModuleList), std::end(g_refreshModuleList), L'\0');
+    DWORD size = kModuleListReadBytes;
+    if (RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(g_refreshModuleList), &size) != ERROR_SUCCESS)
+        return;
+    // A change of letter case only is no change.
+    if (_wcsicmp(g_refreshModuleList, g_snapshot.moduleList) == 0) return;
+    wcsncpy(g_snapshot.moduleList, g_refreshModuleList, kModuleListElements - 1);
+    Guard<CSLock> guard(&SettingsLock());
+    ApplyModuleList(g_refreshModuleList);
+}
+
+// Reads one integer setting and hands it on when it differs from what was
+// last seen.
+void RefreshDword(HKEY key, const wchar_t* valueName, int* lastSeen, void (*apply)(int)) {
+    int value = 0;
+    if (!QueryDwordValue(key, valueName, &value) || value == *lastSeen) return;
+    *lastSeen = value;
+    Guard<CSLock> guard(&SettingsLock());
+    apply(value);
+}
+
+void ReadAndApplyChangedSettings() {
+    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
+    if (!key) return;
+    KeyCloser closer(key);
+    RefreshModuleList(key);
+    RefreshDword(key, Names().debugLevel, &g_snapshot.mode, AdapterSetDebugMode);
+    RefreshDword(key, Names().debugLogCount, &g_snapshot.logCount, AdapterSetDebugLogCount);
+    RefreshDword(key, Names().logCriticalInfo, &g_snapshot.criticalInfo, ApplyCriticalInfo);
+    ApplyDisabledLists(key);
+}
+
+}  // namespace
+
+void EnsureProductRegistryLoaded() {
+    Guard<CSLock> guard(&SettingsLock());
+    if (g_productRegistryLoaded) return;
+    LoadProductRegistry();
+    g_productRegistryLoaded = true;
+}
+
+HKEY OpenProductKeyForReading(const wchar_t* keyPath) {
+    if (!keyPath) return nullptr;
+    return OpenProductKey(keyPath, KEY_READ);
+}
+
+bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueName) {
+    if (!value || !keyPath || !valueName) return false;
+    HKEY key = OpenProductKey(keyPath, KEY_READ);
+    if (!key) return false;
+    KeyCloser closer(key);
+    return QueryDwordValue(key, valueName, value);
+}
+
+bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName) {
+    if (!buffer || !keyPath || !valueName) return false;
+    HKEY key = OpenProductKey(keyPath, KEY_READ);
+    if (!key) return false;
+    KeyCloser closer(key);
+    DWORD dataSize = size;
+    return RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize) ==
+               ERROR_SUCCESS &&
+           buffer[0] != L'\0';
+}
+
+int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
+
+int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
+
+void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList) {
+    g_snapshot.mode = mode;
+    g_snapshot.logCount = logCount;
+    g_snapshot.criticalInfo = criticalInfo;
+    g_lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
+    g_criticalInfo.exchange(criticalInfo);
+    std::fill(std::begin(g_snapshot.moduleList), std::end(g_snapshot.moduleList), L'\0');
+    wcsncpy(g_snapshot.moduleList, moduleList, kModuleListElements - 1);
+    g_snapshotSeeded.store(true, std::memory_order_release);
+}
+
+// The refresh proper: one thread at a time; the others go on without it.
+__attribute__((noinline)) void RefreshWhenIdle() {
+    LONG idle = 0;
+    if (!g_refreshBusy.compare_exchange_strong(idle, 1)) return;
+    try {
+        // Another thread may have refreshed between the test and the flag.
+        if (RefreshIsDue(GetTickCount())) {
+            g_lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
+            // Until the interface is initialised the key and value names are
+            // not settled, so there is nothing to read yet.
+            if (g_snapshotSeeded.load(std::memory_order_acquire)) ReadAndApplyChangedSettings();
+        }
+    } catch (...) {
+        // A failed refresh leaves the settings as they were.
+    }
+    g_refreshBusy.exchange(0);
+}
+
+// ---- Exported getters and setters ---------------------------------------------------
+
+namespace DBG {
+
+int GetDebugMode() { return ReadSettingDword(Names().debugLevel, 0); }
+
+void SetDebugMode(int mode) {
+    WriteSettingDword(&ProductRegistryNames::debugLevel, mode, AdapterSetDebugMode);
+}
+
+int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, 1); }
+
+void SetDebugLogCount(int count) {
+    WriteSettingDword(&ProductRegistryNames::debugLogCount, count, AdapterSetDebugLogCount);
+}
+
+void GetDebugModules(wchar_t* buffer, int size) {
+    if (!buffer || size <= 0) return;
+    EnsureProductRegistryLoaded();
+    Guard<CSLock> guard(&SettingsLock());
+    ReadRegistryString(buffer, static_cast<DWORD>(size), Names().keyPath, Names().debugModule);
+}
+
+void SetDebugModules(const wchar_t* moduleList) {
+    if (!moduleList) return;
+    EnsureProductRegistryLoaded();
+    try {
+        Guard<CSLock> guard(&SettingsLock());
+        WriteRegistryString(moduleList, static_cast<DWORD>(wcslen(moduleList)), Names().keyPath,
+                            Names().debugModule);
+        ApplyModuleList(moduleList);
+    } catch (...) {
+    }
+}
+
+}  // namespace DBG

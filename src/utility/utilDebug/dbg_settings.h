@@ -1,0 +1,45 @@
+// The settings store: the registry reads and writes behind the DBG getters and
+// setters, and the refresh that re-reads the settings at most once a minute
+// and hands what changed to the back end.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+// The product key that the back end's own reads use, whatever the product
+// registry file says.
+extern const wchar_t kDefaultProductKeyPath[];
+
+// Settles the key path and value names from the product registry file, once.
+void EnsureProductRegistryLoaded();
+
+// Opens keyPath below HKEY_LOCAL_MACHINE for reading, 64-bit view first; null
+// when neither view opens.
+HKEY OpenProductKeyForReading(const wchar_t* keyPath);
+// Registry reads below HKEY_LOCAL_MACHINE. A null key path or value name fails.
+bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueName);
+// size is the capacity handed to the registry, in its bytes; an empty text
+// counts as a failed read.
+bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName);
+
+// The LogCriticalInfo setting as stored (0 when missing).
+int GetLogCriticalInfo();
+// The critical-info value that DBG::IsCriticalLogEnabled reports.
+int CriticalInfoValue();
+
+// What the interface's initialisation read: the refresh applies only values
+// that differ from these. Until this runs the refresh reads nothing.
+void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList);
+
+// ---- The refresh ---------------------------------------------------------------
+extern std::atomic<DWORD> g_lastRefreshTick;
+constexpr DWORD kRefreshIntervalMs = 60000;
+void RefreshWhenIdle();
+
+// Runs on every record, so when it is not due it costs one clock read and a
+// comparison; the refresh proper stays out of line.
+inline void RefreshDebugSettings() {
+    if (GetTickCount() - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs)
+        RefreshWhenIdle();
+}

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -76,9 +77,17 @@ TEST(Environment, ExpansionKeepsUnknownNames) {
     DWORD stored = ExpandEnvironmentStringsW(L"%NL_TEST_ROOT%/bin:%NL_TEST_UNKNOWN%:100%", buffer, 64);
     EXPECT_STREQ(buffer, L"/opt/qp/bin:%NL_TEST_UNKNOWN%:100%");
     EXPECT_EQ(stored, wcslen(buffer) + 1);
+    // After an unknown name the scan goes on past its closing '%'.
+    ExpandEnvironmentStringsW(L"%NL_TEST_UNKNOWN%NL_TEST_ROOT%", buffer, 64);
+    EXPECT_STREQ(buffer, L"%NL_TEST_UNKNOWN%NL_TEST_ROOT%");
+    ExpandEnvironmentStringsW(L"%%NL_TEST_ROOT%%", buffer, 64);
+    EXPECT_STREQ(buffer, L"%%NL_TEST_ROOT%%");
+    // Too small a buffer is left empty.
     wmemset(buffer, L'#', 64);
+    SetLastError(0);
     EXPECT_EQ(ExpandEnvironmentStringsW(L"%NL_TEST_ROOT%", buffer, 4), 8u);
-    EXPECT_EQ(buffer[0], L'#');
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_EQ(GetLastError(), 0u);
 }
 
 TEST(Environment, TheTemporaryDirectoryEndsInASeparator) {
@@ -86,6 +95,12 @@ TEST(Environment, TheTemporaryDirectoryEndsInASeparator) {
     setenv("TMPDIR", "/var/tmp/nl", 1);
     EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 12u);
     EXPECT_STREQ(buffer, L"/var/tmp/nl/");
+    // Windows zeroes what follows the path, and empties too small a buffer.
+    EXPECT_TRUE(std::all_of(buffer + 12, buffer + MAX_PATH, [](wchar_t c) { return c == L'\0'; }));
+    wmemset(buffer, L'#', MAX_PATH);
+    EXPECT_EQ(GetTempPathW(12, buffer), 13u);
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_EQ(buffer[1], L'#');
     unsetenv("TMPDIR");
     GetTempPathW(MAX_PATH, buffer);
     EXPECT_STREQ(buffer, L"/tmp/");
@@ -126,6 +141,14 @@ TEST(CodePages, TheAnsiCodePageIsUtf8) {
     wchar_t wide[16];
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), -1, wide, 16), 7);
     EXPECT_STREQ(wide, text);
+
+    // A lone surrogate becomes U+FFFD, unless the caller asks for an error.
+    const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, -1, small, 4, nullptr, nullptr), 0);
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, -1, nullptr, 0, nullptr, nullptr), 6);
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
 TEST(Synchronisation, CriticalSectionsAreRecursive) {

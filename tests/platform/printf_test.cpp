@@ -7,7 +7,11 @@
 #include <limits.h>
 #include <locale.h>
 
+#include <math.h>
+#include <string.h>
+
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace {
@@ -140,6 +144,85 @@ TEST(Truncation, EnormousFieldsAreMeasuredAndCut) {
     EXPECT_EQ(-1, _snprintf(buffer, 16, "%100000d", 1));
     EXPECT_EQ(std::string(16, ' ') + "####", std::string(buffer, 20));
     EXPECT_EQ(std::string(697, ' ') + "1.0|", Narrow("%700.1f|", 1.0));
+    // Measuring pads and fills nothing.
+    EXPECT_EQ(5, _snprintf(nullptr, 0, "%5d", 1));
+    EXPECT_EQ(7, _snwprintf(nullptr, 0, L"%07.2f", 1.0));
+}
+
+// A precision or width of any size costs what the stored output costs: the
+// digits past what a double can hold are zeros, counted rather than rendered.
+TEST(Truncation, HugePrecisionsAreCountedNotRendered) {
+    EXPECT_EQ(1000000002, _snprintf(nullptr, 0, "%.*f", 1000000000, 1.0));
+    char buffer[64];
+    EXPECT_EQ(-1, _snprintf(buffer, sizeof buffer, "%.*e", 1000000000, -1.5));
+    EXPECT_EQ("-1.5" + std::string(60, '0'), std::string(buffer, sizeof buffer));
+    wchar_t wide[8];
+    EXPECT_EQ(-1, _snwprintf(wide, 8, L"%#.*g|%.*a", INT_MAX, 0.5, INT_MAX, 1.0));
+    EXPECT_EQ(L"0.50000", std::wstring(wide, 7));
+}
+
+// Just past the bound the C library still renders every digit itself: the
+// counted zeros must land where it puts them, padding and signs included.
+TEST(Truncation, CountedZerosMatchFullRendering) {
+    const char* formats[] = {"%.1200f",   "%.1200e",    "%-1300.1150E", "%+01300.1150f",
+                             "%#.1200g",  "%.1200g",    "%.1200a",      "% 01250.1200A",
+                             "%#1.1100e", "%-+1.1101f", "%.1101Lf"};
+    const double values[] = {1.5, -0.1, 5e-324, 1.7976931348623157e308, 0.0, INFINITY, -NAN};
+    for (const char* format : formats) {
+        for (double value : values) {
+            SCOPED_TRACE(std::string(format) + " " + std::to_string(value));
+            std::string expected(8192, '\0');
+            bool isLong = strchr(format, 'L') != nullptr;
+            int length = isLong ? snprintf(&expected[0], expected.size(), format, static_cast<long double>(value))
+                                : snprintf(&expected[0], expected.size(), format, value);
+            expected.resize(length);
+            if (std::isnan(value)) continue;  // Windows spells it differently
+            std::string ours(8192, '\0');
+            int oursLength = isLong ? _snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
+                                    : _snprintf(&ours[0], ours.size(), format, value);
+            ASSERT_GE(oursLength, 0);
+            ours.resize(oursLength);
+            EXPECT_EQ(expected, ours);
+        }
+    }
+}
+
+TEST(FormatConventions, NegativeNanPrintsAsTheIndeterminateValue) {
+    volatile double zero = 0.0;
+    EXPECT_EQ("-nan(ind)|-NAN(IND)|-nan(ind)|   -nan(ind)|nan", Narrow("%f|%E|%g|%12.3e|%f", zero / zero, -NAN,
+                                                                     -NAN, -NAN, NAN));
+    EXPECT_EQ(L"-nan(ind) |   -NAN(IND)", Wide(L"%-10a|%012A", -NAN, -NAN));
+}
+
+// ---- arguments from slots ------------------------------------------------------
+
+// Slots stand for the arguments a 64-bit Windows caller passes: integers and
+// pointers as they are, doubles as their bits; past the last slot every
+// argument is zero, so no format can read what was not given.
+TEST(ArgumentSlots, ConversionsPastTheLastSlotReadZero) {
+    const wchar_t* text = L"text";
+    ULONG_PTR one[] = {reinterpret_cast<ULONG_PTR>(text)};
+    wchar_t wide[128];
+    int length = NlFormatSlotsW(wide, 128, L"%s|%s|%d|%p|%.1f|%c%S|%*d", one, 1);
+    ASSERT_GE(length, 0);
+    EXPECT_EQ(std::wstring(L"text|(null)|0|0000000000000000|0.0|") + L'\0' + L"(null)|0",
+              std::wstring(wide, length));
+    std::wstring many;
+    for (int i = 0; i < 16; ++i) many += L"%s";
+    ASSERT_GE(NlFormatSlotsW(wide, 128, many.c_str(), one, 1), 0);
+    std::wstring expected = L"text";
+    for (int i = 1; i < 16; ++i) expected += L"(null)";
+    EXPECT_EQ(expected, wide);
+
+    double half = -0.5;
+    ULONG_PTR slots[4] = {0xFFFFFFFF, 0, 0, reinterpret_cast<ULONG_PTR>("narrow")};
+    memcpy(&slots[1], &half, sizeof half);
+    slots[2] = 3;
+    char narrow[64];
+    EXPECT_EQ(14, NlFormatSlots(narrow, sizeof narrow, "%d|%.2f|%.*s|%I64u", slots, 4));
+    EXPECT_STREQ("-1|-0.50|nar|0", narrow);
+    EXPECT_EQ(6, NlFormatSlots(narrow, sizeof narrow, "%s", nullptr, 0));
+    EXPECT_STREQ("(null)", narrow);
 }
 
 // ---- text across widths --------------------------------------------------------
@@ -150,8 +233,10 @@ TEST(Truncation, EnormousFieldsAreMeasuredAndCut) {
 TEST(CrossWidthText, ConvertsAsUtf8UnderTheCLocale) {
     ASSERT_STREQ("C", setlocale(LC_ALL, "C"));
     EXPECT_EQ("é€😀|é€😀|€|😀|é€😀", Narrow("%ls|%S|%lc|%C|%s", L"é€😀", L"é€😀", L'€', L'😀', "é€😀"));
-    // A precision counts bytes but never splits a character; so does a width.
-    EXPECT_EQ("é€|é||    é|é  |", Narrow("%.5ls|%.4ls|%.1ls|%6ls|%-4ls|", L"é€😀", L"é€😀", L"é", L"é", L"é"));
+    // Width and precision of wide text count its characters, not the bytes
+    // they become.
+    EXPECT_EQ("é€|é||    ä|é   |  €|", Narrow("%.2ls|%.1ls|%.0ls|%5ls|%-4ls|%3lc|", L"é€😀", L"é€😀", L"é",
+                                                L"ä", L"é", L'€'));
     EXPECT_EQ("\xEF\xBF\xBD", Narrow("%ls", L"\xD800"));
     EXPECT_EQ(L"é€😀|é€😀|é€😀", Wide(L"%S|%hs|%s", "é€😀", "é€😀", L"é€😀"));
     EXPECT_EQ(L"é€|  €|", Wide(L"%.2hs|%3S|", "é€😀", "€"));

@@ -259,6 +259,10 @@ TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(tree, L"branch\\leaf"));
     EXPECT_EQ(ERROR_KEY_DELETED, SetString(leaf, L"v", L"x"));
     EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExW(leaf, L"v", nullptr, nullptr, nullptr, nullptr));
+    // The size of a value that is not there is 0.
+    DWORD missingSize = 12345;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(tree, L"none", nullptr, nullptr, nullptr, &missingSize));
+    EXPECT_EQ(0u, missingSize);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(leaf));
     // Only open handles are valid.
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(leaf));
@@ -329,6 +333,44 @@ TEST(RegistryFile, CorruptOrForeignDatabaseReadsAsEmptyAndRefusesWrites) {
         EXPECT_EQ(L"first", ReadString(first, L"v"));
     }
     RegCloseKey(first);
+}
+
+void Damage(const std::string& file, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(file.c_str(), &db));
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+// Rows of a damaged file whose parents lead round in a circle (SQLite's own
+// integrity check passes them): every call ends, with an error where the
+// circle is met.
+TEST(RegistryFile, KeysFormingACycleGiveAnErrorNeverAHang) {
+    nltest::TestEnv env;
+    HKEY outer = CreateKey(L"Outer");
+    RegCloseKey(CreateKey(L"Outer\\Inner\\Leaf"));
+    // Outer becomes a child of its own grandchild: reachable only through
+    // the handle still open on it.
+    Damage(env.registryFile(),
+           "UPDATE keys SET parent = (SELECT id FROM keys WHERE name = 'Leaf') WHERE name = 'Outer'");
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(outer, nullptr));
+    RegCloseKey(outer);
+
+    // A key that is the root itself: HKEY_LOCAL_MACHINE\Loop\Loop\... forever.
+    RegCloseKey(CreateKey(L"Loop\\Below"));
+    RegCloseKey(CreateKey(L"Kept"));
+    Damage(env.registryFile(),
+           "UPDATE keys SET parent = 0 WHERE parent = (SELECT id FROM keys WHERE name = 'Loop');"
+           "UPDATE keys SET id = 0 WHERE name = 'Loop'");
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_BADDB, OpenKey(L"Loop", KEY_READ, &key));
+    EXPECT_EQ(ERROR_BADDB, OpenKey(L"Loop\\Loop\\Below", KEY_READ, &key));
+    EXPECT_EQ(ERROR_BADDB, Create(HKEY_LOCAL_MACHINE, L"Loop\\New", KEY_WRITE, &key));
+    EXPECT_EQ(ERROR_BADDB, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Loop\\Below"));
+    EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Kept", KEY_READ, &key));
+    RegCloseKey(key);
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, nullptr));
+    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
 }
 
 // ---- Permissions ---------------------------------------------------------------------------

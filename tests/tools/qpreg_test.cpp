@@ -322,8 +322,12 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
          "KEY /v Blob /t REG_BINARY /d 00ff7f80" + std::string(200, 'e'), "KEY /v NoData /t REG_BINARY",
          "KEY /v None /t REG_NONE", "KEY /v List /t REG_MULTI_SZ /d \u00e5\\0b",
          "KEY\\Sub\\Deeper /v Leaf /d leaf"});
+    // A string of odd size keeps its size: the half code unit is a zero byte.
+    ASSERT_EQ(Import(Lines({kHeader, "[" + kFullKey + "]", "\"Odd\"=hex(1):41,00,00"})).status, 0);
     std::string before = Listing();
     ASSERT_EQ(Run({"export", kKey, file, "/y"}).status, 0);
+    EXPECT_NE(nltest::ReadFile(file).find(Utf16File("\"Odd\"=hex(1):41,00,00\r\n").substr(2)),
+              std::string::npos);
     ASSERT_EQ(Run({"delete", kKey, "/f"}).status, 0);
     Result imported = Run({"import", file});
     EXPECT_EQ(imported.status, 0) << imported.err;
@@ -363,14 +367,21 @@ TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
 TEST_F(QpregTest, MalformedFilesAreRejectedWithTheLineAndChangeNothing) {
     // The last line of each file is the one at fault.
     std::vector<std::string> files = {"Windows Registry Editor Version 4.00"};
-    for (const char* body :
-         {"\"A\"=\"before any key\"", "[HKEY_LOCAL_MACHINE\\SOFTWARE", "[HKEY_CURRENT_USER\\Software]",
-          "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"A\"=\"in a deleted key\""})
+    // Names the registry cannot hold: a NUL would cut the name short (and
+    // could name the root), an overlong one would be refused midway.
+    const std::string nul(1, '\0');
+    for (const std::string& body :
+         {std::string("\"A\"=\"before any key\""), std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE"),
+          std::string("[HKEY_CURRENT_USER\\Software]"),
+          std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"A\"=\"in a deleted key\""),
+          "[-HKEY_LOCAL_MACHINE\\" + nul + "]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a" + nul + "b]",
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(256, 'k') + "]",
+          "[" + kFullKey + "]\n\"A" + nul + "B\"=\"x\"", "[" + kFullKey + "]\n\"" + std::string(16384, 'v') + "\"=\"x\""})
         files.push_back(kHeader + "\n" + body);
     for (const char* body :
          {"\"A\"=\"changed\"\n\"B\"=dword:123456789", "\"A\"=\"unterminated", "\"A\"=\"bad \\q escape\"",
           "\"A\"=unknown:1", "\"A\"", "\"A\"=hex:01,02,\\\n  03,zz", "\"A\"=hex:01,02,\\",
-          "\"A\"=hex(2):41,00,42", "\"A\"=hex:01 02", "just text"})
+          "\"A\"=hex:01 02", "just text"})
         files.push_back(kHeader + "\n[" + kFullKey + "]\n" + body);
     Add({"KEY /v A /d original"});
     std::string before = Listing();

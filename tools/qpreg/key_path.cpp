@@ -16,6 +16,7 @@ bool IsValidSubKey(const std::wstring& subKey) {
         size_t end = subKey.find(L'\\', start);
         size_t length = (end == std::wstring::npos ? subKey.size() : end) - start;
         if (length == 0 || length > kMaxKeyNameLength) return false;
+        if (subKey.find(L'\0', start) < start + length) return false;
         if (end == std::wstring::npos) return true;
         start = end + 1;
     }

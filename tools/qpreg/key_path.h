@@ -13,7 +13,8 @@ class KeyPath {
 
     // Accepts HKEY_LOCAL_MACHINE and, when shortRootAllowed, HKLM, in any
     // case, optionally followed by \subkey\...; one trailing backslash is
-    // dropped. Empty or overlong key names make the path invalid.
+    // dropped. Empty or overlong key names, and names holding a NUL, make the
+    // path invalid.
     static bool Parse(const std::wstring& text, bool shortRootAllowed, KeyPath* path);
 
     // The path below HKEY_LOCAL_MACHINE, empty for the root.

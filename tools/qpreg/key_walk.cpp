@@ -4,7 +4,13 @@
 
 namespace qpreg {
 
-LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) {
+namespace {
+
+// How deep a registry tree can be.
+constexpr int kMaxTreeDepth = 512;
+
+LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit, int depth) {
+    if (depth > kMaxTreeDepth) return ERROR_BADDB;
     std::vector<std::wstring> subkeys;
     {
         KeyHandle key;
@@ -14,10 +20,14 @@ LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) {
         if (status != ERROR_SUCCESS) return status;
     }
     for (const std::wstring& name : subkeys) {
-        LSTATUS status = VisitKeyTree(path.child(name), visit);
+        LSTATUS status = VisitKeyTree(path.child(name), visit, depth + 1);
         if (status != ERROR_SUCCESS) return status;
     }
     return ERROR_SUCCESS;
 }
+
+}  // namespace
+
+LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) { return VisitKeyTree(path, visit, 0); }
 
 }  // namespace qpreg

@@ -15,6 +15,8 @@ namespace qpreg {
 using KeyVisitor = std::function<LSTATUS(const KeyPath& path, HKEY key)>;
 
 // Visits the key, then each subkey's tree in the registry's order of subkeys.
+// A tree deeper than the registry's 512 levels can only come from a damaged
+// registry: the walk stops there with ERROR_BADDB.
 LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit);
 
 }  // namespace qpreg

@@ -9,8 +9,9 @@ namespace {
 
 constexpr const wchar_t* kUnicodeHeader = L"Windows Registry Editor Version 5.00";
 constexpr const wchar_t* kAnsiHeader = L"REGEDIT4";
-// The registry's limit on a value name.
+// The registry's limits on a value name and on the name of one key.
 constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyNameLength = 255;
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -36,6 +37,16 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
         start = end + (text.compare(end, 2, L"\r\n") == 0 ? 2 : 1);
     }
     return lines;
+}
+
+bool HasOverlongKeyName(const std::wstring& path) {
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find(L'\\', start);
+        if ((end == std::wstring::npos ? path.size() : end) - start > kMaxKeyNameLength) return true;
+        if (end == std::wstring::npos) return false;
+        start = end + 1;
+    }
 }
 
 std::wstring Trimmed(const std::wstring& text) {
@@ -139,6 +150,10 @@ class Parser {
         std::wstring name = line.substr(1, line.size() - 2);
         bool deletion = !name.empty() && name[0] == L'-';
         if (deletion) name.erase(0, 1);
+        if (name.find(L'\0') != std::wstring::npos) return fail(L"a key name cannot hold a NUL character");
+        if (HasOverlongKeyName(name))
+            return fail(L"a key name is longer than the registry's limit of " +
+                        std::to_wstring(kMaxKeyNameLength) + L" characters");
         if (!KeyPath::Parse(name, false, &key_))
             return fail(L"\"" + name + L"\" is not a key name under HKEY_LOCAL_MACHINE");
         if (deletion && key_.isRoot()) return fail(L"HKEY_LOCAL_MACHINE itself cannot be deleted");
@@ -154,7 +169,11 @@ class Parser {
         Cursor cursor(line);
         RegistryValue value;
         if (!cursor.consume(L'@') && !parseQuoted(cursor, &value.name)) return false;
-        if (value.name.size() > kMaxValueNameLength) return fail(L"the value name is too long");
+        if (value.name.find(L'\0') != std::wstring::npos)
+            return fail(L"a value name cannot hold a NUL character");
+        if (value.name.size() > kMaxValueNameLength)
+            return fail(L"the value name is longer than the registry's limit of " +
+                        std::to_wstring(kMaxValueNameLength) + L" characters");
         cursor.skipBlanks();
         if (!cursor.consume(L'=')) return fail(L"expected = after the value name");
         cursor.skipBlanks();
@@ -211,19 +230,16 @@ class Parser {
         if (!parseHexNumber(cursor, &value->type) || !cursor.consume(L')') || !cursor.consume(L':'))
             return fail(L"hex( must be followed by a hexadecimal type number and ):");
         if (!parseHexList(cursor, &value->data)) return false;
-        return convertStringBytes(value);
+        convertStringBytes(value);
+        return true;
     }
 
     // String data in hex form is UTF-16LE in a Unicode file and ANSI (here
-    // UTF-8) in a REGEDIT4 file; the registry keeps it as UTF-16LE.
-    bool convertStringBytes(RegistryValue* value) {
-        if (!IsStringType(value->type)) return true;
-        if (ansi_) {
+    // UTF-8) in a REGEDIT4 file; the registry keeps it as UTF-16LE, an odd
+    // size included.
+    void convertStringBytes(RegistryValue* value) {
+        if (IsStringType(value->type) && ansi_)
             value->data = Utf16LeFromWide(WideFromUtf8(std::string(value->data.begin(), value->data.end())));
-            return true;
-        }
-        if (value->data.size() % 2) return fail(L"string data in hex form must have an even number of bytes");
-        return true;
     }
 
     // Comma-separated hex bytes; a backslash at the end of a line continues

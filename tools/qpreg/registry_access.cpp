@@ -14,6 +14,8 @@ constexpr DWORD kMaxKeyNameChars = 256;
 std::vector<wchar_t> ApiBuffer(DWORD dataSize) { return std::vector<wchar_t>(dataSize / 2 + 1, L'\0'); }
 
 // Takes wchar_t elements until they make up the UTF-16 size the API reported.
+// An odd size ends in half a code unit, which the registry keeps as a zero
+// byte: it is kept, so that the value is written back with its own size.
 Bytes StringBytesFromApi(const wchar_t* chars, DWORD dataSize) {
     size_t units = dataSize / 2;
     size_t count = 0;
@@ -22,7 +24,9 @@ Bytes StringBytesFromApi(const wchar_t* chars, DWORD dataSize) {
         if (total + width > units) break;
         total += width;
     }
-    return Utf16LeFromWide(std::wstring(chars, count));
+    Bytes bytes = Utf16LeFromWide(std::wstring(chars, count));
+    if (dataSize % 2) bytes.push_back(0);
+    return bytes;
 }
 
 Bytes BytesFromApi(DWORD type, const std::vector<wchar_t>& buffer, DWORD dataSize) {
@@ -120,16 +124,13 @@ LSTATUS RegistryTransaction::openKey(const KeyPath& path, REGSAM access, KeyHand
                                  transaction_, nullptr);
 }
 
+// The registry empties the key in one step (a key opened in the transaction
+// takes its changes into it), then the empty key goes.
 LSTATUS RegistryTransaction::deleteTree(const KeyPath& path) {
-    std::vector<std::wstring> subkeys;
     {
         KeyHandle key;
-        LSTATUS status = openKey(path, KEY_READ, &key);
-        if (status == ERROR_SUCCESS) status = ReadSubkeyNames(key.get(), &subkeys);
-        if (status != ERROR_SUCCESS) return status;
-    }
-    for (const std::wstring& name : subkeys) {
-        LSTATUS status = deleteTree(path.child(name));
+        LSTATUS status = openKey(path, KEY_READ | KEY_SET_VALUE, &key);
+        if (status == ERROR_SUCCESS) status = RegDeleteTreeW(key.get(), nullptr);
         if (status != ERROR_SUCCESS) return status;
     }
     return RegDeleteKeyTransactedW(HKEY_LOCAL_MACHINE, path.subKey().c_str(), 0, 0, transaction_, nullptr);

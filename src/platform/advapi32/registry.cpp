@@ -304,7 +304,10 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     StoredValue value;
     LSTATUS status = Run(open, Intent::kRead,
                          [&](Connection& c) { return c.QueryValue(open.id, ValueName(valueName), &value); });
-    return status == ERROR_SUCCESS ? CopyValue(value, type, data, dataSize) : status;
+    if (status == ERROR_SUCCESS) return CopyValue(value, type, data, dataSize);
+    // Asked only for the size of a value that is not there, Windows answers 0.
+    if (status == ERROR_FILE_NOT_FOUND && !data && dataSize) *dataSize = 0;
+    return status;
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {

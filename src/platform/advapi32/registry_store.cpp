@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "common/unicode.h"
 
 namespace nlplatform::registry {
@@ -120,6 +122,11 @@ LSTATUS WriteStatus(int rc) {
             return ERROR_CANTWRITE;
     }
 }
+
+// A walk of the key tree that came back to a key it had passed: the rows of a
+// damaged file form a cycle. Not an SQLite code; its low byte makes a change
+// report it as a corrupt database.
+constexpr int kKeyCycle = SQLITE_CORRUPT | (0x7F << 8);
 
 // Statements that change rows end with SQLITE_DONE; this makes it SQLITE_OK.
 int Done(int rc) { return rc == SQLITE_DONE ? SQLITE_OK : rc; }
@@ -264,11 +271,13 @@ const char* const kStatements[] = {
     "DELETE FROM key_values WHERE key_id = ?1 AND folded = ?2",
     "DELETE FROM key_values WHERE key_id = ?1",
     "DELETE FROM keys WHERE id = ?1",
+    // UNION, not UNION ALL: a key met twice is not followed again, so rows
+    // of a damaged file that form a cycle end the walk instead of feeding it.
     "WITH RECURSIVE below(id) AS (SELECT id FROM keys WHERE parent = ?1"
-    " UNION ALL SELECT keys.id FROM keys JOIN below ON keys.parent = below.id)"
+    " UNION SELECT keys.id FROM keys JOIN below ON keys.parent = below.id)"
     " DELETE FROM key_values WHERE key_id IN below",
     "WITH RECURSIVE below(id) AS (SELECT id FROM keys WHERE parent = ?1"
-    " UNION ALL SELECT keys.id FROM keys JOIN below ON keys.parent = below.id)"
+    " UNION SELECT keys.id FROM keys JOIN below ON keys.parent = below.id)"
     " DELETE FROM keys WHERE id IN below",
 };
 
@@ -430,8 +439,10 @@ int Connection::KeyExists(KeyId key) {
 }
 
 // Follows the path from base as far as its keys exist: *depth names matched,
-// *key the last key reached.
+// *key the last key reached. A key that is its own ancestor (only a damaged
+// file has one) gives kKeyCycle.
 int Connection::WalkPath(KeyId base, const KeyPath& path, size_t* depth, KeyId* key) {
+    std::vector<KeyId> walked{kRootKey, base};
     *key = base;
     for (*depth = 0; *depth < path.size(); ++*depth) {
         Query query(*this, kFindKey);
@@ -439,6 +450,8 @@ int Connection::WalkPath(KeyId base, const KeyPath& path, size_t* depth, KeyId* 
         if (rc == SQLITE_DONE) return SQLITE_OK;
         if (rc != SQLITE_ROW) return rc;
         *key = query.Int(0);
+        if (std::find(walked.begin(), walked.end(), *key) != walked.end()) return kKeyCycle;
+        walked.push_back(*key);
     }
     return SQLITE_OK;
 }
@@ -462,6 +475,7 @@ LSTATUS Connection::RequireKey(KeyId key) {
 LSTATUS Connection::FindKey(KeyId base, const KeyPath& path, KeyId* key) {
     size_t depth = 0;
     int rc = WalkPath(base, path, &depth, key);
+    if (rc == kKeyCycle) return ERROR_BADDB;
     if (rc != SQLITE_OK) return ReadStatus(rc, ERROR_FILE_NOT_FOUND);
     if (depth == path.size() && depth > 0) return ERROR_SUCCESS;
     // An empty path names base itself, and nothing lies below a deleted key:

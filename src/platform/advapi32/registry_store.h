@@ -57,6 +57,9 @@ bool MayWriteDatabase(const std::string& path);
 // ERROR_BADDB when it is not a registry, ERROR_CANTWRITE when the database
 // lock could not be had in time or the disk failed, and ERROR_KEY_DELETED
 // when the key they address was deleted meanwhile. Each write is atomic.
+// Every walk of the key tree ends: a path that leads back to a key it passed
+// (the rows of a damaged file forming a cycle) gives ERROR_BADDB, for reads
+// and changes alike, and a tree deletion follows each key once.
 class Connection {
   public:
     // Never creates the file. A file that cannot be opened gives a connection

@@ -13,8 +13,11 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <math.h>
+
 #include <algorithm>
-#include <vector>
+#include <string>
+#include <type_traits>
 
 #include "common/unicode.h"
 
@@ -49,7 +52,7 @@ class CountedOutput {
 
     void Fill(CharT c, size_t count) {
         size_t stored = std::min(count, Room());
-        std::fill_n(buffer_ + length_, stored, c);
+        if (stored) std::fill_n(buffer_ + length_, stored, c);
         length_ += count;
     }
 
@@ -87,9 +90,48 @@ struct Directive {
     char conversion = 0;
 };
 
-// va_list in a struct, so that helpers can take arguments off the one list.
-struct Arguments {
-    va_list list;
+// Where the directives' arguments come from: the caller's va_list, or an
+// array of pointer-sized slots, as a 64-bit Windows caller passes them. Past
+// the last slot every argument reads as zero: a null string, 0, 0.0.
+class Arguments {
+  public:
+    explicit Arguments(va_list list) : fromList_(true) { va_copy(list_, list); }
+    Arguments(const ULONG_PTR* slots, size_t count) : slots_(slots), slotCount_(slots ? count : 0) {}
+    ~Arguments() {
+        if (fromList_) va_end(list_);
+    }
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+
+    template <typename T>
+    T Next() {
+        if (fromList_) return va_arg(list_, T);
+        ULONG_PTR slot = next_ < slotCount_ ? slots_[next_++] : 0;
+        return FromSlot<T>(slot);
+    }
+
+  private:
+    // A slot holds an integer or pointer as it is, a floating-point value as
+    // the bits of a double (long double is double on Windows).
+    template <typename T>
+    static T FromSlot(ULONG_PTR slot) {
+        if constexpr (std::is_pointer_v<T>) {
+            return reinterpret_cast<T>(slot);
+        } else if constexpr (std::is_floating_point_v<T>) {
+            double value;
+            static_assert(sizeof value == sizeof slot);
+            memcpy(&value, &slot, sizeof value);
+            return static_cast<T>(value);
+        } else {
+            return static_cast<T>(slot);
+        }
+    }
+
+    const bool fromList_ = false;
+    va_list list_;
+    const ULONG_PTR* slots_ = nullptr;
+    size_t slotCount_ = 0;
+    size_t next_ = 0;
 };
 
 template <typename CharT>
@@ -138,7 +180,7 @@ void ParseWidth(const CharT*& p, Directive& d, Arguments& args) {
         return;
     }
     ++p;
-    long long width = va_arg(args.list, int);
+    long long width = args.Next<int>();
     if (width < 0) {
         d.leftAlign = true;
         width = -width;
@@ -153,7 +195,7 @@ void ParsePrecision(const CharT*& p, Directive& d, Arguments& args) {
     ++p;
     if (*p == '*') {
         ++p;
-        int precision = va_arg(args.list, int);
+        int precision = args.Next<int>();
         d.precision = precision < 0 ? -1 : precision;
     } else {
         d.precision = ParseNumber(p);
@@ -222,44 +264,44 @@ void PadAfter(CountedOutput<CharT>& out, const Directive& d, size_t length) {
 long long ReadSigned(Arguments& args, ArgSize size) {
     switch (size) {
         case ArgSize::kChar:
-            return static_cast<signed char>(va_arg(args.list, int));
+            return static_cast<signed char>(args.Next<int>());
         case ArgSize::kShort:
-            return static_cast<short>(va_arg(args.list, int));
+            return static_cast<short>(args.Next<int>());
         case ArgSize::kLong:
-            return va_arg(args.list, long);
+            return args.Next<long>();
         case ArgSize::kLongLong:
         case ArgSize::kLongDouble:
-            return va_arg(args.list, long long);
+            return args.Next<long long>();
         case ArgSize::kInt32:
-            return va_arg(args.list, int32_t);
+            return args.Next<int32_t>();
         case ArgSize::kPointer:
-            return va_arg(args.list, ptrdiff_t);
+            return args.Next<ptrdiff_t>();
         case ArgSize::kIntMax:
-            return va_arg(args.list, intmax_t);
+            return args.Next<intmax_t>();
         default:
-            return va_arg(args.list, int);
+            return args.Next<int>();
     }
 }
 
 unsigned long long ReadUnsigned(Arguments& args, ArgSize size) {
     switch (size) {
         case ArgSize::kChar:
-            return static_cast<unsigned char>(va_arg(args.list, unsigned));
+            return static_cast<unsigned char>(args.Next<unsigned>());
         case ArgSize::kShort:
-            return static_cast<unsigned short>(va_arg(args.list, unsigned));
+            return static_cast<unsigned short>(args.Next<unsigned>());
         case ArgSize::kLong:
-            return va_arg(args.list, unsigned long);
+            return args.Next<unsigned long>();
         case ArgSize::kLongLong:
         case ArgSize::kLongDouble:
-            return va_arg(args.list, unsigned long long);
+            return args.Next<unsigned long long>();
         case ArgSize::kInt32:
-            return va_arg(args.list, uint32_t);
+            return args.Next<uint32_t>();
         case ArgSize::kPointer:
-            return va_arg(args.list, size_t);
+            return args.Next<size_t>();
         case ArgSize::kIntMax:
-            return va_arg(args.list, uintmax_t);
+            return args.Next<uintmax_t>();
         default:
-            return va_arg(args.list, unsigned);
+            return args.Next<unsigned>();
     }
 }
 
@@ -329,7 +371,7 @@ void FormatUnsigned(CountedOutput<CharT>& out, const Directive& d, Arguments& ar
 // without a 0x (with '#': 0X); a null pointer is all zeros, not "(nil)".
 template <typename CharT>
 void FormatPointer(CountedOutput<CharT>& out, Directive d, Arguments& args) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(va_arg(args.list, void*));
+    uintptr_t value = reinterpret_cast<uintptr_t>(args.Next<void*>());
     d.conversion = 'X';
     d.precision = 2 * sizeof(void*);
     PutInteger(out, d, value, 0);
@@ -337,44 +379,103 @@ void FormatPointer(CountedOutput<CharT>& out, Directive d, Arguments& args) {
 
 // ---- floating point --------------------------------------------------------------
 
-// One directive rebuilt for snprintf from the parsed fields only, so no glibc
-// extension (the I flag, ') can slip in. The decimal point follows LC_NUMERIC,
-// as the Windows CRT follows its locale.
-template <typename CharT>
-void FormatFloat(CountedOutput<CharT>& out, const Directive& d, Arguments& args) {
+// Past these precisions every further digit is a zero: a double's exact
+// decimal expansion has at most 1074 places after the point and 767
+// significant digits (a long double's: 16445 and 11505), and its hex form 13
+// hex digits (16). So however large a precision is asked for, only this many
+// digits are rendered and the rest are counted as zeros.
+constexpr int kDoubleDigitBound = 1100;
+constexpr int kLongDoubleDigitBound = 16500;
+
+struct FloatValue {
+    bool isLong;
+    double value;
+    long double longValue;
+
+    bool isNegativeNan() const { return isLong ? isnan(longValue) && signbit(longValue) : isnan(value) && signbit(value); }
+    bool isFinite() const { return isLong ? isfinite(longValue) : isfinite(value); }
+};
+
+// The number as snprintf renders it with the directive's sign and '#'
+// flags, without a width, and with the precision cut to what can hold a
+// non-zero digit. The decimal point follows LC_NUMERIC, as the Windows CRT
+// follows its locale. The directive is rebuilt from the parsed fields only,
+// so no glibc extension (the I flag, ') can slip in.
+std::string RenderFloat(const Directive& d, const FloatValue& x, int precision) {
     char spec[16];
     char* s = spec;
     *s++ = '%';
-    if (d.leftAlign) *s++ = '-';
     if (d.plusSign) *s++ = '+';
     if (d.spaceSign) *s++ = ' ';
     if (d.alternate) *s++ = '#';
-    if (d.zeroPad) *s++ = '0';
-    *s++ = '*', *s++ = '.', *s++ = '*';
-    if (d.size == ArgSize::kLongDouble) *s++ = 'L';
+    *s++ = '.', *s++ = '*';
+    if (x.isLong) *s++ = 'L';
     *s++ = d.conversion;
     *s = '\0';
-
-    const int width = static_cast<int>(std::min<size_t>(d.width, INT_MAX));
-    const bool isLong = d.size == ArgSize::kLongDouble;
-    long double longValue = isLong ? va_arg(args.list, long double) : 0;
-    double value = isLong ? 0 : va_arg(args.list, double);
     auto render = [&](char* buffer, size_t size) {
-        return isLong ? snprintf(buffer, size, spec, width, d.precision, longValue)
-                      : snprintf(buffer, size, spec, width, d.precision, value);
+        return x.isLong ? snprintf(buffer, size, spec, precision, x.longValue)
+                        : snprintf(buffer, size, spec, precision, x.value);
     };
-
     char small[512];
     int length = render(small, sizeof small);
-    if (length < 0) return;
-    if (static_cast<size_t>(length) < sizeof small) {
-        out.AppendAscii(small, length);
-        return;
-    }
-    // Only enormous widths and precisions, or huge values in %f, get here.
-    std::vector<char> large(static_cast<size_t>(length) + 1);
-    render(large.data(), large.size());
-    out.AppendAscii(large.data(), length);
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < sizeof small) return std::string(small, length);
+    std::string large(static_cast<size_t>(length) + 1, '\0');
+    render(&large[0], large.size());
+    large.resize(static_cast<size_t>(length));
+    return large;
+}
+
+// The indeterminate NaN (what 0.0/0.0 gives) prints as the Windows CRT prints it.
+std::string RenderNegativeNan(char conversion) {
+    const bool upper = conversion == 'E' || conversion == 'F' || conversion == 'G' || conversion == 'A';
+    return upper ? "-NAN(IND)" : "-nan(ind)";
+}
+
+// Where the zeros of a '0' flag go: after the sign and a hex prefix.
+size_t ZeroPadPosition(const std::string& body) {
+    size_t pos = !body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ') ? 1 : 0;
+    if (body.size() >= pos + 2 && body[pos] == '0' && (body[pos + 1] == 'x' || body[pos + 1] == 'X')) pos += 2;
+    return pos;
+}
+
+// Where precision zeros beyond the rendered digits go: before the exponent
+// of %e and %a, at the end otherwise.
+size_t TrailingZeroPosition(const std::string& body, char conversion) {
+    const char* exponent = (conversion == 'a' || conversion == 'A') ? "pP" : "eE";
+    size_t pos = body.find_first_of(exponent);
+    return pos == std::string::npos ? body.size() : pos;
+}
+
+// Formatting work is bounded by the output: the digits past the bound and the
+// width's padding are counted, and stored only as far as the buffer reaches.
+template <typename CharT>
+void FormatFloat(CountedOutput<CharT>& out, const Directive& d, Arguments& args) {
+    FloatValue x{d.size == ArgSize::kLongDouble, 0, 0};
+    if (x.isLong)
+        x.longValue = args.Next<long double>();
+    else
+        x.value = args.Next<double>();
+
+    const int bound = x.isLong ? kLongDoubleDigitBound : kDoubleDigitBound;
+    const int precision = std::min(d.precision, bound);
+    std::string body = x.isNegativeNan() ? RenderNegativeNan(d.conversion) : RenderFloat(d, x, precision);
+    // %g drops trailing zeros unless '#' keeps them.
+    const bool keepsZeros = (d.conversion != 'g' && d.conversion != 'G') || d.alternate;
+    const size_t extraZeros = x.isFinite() && keepsZeros && d.precision > bound ? d.precision - bound : 0;
+    const size_t zerosAt = TrailingZeroPosition(body, d.conversion);
+
+    const size_t length = body.size() + extraZeros;
+    const size_t padding = d.width > length ? d.width - length : 0;
+    const bool padsWithZeros = d.zeroPad && !d.leftAlign && x.isFinite();
+    const size_t zeroPadAt = padsWithZeros ? ZeroPadPosition(body) : 0;
+    if (!d.leftAlign && !padsWithZeros) out.Fill(' ', padding);
+    out.AppendAscii(body.data(), zeroPadAt);
+    if (padsWithZeros) out.Fill('0', padding);
+    out.AppendAscii(body.data() + zeroPadAt, zerosAt - zeroPadAt);
+    out.Fill('0', extraZeros);
+    out.AppendAscii(body.data() + zerosAt, body.size() - zerosAt);
+    if (d.leftAlign) out.Fill(' ', padding);
 }
 
 // ---- characters and strings -------------------------------------------------------
@@ -393,7 +494,8 @@ template <typename CharT>
 struct Text;
 
 // Narrow output: narrow text is copied as given; wide text becomes UTF-8.
-// A precision counts bytes and never splits a character's UTF-8 sequence.
+// For wide text, width and precision count wide characters, as Windows does
+// in a UTF-8 locale; for narrow text, bytes.
 template <>
 struct Text<char> {
     static void PutNarrow(CountedOutput<char>& out, const Directive& d, const char* s) {
@@ -404,20 +506,13 @@ struct Text<char> {
     }
 
     static void PutWide(CountedOutput<char>& out, const Directive& d, const wchar_t* s) {
-        const size_t limit = d.precision < 0 ? SIZE_MAX : static_cast<size_t>(d.precision);
-        const size_t available = d.precision < 0 ? wcslen(s) : wcsnlen(s, limit);
+        const size_t count = d.precision < 0 ? wcslen(s) : wcsnlen(s, d.precision);
         char bytes[4];
-        size_t length = 0, count = 0;
-        for (; count < available; ++count) {
-            size_t n = nlplatform::EncodeUtf8(static_cast<char32_t>(s[count]), bytes);
-            if (length + n > limit) break;
-            length += n;
-        }
-        PadBefore(out, d, length);
+        PadBefore(out, d, count);
         for (size_t i = 0; i < count; ++i) {
             out.Append(bytes, nlplatform::EncodeUtf8(static_cast<char32_t>(s[i]), bytes));
         }
-        PadAfter(out, d, length);
+        PadAfter(out, d, count);
     }
 
     static void PutNarrowChar(CountedOutput<char>& out, const Directive& d, char c) {
@@ -428,10 +523,9 @@ struct Text<char> {
 
     static void PutWideChar(CountedOutput<char>& out, const Directive& d, wchar_t c) {
         char bytes[4];
-        size_t length = nlplatform::EncodeUtf8(static_cast<char32_t>(c), bytes);
-        PadBefore(out, d, length);
-        out.Append(bytes, length);
-        PadAfter(out, d, length);
+        PadBefore(out, d, 1);
+        out.Append(bytes, nlplatform::EncodeUtf8(static_cast<char32_t>(c), bytes));
+        PadAfter(out, d, 1);
     }
 };
 
@@ -477,10 +571,10 @@ struct Text<wchar_t> {
 template <typename CharT>
 void FormatString(CountedOutput<CharT>& out, const Directive& d, Arguments& args) {
     if (TakesWideText<CharT>(d)) {
-        const wchar_t* s = va_arg(args.list, const wchar_t*);
+        const wchar_t* s = args.Next<const wchar_t*>();
         Text<CharT>::PutWide(out, d, s ? s : L"(null)");
     } else {
-        const char* s = va_arg(args.list, const char*);
+        const char* s = args.Next<const char*>();
         Text<CharT>::PutNarrow(out, d, s ? s : "(null)");
     }
 }
@@ -489,9 +583,9 @@ void FormatString(CountedOutput<CharT>& out, const Directive& d, Arguments& args
 template <typename CharT>
 void FormatChar(CountedOutput<CharT>& out, const Directive& d, Arguments& args) {
     if (TakesWideText<CharT>(d)) {
-        Text<CharT>::PutWideChar(out, d, static_cast<wchar_t>(va_arg(args.list, wint_t)));
+        Text<CharT>::PutWideChar(out, d, static_cast<wchar_t>(args.Next<wint_t>()));
     } else {
-        Text<CharT>::PutNarrowChar(out, d, static_cast<char>(va_arg(args.list, int)));
+        Text<CharT>::PutNarrowChar(out, d, static_cast<char>(args.Next<int>()));
     }
 }
 
@@ -541,7 +635,7 @@ bool FormatConversion(CountedOutput<CharT>& out, const Directive& d, Arguments& 
         // %n is never executed: its pointer is taken off the list, so the
         // arguments after it stay in step, and nothing is written through it.
         case 'n':
-            va_arg(args.list, void*);
+            args.Next<void*>();
             return true;
         case '%':
             out.Put('%');
@@ -582,16 +676,13 @@ void FormatTo(CountedOutput<CharT>& out, const CharT* format, Arguments& args) {
 // when the output is shorter; -1 when it did not fit. A null buffer with a
 // count of 0 asks for the length.
 template <typename CharT>
-int FormatCounted(CharT* buffer, size_t count, const CharT* format, va_list list) {
+int FormatCounted(CharT* buffer, size_t count, const CharT* format, Arguments& args) {
     if (!format || (!buffer && count != 0)) {
         errno = EINVAL;
         return -1;
     }
     CountedOutput<CharT> out(buffer, count);
-    Arguments args;
-    va_copy(args.list, list);
     FormatTo(out, format, args);
-    va_end(args.list);
 
     const size_t length = out.length();
     if (length > INT_MAX) {
@@ -602,6 +693,12 @@ int FormatCounted(CharT* buffer, size_t count, const CharT* format, va_list list
     if (length > count) return -1;
     if (length < count) buffer[length] = '\0';
     return static_cast<int>(length);
+}
+
+template <typename CharT>
+int FormatCounted(CharT* buffer, size_t count, const CharT* format, va_list list) {
+    Arguments args(list);
+    return FormatCounted(buffer, count, format, args);
 }
 
 }  // namespace
@@ -630,6 +727,17 @@ int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
     int result = FormatCounted(buffer, count, format, args);
     va_end(args);
     return result;
+}
+
+int NlFormatSlots(char* buffer, size_t count, const char* format, const ULONG_PTR* slots, size_t slotCount) {
+    Arguments args(slots, slotCount);
+    return FormatCounted(buffer, count, format, args);
+}
+
+int NlFormatSlotsW(wchar_t* buffer, size_t count, const wchar_t* format, const ULONG_PTR* slots,
+                   size_t slotCount) {
+    Arguments args(slots, slotCount);
+    return FormatCounted(buffer, count, format, args);
 }
 
 }  // extern "C"

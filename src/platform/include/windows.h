@@ -210,6 +210,7 @@ NLAPI BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
 // The ANSI code page of this port is UTF-8, whatever the process's locale.
 #define CP_ACP 0
 #define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x80
 NLAPI int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
                               int narrowSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowCount, LPWSTR wide,
@@ -237,7 +238,8 @@ NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int nar
 // Opening for KEY_SET_VALUE or KEY_CREATE_SUB_KEY, and creating, fail with
 // ERROR_ACCESS_DENIED when the process may not write the database; a change
 // through a handle opened without the matching right fails the same way.
-// ERROR_BADDB: a change to a file that is not a registry. ERROR_CANTWRITE or
+// ERROR_BADDB: a change to a file that is not a registry, or any call that
+// finds the keys of a damaged file forming a cycle. ERROR_CANTWRITE or
 // ERROR_CANTREAD: the database stayed locked by another process for seconds,
 // or the disk failed. ERROR_KEY_DELETED: the handle's key was deleted.
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
@@ -285,7 +287,8 @@ NLAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR c
                               REGSAM desired, const LPSECURITY_ATTRIBUTES security, PHKEY result,
                               LPDWORD disposition);
 // Too small a buffer gives ERROR_MORE_DATA with the size needed in *dataSize
-// and leaves the buffer untouched; a null data asks for the size only. A
+// and leaves the buffer untouched; a null data asks for the size only (0
+// for a value that does not exist). A
 // string stored without a terminator gets one when the buffer has room for
 // it, which *dataSize does not count (as NT does).
 NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -365,12 +368,23 @@ NLAPI wchar_t* _wcslwr(wchar_t* text);
 // At most count characters are written; a terminator only when the output is
 // shorter than count; -1 when the output did not fit. A null buffer with a
 // count of 0 returns the length needed. Text crosses widths as UTF-8,
-// independent of the process's locale; a precision counts characters of the
-// output (for wide text in narrow output: bytes, never splitting a character).
+// independent of the process's locale; width and precision count characters
+// of the text (wide characters for wide text in narrow output, as Windows
+// does in a UTF-8 locale). A negative NaN prints "-nan(ind)". The work done
+// is bounded by the output: a precision or width of any size costs no more
+// than the characters stored.
 NLAPI int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 NLAPI int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list args);
 NLAPI int _snprintf(char* buffer, size_t count, const char* format, ...);
 NLAPI int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...);
+// Not a Windows API: _snprintf and _snwprintf with the arguments taken from
+// an array of pointer-sized slots, the way a 64-bit Windows caller passes
+// them (a double as its bits). Past the last slot every argument reads as
+// zero (a null string, 0, 0.0), so a format never reads what was not given.
+NLAPI int NlFormatSlots(char* buffer, size_t count, const char* format, const ULONG_PTR* slots,
+                        size_t slotCount);
+NLAPI int NlFormatSlotsW(wchar_t* buffer, size_t count, const wchar_t* format, const ULONG_PTR* slots,
+                         size_t slotCount);
 
 // Opens a file named by a wide path (its UTF-8 bytes). Text mode, the default,
 // drops the carriage return of each CRLF on reading; lines are written with LF

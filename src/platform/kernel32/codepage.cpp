@@ -12,6 +12,8 @@ namespace {
 
 bool IsSupportedCodePage(UINT codePage) { return codePage == CP_ACP || codePage == CP_UTF8; }
 
+bool IsScalarValue(char32_t c) { return c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF); }
+
 // Copies a converted text like Windows: a size of 0 asks for the size needed;
 // a buffer too small gives 0 and ERROR_INSUFFICIENT_BUFFER.
 int StoreConverted(const std::wstring& converted, wchar_t* out, int outSize) {
@@ -31,8 +33,10 @@ extern "C" {
 
 // A count of -1 converts the terminated text with its terminator. Encodes
 // straight into the caller's buffer: it is on the path of every wide record.
-int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR narrow, int narrowSize,
-                        LPCSTR, LPBOOL usedDefaultChar) {
+// A surrogate or a value past U+10FFFF becomes U+FFFD, or with
+// WC_ERR_INVALID_CHARS fails the call with ERROR_NO_UNICODE_TRANSLATION.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
+                        int narrowSize, LPCSTR, LPBOOL usedDefaultChar) {
     if (!IsSupportedCodePage(codePage) || !wide || wideCount == 0 || narrowSize < 0 ||
         (narrowSize > 0 && !narrow)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -47,6 +51,10 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideCount, LPSTR
         if (c < 0x80 && narrowSize > 0 && written < static_cast<size_t>(narrowSize)) {
             narrow[written++] = static_cast<char>(c);
             continue;
+        }
+        if ((flags & WC_ERR_INVALID_CHARS) && !IsScalarValue(c)) {
+            SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+            return 0;
         }
         size_t size = nlplatform::EncodeUtf8(c, bytes);
         if (narrowSize > 0) {

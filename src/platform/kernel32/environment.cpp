@@ -52,9 +52,10 @@ DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
     return static_cast<DWORD>(value.size());
 }
 
-// Replaces each %name% by its value; unknown names stay as written. Returns
-// the characters stored with the terminator, or the size needed when the
-// destination is too small (then nothing is stored).
+// Replaces each %name% by its value; an unknown %name% stays as written and
+// the scan goes on after it. Returns the characters stored with the
+// terminator, or the size needed when the destination is too small (then it
+// holds an empty string, as on Windows; the last error is unchanged).
 DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
     if (!source) source = L"";
     std::wstring out;
@@ -65,27 +66,36 @@ DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) 
             out += value;
             p = close + 1;
         } else if (close) {
-            // An unknown name: keep "%name" and go on from the second '%'.
-            out.append(p, close);
-            p = close;
+            out.append(p, close + 1);
+            p = close + 1;
         } else {
             out += *p++;
         }
     }
     DWORD needed = static_cast<DWORD>(out.size() + 1);
-    if (destination && needed <= size) wmemcpy(destination, out.c_str(), needed);
+    if (destination && needed <= size)
+        wmemcpy(destination, out.c_str(), needed);
+    else if (destination && size > 0)
+        destination[0] = L'\0';
     return needed;
 }
 
 // The port's temporary directory: $TMPDIR when set, else /tmp, with a
-// trailing separator as Windows gives it.
+// trailing separator as Windows gives it. Like Windows, a buffer too small is
+// left holding an empty string, and after the path the rest of the buffer is
+// zeroed.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
     std::wstring path;
     const char* tmpdir = getenv("TMPDIR");
     path = nlplatform::Utf8ToWide(std::string(tmpdir && *tmpdir ? tmpdir : "/tmp"));
     if (path.empty() || path.back() != L'/') path += L'/';
-    if (!buffer || path.size() >= size) return static_cast<DWORD>(path.size() + 1);
-    wmemcpy(buffer, path.c_str(), path.size() + 1);
+    if (!buffer) return static_cast<DWORD>(path.size() + 1);
+    if (path.size() >= size) {
+        if (size > 0) buffer[0] = L'\0';
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    wmemcpy(buffer, path.c_str(), path.size());
+    wmemset(buffer + path.size(), L'\0', size - path.size());
     return static_cast<DWORD>(path.size());
 }
 

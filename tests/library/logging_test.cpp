@@ -151,6 +151,22 @@ TEST_F(LoggingTest, LongMessagesAreCutAtTheLimit) {
     EXPECT_EQ(records[2].text, "==> " + std::string(49151, 'e'));
 }
 
+// Hostile formats get a record of bounded size at a bounded cost: the C
+// export's one argument serves the first conversion and later ones read zero,
+// and a precision of a billion is cut at the limit like any long output.
+TEST_F(LoggingTest, HostileFormatsAreBoundedAndReadOnlyWhatWasPassed) {
+    std::wstring manyStrings;
+    for (int i = 0; i < 16; ++i) manyStrings += L"%s,";
+    DebugLogEx(258, L"c.c", 3, (L"[" + manyStrings + L"%d|%f]").c_str(), L"only");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%.*f", 1000000000, 1.0);
+    std::string nulls;
+    for (int i = 1; i < 16; ++i) nulls += "(null),";
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "[only," + nulls + "0|0.000000]");
+    EXPECT_EQ(records[1].text, "1." + std::string(49149, '0'));
+}
+
 TEST_F(LoggingTest, NonAsciiTextSurvivesTheCLocale) {
     std::setlocale(LC_ALL, "C");
     const char* narrow = "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80";  // grüß € 😀

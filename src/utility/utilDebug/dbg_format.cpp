@@ -19,6 +19,13 @@ int CountedFormat(char* buffer, size_t count, const char* format, va_list args) 
 int CountedFormat(wchar_t* buffer, size_t count, const wchar_t* format, va_list args) {
     return _vsnwprintf(buffer, count, format, args);
 }
+int CountedFormat(char* buffer, size_t count, const char* format, const uintptr_t* slots, size_t slotCount) {
+    return NlFormatSlots(buffer, count, format, slots, slotCount);
+}
+int CountedFormat(wchar_t* buffer, size_t count, const wchar_t* format, const uintptr_t* slots,
+                  size_t slotCount) {
+    return NlFormatSlotsW(buffer, count, format, slots, slotCount);
+}
 
 template <typename Char>
 struct MessageBuffer {
@@ -35,20 +42,13 @@ MessageBuffer<Char>& ThreadMessageBuffer() {
 }
 
 // Formats into a buffer that grows up to the message limit; output longer
-// than the limit is cut there.
-template <typename Char>
-size_t FormatMessageText(std::basic_string<Char>& out, const Char* format, va_list args) {
-    if (!format) {
-        out.assign(1, Char(0));
-        return 0;
-    }
+// than the limit is cut there. format(buffer, count) makes one attempt.
+template <typename Char, typename Attempt>
+size_t FormatMessageText(std::basic_string<Char>& out, Attempt format) {
     if (out.size() < kInitialMessageCapacity) out.resize(kInitialMessageCapacity);
     for (;;) {
         size_t limit = std::min(out.size() - 1, kMaxMessageLength);
-        va_list attempt;
-        va_copy(attempt, args);
-        int written = CountedFormat(&out[0], limit, format, attempt);
-        va_end(attempt);
+        int written = format(&out[0], limit);
         if (written >= 0) {
             out[static_cast<size_t>(written)] = Char(0);
             return static_cast<size_t>(written);
@@ -69,7 +69,22 @@ const Char* PendingMessage<Char>::Format(size_t* length) {
     if (buffer->inUse) buffer = new MessageBuffer<Char>;
     buffer->inUse = true;
     lease_ = buffer;
-    *length = FormatMessageText(buffer->text, format_, *args_);
+    if (!format_) {
+        buffer->text.assign(1, Char(0));
+        *length = 0;
+    } else if (args_) {
+        *length = FormatMessageText(buffer->text, [this](Char* out, size_t count) {
+            va_list attempt;
+            va_copy(attempt, *args_);
+            int written = CountedFormat(out, count, format_, attempt);
+            va_end(attempt);
+            return written;
+        });
+    } else {
+        *length = FormatMessageText(buffer->text, [this](Char* out, size_t count) {
+            return CountedFormat(out, count, format_, slots_, slotCount_);
+        });
+    }
     return buffer->text.c_str();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 // The longest message a record carries; longer output is cut there.
 constexpr size_t kMaxMessageLength = 49151;
@@ -12,6 +13,10 @@ template <typename Char>
 class PendingMessage {
   public:
     PendingMessage(const Char* format, va_list* args) : format_(format), args_(args) {}
+    // Arguments given as pointer-sized slots; a conversion past the last
+    // slot reads zero (a null string, 0), never the caller's stack.
+    PendingMessage(const Char* format, const uintptr_t* slots, size_t slotCount)
+        : format_(format), slots_(slots), slotCount_(slotCount) {}
     PendingMessage(const PendingMessage&) = delete;
     PendingMessage& operator=(const PendingMessage&) = delete;
     // The formatted text, at most kMaxMessageLength characters; valid until the
@@ -21,7 +26,9 @@ class PendingMessage {
 
   private:
     const Char* format_;
-    va_list* args_;
+    va_list* args_ = nullptr;
+    const uintptr_t* slots_ = nullptr;
+    size_t slotCount_ = 0;
     void* lease_ = nullptr;
 };
 

@@ -57,13 +57,11 @@ inline void EnsureInterfaceInitialised() {
 }
 
 template <typename FileChar, typename Char>
-void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, const Char* format,
-               va_list* args) {
+void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, PendingMessage<Char>& message) {
     try {
         RefreshDebugSettings();
         EnsureInterfaceInitialised();
         if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
-        PendingMessage<Char> message(format, args);
         AdapterWriteRecord(module, file, line, level, message);
     } catch (...) {
         // The caller never sees a failure of its debug log.
@@ -77,21 +75,30 @@ namespace DBG {
 void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    LogRecord(module, level, file, line, format, &args);
+    {
+        PendingMessage message(format, &args);
+        LogRecord(module, level, file, line, message);
+    }
     va_end(args);
 }
 
 void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    LogRecord(module, level, file, line, format, &args);
+    {
+        PendingMessage message(format, &args);
+        LogRecord(module, level, file, line, message);
+    }
     va_end(args);
 }
 
 void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    LogRecord(module, level, file, line, format, &args);
+    {
+        PendingMessage message(format, &args);
+        LogRecord(module, level, file, line, message);
+    }
     va_end(args);
 }
 
@@ -103,8 +110,12 @@ bool IsCriticalLogEnabled() { return CriticalInfoValue() > 0; }
 
 extern "C" {
 
+// The one argument serves the first conversion that takes one; any later
+// conversion reads zero, never the caller's stack.
 void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format, const void* arg) {
-    DBG::DebugLogEx(nullptr, level, file, line, format, arg);
+    const uintptr_t slots[] = {reinterpret_cast<uintptr_t>(arg)};
+    PendingMessage message(format, slots, 1);
+    LogRecord(nullptr, level, file, line, message);
 }
 
 bool IsDebugEnabled(void) { return DBG::IsDebugEnabled(); }

@@ -77,7 +77,9 @@ UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
 #ifdef __cplusplus
 extern "C" {
 #endif
-// One pointer-sized argument for the format; records go to the logger "unknown".
+// One pointer-sized argument for the format: it serves the first conversion
+// that takes an argument, and any later one prints as if given a null or
+// zero. Records go to the logger "unknown".
 UTILDEBUG_API void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format,
                               const void* arg);
 UTILDEBUG_API bool IsDebugEnabled(void);

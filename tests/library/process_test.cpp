@@ -2,7 +2,10 @@
 // and the log file's location, seen from processes of chosen names.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
+#include <thread>
 
 #include "log_reader.h"
 #include "probe.h"
@@ -147,6 +150,38 @@ TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
     std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("home/Debug/worker.log"));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "error");
+}
+
+}  // namespace
+
+namespace {
+
+// log4cxx refuses a backup count outside 1 to 13 with a complaint on standard
+// error; the library hands it only counts it takes, so a process stays quiet
+// whatever DebugLogCount holds, at start and when the count changes.
+TEST(BackupCount, CountsTheAppenderRefusesAreHandledQuietly) {
+    for (uint32_t count : {0u, 14u, 100u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(count);
+        nltest::TestEnv env;
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", count));
+        std::string probe = nltest::InstallProbe(env, "bin/worker");
+        std::string started = env.path("started"), changed = env.path("changed");
+        nltest::WriteFile(env.path("commands.txt"), "clock 1000\nlog first\ntouch " + started + "\nwait " +
+                                                        changed + "\nadvance 61000\nlog second\n");
+        std::string output;
+        std::thread run([&] {
+            nltest::RunCommand("'" + probe + "' < '" + env.path("commands.txt") + "' 2>&1", &output);
+        });
+        while (!nltest::FileExists(started)) usleep(2000);
+        // The refresh hands the changed count to the open appender.
+        EXPECT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", count == 0 ? 20 : 0));
+        nltest::WriteFile(changed, "");
+        run.join();
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(nltest::ReadRecords(env.path("Debug/worker.log")).size(), 2u);
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <log4cxx/rolling/rollingfileappender.h>
 #include <log4cxx/spi/location/locationinfo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <map>
@@ -363,6 +364,11 @@ void AdapterSetUp() {
     g_setUp.store(true, std::memory_order_release);
 }
 
+// log4cxx's rolling window keeps backups 1 to 13: it refuses other counts
+// with a complaint on standard error and keeps the nearest of those. The
+// count is brought into that range first, with the same effect, quietly.
+int AppenderBackupCount(int count) { return std::clamp(count, 1, 13); }
+
 void ConfigureRootAppender() {
     log4cxx::BasicConfigurator::resetConfiguration();
     if (g_logFormat.empty()) g_logFormat = kDefaultLogFormat;
@@ -376,7 +382,7 @@ void ConfigureRootAppender() {
     appender->setFile(WideToNarrow(g_logFilePath.c_str()));
     appender->setName(kRootAppenderName);
     appender->setMaxFileSize(LOG4CXX_STR("10MB"));
-    appender->setMaxBackupIndex(g_storedBackupCount);
+    appender->setMaxBackupIndex(AppenderBackupCount(g_storedBackupCount));
     appender->setEncoding(LOG4CXX_STR("utf-8"));
     appender->activateOptions(pool);
 
@@ -495,7 +501,7 @@ void AdapterSetDebugLogCount(int count) {
     Guard<CSLock> guard(&AdapterLock());
     std::shared_ptr<RollingFileAppender> appender = RootAppender();
     if (!appender) return;
-    appender->setMaxBackupIndex(count);
+    appender->setMaxBackupIndex(AppenderBackupCount(count));
     log4cxx::helpers::Pool pool;
     appender->activateOptions(pool);
 }

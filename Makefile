@@ -4,7 +4,9 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build demo test asan tsan bench format clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build demo test asan tsan fuzz oracle oracle-reg bench format clean
 
 all: build
 
@@ -36,6 +38,21 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets, built with clang in their own tree; each runs for
+# FUZZ_SECONDS from the seeds in tests/fuzz/ (scripts/fuzz.sh).
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNL_FUZZ=ON
+	cmake --build build-fuzz --target fuzz_targets -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh build-fuzz
+
+# The platform layer against Wine's implementations, and qpreg against Wine's
+# reg.exe (both install Wine when it is missing); not part of the suite.
+oracle: build
+	../shared/oracle/run.sh
+
+oracle-reg: build
+	../shared/oracle/reg/run.sh
+
 bench: build
 	$(BUILD)/bench/utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
 	    --benchmark_report_aggregates_only=true
@@ -44,4 +61,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

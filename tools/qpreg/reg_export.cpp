@@ -10,9 +10,8 @@
 #include "registry_access.h"
 
 namespace qpreg {
-namespace {
 
-LSTATUS ReadTree(const KeyPath& path, std::vector<RegFileKey>* keys) {
+LSTATUS ReadKeyTree(const KeyPath& path, std::vector<RegFileKey>* keys) {
     return VisitKeyTree(path, [keys](const KeyPath& keyPath, HKEY key) {
         RegFileKey fileKey{keyPath, {}};
         LSTATUS status = ReadValues(key, &fileKey.values);
@@ -21,11 +20,9 @@ LSTATUS ReadTree(const KeyPath& path, std::vector<RegFileKey>* keys) {
     });
 }
 
-}  // namespace
-
 int RunExport(const Command& command) {
     std::vector<RegFileKey> keys;
-    LSTATUS status = ReadTree(command.key, &keys);
+    LSTATUS status = ReadKeyTree(command.key, &keys);
     if (status != ERROR_SUCCESS) return ReportStatus(status);
 
     std::wstring fileName = WideFromUtf8(command.file);

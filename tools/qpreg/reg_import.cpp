@@ -29,9 +29,9 @@ LSTATUS ApplyStep(RegistryTransaction& transaction, const ImportStep& step, KeyH
     return ERROR_INVALID_PARAMETER;
 }
 
-// On failure *failedLine is the line whose change failed, or 0 when the
-// transaction itself did.
-LSTATUS Apply(const std::vector<ImportStep>& steps, int* failedLine) {
+}  // namespace
+
+LSTATUS ApplyImport(const std::vector<ImportStep>& steps, int* failedLine) {
     *failedLine = 0;
     RegistryTransaction transaction;
     if (transaction.startStatus() != ERROR_SUCCESS) return transaction.startStatus();
@@ -48,8 +48,6 @@ LSTATUS Apply(const std::vector<ImportStep>& steps, int* failedLine) {
     return transaction.commit();
 }
 
-}  // namespace
-
 int RunImport(const Command& command) {
     std::wstring fileName = WideFromUtf8(command.file);
     Bytes content;
@@ -64,7 +62,7 @@ int RunImport(const Command& command) {
                            fault.reason + L". Nothing was imported.");
 
     int failedLine = 0;
-    LSTATUS status = Apply(steps, &failedLine);
+    LSTATUS status = ApplyImport(steps, &failedLine);
     if (status == ERROR_SUCCESS) return ReportSuccess();
     ReportStatus(status);
     if (failedLine)

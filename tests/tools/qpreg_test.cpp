@@ -342,7 +342,9 @@ TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
     const std::string body =
         Lines({"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
                "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
-               "\"Bytes\"=hex:01,02,\\", "  03,04 ; trailing comment",
+               // Continued hex data passes over comments and blank lines, and
+               // may end in a comma.
+               "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,03,\\", "  04, ; trailing comment",
                "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00", "\"Count\"=dword:00000010"},
               "\r\n");
     for (const std::string& header :

@@ -89,11 +89,14 @@ class Cursor {
         skipBlanks();
         return atEnd() || peek() == L';';
     }
-    // A backslash with only blanks after it: the data goes on next line.
+    // A backslash with only blanks, or a ; comment, after it: the data goes
+    // on next line.
     bool atContinuation() const {
         if (peek() != L'\\') return false;
-        for (size_t i = pos_ + 1; i < text_.size(); ++i)
+        for (size_t i = pos_ + 1; i < text_.size(); ++i) {
+            if (text_[i] == L';') return true;
             if (!IsBlank(text_[i])) return false;
+        }
         return true;
     }
 
@@ -248,15 +251,12 @@ class Parser {
         bool expectByte = true;
         for (;;) {
             cursor.skipBlanks();
-            if (cursor.atEnd() || cursor.peek() == L';') {
-                if (expectByte && !data->empty()) return fail(L"the hex data ends with a comma");
-                return true;
-            }
+            // A comma may end the data, as regedit's own files have it.
+            if (cursor.atEnd() || cursor.peek() == L';') return true;
             if (cursor.atContinuation()) {
                 if (!expectByte) return fail(L"expected a comma before the line continuation");
-                if (index_ + 1 == lines_.size())
-                    return fail(L"the file ends where the hex data should go on");
-                cursor.reset(lines_[++index_]);
+                if (!nextDataLine()) return fail(L"the file ends where the hex data should go on");
+                cursor.reset(lines_[index_]);
                 continue;
             }
             if (!expectByte) return fail(L"expected a comma between hex bytes");
@@ -269,6 +269,17 @@ class Parser {
             cursor.skipBlanks();
             expectByte = cursor.consume(L',');
         }
+    }
+
+    // Moves to the line where continued hex data goes on, past blank lines
+    // and comments.
+    bool nextDataLine() {
+        while (++index_ < lines_.size()) {
+            std::wstring line = Trimmed(lines_[index_]);
+            if (!line.empty() && line[0] != L';') return true;
+        }
+        --index_;
+        return false;
     }
 
     // A quoted name or string: \\ and \" stand for \ and ", \n and \r for

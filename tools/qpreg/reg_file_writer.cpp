@@ -9,9 +9,9 @@ namespace {
 
 constexpr const wchar_t* kHeader = L"Windows Registry Editor Version 5.00";
 constexpr const wchar_t* kLineEnd = L"\r\n";
-// A hex line is broken once it reaches this column, which keeps it, with
-// its trailing backslash, within 80 columns as regedit keeps it.
-constexpr size_t kHexWrapColumn = 76;
+// A hex line is broken once it reaches this column: with its trailing
+// backslash at most 80 columns, as regedit and reg.exe break it.
+constexpr size_t kHexWrapColumn = 77;
 constexpr const wchar_t* kContinuation = L"\\\r\n  ";
 
 // Inside quotes a backslash and a quote are escaped; line breaks too, so a

@@ -82,8 +82,7 @@ DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) 
 
 // The port's temporary directory: $TMPDIR when set, else /tmp, with a
 // trailing separator as Windows gives it. Like Windows, a buffer too small is
-// left holding an empty string, and after the path the rest of the buffer is
-// zeroed.
+// cleared, and after the path the rest of the buffer is zeroed.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
     std::wstring path;
     const char* tmpdir = getenv("TMPDIR");
@@ -91,7 +90,7 @@ DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
     if (path.empty() || path.back() != L'/') path += L'/';
     if (!buffer) return static_cast<DWORD>(path.size() + 1);
     if (path.size() >= size) {
-        if (size > 0) buffer[0] = L'\0';
+        wmemset(buffer, L'\0', size);
         return static_cast<DWORD>(path.size() + 1);
     }
     wmemcpy(buffer, path.c_str(), path.size());

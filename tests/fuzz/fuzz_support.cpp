@@ -10,7 +10,8 @@ namespace {
 
 std::string MakeScratchFolder() {
     struct stat st;
-    std::string base = stat("/dev/shm", &st) == 0 ? "/dev/shm" : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
+    std::string base =
+        stat("/dev/shm", &st) == 0 ? "/dev/shm" : (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
     std::string folder = base + "/nl-fuzz-" + std::to_string(getpid());
     mkdir(folder.c_str(), 0700);
     return folder;
@@ -36,7 +37,8 @@ std::string ScratchPath(const std::string& name) { return ScratchFolder() + "/" 
 void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) Fail("scratch file cannot be written", __FILE__, __LINE__);
-    if (size && fwrite(data, 1, size, file) != size) Fail("scratch file cannot be written", __FILE__, __LINE__);
+    if (size && fwrite(data, 1, size, file) != size)
+        Fail("scratch file cannot be written", __FILE__, __LINE__);
     fclose(file);
 }
 

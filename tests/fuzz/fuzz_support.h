@@ -24,5 +24,4 @@ std::string FreshRegistry();
 
 }  // namespace nlfuzz
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? (void)0 : ::nlfuzz::Fail(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : ::nlfuzz::Fail(#condition, __FILE__, __LINE__))

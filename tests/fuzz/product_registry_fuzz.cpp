@@ -14,8 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(reader.LoadFile(widePath.c_str()));
     CRegLineReaderCB lines;
     reader.IterateEachLine(lines);
-    for (const wchar_t* key : {L"RegKeyProductCurrentVersion", L"RegValueHomeDir", L"RegValueDebugLevel",
-                               L"RegValueDebugLogCount", L"RegValueDebugModule", L"RegValueLogCriticalInfo"}) {
+    for (const wchar_t* key :
+         {L"RegKeyProductCurrentVersion", L"RegValueHomeDir", L"RegValueDebugLevel", L"RegValueDebugLogCount",
+          L"RegValueDebugModule", L"RegValueLogCriticalInfo"}) {
         std::wstring value;
         if (LookupValue(lines, key, value)) FUZZ_CHECK(value.find(L'\0') == std::wstring::npos);
     }

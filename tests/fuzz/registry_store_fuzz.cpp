@@ -23,9 +23,9 @@ namespace {
 void InsertRows(sqlite3* db, const uint8_t* data, size_t size) {
     sqlite3_stmt* key = nullptr;
     sqlite3_stmt* value = nullptr;
-    sqlite3_prepare_v2(db,
-                       "INSERT OR IGNORE INTO keys(id, parent, name, folded, written) VALUES(?1, ?2, ?3, upper(?3), 0)",
-                       -1, &key, nullptr);
+    sqlite3_prepare_v2(
+        db, "INSERT OR IGNORE INTO keys(id, parent, name, folded, written) VALUES(?1, ?2, ?3, upper(?3), 0)",
+        -1, &key, nullptr);
     sqlite3_prepare_v2(db,
                        "INSERT OR IGNORE INTO key_values(key_id, name, folded, type, data)"
                        " VALUES(?2, ?3, upper(?3), ?1, ?3)",
@@ -70,7 +70,8 @@ void Exercise() {
 
     wchar_t name[256];
     DWORD length = 256;
-    if (RegEnumKeyExW(HKEY_LOCAL_MACHINE, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    if (RegEnumKeyExW(HKEY_LOCAL_MACHINE, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+        ERROR_SUCCESS) {
         {
             qpreg::RegistryTransaction transaction;
             if (transaction.deleteTree(qpreg::KeyPath().child(std::wstring(name, length))) == ERROR_SUCCESS)

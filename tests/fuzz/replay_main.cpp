@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(argv[i], error))
-            if (entry.is_regular_file() && entry.path().filename() != "README") inputs.push_back(entry.path());
+            if (entry.is_regular_file() && entry.path().filename() != "README")
+                inputs.push_back(entry.path());
     }
     std::sort(inputs.begin(), inputs.end());
     for (const auto& path : inputs) {

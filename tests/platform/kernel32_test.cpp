@@ -116,11 +116,13 @@ TEST(Files, DirectoriesAndExistenceChecks) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
     std::wstring file = dir + L"/Debug/x\u00e9.log";
-    HANDLE missing = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE missing =
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(missing, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     nltest::WriteFile(env.path("Debug/x\xc3\xa9.log"), "record\n");
-    HANDLE present = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE present =
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(present, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(present));
     EXPECT_FALSE(CloseHandle(nullptr));
@@ -202,7 +204,8 @@ TEST(Identifiers, AForkedChildHasItsOwnIds) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        bool fresh = GetCurrentProcessId() == static_cast<DWORD>(getpid()) && GetCurrentProcessId() != parent &&
+        bool fresh = GetCurrentProcessId() == static_cast<DWORD>(getpid()) &&
+                     GetCurrentProcessId() != parent &&
                      GetCurrentThreadId() == static_cast<DWORD>(syscall(SYS_gettid));
         _exit(fresh ? 0 : 1);
     }

@@ -173,13 +173,15 @@ TEST(Truncation, CountedZerosMatchFullRendering) {
             SCOPED_TRACE(std::string(format) + " " + std::to_string(value));
             std::string expected(8192, '\0');
             bool isLong = strchr(format, 'L') != nullptr;
-            int length = isLong ? snprintf(&expected[0], expected.size(), format, static_cast<long double>(value))
-                                : snprintf(&expected[0], expected.size(), format, value);
+            int length =
+                isLong ? snprintf(&expected[0], expected.size(), format, static_cast<long double>(value))
+                       : snprintf(&expected[0], expected.size(), format, value);
             expected.resize(length);
             if (std::isnan(value)) continue;  // Windows spells it differently
             std::string ours(8192, '\0');
-            int oursLength = isLong ? _snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
-                                    : _snprintf(&ours[0], ours.size(), format, value);
+            int oursLength = isLong
+                                 ? _snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
+                                 : _snprintf(&ours[0], ours.size(), format, value);
             ASSERT_GE(oursLength, 0);
             ours.resize(oursLength);
             EXPECT_EQ(expected, ours);
@@ -189,8 +191,8 @@ TEST(Truncation, CountedZerosMatchFullRendering) {
 
 TEST(FormatConventions, NegativeNanPrintsAsTheIndeterminateValue) {
     volatile double zero = 0.0;
-    EXPECT_EQ("-nan(ind)|-NAN(IND)|-nan(ind)|   -nan(ind)|nan", Narrow("%f|%E|%g|%12.3e|%f", zero / zero, -NAN,
-                                                                     -NAN, -NAN, NAN));
+    EXPECT_EQ("-nan(ind)|-NAN(IND)|-nan(ind)|   -nan(ind)|nan",
+              Narrow("%f|%E|%g|%12.3e|%f", zero / zero, -NAN, -NAN, -NAN, NAN));
     EXPECT_EQ(L"-nan(ind) |   -NAN(IND)", Wide(L"%-10a|%012A", -NAN, -NAN));
 }
 
@@ -235,8 +237,8 @@ TEST(CrossWidthText, ConvertsAsUtf8UnderTheCLocale) {
     EXPECT_EQ("é€😀|é€😀|€|😀|é€😀", Narrow("%ls|%S|%lc|%C|%s", L"é€😀", L"é€😀", L'€', L'😀', "é€😀"));
     // Width and precision of wide text count its characters, not the bytes
     // they become.
-    EXPECT_EQ("é€|é||    ä|é   |  €|", Narrow("%.2ls|%.1ls|%.0ls|%5ls|%-4ls|%3lc|", L"é€😀", L"é€😀", L"é",
-                                                L"ä", L"é", L'€'));
+    EXPECT_EQ("é€|é||    ä|é   |  €|",
+              Narrow("%.2ls|%.1ls|%.0ls|%5ls|%-4ls|%3lc|", L"é€😀", L"é€😀", L"é", L"ä", L"é", L'€'));
     EXPECT_EQ("\xEF\xBF\xBD", Narrow("%ls", L"\xD800"));
     EXPECT_EQ(L"é€😀|é€😀|é€😀", Wide(L"%S|%hs|%s", "é€😀", "é€😀", L"é€😀"));
     EXPECT_EQ(L"é€|  €|", Wide(L"%.2hs|%3S|", "é€😀", "€"));

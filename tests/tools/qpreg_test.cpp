@@ -339,14 +339,14 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
 }
 
 TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
-    const std::string body =
-        Lines({"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
-               "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
-               // Continued hex data passes over comments and blank lines, and
-               // may end in a comma.
-               "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,03,\\", "  04, ; trailing comment",
-               "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00", "\"Count\"=dword:00000010"},
-              "\r\n");
+    const std::string body = Lines(
+        {"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
+         "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
+         // Continued hex data passes over comments and blank lines, and
+         // may end in a comma.
+         "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,03,\\", "  04, ; trailing comment",
+         "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00", "\"Count\"=dword:00000010"},
+        "\r\n");
     for (const std::string& header :
          {kHeader + "\r\n", "\xEF\xBB\xBF" + kHeader + "\n", std::string("REGEDIT4\n")}) {
         Run({"delete", kKey, "/f"});
@@ -378,12 +378,13 @@ TEST_F(QpregTest, MalformedFilesAreRejectedWithTheLineAndChangeNothing) {
           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"A\"=\"in a deleted key\""),
           "[-HKEY_LOCAL_MACHINE\\" + nul + "]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a" + nul + "b]",
           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(256, 'k') + "]",
-          "[" + kFullKey + "]\n\"A" + nul + "B\"=\"x\"", "[" + kFullKey + "]\n\"" + std::string(16384, 'v') + "\"=\"x\""})
+          "[" + kFullKey + "]\n\"A" + nul + "B\"=\"x\"",
+          "[" + kFullKey + "]\n\"" + std::string(16384, 'v') + "\"=\"x\""})
         files.push_back(kHeader + "\n" + body);
     for (const char* body :
          {"\"A\"=\"changed\"\n\"B\"=dword:123456789", "\"A\"=\"unterminated", "\"A\"=\"bad \\q escape\"",
-          "\"A\"=unknown:1", "\"A\"", "\"A\"=hex:01,02,\\\n  03,zz", "\"A\"=hex:01,02,\\",
-          "\"A\"=hex:01 02", "just text"})
+          "\"A\"=unknown:1", "\"A\"", "\"A\"=hex:01,02,\\\n  03,zz", "\"A\"=hex:01,02,\\", "\"A\"=hex:01 02",
+          "just text"})
         files.push_back(kHeader + "\n[" + kFullKey + "]\n" + body);
     Add({"KEY /v A /d original"});
     std::string before = Listing();

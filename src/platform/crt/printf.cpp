@@ -392,7 +392,9 @@ struct FloatValue {
     double value;
     long double longValue;
 
-    bool isNegativeNan() const { return isLong ? isnan(longValue) && signbit(longValue) : isnan(value) && signbit(value); }
+    bool isNegativeNan() const {
+        return isLong ? isnan(longValue) && signbit(longValue) : isnan(value) && signbit(value);
+    }
     bool isFinite() const { return isLong ? isfinite(longValue) : isfinite(value); }
 };
 
@@ -435,7 +437,8 @@ std::string RenderNegativeNan(char conversion) {
 // Where the zeros of a '0' flag go: after the sign and a hex prefix.
 size_t ZeroPadPosition(const std::string& body) {
     size_t pos = !body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ') ? 1 : 0;
-    if (body.size() >= pos + 2 && body[pos] == '0' && (body[pos + 1] == 'x' || body[pos + 1] == 'X')) pos += 2;
+    if (body.size() >= pos + 2 && body[pos] == '0' && (body[pos + 1] == 'x' || body[pos + 1] == 'X'))
+        pos += 2;
     return pos;
 }
 

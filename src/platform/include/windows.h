@@ -310,8 +310,8 @@ NLAPI LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 NLAPI LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                             LPWSTR className, LPDWORD classSize, PFILETIME lastWriteTime);
 // Values come in the order they were first set.
-NLAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize,
-                            LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+NLAPI LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                            LPDWORD type, LPBYTE data, LPDWORD dataSize);
 NLAPI LSTATUS RegCloseKey(HKEY key);
 
 // ---- ktmw32 and the transacted registry ------------------------------------------
@@ -329,9 +329,9 @@ NLAPI HANDLE CreateTransaction(LPSECURITY_ATTRIBUTES security, void* unitOfWork,
 // or with the registry's error when the commit failed (all is rolled back).
 NLAPI BOOL CommitTransaction(HANDLE transaction);
 NLAPI BOOL RollbackTransaction(HANDLE transaction);
-NLAPI LSTATUS RegCreateKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
-                                      REGSAM desired, const LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                      LPDWORD disposition, HANDLE transaction, void* extended);
+NLAPI LSTATUS RegCreateKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className,
+                                      DWORD options, REGSAM desired, const LPSECURITY_ATTRIBUTES security,
+                                      PHKEY result, LPDWORD disposition, HANDLE transaction, void* extended);
 NLAPI LSTATUS RegOpenKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result,
                                     HANDLE transaction, void* extended);
 NLAPI LSTATUS RegDeleteKeyTransactedW(HKEY key, LPCWSTR subKey, REGSAM desired, DWORD reserved,

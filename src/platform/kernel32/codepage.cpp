@@ -35,8 +35,8 @@ extern "C" {
 // straight into the caller's buffer: it is on the path of every wide record.
 // A surrogate or a value past U+10FFFF becomes U+FFFD, or with
 // WC_ERR_INVALID_CHARS fails the call with ERROR_NO_UNICODE_TRANSLATION.
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
-                        int narrowSize, LPCSTR, LPBOOL usedDefaultChar) {
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow, int narrowSize,
+                        LPCSTR, LPBOOL usedDefaultChar) {
     if (!IsSupportedCodePage(codePage) || !wide || wideCount == 0 || narrowSize < 0 ||
         (narrowSize > 0 && !narrow)) {
         SetLastError(ERROR_INVALID_PARAMETER);

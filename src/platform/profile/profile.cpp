@@ -1,0 +1,129 @@
+// GetPrivateProfileSectionNamesW and GetPrivateProfileSectionW: a profile
+// file's section names and one section's lines, with Windows's buffer rules.
+// The file is read anew at every call; nothing is cached.
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/casefold.h"
+#include "common/unicode.h"
+#include "profile/profile_parser.h"
+
+namespace {
+
+using nlplatform::profile::ProfileLine;
+using nlplatform::profile::ProfileSection;
+
+// A name without a directory would be looked for in the Windows directory,
+// which this port does not have: such a file, like one that cannot be read,
+// has no sections.
+bool ReadProfileFile(LPCWSTR fileName, std::vector<ProfileSection>* sections) {
+    if (!fileName || !wcschr(fileName, L'/')) return false;
+    std::ifstream file(nlplatform::NarrowPath(fileName), std::ios::binary);
+    if (!file) return false;
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad()) return false;
+    *sections = nlplatform::profile::ParseProfile(nlplatform::profile::DecodeProfileText(bytes));
+    return true;
+}
+
+// Copies at most count - 1 characters of text and a terminator, as
+// lstrcpynW does; returns the number of characters copied.
+size_t CopyCut(LPWSTR out, const std::wstring& text, size_t count) {
+    size_t length = text.size() < count - 1 ? text.size() : count - 1;
+    wmemcpy(out, text.data(), length);
+    out[length] = L'\0';
+    return length;
+}
+
+// Fills buffer with the strings of lines, each cut to the room left; when
+// they do not all fit, the list still ends in two NULs and the result is
+// size - 2.
+DWORD CopySectionLines(const std::vector<ProfileLine>& lines, LPWSTR buffer, DWORD size) {
+    size_t left = size;
+    LPWSTR out = buffer;
+    for (const ProfileLine& line : lines) {
+        if (left <= 2) break;
+        size_t copied = CopyCut(out, line.name, left - 1);
+        out += copied + 1;
+        left -= copied + 1;
+        if (left < 2) break;
+        if (line.hasValue) {
+            out[-1] = L'=';
+            copied = CopyCut(out, line.value, left - 1);
+            out += copied + 1;
+            left -= copied + 1;
+        }
+    }
+    *out = L'\0';
+    if (left <= 1) {
+        out[-1] = L'\0';
+        return size - 2;
+    }
+    return static_cast<DWORD>(size - left);
+}
+
+// Empties a buffer the way a missing section does: two NULs, as far as the
+// buffer reaches.
+DWORD EmptyList(LPWSTR buffer, DWORD size) {
+    for (DWORD i = 0; i < size && i < 2; ++i) buffer[i] = L'\0';
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Sections with an empty name (the lines before the first header, "[]") are
+// not listed; duplicates are. A file that cannot be read gives 0 and one NUL.
+DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    if (!buffer || size == 0) return 0;
+    buffer[0] = L'\0';
+    std::vector<ProfileSection> sections;
+    if (size == 1 || !ReadProfileFile(fileName, &sections)) return 0;
+    size_t left = size - 1;
+    LPWSTR out = buffer;
+    for (const ProfileSection& section : sections) {
+        if (section.name.empty()) continue;
+        size_t needed = section.name.size() + 1;
+        if (needed >= left) {
+            // The name that does not fit is cut so that the list still ends
+            // in two NULs.
+            wmemcpy(out, section.name.data(), left - 1);
+            out += left - 1;
+            *out++ = L'\0';
+            *out = L'\0';
+            return size - 2;
+        }
+        wmemcpy(out, section.name.c_str(), needed);
+        out += needed;
+        left -= needed;
+    }
+    *out = L'\0';
+    return static_cast<DWORD>(out - buffer);
+}
+
+// The first section whose name matches, ignoring case; comment lines are
+// left out, lines without '=' come back bare.
+DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    if (!sectionName || !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::vector<ProfileSection> sections;
+    if (!ReadProfileFile(fileName, &sections)) {
+        if (!fileName) SetLastError(ERROR_FILE_NOT_FOUND);
+        return EmptyList(buffer, size);
+    }
+    for (const ProfileSection& section : sections) {
+        if (!nlplatform::EqualIgnoringCase(section.name, sectionName)) continue;
+        if (size < 2 || section.lines.empty()) return EmptyList(buffer, size);
+        return CopySectionLines(section.lines, buffer, size);
+    }
+    return EmptyList(buffer, size);
+}
+
+}  // extern "C"

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
-          googletest libgtest-dev libgmock-dev libbenchmark-dev)
+          googletest libgtest-dev libgmock-dev libbenchmark-dev
+          pacemaker-dev pacemaker-common)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,8 +3,10 @@
 // The file is read anew at every call; nothing is cached.
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -17,15 +19,28 @@ namespace {
 using nlplatform::profile::ProfileLine;
 using nlplatform::profile::ProfileSection;
 
+// The file's bytes; false when it cannot be opened or read to its end
+// (a directory, for instance).
+bool ReadBytes(const std::string& path, std::string* bytes) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[8192];
+    ssize_t got = 0;
+    do {
+        got = read(fd, chunk, sizeof chunk);
+        if (got > 0) bytes->append(chunk, static_cast<size_t>(got));
+    } while (got > 0 || (got < 0 && errno == EINTR));
+    close(fd);
+    return got == 0;
+}
+
 // A name without a directory would be looked for in the Windows directory,
 // which this port does not have: such a file, like one that cannot be read,
 // has no sections.
 bool ReadProfileFile(LPCWSTR fileName, std::vector<ProfileSection>* sections) {
     if (!fileName || !wcschr(fileName, L'/')) return false;
-    std::ifstream file(nlplatform::NarrowPath(fileName), std::ios::binary);
-    if (!file) return false;
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return false;
+    std::string bytes;
+    if (!ReadBytes(nlplatform::NarrowPath(fileName), &bytes)) return false;
     *sections = nlplatform::profile::ParseProfile(nlplatform::profile::DecodeProfileText(bytes));
     return true;
 }
@@ -120,7 +135,8 @@ DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, 
     }
     for (const ProfileSection& section : sections) {
         if (!nlplatform::EqualIgnoringCase(section.name, sectionName)) continue;
-        if (size < 2 || section.lines.empty()) return EmptyList(buffer, size);
+        // With no room for a line the list is empty.
+        if (size <= 2 || section.lines.empty()) return EmptyList(buffer, size);
         return CopySectionLines(section.lines, buffer, size);
     }
     return EmptyList(buffer, size);

@@ -35,7 +35,7 @@ inline std::string PrimitiveXml(const CibPrimitive& primitive) {
 
 // A whole CIB whose resources section holds resourcesXml.
 inline std::string CibXml(const std::string& resourcesXml) {
-    return "<cib crm_feature_set=\"3.16.2\" validate-with=\"pacemaker-3.9\" epoch=\"1\" num_updates=\"0\" "
+    return "<cib validate-with=\"pacemaker-3.9\" epoch=\"1\" num_updates=\"0\" "
            "admin_epoch=\"0\"><configuration><crm_config/><nodes/><resources>" +
            resourcesXml + "</resources><constraints/></configuration><status/></cib>\n";
 }

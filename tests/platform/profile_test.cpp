@@ -109,15 +109,33 @@ TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
     nltest::TestEnv env;
     std::wstring missing = nltest::Widen(env.path("missing.ini"));
     std::wstring directory = nltest::Widen(env.dir());
-    for (const std::wstring& path : {missing, directory, std::wstring(L"relative.ini")}) {
+    const struct {
+        std::wstring path;
+        DWORD error;
+    } cases[] = {
+        {missing, ERROR_FILE_NOT_FOUND},
+        {directory, ERROR_ACCESS_DENIED},
+        {L"relative.ini", ERROR_FILE_NOT_FOUND},  // no Windows directory to look in
+    };
+    for (const auto& c : cases) {
         wchar_t buffer[8];
         wmemset(buffer, L'~', 8);
-        EXPECT_EQ(GetPrivateProfileSectionNamesW(buffer, 8, path.c_str()), 0u);
+        SetLastError(0xDEADBEEF);
+        EXPECT_EQ(GetPrivateProfileSectionNamesW(buffer, 8, c.path.c_str()), 0u);
+        EXPECT_EQ(GetLastError(), c.error);
         EXPECT_EQ(Shown(buffer, 2), "|~");
         wmemset(buffer, L'~', 8);
-        EXPECT_EQ(GetPrivateProfileSectionW(L"S", buffer, 8, path.c_str()), 0u);
+        SetLastError(0xDEADBEEF);
+        EXPECT_EQ(GetPrivateProfileSectionW(L"S", buffer, 8, c.path.c_str()), 0u);
+        EXPECT_EQ(GetLastError(), c.error);
         EXPECT_EQ(Shown(buffer, 3), "||~");
     }
+    // A file that is read clears the last error, even for an empty result.
+    nltest::WriteFile(env.path("empty.ini"), "[S]\n");
+    SetLastError(0xDEADBEEF);
+    wchar_t empty[4];
+    EXPECT_EQ(GetPrivateProfileSectionW(L"S", empty, 4, nltest::Widen(env.path("empty.ini")).c_str()), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     wchar_t buffer[8];
     SetLastError(0);
     EXPECT_EQ(GetPrivateProfileSectionW(nullptr, buffer, 8, missing.c_str()), 0u);

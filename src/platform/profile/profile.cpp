@@ -19,28 +19,43 @@ namespace {
 using nlplatform::profile::ProfileLine;
 using nlplatform::profile::ProfileSection;
 
-// The file's bytes; false when it cannot be opened or read to its end
-// (a directory, for instance).
-bool ReadBytes(const std::string& path, std::string* bytes) {
+DWORD OpenError(int error) {
+    switch (error) {
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+            return ERROR_PATH_NOT_FOUND;
+        default:
+            return ERROR_ACCESS_DENIED;
+    }
+}
+
+// The file's bytes, or the error that kept them from being read (a
+// directory, as on Windows, is access denied).
+DWORD ReadBytes(const std::string& path, std::string* bytes) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return OpenError(errno);
     char chunk[8192];
     ssize_t got = 0;
     do {
         got = read(fd, chunk, sizeof chunk);
         if (got > 0) bytes->append(chunk, static_cast<size_t>(got));
     } while (got > 0 || (got < 0 && errno == EINTR));
+    int error = errno;
     close(fd);
-    return got == 0;
+    return got == 0 ? ERROR_SUCCESS : OpenError(error == EISDIR ? EACCES : error);
 }
 
-// A name without a directory would be looked for in the Windows directory,
-// which this port does not have: such a file, like one that cannot be read,
-// has no sections.
+// Reads and parses the file, and sets the last error: ERROR_SUCCESS, or why
+// it could not be read. A name without a directory would be looked for in
+// the Windows directory, which this port does not have: it is not found.
 bool ReadProfileFile(LPCWSTR fileName, std::vector<ProfileSection>* sections) {
-    if (!fileName || !wcschr(fileName, L'/')) return false;
     std::string bytes;
-    if (!ReadBytes(nlplatform::NarrowPath(fileName), &bytes)) return false;
+    DWORD error = fileName && wcschr(fileName, L'/') ? ReadBytes(nlplatform::NarrowPath(fileName), &bytes)
+                                                     : ERROR_FILE_NOT_FOUND;
+    SetLastError(error);
+    if (error != ERROR_SUCCESS) return false;
     *sections = nlplatform::profile::ParseProfile(nlplatform::profile::DecodeProfileText(bytes));
     return true;
 }
@@ -95,10 +110,11 @@ extern "C" {
 // Sections with an empty name (the lines before the first header, "[]") are
 // not listed; duplicates are. A file that cannot be read gives 0 and one NUL.
 DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    std::vector<ProfileSection> sections;
+    bool read = ReadProfileFile(fileName, &sections);
     if (!buffer || size == 0) return 0;
     buffer[0] = L'\0';
-    std::vector<ProfileSection> sections;
-    if (size == 1 || !ReadProfileFile(fileName, &sections)) return 0;
+    if (size == 1 || !read) return 0;
     size_t left = size - 1;
     LPWSTR out = buffer;
     for (const ProfileSection& section : sections) {
@@ -129,10 +145,7 @@ DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, 
         return 0;
     }
     std::vector<ProfileSection> sections;
-    if (!ReadProfileFile(fileName, &sections)) {
-        if (!fileName) SetLastError(ERROR_FILE_NOT_FOUND);
-        return EmptyList(buffer, size);
-    }
+    if (!ReadProfileFile(fileName, &sections)) return EmptyList(buffer, size);
     for (const ProfileSection& section : sections) {
         if (!nlplatform::EqualIgnoringCase(section.name, sectionName)) continue;
         // With no room for a line the list is empty.

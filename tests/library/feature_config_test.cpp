@@ -82,13 +82,8 @@ TEST_F(FeatureMapping, AModuleIsSilencedOnlyWhenEveryFeatureNamingItIsDisabled) 
         std::wstring features;
         Names silenced;
     } cases[] = {
-        {L"f1", {L"x.so"}},
-        {L"f1;F2", {L"x.so", L"y.so"}},
-        {L"f2", {}},
-        {L"twice", {}},
-        {L"twice;once", {L"z.so"}},
-        {L"unknown;f1", {L"x.so"}},
-        {L"", {}},
+        {L"f1", {L"x.so"}},         {L"f1;F2", {L"x.so", L"y.so"}}, {L"f2", {}}, {L"twice", {}},
+        {L"twice;once", {L"z.so"}}, {L"unknown;f1", {L"x.so"}},     {L"", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.features.begin(), c.features.end()));
@@ -194,19 +189,23 @@ TEST_F(DataRoot, TheFirstProductResourceDecides) {
     } cases[] = {
         {"no product resource", {{"ip", "IPaddr2", {{"QPEX_DATA_PATH", "/srv/ip"}}}}, L"/srv/fallback"},
         {"types compare case included",
-         {{"upper", "CLUSRDLL", {{"QPEX_DATA_PATH", "/srv/upper"}}}, {"qp", "clusRDLLCCR", {{"QPEX_DATA_PATH", "/srv/ccr"}}}},
+         {{"upper", "CLUSRDLL", {{"QPEX_DATA_PATH", "/srv/upper"}}},
+          {"qp", "clusRDLLCCR", {{"QPEX_DATA_PATH", "/srv/ccr"}}}},
          L"/srv/ccr"},
         {"the first match decides",
-         {{"a", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/a"}}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
+         {{"a", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/a"}}},
+          {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
          L"/srv/a"},
         {"a missing property is not looked for further",
          {{"a", "clusRDLL", {{"OTHER", "/srv/other"}}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
          L"/srv/fallback"},
         {"an empty property", {{"a", "clusRDLL", {{"QPEX_DATA_PATH", ""}}}}, L"/srv/fallback"},
-        {"no properties at all", {{"a", "clusRDLL", {}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
+        {"no properties at all",
+         {{"a", "clusRDLL", {}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
          L"/srv/fallback"},
         {"a name longer than 255 characters",
-         {{"ip", "IPaddr2", {}}, {longName, "clusRDLL", {{"QPEX_DATA_PATH", "/srv/long/"}}}}, L"/srv/long"},
+         {{"ip", "IPaddr2", {}}, {longName, "clusRDLL", {{"QPEX_DATA_PATH", "/srv/long/"}}}},
+         L"/srv/long"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

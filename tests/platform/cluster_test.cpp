@@ -46,7 +46,8 @@ std::vector<BYTE> Control(HRESOURCE resource, DWORD code, DWORD* status) {
                                      static_cast<DWORD>(out.size()), &returned);
     if (*status == ERROR_MORE_DATA) {
         out.resize(returned);
-        *status = ClusterResourceControl(resource, nullptr, code, nullptr, 0, out.data(), returned, &returned);
+        *status =
+            ClusterResourceControl(resource, nullptr, code, nullptr, 0, out.data(), returned, &returned);
     }
     out.resize(returned);
     return out;
@@ -80,12 +81,11 @@ std::pair<DWORD, std::wstring> FindProperty(HCLUSTER cluster, const wchar_t* res
 
 TEST(PacemakerCluster, PrimitivesAreTheResourcesInDocumentOrder) {
     nltest::TestEnv env;
-    nltest::UseCibFile(env, nltest::CibXml(
-                                nltest::PrimitiveXml({"ip", "IPaddr2", {}}) +
-                                "<group id=\"product\">" + nltest::PrimitiveXml({"data", "Filesystem", {}}) +
-                                nltest::PrimitiveXml({"qp", "clusRDLL", {}}) + "</group>" +
-                                "<clone id=\"c\">" + nltest::PrimitiveXml({"worker", "clusRDLLCCR", {}}) +
-                                "</clone>"));
+    nltest::UseCibFile(
+        env, nltest::CibXml(nltest::PrimitiveXml({"ip", "IPaddr2", {}}) + "<group id=\"product\">" +
+                            nltest::PrimitiveXml({"data", "Filesystem", {}}) +
+                            nltest::PrimitiveXml({"qp", "clusRDLL", {}}) + "</group>" + "<clone id=\"c\">" +
+                            nltest::PrimitiveXml({"worker", "clusRDLLCCR", {}}) + "</clone>"));
     OpenCib cib;
     ASSERT_TRUE(cib.cluster) << GetLastError();
     EXPECT_EQ(ResourceNames(cib.cluster), (std::vector<std::wstring>{L"ip", L"data", L"qp", L"worker"}));
@@ -121,7 +121,8 @@ TEST(PacemakerCluster, ANameThatDoesNotFitAsksForItsLength) {
     EXPECT_EQ(ClusterEnum(resources, 1, nullptr, name.data(), &length), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(std::wstring(name.data()), std::wstring(300, L'r'));
     length = 301;
-    EXPECT_EQ(ClusterEnum(resources, 2, nullptr, name.data(), &length), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_EQ(ClusterEnum(resources, 2, nullptr, name.data(), &length),
+              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     ClusterCloseEnum(resources);
 
     // Control output that does not fit gives its size.
@@ -143,7 +144,7 @@ TEST(PacemakerCluster, PrivatePropertiesAreTheInstanceAttributes) {
     nltest::UseCibFile(
         env, nltest::CibXml({{"qp", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/qp data"}, {"empty", ""}}},
                              {"bare", "clusRDLL", {}},
-                             {"twice", "clusRDLL", {{"path", "/first"}}}}) );
+                             {"twice", "clusRDLL", {{"path", "/first"}}}}));
     OpenCib cib;
     ASSERT_TRUE(cib.cluster);
     EXPECT_EQ(FindProperty(cib.cluster, L"qp", L"QPEX_DATA_PATH"),
@@ -186,8 +187,10 @@ class PropertyList {
         Dword(CLUSPROP_SYNTAX_ENDMARK);
         return *this;
     }
-    PropertyList& Sz(const std::wstring& name, const std::wstring& value, DWORD syntax = CLUSPROP_SYNTAX_LIST_VALUE_SZ) {
-        return Property(name, syntax, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    PropertyList& Sz(const std::wstring& name, const std::wstring& value,
+                     DWORD syntax = CLUSPROP_SYNTAX_LIST_VALUE_SZ) {
+        return Property(name, syntax, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
     std::vector<BYTE>& bytes() { return bytes_; }
 

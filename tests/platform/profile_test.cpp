@@ -71,26 +71,30 @@ std::string Utf16LeWithMark(const std::u16string& text) {
 struct FileCase {
     const char* label;
     std::string bytes;
-    const char* names;    // the names list as Shown
+    const char* names;  // the names list as Shown
     const wchar_t* section;
-    const char* lines;    // that section's lines as Shown
+    const char* lines;  // that section's lines as Shown
 };
 
 TEST(ProfileFiles, EncodingsLineEndsAndLineRules) {
     const FileCase cases[] = {
-        {"CRLF", "[Sec1]\r\nk1=v1\r\nk2 = v2 \r\n\r\n[Sec2]\r\nk3=v3\r\n", "Sec1|Sec2||", L"Sec1", "k1=v1|k2=v2||"},
+        {"CRLF", "[Sec1]\r\nk1=v1\r\nk2 = v2 \r\n\r\n[Sec2]\r\nk3=v3\r\n", "Sec1|Sec2||", L"Sec1",
+         "k1=v1|k2=v2||"},
         {"LF", "[Sec1]\nk1=v1\n[Sec2]\nk3=v3\n", "Sec1|Sec2||", L"sec2", "k3=v3||"},
         {"CR only, no final line end", "[A]\ra=1\r[B]\rb=2", "A|B||", L"b", "b=2||"},
         {"UTF-8 with mark", "\xEF\xBB\xBF[A]\r\na=1\r\n", "A||", L"A", "a=1||"},
-        {"UTF-8 without mark", "[Gr\xC3\xB6\xC3\x9F" "e]\nk=\xE2\x82\xAC\n", "Gr<246><223>e||", L"GR\u00d6\u00dfE",
-         "k=<8364>||"},
+        {"UTF-8 without mark",
+         "[Gr\xC3\xB6\xC3\x9F"
+         "e]\nk=\xE2\x82\xAC\n",
+         "Gr<246><223>e||", L"GR\u00d6\u00dfE", "k=<8364>||"},
         {"UTF-16LE with mark", Utf16LeWithMark(u"[\u03a9]\r\n\u03b1=\u03b2\r\n[B]\r\nb=2\r\n"), "<937>|B||",
          L"\u03c9", "<945>=<946>||"},
         {"comments and bare lines", ";lead\n[S]\n;c=1\nk=v\n#hash=1\n  ;indented\nlonely\n=novalue\nkey=\n",
          "S||", L"S", "k=v|#hash=1|lonely|=novalue|key=||"},
         {"blanks around names and in brackets", "  [  Spaced Sec  ]  \n\tt\t=\tv\t\n[ X ]trailing\nq=r\n",
          "Spaced Sec|X||", L"spaced sec", "t=v||"},
-        {"duplicates: listed twice, the first read", "[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n", "A|B|a||", L"A", "x=1||"},
+        {"duplicates: listed twice, the first read", "[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n", "A|B|a||", L"A",
+         "x=1||"},
         {"lines before any section and empty names", "k0=v0\n[]\ne=1\n[S]\nk=v\n", "S||", L"", "k0=v0||"},
         {"broken header is a key line", "[Broken\nk=v\n[Ok]\na=b\n", "Ok||", L"Ok", "a=b||"},
         {"an empty section", "[Empty]\n[Full]\nk=v\n", "Empty|Full||", L"empty", "||"},

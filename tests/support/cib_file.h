@@ -26,8 +26,8 @@ inline std::string PrimitiveXml(const CibPrimitive& primitive) {
         xml += "<instance_attributes id=\"" + primitive.id + "-attributes\">";
         int n = 0;
         for (const auto& attribute : primitive.attributes)
-            xml += "<nvpair id=\"" + primitive.id + "-" + std::to_string(++n) + "\" name=\"" + attribute.first +
-                   "\" value=\"" + attribute.second + "\"/>";
+            xml += "<nvpair id=\"" + primitive.id + "-" + std::to_string(++n) + "\" name=\"" +
+                   attribute.first + "\" value=\"" + attribute.second + "\"/>";
         xml += "</instance_attributes>";
     }
     return xml + "</primitive>";

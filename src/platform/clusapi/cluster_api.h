@@ -16,9 +16,9 @@ struct NlClusterApi {
     DWORD (*ClusterCloseEnum)(HCLUSENUM enumeration);
     HRESOURCE (*OpenClusterResource)(HCLUSTER cluster, LPCWSTR resourceName);
     BOOL (*CloseClusterResource)(HRESOURCE resource);
-    DWORD (*ClusterResourceControl)(HRESOURCE resource, HNODE node, DWORD controlCode, LPVOID inBuffer,
-                                    DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
-                                    LPDWORD bytesReturned);
+    DWORD (*ClusterResourceControl)
+    (HRESOURCE resource, HNODE node, DWORD controlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
+     DWORD outBufferSize, LPDWORD bytesReturned);
 };
 
 typedef const NlClusterApi* (*NlGetClusterApiFunction)(void);

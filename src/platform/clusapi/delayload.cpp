@@ -92,7 +92,8 @@ BOOL CloseClusterResource(HRESOURCE resource) {
 }
 
 DWORD ClusterResourceControl(HRESOURCE resource, HNODE node, DWORD controlCode, LPVOID inBuffer,
-                             DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned) {
+                             DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
+                             LPDWORD bytesReturned) {
     const NlClusterApi* api = ApiForHandle();
     return api ? api->ClusterResourceControl(resource, node, controlCode, inBuffer, inBufferSize, outBuffer,
                                              outBufferSize, bytesReturned)

@@ -73,6 +73,18 @@ T* Fail(DWORD error) {
     return nullptr;
 }
 
+// Runs an entry point's body; running out of memory is a result, never an
+// exception that crosses into the caller.
+template <typename Body>
+auto NoThrow(Body body, decltype(body()) outOfMemory) -> decltype(body()) {
+    try {
+        return body();
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return outOfMemory;
+    }
+}
+
 // Control output: the whole answer, or ERROR_MORE_DATA with its size.
 DWORD DeliverControlOutput(const void* data, size_t size, LPVOID out, DWORD outSize, LPDWORD bytesReturned) {
     if (bytesReturned) *bytesReturned = static_cast<DWORD>(size);
@@ -88,9 +100,13 @@ DWORD DeliverControlOutput(const void* data, size_t size, LPVOID out, DWORD outS
 // not answer.
 HCLUSTER PcmkOpenCluster(LPCWSTR clusterName) {
     if (clusterName && clusterName[0]) return Fail<HCLUSTER__>(RPC_S_SERVER_UNAVAILABLE);
-    std::vector<ClusterResource> resources;
-    if (!QueryResources(&resources)) return Fail<HCLUSTER__>(RPC_S_SERVER_UNAVAILABLE);
-    return new HCLUSTER__{std::move(resources)};
+    return NoThrow(
+        [] {
+            std::vector<ClusterResource> resources;
+            if (!QueryResources(&resources)) return Fail<HCLUSTER__>(RPC_S_SERVER_UNAVAILABLE);
+            return new HCLUSTER__{std::move(resources)};
+        },
+        static_cast<HCLUSTER>(nullptr));
 }
 
 BOOL PcmkCloseCluster(HCLUSTER cluster) {
@@ -105,10 +121,15 @@ BOOL PcmkCloseCluster(HCLUSTER cluster) {
 // Resources are the only objects known: other types enumerate nothing.
 HCLUSENUM PcmkClusterOpenEnum(HCLUSTER cluster, DWORD type) {
     if (!cluster) return Fail<HCLUSENUM__>(ERROR_INVALID_HANDLE);
-    auto enumeration = new HCLUSENUM__;
-    if (type & CLUSTER_ENUM_RESOURCE)
-        for (const ClusterResource& resource : cluster->resources) enumeration->names.push_back(resource.name);
-    return enumeration;
+    return NoThrow(
+        [&] {
+            auto enumeration = new HCLUSENUM__;
+            if (type & CLUSTER_ENUM_RESOURCE)
+                for (const ClusterResource& resource : cluster->resources)
+                    enumeration->names.push_back(resource.name);
+            return enumeration;
+        },
+        static_cast<HCLUSENUM>(nullptr));
 }
 
 // *nameLength: the buffer's capacity in characters on the way in, the name's
@@ -136,9 +157,13 @@ DWORD PcmkClusterCloseEnum(HCLUSENUM enumeration) {
 // Resource names are Pacemaker ids: matched exactly, case included.
 HRESOURCE PcmkOpenClusterResource(HCLUSTER cluster, LPCWSTR resourceName) {
     if (!cluster || !resourceName) return Fail<HRESOURCE__>(ERROR_INVALID_PARAMETER);
-    for (const ClusterResource& resource : cluster->resources)
-        if (resource.name == resourceName) return new HRESOURCE__{resource};
-    return Fail<HRESOURCE__>(ERROR_RESOURCE_NOT_FOUND);
+    return NoThrow(
+        [&] {
+            for (const ClusterResource& resource : cluster->resources)
+                if (resource.name == resourceName) return new HRESOURCE__{resource};
+            return Fail<HRESOURCE__>(ERROR_RESOURCE_NOT_FOUND);
+        },
+        static_cast<HRESOURCE>(nullptr));
 }
 
 BOOL PcmkCloseClusterResource(HRESOURCE resource) {
@@ -150,27 +175,32 @@ BOOL PcmkCloseClusterResource(HRESOURCE resource) {
     return TRUE;
 }
 
-DWORD PcmkClusterResourceControl(HRESOURCE resource, HNODE, DWORD controlCode, LPVOID, DWORD, LPVOID outBuffer,
-                                 DWORD outBufferSize, LPDWORD bytesReturned) {
+DWORD PcmkClusterResourceControl(HRESOURCE resource, HNODE, DWORD controlCode, LPVOID, DWORD,
+                                 LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned) {
     if (!resource) return ERROR_INVALID_HANDLE;
     switch (controlCode) {
         case CLUSCTL_RESOURCE_GET_RESOURCE_TYPE: {
             const std::wstring& type = resource->resource.type;
-            return DeliverControlOutput(type.c_str(), (type.size() + 1) * sizeof(WCHAR), outBuffer, outBufferSize,
-                                        bytesReturned);
+            return DeliverControlOutput(type.c_str(), (type.size() + 1) * sizeof(WCHAR), outBuffer,
+                                        outBufferSize, bytesReturned);
         }
-        case CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES: {
-            std::vector<BYTE> list = nlplatform::resutils::BuildSzPropertyList(resource->resource.properties);
-            return DeliverControlOutput(list.data(), list.size(), outBuffer, outBufferSize, bytesReturned);
-        }
+        case CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES:
+            return NoThrow(
+                [&] {
+                    std::vector<BYTE> list =
+                        nlplatform::resutils::BuildSzPropertyList(resource->resource.properties);
+                    return DeliverControlOutput(list.data(), list.size(), outBuffer, outBufferSize,
+                                                bytesReturned);
+                },
+                static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
         default:
             return ERROR_INVALID_FUNCTION;
     }
 }
 
 const NlClusterApi kPacemakerApi = {
-    PcmkOpenCluster,         PcmkCloseCluster,         PcmkClusterOpenEnum,        PcmkClusterEnum,
-    PcmkClusterCloseEnum,    PcmkOpenClusterResource,  PcmkCloseClusterResource,   PcmkClusterResourceControl,
+    PcmkOpenCluster,      PcmkCloseCluster,        PcmkClusterOpenEnum,      PcmkClusterEnum,
+    PcmkClusterCloseEnum, PcmkOpenClusterResource, PcmkCloseClusterResource, PcmkClusterResourceControl,
 };
 
 }  // namespace

@@ -103,13 +103,9 @@ DWORD EmptyList(LPWSTR buffer, DWORD size) {
     return 0;
 }
 
-}  // namespace
-
-extern "C" {
-
 // Sections with an empty name (the lines before the first header, "[]") are
 // not listed; duplicates are. A file that cannot be read gives 0 and one NUL.
-DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+DWORD SectionNames(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
     std::vector<ProfileSection> sections;
     bool read = ReadProfileFile(fileName, &sections);
     if (!buffer || size == 0) return 0;
@@ -139,11 +135,7 @@ DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName
 
 // The first section whose name matches, ignoring case; comment lines are
 // left out, lines without '=' come back bare.
-DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName) {
-    if (!sectionName || !buffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+DWORD SectionLines(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName) {
     std::vector<ProfileSection> sections;
     if (!ReadProfileFile(fileName, &sections)) return EmptyList(buffer, size);
     for (const ProfileSection& section : sections) {
@@ -153,6 +145,33 @@ DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, 
         return CopySectionLines(section.lines, buffer, size);
     }
     return EmptyList(buffer, size);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Out of memory, the buffer stays as it was and the result is 0.
+DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    try {
+        return SectionNames(buffer, size, fileName);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+}
+
+DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName) {
+    if (!sectionName || !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    try {
+        return SectionLines(sectionName, buffer, size, fileName);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
 }
 
 }  // extern "C"

@@ -11,7 +11,11 @@ DWORD ResUtilFindSzProperty(const PVOID propertyList, DWORD propertyListSize, LP
                             LPWSTR* foundString) {
     if (!propertyName) return ERROR_INVALID_PARAMETER;
     std::wstring value;
-    DWORD status = nlplatform::resutils::FindSzProperty(propertyList, propertyListSize, propertyName, &value);
+    DWORD status = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        status = nlplatform::resutils::FindSzProperty(propertyList, propertyListSize, propertyName, &value);
+    } catch (...) {
+    }
     if (status != ERROR_SUCCESS || !foundString) return status;
     LPWSTR copy = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (value.size() + 1) * sizeof(WCHAR)));
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;

@@ -39,8 +39,8 @@ bool ReadIsCluster(HKEY key) {
 std::wstring ReadDataRootPath(HKEY key) {
     auto buffer = std::make_unique<wchar_t[]>(kDataRootElements);
     DWORD size = kDataRootReadBytes;
-    if (RegQueryValueExW(key, L"DataRootPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(key, L"DataRootPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()),
+                         &size) != ERROR_SUCCESS)
         return std::wstring();
     return buffer.get();
 }
@@ -97,7 +97,8 @@ std::wstring ReadDataPathProperty(HRESOURCE resource) {
         // A property list starts with its property count, so its text is
         // empty when the call failed or the list holds no property.
         std::wstring list;
-        CFeatureConfig::QueryResourceControl(list, resource, CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES, &buffer);
+        CFeatureConfig::QueryResourceControl(list, resource, CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES,
+                                             &buffer);
         wchar_t* value = nullptr;
         if (!list.empty() &&
             ResUtilFindSzProperty(buffer.data, buffer.size, kDataPathProperty, &value) == ERROR_SUCCESS) {
@@ -161,7 +162,8 @@ void CFeatureConfig::QueryResourceControl(std::wstring& out, HRESOURCE resource,
     DWORD result =
         ClusterResourceControl(resource, nullptr, controlCode, nullptr, 0, used.data, used.size, &returned);
     if (result == ERROR_MORE_DATA && GrowControlBuffer(used, returned))
-        result = ClusterResourceControl(resource, nullptr, controlCode, nullptr, 0, used.data, used.size, &returned);
+        result = ClusterResourceControl(resource, nullptr, controlCode, nullptr, 0, used.data, used.size,
+                                        &returned);
     out.clear();
     if (result == ERROR_SUCCESS) out = TextOf(used);
     if (!buffer) FreeControlBuffer(own);

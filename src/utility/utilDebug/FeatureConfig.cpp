@@ -67,7 +67,8 @@ void CFeatureConfig::SetDisabledFeatures(const std::wstring& text) {
     if (disabledFeaturesText.empty()) return;
     ModuleReferences references = CountModuleReferences();
     for (const std::wstring& name : SplitNameList(disabledFeaturesText))
-        if (const FeatureEntry* feature = FindFeature(features, name)) ReleaseFeatureModules(references, *feature);
+        if (const FeatureEntry* feature = FindFeature(features, name))
+            ReleaseFeatureModules(references, *feature);
     for (const auto& reference : references)
         if (reference.second < 1) disabledModules.push_back(reference.first);
 }
@@ -143,7 +144,8 @@ void CFeatureConfig::LoadFeatureMapping() {
 
     for (const std::wstring& name : names) {
         std::fill_n(buffer.get(), kProfileBufferElements, L'\0');
-        GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements, mappingFilePath.c_str());
+        GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements,
+                                  mappingFilePath.c_str());
         std::vector<std::wstring> modules = SplitMultiString(buffer.get());
         for (std::wstring& module : modules) module = LowerCased(module);
         features.push_back(FeatureEntry{name, std::move(modules)});

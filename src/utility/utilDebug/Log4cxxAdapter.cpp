@@ -77,7 +77,7 @@ std::wstring g_logFilePath;      // written under the adapter lock before the se
 std::wstring g_logFormat;
 std::map<uintptr_t, ModuleLogger> g_moduleLoggers;  // guarded by the adapter lock
 CFeatureConfig g_featureConfig;                     // guarded by the adapter lock
-LoggerPtr g_unknownLogger;  // set once by the set-up
+LoggerPtr g_unknownLogger;                          // set once by the set-up
 std::atomic<DWORD> g_lastFileCheckTick{0};
 
 // The last module each thread wrote for: a record of the same module finds

@@ -21,7 +21,8 @@ void* OpenClusterLibrary() {
         std::string path = info.dli_fname;
         size_t slash = path.rfind('/');
         if (slash != std::string::npos) {
-            path = path.substr(0, slash + 1) + NL_CLUSTER_LIBRARY;
+            path.resize(slash + 1);
+            path += NL_CLUSTER_LIBRARY;
             if (void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return library;
         }
     }

@@ -1,6 +1,8 @@
 // Where the feature mapping file lies: under the data root, which on a
 // cluster node is a private property of the product's cluster resource and
 // elsewhere, and as the fall-back, the registry value DataRootPath.
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "FeatureConfig.h"
@@ -46,9 +48,8 @@ std::wstring ReadDataRootPath(HKEY key) {
 }
 
 bool IsProductResourceType(const std::wstring& type) {
-    for (const wchar_t* productType : kProductResourceTypes)
-        if (type == productType) return true;
-    return false;
+    return std::any_of(std::begin(kProductResourceTypes), std::end(kProductResourceTypes),
+                       [&](const wchar_t* productType) { return type == productType; });
 }
 
 // The resource named, if it is the product's; null otherwise.

@@ -52,9 +52,9 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) 
 }
 
 const FeatureEntry* FindFeature(const std::vector<FeatureEntry>& features, const std::wstring& name) {
-    for (const FeatureEntry& feature : features)
-        if (feature.name == name) return &feature;
-    return nullptr;
+    auto found = std::find_if(features.begin(), features.end(),
+                              [&](const FeatureEntry& feature) { return feature.name == name; });
+    return found == features.end() ? nullptr : &*found;
 }
 
 }  // namespace

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          pacemaker-dev pacemaker-common)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -79,8 +79,12 @@ typedef struct _SECURITY_ATTRIBUTES {
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-#define TRUE 1
+#ifndef FALSE
 #define FALSE 0
+#endif
+#ifndef TRUE
+#define TRUE 1
+#endif
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define WINAPI
@@ -113,6 +117,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_MOD_NOT_FOUND 126L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+#define ERROR_RESOURCE_NOT_FOUND 5007L
 
 NLAPI DWORD GetLastError(void);
 NLAPI void SetLastError(DWORD error);
@@ -205,6 +213,39 @@ NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECU
                          DWORD creation, DWORD flags, HANDLE templateFile);
 NLAPI BOOL CloseHandle(HANDLE handle);
 NLAPI BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
+
+// ---- kernel32: local memory --------------------------------------------------
+// Memory one component allocates and another frees (cluster control output,
+// ResUtil copies). Every block is fixed: the handle is its address, also when
+// LMEM_MOVEABLE is asked for. LocalReAlloc moves a block only with
+// LMEM_MOVEABLE; without it a block can shrink but not grow
+// (ERROR_NOT_ENOUGH_MEMORY). LMEM_ZEROINIT zeroes new bytes in both calls.
+typedef HANDLE HLOCAL;
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+NLAPI HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+NLAPI HLOCAL LocalReAlloc(HLOCAL mem, SIZE_T bytes, UINT flags);
+// NULL on success; the handle, with ERROR_INVALID_HANDLE, when it is no block.
+NLAPI HLOCAL LocalFree(HLOCAL mem);
+NLAPI SIZE_T LocalSize(HLOCAL mem);
+
+// ---- kernel32: profile (INI) files ---------------------------------------------
+// Read anew at each call. Files are UTF-16LE after a byte-order mark FF FE,
+// otherwise UTF-8 (with or without its mark); lines end in CR, LF or both.
+// Section names match ignoring case; the first of sections that share a
+// name is the one read. Lines are trimmed; ';' starts a comment line; a line
+// without '=' comes back bare, "key = value" as "key=value". A file that
+// cannot be read, or a name without a directory (Windows would look in its
+// own folder, which Linux has not), has no sections.
+//
+// Lists are NUL-separated and end in a second NUL; the result counts the
+// characters written without that last NUL. When the list does not fit, its
+// last string is cut so that two NULs still end it, and the result is
+// size - 2 (for sizes below 3 it is 0).
+NLAPI DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName);
+NLAPI DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName);
 
 // ---- kernel32: character conversion ------------------------------------------
 // The ANSI code page of this port is UTF-8, whatever the process's locale.
@@ -336,6 +377,81 @@ NLAPI LSTATUS RegOpenKeyTransactedW(HKEY key, LPCWSTR subKey, DWORD options, REG
                                     HANDLE transaction, void* extended);
 NLAPI LSTATUS RegDeleteKeyTransactedW(HKEY key, LPCWSTR subKey, REGSAM desired, DWORD reserved,
                                       HANDLE transaction, void* extended);
+
+// ---- clusapi and resutils: the failover cluster, here Pacemaker's ------------------
+// The cluster is read through Pacemaker's client library (libcib), from the
+// live cluster or from the file named by CIB_file, which Pacemaker's own
+// tools honour too. The library is loaded on the first OpenCluster, never
+// before; without it or without a readable CIB OpenCluster returns NULL
+// (ERROR_MOD_NOT_FOUND, RPC_S_SERVER_UNAVAILABLE). OpenCluster takes a
+// snapshot: the handles below work on what it read.
+//
+// Resources are Pacemaker's primitive resources (also those in groups,
+// clones and bundles), in document order, named by their id (matched
+// exactly). A resource's type is its agent type (the primitive's "type"
+// attribute); its private properties are its instance attributes, all
+// strings. Sizes of control buffers count bytes; text is WCHAR.
+struct HCLUSTER__;
+typedef struct HCLUSTER__* HCLUSTER;
+struct HCLUSENUM__;
+typedef struct HCLUSENUM__* HCLUSENUM;
+struct HRESOURCE__;
+typedef struct HRESOURCE__* HRESOURCE;
+struct HNODE__;
+typedef struct HNODE__* HNODE;
+typedef void* PVOID;
+
+#define CLUSTER_ENUM_NODE 0x1
+#define CLUSTER_ENUM_RESTYPE 0x2
+#define CLUSTER_ENUM_RESOURCE 0x4
+#define CLUSTER_ENUM_GROUP 0x8
+#define CLUSTER_ENUM_NETWORK 0x10
+#define CLUSTER_ENUM_NETINTERFACE 0x20
+
+#define CLUSCTL_RESOURCE_GET_RESOURCE_TYPE 0x0100002D
+#define CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES 0x01000081
+
+// Property list syntax: (type << 16) | format.
+#define CLUSPROP_FORMAT_BINARY 1
+#define CLUSPROP_FORMAT_DWORD 2
+#define CLUSPROP_FORMAT_SZ 3
+#define CLUSPROP_FORMAT_EXPAND_SZ 4
+#define CLUSPROP_FORMAT_MULTI_SZ 5
+#define CLUSPROP_FORMAT_EXPANDED_SZ 8
+#define CLUSPROP_SYNTAX_ENDMARK 0u
+#define CLUSPROP_SYNTAX_NAME 0x00040003u
+#define CLUSPROP_SYNTAX_LIST_VALUE_BINARY 0x00010001u
+#define CLUSPROP_SYNTAX_LIST_VALUE_DWORD 0x00010002u
+#define CLUSPROP_SYNTAX_LIST_VALUE_SZ 0x00010003u
+#define CLUSPROP_SYNTAX_LIST_VALUE_EXPAND_SZ 0x00010004u
+#define CLUSPROP_SYNTAX_LIST_VALUE_MULTI_SZ 0x00010005u
+#define CLUSPROP_SYNTAX_LIST_VALUE_EXPANDED_SZ 0x00010008u
+
+// A null or empty name opens the local cluster; another name fails.
+NLAPI HCLUSTER OpenCluster(LPCWSTR clusterName);
+NLAPI BOOL CloseCluster(HCLUSTER cluster);
+// Only CLUSTER_ENUM_RESOURCE lists anything.
+NLAPI HCLUSENUM ClusterOpenEnum(HCLUSTER cluster, DWORD type);
+// *nameLength holds the buffer's capacity in characters, terminator
+// included; it receives the name's length without it. ERROR_MORE_DATA when
+// the name does not fit (nothing is copied; ask the same index again),
+// ERROR_NO_MORE_ITEMS after the last one.
+NLAPI DWORD ClusterEnum(HCLUSENUM enumeration, DWORD index, LPDWORD type, LPWSTR name, LPDWORD nameLength);
+NLAPI DWORD ClusterCloseEnum(HCLUSENUM enumeration);
+// NULL with ERROR_RESOURCE_NOT_FOUND for an unknown name.
+NLAPI HRESOURCE OpenClusterResource(HCLUSTER cluster, LPCWSTR resourceName);
+NLAPI BOOL CloseClusterResource(HRESOURCE resource);
+// The two control codes above; others give ERROR_INVALID_FUNCTION. Output
+// that does not fit gives ERROR_MORE_DATA and its size in *bytesReturned.
+NLAPI DWORD ClusterResourceControl(HRESOURCE resource, HNODE node, DWORD controlCode, LPVOID inBuffer,
+                                   DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
+                                   LPDWORD bytesReturned);
+// The string property named propertyName (ignoring case) from a property
+// list, copied into local memory for the caller to LocalFree.
+// ERROR_FILE_NOT_FOUND when absent, ERROR_INVALID_DATA for a malformed list
+// or a property that is not a string.
+NLAPI DWORD ResUtilFindSzProperty(const PVOID propertyList, DWORD propertyListSize, LPCWSTR propertyName,
+                                  LPWSTR* foundString);
 
 // ---- crt -------------------------------------------------------------------------
 #define _MAX_DRIVE 3

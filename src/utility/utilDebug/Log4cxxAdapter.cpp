@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "ModuleName.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_settings.h"
@@ -68,11 +69,6 @@ struct ModuleLogger {
     LoggerPtr logger;
 };
 
-// Names of silenced modules; filled from the disabled lists.
-struct CFeatureConfig {
-    std::vector<std::wstring> disabledModules;
-};
-
 // ---- Adapter state ----------------------------------------------------------------
 std::atomic<bool> g_setUp{false};
 int g_storedMode = 0;
@@ -81,8 +77,8 @@ std::wstring g_processBaseName;  // guarded by the adapter lock
 std::wstring g_logFilePath;      // written under the adapter lock before the set-up
 std::wstring g_logFormat;
 std::map<uintptr_t, ModuleLogger> g_moduleLoggers;  // guarded by the adapter lock
-CFeatureConfig g_featureConfig;
-LoggerPtr g_unknownLogger;  // set once by the set-up
+CFeatureConfig g_featureConfig;                     // guarded by the adapter lock
+LoggerPtr g_unknownLogger;                          // set once by the set-up
 std::atomic<DWORD> g_lastFileCheckTick{0};
 
 // The last module each thread wrote for: a record of the same module finds
@@ -246,13 +242,6 @@ Logger* FindModuleLogger(HINSTANCE module) {
     return logger.get();
 }
 
-bool IsModuleDisabled(const std::wstring& name) {
-    Guard<CSLock> guard(&AdapterLock());
-    for (const std::wstring& disabled : g_featureConfig.disabledModules)
-        if (disabled == name) return true;
-    return false;
-}
-
 // The logger of a module; *stored tells whether the module is kept in the
 // module logger table.
 LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
@@ -271,14 +260,19 @@ LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(module, path, MAX_PATH);
     const wchar_t* slash = wcsrchr(path, L'/');
-    if (slash && slash[1] != L'\0') name = _wcslwr(const_cast<wchar_t*>(slash + 1));
+    if (slash && slash[1] != L'\0') {
+        name = _wcslwr(const_cast<wchar_t*>(slash + 1));
+        DropSharedObjectVersion(name);
+    }
     LoggerPtr logger = Logger::getLogger(name);
+    // Stored and checked against the disabled modules in one step, so that
+    // the disabled lists applied meanwhile are not undone.
+    Guard<CSLock> guard(&AdapterLock());
     if (slash) {
-        Guard<CSLock> guard(&AdapterLock());
         g_moduleLoggers[reinterpret_cast<uintptr_t>(module)] = ModuleLogger{name, logger};
         *stored = true;
     }
-    if (IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
+    if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     return logger;
 }
 
@@ -348,6 +342,8 @@ void AdapterSetUp() {
     Guard<CSLock> guard(&AdapterLock());
     if (g_setUp.load(std::memory_order_relaxed)) return;
     try {
+        g_featureConfig.ResolveMappingFilePath();
+        g_featureConfig.LoadFeatureMapping();
         g_processBaseName = ProcessBaseName();
         if (g_logFilePath.empty()) g_logFilePath = ComposeFallbackLogPath(g_processBaseName);
         if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
@@ -532,5 +528,15 @@ void ApplyModuleList(const wchar_t* moduleList) {
     g_debugEnabled.store(enabled, std::memory_order_relaxed);
 }
 
-// The disabled feature and DLL lists are not read yet: every module logs.
-void ApplyDisabledLists(HKEY) {}
+CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }
+
+bool AdapterIsSetUp() { return g_setUp.load(std::memory_order_acquire); }
+
+// Silenced loggers get the level OFF, all others the root logger's level.
+void ApplyDisabledModulesToLoggers() {
+    Guard<CSLock> guard(&AdapterLock());
+    for (const auto& entry : g_moduleLoggers) {
+        LoggerPtr logger = Logger::getLogger(entry.second.name);
+        if (logger) SetLoggerEnabled(logger, !g_featureConfig.IsModuleDisabled(entry.second.name));
+    }
+}

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "FeatureConfig.h"
 #include "dbg_format.h"
 
 // Whether this process writes records; true until the module list says otherwise.
@@ -31,5 +32,9 @@ void AdapterSetDebugLogCount(int count);
 
 // ---- Filtering ----------------------------------------------------------------------------
 void ApplyModuleList(const wchar_t* moduleList);
-// Reads the disabled feature and DLL lists from an open product key.
-void ApplyDisabledLists(HKEY key);
+// The back end's feature mapping object; guarded by the adapter lock.
+CFeatureConfig& AdapterFeatureConfig();
+// Whether log4cxx has been set up; never cleared once set.
+bool AdapterIsSetUp();
+// Gives every module logger the level the disabled module list implies.
+void ApplyDisabledModulesToLoggers();

@@ -106,6 +106,14 @@ bool IsDebugEnabled() { return g_debugEnabled.load(std::memory_order_relaxed); }
 
 bool IsCriticalLogEnabled() { return CriticalInfoValue() > 0; }
 
+void ReloadFeatureConfiguration() {
+    try {
+        ReloadFeatures();
+    } catch (...) {
+        // A reload that failed leaves the filtering as it was.
+    }
+}
+
 }  // namespace DBG
 
 extern "C" {

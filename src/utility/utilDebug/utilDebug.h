@@ -71,6 +71,11 @@ UTILDEBUG_API void SetDebugLogCount(int count);
 UTILDEBUG_API void GetDebugModules(wchar_t* buffer, int size);
 UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
 
+// Re-reads the feature mapping file (<data root>/config/dbglog_FeatureMapping.ini)
+// and applies DebugLogDisabledFeatures and DebugLogDisabledDlls against it at
+// once. Before the process's first record it does nothing.
+UTILDEBUG_API void ReloadFeatureConfiguration();
+
 }  // namespace DBG
 #endif
 

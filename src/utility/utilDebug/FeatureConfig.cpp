@@ -1,0 +1,226 @@
+// Disabled features and DLLs, and the feature mapping file.
+#include "FeatureConfig.h"
+
+#include <log4cxx/logger.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "Log4cxxAdapter.h"
+#include "dbg_locks.h"
+#include "dbg_settings.h"
+
+namespace {
+
+// Names lists are cut here before they are split.
+constexpr size_t kNameListLimit = 2047;
+// The registry values are read into 5,120 characters with 5,119 bytes.
+constexpr size_t kDisabledListElements = 5120;
+constexpr DWORD kDisabledListReadBytes = 5119;
+// Section names, and each section's text, as the profile functions return them.
+constexpr DWORD kProfileBufferElements = 20480;
+
+const wchar_t kDisabledFeaturesValue[] = L"DebugLogDisabledFeatures";
+const wchar_t kDisabledDllsValue[] = L"DebugLogDisabledDlls";
+
+// Orders texts by their UTF-16 code units, as Windows sorts them: characters
+// beyond the BMP (two units, the first below U+E000) come before U+E000-U+FFFF.
+char32_t Utf16SortKey(wchar_t c) {
+    char32_t value = static_cast<char32_t>(c);
+    return value >= 0xE000 && value <= 0xFFFF ? value + 0x110000 : value;
+}
+
+bool Utf16Less(const std::wstring& a, const std::wstring& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
+        return Utf16SortKey(x) < Utf16SortKey(y);
+    });
+}
+
+void SortUnique(std::vector<std::wstring>& names) {
+    std::sort(names.begin(), names.end(), Utf16Less);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+}
+
+// Lower-cases as the C runtime does in its default locale: ASCII letters.
+std::wstring LowerCased(std::wstring text) {
+    if (!text.empty()) _wcslwr(&text[0]);
+    return text;
+}
+
+bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+const FeatureEntry* FindFeature(const std::vector<FeatureEntry>& features, const std::wstring& name) {
+    auto found = std::find_if(features.begin(), features.end(),
+                              [&](const FeatureEntry& feature) { return feature.name == name; });
+    return found == features.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+// ---- Disabled features and DLLs -------------------------------------------------------
+
+void CFeatureConfig::SetDisabledFeatures(const std::wstring& text) {
+    disabledFeaturesText = text;
+    disabledModules.clear();
+    if (disabledFeaturesText.empty()) return;
+    ModuleReferences references = CountModuleReferences();
+    for (const std::wstring& name : SplitNameList(disabledFeaturesText))
+        if (const FeatureEntry* feature = FindFeature(features, name))
+            ReleaseFeatureModules(references, *feature);
+    for (const auto& reference : references)
+        if (reference.second < 1) disabledModules.push_back(reference.first);
+}
+
+void CFeatureConfig::SetDisabledDlls(const std::wstring& text) {
+    disabledDllsText = text;
+    for (const std::wstring& name : SplitNameList(disabledDllsText))
+        if (!Contains(disabledModules, name)) disabledModules.push_back(name);
+}
+
+void CFeatureConfig::ForgetAppliedLists() {
+    disabledFeaturesText.clear();
+    disabledDllsText.clear();
+    disabledModules.clear();
+}
+
+std::vector<std::wstring> CFeatureConfig::SplitNameList(const std::wstring& text) {
+    std::wstring list = LowerCased(text.substr(0, kNameListLimit));
+    std::vector<std::wstring> names;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(L';', start);
+        if (end == std::wstring::npos) end = list.size();
+        if (end > start) names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    SortUnique(names);
+    return names;
+}
+
+ModuleReferences CFeatureConfig::CountModuleReferences() const {
+    ModuleReferences references;
+    for (const FeatureEntry& feature : features) {
+        for (const std::wstring& module : feature.modules) {
+            auto found = std::find_if(references.begin(), references.end(),
+                                      [&](const auto& reference) { return reference.first == module; });
+            if (found == references.end())
+                references.emplace_back(module, 1);
+            else
+                ++found->second;
+        }
+    }
+    return references;
+}
+
+void CFeatureConfig::ReleaseFeatureModules(ModuleReferences& references, const FeatureEntry& feature) {
+    for (const std::wstring& module : feature.modules) {
+        auto found = std::find_if(references.begin(), references.end(),
+                                  [&](const auto& reference) { return reference.first == module; });
+        if (found != references.end()) --found->second;
+    }
+}
+
+bool CFeatureConfig::IsModuleDisabled(const std::wstring& loggerName) const {
+    return Contains(disabledModules, loggerName);
+}
+
+// ---- Feature mapping file -------------------------------------------------------------
+
+void CFeatureConfig::LoadFeatureMapping() {
+    if (mappingFilePath.empty()) return;
+    features.clear();
+    disabledFeaturesText.clear();
+    disabledDllsText.clear();
+
+    auto buffer = std::make_unique<wchar_t[]>(kProfileBufferElements);
+    GetPrivateProfileSectionNamesW(buffer.get(), kProfileBufferElements, mappingFilePath.c_str());
+    std::vector<std::wstring> names = SplitMultiString(buffer.get());
+    features.reserve(names.size());
+    for (std::wstring& name : names) name = LowerCased(name);
+    // [Archive] and [archive] are one feature: the first such section is read.
+    SortUnique(names);
+
+    for (const std::wstring& name : names) {
+        std::fill_n(buffer.get(), kProfileBufferElements, L'\0');
+        GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements,
+                                  mappingFilePath.c_str());
+        std::vector<std::wstring> modules = SplitMultiString(buffer.get());
+        for (std::wstring& module : modules) module = LowerCased(module);
+        features.push_back(FeatureEntry{name, std::move(modules)});
+    }
+}
+
+std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) {
+    std::vector<std::wstring> strings;
+    for (const wchar_t* p = list; p && *p; p += wcslen(p) + 1) strings.emplace_back(p);
+    return strings;
+}
+
+// ---- The back end's side ------------------------------------------------------------------
+
+namespace {
+
+struct RegistryText {
+    bool read = false;
+    std::wstring text;
+};
+
+// A value whose data exceed the buffer does not count as read; its type is
+// not checked.
+RegistryText ReadDisabledList(HKEY key, const wchar_t* valueName) {
+    auto buffer = std::make_unique<wchar_t[]>(kDisabledListElements);
+    DWORD size = kDisabledListReadBytes;
+    RegistryText value;
+    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
+        ERROR_SUCCESS)
+        return value;
+    value.read = true;
+    value.text = buffer.get();
+    return value;
+}
+
+// Whether a value that was read differs from the text last applied; a change
+// of letter case only is no change.
+bool Differs(const RegistryText& value, std::wstring (CFeatureConfig::*applied)() const) {
+    if (!value.read) return false;
+    Guard<CSLock> guard(&AdapterLock());
+    return _wcsicmp(value.text.c_str(), (AdapterFeatureConfig().*applied)().c_str()) != 0;
+}
+
+}  // namespace
+
+void ApplyDisabledLists(HKEY key) {
+    if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
+    RegistryText features = ReadDisabledList(key, kDisabledFeaturesValue);
+    bool featuresChanged = Differs(features, &CFeatureConfig::GetDisabledFeatures);
+    RegistryText dlls = ReadDisabledList(key, kDisabledDllsValue);
+    bool dllsChanged = !featuresChanged && Differs(dlls, &CFeatureConfig::GetDisabledDlls);
+    if (!featuresChanged && !dllsChanged) return;
+
+    Guard<CSLock> guard(&AdapterLock());
+    CFeatureConfig& config = AdapterFeatureConfig();
+    config.SetDisabledFeatures(features.text);
+    config.SetDisabledDlls(dlls.text);
+    // Loggers met after this are checked one by one by the write path.
+    if (AdapterIsSetUp()) ApplyDisabledModulesToLoggers();
+}
+
+void ReloadFeatures() {
+    if (!AdapterIsSetUp()) return;
+    Guard<CSLock> guard(&AdapterLock());
+    CFeatureConfig& config = AdapterFeatureConfig();
+    config.LoadFeatureMapping();
+    HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
+    // Without the key the lists stay as they are until the next refresh,
+    // which finds the stored texts emptied and applies the values again.
+    if (!key) return;
+    // The disabled modules are recomputed from the values against the new
+    // table, so that names silenced only through features that the file no
+    // longer backs speak again, even when the values did not change.
+    config.ForgetAppliedLists();
+    ApplyDisabledLists(key);
+    RegCloseKey(key);
+    ApplyDisabledModulesToLoggers();
+}

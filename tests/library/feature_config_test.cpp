@@ -1,0 +1,240 @@
+// CFeatureConfig: how the disabled lists and the feature mapping file decide
+// which loggers are silenced, and where the data root is found, on a single
+// server and on a Pacemaker cluster node (CIB files read by the real
+// Pacemaker client library).
+#include "FeatureConfig.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "cib_file.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::CibPrimitive;
+using nltest::Widen;
+using Names = std::vector<std::wstring>;
+
+TEST(DisabledNameLists, NamesAreLowerCasedSortedAndUnique) {
+    const struct {
+        std::wstring text;
+        Names names;
+    } cases[] = {
+        {L"MyModule.DLL;other.dll", {L"mymodule.dll", L"other.dll"}},
+        {L"b.so;;A.so;b.SO;", {L"a.so", L"b.so"}},
+        // Blanks are kept: the second name matches no logger.
+        {L"a.dll; b.dll", {L" b.dll", L"a.dll"}},
+        {L"", {}},
+        {L";;;", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CFeatureConfig::SplitNameList(c.text), c.names);
+
+    // Only the first 2,047 characters count.
+    // The filler and ";libz.so" fill them exactly.
+    std::wstring filler(2047 - 8, L'x');
+    EXPECT_EQ(CFeatureConfig::SplitNameList(filler + L";libz.so;libcut.so"), (Names{L"libz.so", filler}));
+    EXPECT_EQ(CFeatureConfig::SplitNameList(filler + L";libz.so1;"), (Names{L"libz.so", filler}));
+}
+
+TEST(DisabledNameLists, MultiStringsSplitAtEachNul) {
+    EXPECT_EQ(CFeatureConfig::SplitMultiString(L"a\0bc\0\0"), (Names{L"a", L"bc"}));
+    EXPECT_EQ(CFeatureConfig::SplitMultiString(L"\0"), Names{});
+}
+
+// A feature mapping file under a data root named by DataRootPath.
+class FeatureMapping : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        mkdir(env_.path("data").c_str(), 0755);
+        mkdir(env_.path("data/config").c_str(), 0755);
+        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+    }
+    void WriteMapping(const std::string& content) {
+        nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
+    }
+    // A fresh object that has read the file, with the two lists applied.
+    CFeatureConfig Loaded(const std::wstring& features, const std::wstring& dlls = L"") {
+        CFeatureConfig config;
+        config.ResolveMappingFilePath();
+        config.LoadFeatureMapping();
+        config.SetDisabledFeatures(features);
+        config.SetDisabledDlls(dlls);
+        return config;
+    }
+    static Names Disabled(const CFeatureConfig& config, const Names& candidates) {
+        Names disabled;
+        for (const std::wstring& name : candidates)
+            if (config.IsModuleDisabled(name)) disabled.push_back(name);
+        return disabled;
+    }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(FeatureMapping, AModuleIsSilencedOnlyWhenEveryFeatureNamingItIsDisabled) {
+    WriteMapping("[f1]\nx.so\ny.so\n[F2]\nY.SO\n[twice]\nz.so\nz.so\n[once]\nz.so\n");
+    const Names modules = {L"x.so", L"y.so", L"z.so"};
+    const struct {
+        std::wstring features;
+        Names silenced;
+    } cases[] = {
+        {L"f1", {L"x.so"}},         {L"f1;F2", {L"x.so", L"y.so"}}, {L"f2", {}}, {L"twice", {}},
+        {L"twice;once", {L"z.so"}}, {L"unknown;f1", {L"x.so"}},     {L"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.features.begin(), c.features.end()));
+        EXPECT_EQ(Disabled(Loaded(c.features), modules), c.silenced);
+    }
+    // Disabled DLLs add to what the features silence.
+    EXPECT_EQ(Disabled(Loaded(L"f1", L"Z.so"), modules), (Names{L"x.so", L"z.so"}));
+}
+
+TEST_F(FeatureMapping, SectionsAreFeaturesAndLinesAreModuleNames) {
+    WriteMapping("[Archive]\nMyModule.SO\n[archive]\nlater.so\n[Empty]\n[Keys]\nname=value\n; comment.so\n");
+    CFeatureConfig config = Loaded(L"");
+    ASSERT_EQ(config.Features().size(), 3u);
+    // [Archive] and [archive] are one feature: the first section is read.
+    EXPECT_EQ(config.Features()[0].name, L"archive");
+    EXPECT_EQ(config.Features()[0].modules, Names{L"mymodule.so"});
+    EXPECT_EQ(config.Features()[1].name, L"empty");
+    EXPECT_TRUE(config.Features()[1].modules.empty());
+    // A line with '=' is taken whole and names no logger.
+    EXPECT_EQ(config.Features()[2].modules, Names{L"name=value"});
+    EXPECT_EQ(Disabled(Loaded(L"Archive;empty"), {L"mymodule.so", L"later.so"}), Names{L"mymodule.so"});
+}
+
+TEST_F(FeatureMapping, LoadingForgetsTheAppliedTextsAndAMissingFileGivesNoFeatures) {
+    WriteMapping("[f1]\nx.so\n");
+    CFeatureConfig config = Loaded(L"f1", L"a.so");
+    EXPECT_EQ(config.GetDisabledFeatures(), L"f1");
+    EXPECT_EQ(config.GetDisabledDlls(), L"a.so");
+    unlink(env_.path("data/config/dbglog_FeatureMapping.ini").c_str());
+    config.LoadFeatureMapping();
+    EXPECT_TRUE(config.Features().empty());
+    EXPECT_EQ(config.GetDisabledFeatures(), L"");
+    EXPECT_EQ(config.GetDisabledDlls(), L"");
+}
+
+// ---- Data root -------------------------------------------------------------------------------
+
+bool ClusterLibraryLoaded() {
+    return nltest::ReadFile("/proc/self/maps").find("libnlclusapi") != std::string::npos;
+}
+
+class DataRoot : public ::testing::Test {
+  protected:
+    void SetUp() override { unsetenv("CIB_file"); }
+    std::wstring Resolved() {
+        CFeatureConfig config;
+        config.ResolveMappingFilePath();
+        return config.MappingFilePath();
+    }
+    void UseCluster(const std::vector<CibPrimitive>& primitives) {
+        ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
+        nltest::UseCibFile(env_, nltest::CibXml(primitives));
+    }
+    nltest::TestEnv env_;
+};
+
+TEST_F(DataRoot, DataRootPathWithOrWithoutATrailingSeparator) {
+    EXPECT_EQ(Resolved(), L"");
+    const struct {
+        std::wstring value, path;
+    } cases[] = {
+        {L"/srv/qp", L"/srv/qp/config/dbglog_FeatureMapping.ini"},
+        {L"/srv/qp/", L"/srv/qp/config/dbglog_FeatureMapping.ini"},
+        // Nothing is expanded.
+        {L"%ProgramData%/qp", L"%ProgramData%/qp/config/dbglog_FeatureMapping.ini"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", c.value));
+        EXPECT_EQ(Resolved(), c.path);
+    }
+    // Too long for the buffer: no data root rather than a cut one.
+    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/" + std::wstring(2100, L'd')));
+    EXPECT_EQ(Resolved(), L"");
+}
+
+TEST_F(DataRoot, WithoutIsClusterNothingOfTheClusterIsLoaded) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/single"));
+    nltest::UseCibFile(env_, nltest::CibXml({{"qp", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/cluster"}}}}));
+    EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
+    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 0));
+    EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
+    EXPECT_FALSE(ClusterLibraryLoaded());
+    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
+    EXPECT_EQ(Resolved(), L"/srv/cluster/config/dbglog_FeatureMapping.ini");
+    EXPECT_TRUE(ClusterLibraryLoaded());
+}
+
+TEST_F(DataRoot, IsClusterWithoutAClusterFallsBackToDataRootPath) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/single"));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
+    setenv("CIB_file", env_.path("no-cib.xml").c_str(), 1);
+    EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
+}
+
+TEST_F(DataRoot, TheFirstProductResourceDecides) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/fallback"));
+    const std::string longName(300, 'n');
+    const struct {
+        const char* label;
+        std::vector<CibPrimitive> primitives;
+        std::wstring path;
+    } cases[] = {
+        {"no product resource", {{"ip", "IPaddr2", {{"QPEX_DATA_PATH", "/srv/ip"}}}}, L"/srv/fallback"},
+        {"types compare case included",
+         {{"upper", "CLUSRDLL", {{"QPEX_DATA_PATH", "/srv/upper"}}},
+          {"qp", "clusRDLLCCR", {{"QPEX_DATA_PATH", "/srv/ccr"}}}},
+         L"/srv/ccr"},
+        {"the first match decides",
+         {{"a", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/a"}}},
+          {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
+         L"/srv/a"},
+        {"a missing property is not looked for further",
+         {{"a", "clusRDLL", {{"OTHER", "/srv/other"}}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
+         L"/srv/fallback"},
+        {"an empty property", {{"a", "clusRDLL", {{"QPEX_DATA_PATH", ""}}}}, L"/srv/fallback"},
+        {"no properties at all",
+         {{"a", "clusRDLL", {}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
+         L"/srv/fallback"},
+        {"a name longer than 255 characters",
+         {{"ip", "IPaddr2", {}}, {longName, "clusRDLL", {{"QPEX_DATA_PATH", "/srv/long/"}}}},
+         L"/srv/long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        UseCluster(c.primitives);
+        EXPECT_EQ(Resolved(), c.path + L"/config/dbglog_FeatureMapping.ini");
+    }
+}
+
+TEST_F(DataRoot, NoSourceGivesNoPath) {
+    UseCluster({{"a", "clusRDLL", {}}});
+    EXPECT_EQ(Resolved(), L"");
+}
+
+// ---- Control buffers ----------------------------------------------------------------------
+
+TEST(ControlBuffers, GrowingKeepsTheContentsAndNeverShrinks) {
+    ControlBuffer buffer;
+    EXPECT_FALSE(GrowControlBuffer(buffer, 0));
+    ASSERT_TRUE(GrowControlBuffer(buffer, 8));
+    EXPECT_EQ(buffer.size, 8u);
+    static_cast<char*>(buffer.data)[7] = 'k';
+    ASSERT_TRUE(GrowControlBuffer(buffer, 4));
+    EXPECT_EQ(buffer.size, 8u);
+    ASSERT_TRUE(GrowControlBuffer(buffer, 1 << 20));
+    EXPECT_EQ(buffer.size, 1u << 20);
+    EXPECT_EQ(static_cast<char*>(buffer.data)[7], 'k');
+    FreeControlBuffer(buffer);
+    EXPECT_EQ(buffer.size, 0u);
+    EXPECT_EQ(buffer.data, nullptr);
+}
+
+}  // namespace

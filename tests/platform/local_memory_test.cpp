@@ -1,0 +1,49 @@
+// LocalAlloc, LocalReAlloc, LocalFree: the contract the cluster buffers rely on.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <windows.h>
+
+namespace {
+
+bool AllZero(const void* block, size_t size) {
+    const BYTE* bytes = static_cast<const BYTE*>(block);
+    for (size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+
+TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMove) {
+    HLOCAL block = LocalAlloc(LMEM_ZEROINIT, 64);
+    ASSERT_TRUE(block);
+    EXPECT_TRUE(AllZero(block, 64));
+    EXPECT_EQ(LocalSize(block), 64u);
+    memset(block, 0xAB, 64);
+
+    // A fixed block that may not move cannot grow; it is left as it was.
+    SetLastError(0);
+    EXPECT_EQ(LocalReAlloc(block, 128, LMEM_FIXED), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(LocalSize(block), 64u);
+    // It can shrink in place.
+    EXPECT_EQ(LocalReAlloc(block, 32, LMEM_FIXED), block);
+    EXPECT_EQ(LocalSize(block), 32u);
+
+    HLOCAL grown = LocalReAlloc(block, 4096, LMEM_MOVEABLE | LMEM_ZEROINIT);
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(LocalSize(grown), 4096u);
+    EXPECT_EQ(static_cast<BYTE*>(grown)[31], 0xAB);
+    EXPECT_TRUE(AllZero(static_cast<BYTE*>(grown) + 32, 4096 - 32));
+    EXPECT_EQ(LocalFree(grown), nullptr);
+}
+
+TEST(LocalMemory, FreeingAcceptsNullAndRejectsForeignPointers) {
+    EXPECT_EQ(LocalFree(nullptr), nullptr);
+    alignas(16) static BYTE notABlock[64] = {};
+    HLOCAL foreign = notABlock + 32;
+    SetLastError(0);
+    EXPECT_EQ(LocalFree(foreign), foreign);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(LocalReAlloc(foreign, 8, LMEM_MOVEABLE), nullptr);
+}
+
+}  // namespace

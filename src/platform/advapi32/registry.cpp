@@ -401,9 +401,9 @@ LSTATUS RegCloseKey(HKEY key) {
 // ---- ktmw32 and the transacted registry ----------------------------------------------
 
 HANDLE CreateTransaction(LPSECURITY_ATTRIBUTES, void*, DWORD, DWORD, DWORD, DWORD, LPWSTR) {
-    auto* object = new TransactionObject;
-    OpenHandles().transactions.Add(object, std::make_shared<Transaction>());
-    return nlplatform::ToHandle(object);
+    auto object = std::make_unique<TransactionObject>();
+    OpenHandles().transactions.Add(object.get(), std::make_shared<Transaction>());
+    return nlplatform::AddHandle(std::move(object));
 }
 
 BOOL CommitTransaction(HANDLE transaction) {

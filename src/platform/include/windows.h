@@ -98,6 +98,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
@@ -105,6 +106,8 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_MORE_DATA 234L
@@ -118,9 +121,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_INVALID_FUNCTION 1L
-#define ERROR_MOD_NOT_FOUND 126L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 #define ERROR_RESOURCE_NOT_FOUND 5007L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 
 NLAPI DWORD GetLastError(void);
 NLAPI void SetLastError(DWORD error);
@@ -180,11 +184,52 @@ NLAPI DWORD GetCurrentProcessId(void);
 NLAPI DWORD GetCurrentThreadId(void);
 NLAPI void Sleep(DWORD milliseconds);
 
+// Thread handles. GetCurrentThread gives the pseudo-handle that stands for
+// the calling thread wherever it is used; closing it does nothing.
+#define THREAD_QUERY_INFORMATION 0x0040u
+#define THREAD_QUERY_LIMITED_INFORMATION 0x0800u
+#define SYNCHRONIZE 0x00100000u
+#define THREAD_ALL_ACCESS 0x001FFFFFu
+NLAPI HANDLE GetCurrentThread(void);
+// Opens a thread of this process by its kernel id; the id of a thread that
+// is not this process's gives ERROR_INVALID_PARAMETER. The handle keeps the
+// id after the thread ends, until CloseHandle.
+NLAPI HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
+// The kernel thread id behind a thread handle. 0 with ERROR_INVALID_HANDLE
+// for a handle that is null, closed, made up or not a thread's, and with
+// ERROR_ACCESS_DENIED when it was opened without a query right.
+NLAPI DWORD GetThreadId(HANDLE thread);
+
+// The NetBIOS name: the host name up to its first '.', in upper case, cut to
+// MAX_COMPUTERNAME_LENGTH characters. *size is the buffer's size in
+// characters, terminator included; on success it becomes the name's length.
+// A buffer too small gives FALSE, ERROR_BUFFER_OVERFLOW and in *size the
+// size needed with the terminator; the buffer is left untouched.
+#define MAX_COMPUTERNAME_LENGTH 15
+NLAPI BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
+
 // ---- kernel32: modules -------------------------------------------------------
 // A module handle is any address inside a loaded module; the null handle is the
 // executable. Resolved with dladdr; the executable with /proc/self/exe.
 NLAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 NLAPI BOOL DisableThreadLibraryCalls(HMODULE module);
+
+// Run-time loading over dlopen. A name holding '/' is a path; any other is
+// looked up as dlopen looks up a bare name. The Windows components this
+// layer replaces ("kernel32.dll", "advapi32.dll", "ktmw32.dll",
+// "version.dll", any case, ".dll" optional) load the layer itself. The
+// module handle is the base address of the loaded object, so that
+// GetModuleFileNameW names it. A missing or unloadable file gives
+// ERROR_MOD_NOT_FOUND.
+typedef LONG_PTR (*FARPROC)(void);
+NLAPI HMODULE LoadLibraryW(LPCWSTR fileName);
+// Only the module's own exports are found, not those of the libraries it
+// depends on: ERROR_PROC_NOT_FOUND otherwise, and for an ordinal (a "name"
+// below 0x10000), since ELF has none. A module handle that LoadLibraryW did
+// not give, or that was freed, gives ERROR_MOD_NOT_FOUND.
+NLAPI FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+// Releases one reference taken by LoadLibraryW.
+NLAPI BOOL FreeLibrary(HMODULE module);
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 #define DLL_THREAD_ATTACH 2
@@ -247,6 +292,22 @@ NLAPI SIZE_T LocalSize(HLOCAL mem);
 NLAPI DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName);
 NLAPI DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName);
 
+// ---- kernel32: debugger output ----------------------------------------------
+// Linux has no system debug-output channel, so this layer provides one: each
+// call sends its text as one UTF-8 datagram to the local datagram socket
+// NL_DEBUG_CHANNEL_PATH, or the path in the environment variable
+// NL_DEBUG_CHANNEL_VARIABLE, where a viewer such as qpdbgview reads it with
+// the sender's process id. A call never blocks: with no viewer, or a viewer
+// that has fallen behind, the text is lost, as on Windows with nobody
+// listening. Texts longer than NL_DEBUG_CHANNEL_MAX_MESSAGE bytes of UTF-8
+// are cut there, at a character boundary. The last error is left unchanged.
+#define NL_DEBUG_CHANNEL_PATH "/run/norlake/debug-output.sock"
+#define NL_DEBUG_CHANNEL_VARIABLE "NL_DEBUG_CHANNEL"
+#define NL_DEBUG_CHANNEL_MAX_MESSAGE 65536
+NLAPI void OutputDebugStringW(LPCWSTR text);
+// The text's bytes are sent unchanged: UTF-8 is this port's ANSI code page.
+NLAPI void OutputDebugStringA(LPCSTR text);
+
 // ---- kernel32: character conversion ------------------------------------------
 // The ANSI code page of this port is UTF-8, whatever the process's locale.
 #define CP_ACP 0
@@ -256,6 +317,50 @@ NLAPI int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wide
                               int narrowSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowCount, LPWSTR wide,
                               int wideSize);
+
+// ---- version: file version information ----------------------------------------
+// An ELF file declares its version in a note of owner NL_VERSION_NOTE_OWNER
+// and type NL_VERSION_NOTE_TYPE whose description holds dwFileVersionMS and
+// dwFileVersionLS (32 bits each, in the file's byte order); utilDebug.h's
+// DBG_FILE_VERSION writes it. The owner's name takes 12 bytes with its
+// terminator, so the note reads the same in a segment aligned to 4 or to 8. The functions read the note from the file at
+// the given path, as Windows reads the resource of the file, and present it
+// as a version block holding a VS_FIXEDFILEINFO whose product version equals
+// the file version. A file that is not ELF gives ERROR_BAD_FORMAT, an ELF
+// file without the note ERROR_RESOURCE_DATA_NOT_FOUND, a missing file
+// ERROR_FILE_NOT_FOUND, an empty name ERROR_BAD_PATHNAME.
+#define NL_VERSION_NOTE_OWNER "NorlakeVer"
+#define NL_VERSION_NOTE_TYPE 1
+#define VS_FFI_SIGNATURE 0xFEEF04BDu
+#define VS_FFI_STRUCVERSION 0x00010000u
+
+typedef struct tagVS_FIXEDFILEINFO {
+    DWORD dwSignature;
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;
+    DWORD dwFileVersionLS;
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+} VS_FIXEDFILEINFO;
+
+#define HIWORD(value) ((WORD)(((DWORD_PTR)(value) >> 16) & 0xFFFF))
+#define LOWORD(value) ((WORD)((DWORD_PTR)(value) & 0xFFFF))
+
+// The size in bytes of the file's version block; *handle is set to 0.
+NLAPI DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
+// Copies the version block; a buffer smaller than the block gets its start.
+NLAPI BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD size, LPVOID data);
+// Only the root block "\\" (a null or empty sub-block too) exists: a pointer
+// to the VS_FIXEDFILEINFO inside the block and its size in bytes. Any other
+// name gives FALSE, *length 0 and ERROR_RESOURCE_TYPE_NOT_FOUND.
+NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);
 
 // ---- advapi32: the registry ----------------------------------------------------
 // Kept in a SQLite database named by $NL_REGISTRY_FILE, read at every open

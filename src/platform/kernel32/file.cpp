@@ -75,18 +75,19 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);
-    return nlplatform::ToHandle(new FileObject(fd));
+    return nlplatform::AddHandle(std::make_unique<FileObject>(fd));
 }
 
+// Closes any handle of the table: files, threads, transactions. Closing the
+// current thread's pseudo-handle does nothing and succeeds, as on Windows.
 BOOL CloseHandle(HANDLE handle) {
-    if (!handle || handle == INVALID_HANDLE_VALUE) {
+    if (handle == GetCurrentThread()) return TRUE;
+    std::shared_ptr<nlplatform::KernelObject> object = nlplatform::RemoveHandle(handle);
+    if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    auto* object = static_cast<nlplatform::KernelObject*>(handle);
-    bool closed = object->Close();
-    delete object;
-    return closed ? TRUE : FALSE;
+    return object->Close() ? TRUE : FALSE;
 }
 
 // Creates the last component only; an existing directory gives

@@ -304,6 +304,10 @@ NLAPI DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD 
 #define NL_DEBUG_CHANNEL_PATH "/run/norlake/debug-output.sock"
 #define NL_DEBUG_CHANNEL_VARIABLE "NL_DEBUG_CHANNEL"
 #define NL_DEBUG_CHANNEL_MAX_MESSAGE 65536
+// Not a Windows API: the channel's socket path as the calling process sees
+// it, for the viewer. Returns its length, or 0 when it does not fit size
+// bytes with its terminator or exceeds what a socket address holds.
+NLAPI DWORD NlGetDebugChannelPath(LPSTR buffer, DWORD size);
 NLAPI void OutputDebugStringW(LPCWSTR text);
 // The text's bytes are sent unchanged: UTF-8 is this port's ANSI code page.
 NLAPI void OutputDebugStringA(LPCSTR text);

@@ -37,17 +37,22 @@ void ForgetSenderSocket(int fd) {
     g_sender.compare_exchange_strong(expected, -1, std::memory_order_acq_rel);
 }
 
-// The channel's address: the environment's path, or the default one. False
-// when the path does not fit a socket address.
+// The channel's path: the environment's, or the default one. False when it
+// does not fit a socket address.
+bool ChannelPath(char (&path)[sizeof(sockaddr_un::sun_path)]) {
+    wchar_t configured[sizeof path];
+    DWORD size = GetEnvironmentVariableW(L"" NL_DEBUG_CHANNEL_VARIABLE, configured, sizeof path);
+    if (size >= sizeof path) return false;
+    std::string chosen = size > 0 ? nlplatform::WideToUtf8(configured, size) : std::string(NL_DEBUG_CHANNEL_PATH);
+    if (chosen.size() >= sizeof path) return false;
+    memcpy(path, chosen.c_str(), chosen.size() + 1);
+    return true;
+}
+
 bool ChannelAddress(sockaddr_un* address, socklen_t* length) {
-    wchar_t configured[sizeof address->sun_path];
-    DWORD size = GetEnvironmentVariableW(L"" NL_DEBUG_CHANNEL_VARIABLE, configured, sizeof address->sun_path);
-    if (size >= sizeof address->sun_path) return false;
-    std::string path = size > 0 ? nlplatform::WideToUtf8(configured, size) : std::string(NL_DEBUG_CHANNEL_PATH);
-    if (path.size() >= sizeof address->sun_path) return false;
+    if (!ChannelPath(address->sun_path)) return false;
     address->sun_family = AF_UNIX;
-    memcpy(address->sun_path, path.c_str(), path.size() + 1);
-    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(address->sun_path) + 1);
     return true;
 }
 
@@ -110,6 +115,15 @@ class LastErrorKeeper {
 
 extern "C" {
 
+DWORD NlGetDebugChannelPath(LPSTR buffer, DWORD size) {
+    char path[sizeof(sockaddr_un::sun_path)];
+    if (!buffer || !ChannelPath(path)) return 0;
+    size_t length = strlen(path);
+    if (length >= size) return 0;
+    memcpy(buffer, path, length + 1);
+    return static_cast<DWORD>(length);
+}
+
 void OutputDebugStringW(LPCWSTR text) {
     if (!text) return;
     LastErrorKeeper keeper;
@@ -123,8 +137,10 @@ void OutputDebugStringW(LPCWSTR text) {
 void OutputDebugStringA(LPCSTR text) {
     if (!text) return;
     LastErrorKeeper keeper;
-    size_t length = strlen(text);
-    SendToChannel(text, CutToMessageSize(text, length));
+    try {
+        SendToChannel(text, CutToMessageSize(text, strlen(text)));
+    } catch (...) {
+    }
 }
 
 }  // extern "C"

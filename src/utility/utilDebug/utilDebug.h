@@ -10,7 +10,9 @@
 
 #include <stdint.h>
 #include <wchar.h>
-#ifndef __cplusplus
+#ifdef __cplusplus
+#include <string>
+#else
 #include <stdbool.h>
 #endif
 
@@ -76,7 +78,36 @@ UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
 // once. Before the process's first record it does nothing.
 UTILDEBUG_API void ReloadFeatureConfiguration();
 
+// Writes the stress-run banner into this process's log: start time, the
+// executable's version (see DBG_FILE_VERSION), machine, process and thread.
+// Its sixteen records are debug records of the library's own logger, so they
+// show at debug mode 3 only.
+UTILDEBUG_API void StressLogTitle();
+
+// The kernel id of the thread behind a thread handle (GetCurrentThread(),
+// OpenThread()), or 0 for a handle that is null, closed or not a thread's.
+UTILDEBUG_API unsigned long NL_GetThreadId(void* thread);
+
 }  // namespace DBG
+
+// Diagnostic dumps, outside the debug log and its settings.
+
+// Replaces the file at path with content: a text up to its first NUL, or
+// exactly length bytes of a buffer. Nothing is translated (no CR LF); a wide
+// text is written as UTF-8, a wide path names the file by its UTF-8 bytes. A
+// file that cannot be opened (a missing folder, no access) is left alone and
+// no folder is created.
+UTILDEBUG_API void DebugContentToFile(const std::string& path, const std::string& content);
+UTILDEBUG_API void DebugContentToFile(const std::string& path, unsigned char* buffer, unsigned long length);
+UTILDEBUG_API void DebugContentToFile(const std::wstring& path, const std::wstring& content);
+UTILDEBUG_API void DebugContentToFile(const std::wstring& path, unsigned char* buffer, unsigned long length);
+
+// Sends text to the debug-output channel that qpdbgview shows, followed by
+// this unit's source file name, the number 19 and a line feed.
+UTILDEBUG_API void DebugStringToWindbg(std::wstring& text);
+// Sends a formatted message (wide printf conventions: %s takes a wide
+// string) as it comes out, cut to 1,023 characters; no line feed is added.
+UTILDEBUG_API void DebugStringToWindbg(const wchar_t* format, ...);
 #endif
 
 #ifdef __cplusplus
@@ -88,9 +119,41 @@ extern "C" {
 UTILDEBUG_API void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format,
                               const void* arg);
 UTILDEBUG_API bool IsDebugEnabled(void);
+// One record of the caller's text, written as it stands ("%" included), to
+// the logger "unknown". A null text writes nothing.
+UTILDEBUG_API void StressLogEx(int level, const wchar_t* file, int line, const wchar_t* text);
 #ifdef __cplusplus
 }
 #endif
+
+// Declares the file version of the executable or library whose source
+// expands it, as the version functions (GetFileVersionInfoW) read it from the
+// file and the stress banner shows it:
+//   DBG_FILE_VERSION(3, 10, 0, 61);
+// once, at file scope, in one source file of the module. Each number is an
+// integer constant from 0 to 65535. The version goes into an ELF note of the
+// owner and type that the platform's version functions look for (windows.h).
+struct DbgFileVersionNote {
+    uint32_t ownerSize, versionSize, type;
+    char owner[12];
+    uint32_t versionMS, versionLS;
+};
+#ifdef __cplusplus
+#define DBG_EXTERN_C extern "C"
+#define DBG_STATIC_ASSERT static_assert
+#else
+#define DBG_EXTERN_C
+#define DBG_STATIC_ASSERT _Static_assert
+#endif
+#define DBG_VERSION_PART_OK(n) ((n) >= 0 && (n) <= 0xFFFF)
+#define DBG_FILE_VERSION(major, minor, build, revision)                                                    \
+    DBG_STATIC_ASSERT(DBG_VERSION_PART_OK(major) && DBG_VERSION_PART_OK(minor) &&                           \
+                          DBG_VERSION_PART_OK(build) && DBG_VERSION_PART_OK(revision),                      \
+                      "DBG_FILE_VERSION: each number is from 0 to 65535");                                  \
+    DBG_EXTERN_C __attribute__((section(".note.norlake.version"), used, aligned(4), visibility("hidden"))) \
+    const struct DbgFileVersionNote DbgFileVersion = {                                                     \
+        11, 8, 1, "NorlakeVer", ((uint32_t)(major) << 16) | (uint32_t)(minor),                             \
+        ((uint32_t)(build) << 16) | (uint32_t)(revision)}
 
 // Convenience macros: the calling module, file and line are filled in.
 #define DBG_LOG(level, ...) ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__)

@@ -1,0 +1,41 @@
+// DBG::NL_GetThreadId: the thread id behind a handle, through kernel32's
+// GetThreadId found at run time, so that a system without it gives 0.
+#include <utilDebug.h>
+#include <windows.h>
+
+namespace {
+
+using GetThreadIdFunction = DWORD (*)(HANDLE);
+
+// kernel32 and its GetThreadId, looked up once per process; a failed lookup
+// is not retried.
+class ThreadIdLookup {
+  public:
+    ThreadIdLookup() : kernel32_(LoadLibraryW(L"kernel32.dll")) {
+        if (kernel32_)
+            getThreadId_ = reinterpret_cast<GetThreadIdFunction>(
+                reinterpret_cast<void*>(GetProcAddress(kernel32_, "GetThreadId")));
+    }
+    ~ThreadIdLookup() {
+        if (kernel32_) FreeLibrary(kernel32_);
+    }
+    ThreadIdLookup(const ThreadIdLookup&) = delete;
+    ThreadIdLookup& operator=(const ThreadIdLookup&) = delete;
+
+    DWORD ThreadId(HANDLE thread) const { return getThreadId_ ? getThreadId_(thread) : 0; }
+
+  private:
+    HMODULE kernel32_;
+    GetThreadIdFunction getThreadId_ = nullptr;
+};
+
+}  // namespace
+
+namespace DBG {
+
+unsigned long NL_GetThreadId(void* thread) {
+    static const ThreadIdLookup lookup;
+    return lookup.ThreadId(thread);
+}
+
+}  // namespace DBG

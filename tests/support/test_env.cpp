@@ -122,4 +122,12 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool RunWithHostName(const std::string& hostName, const std::string& command, std::string* output) {
+    if (RunCommand("unshare --uts true 2>/dev/null") != 0) return false;
+    setenv("NLTEST_HOST", hostName.c_str(), 1);
+    setenv("NLTEST_COMMAND", command.c_str(), 1);
+    RunCommand("unshare --uts sh -c 'hostname \"$NLTEST_HOST\" && exec sh -c \"$NLTEST_COMMAND\"'", output);
+    return true;
+}
+
 }  // namespace nltest

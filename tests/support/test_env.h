@@ -50,5 +50,8 @@ void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // Runs a shell command, returns its exit status; its output goes to *output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+// Runs a shell command in a UTS namespace of its own whose host name is
+// hostName. False when this machine does not allow it (no unshare, no right).
+bool RunWithHostName(const std::string& hostName, const std::string& command, std::string* output);
 
 }  // namespace nltest

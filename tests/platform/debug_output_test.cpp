@@ -1,0 +1,83 @@
+// OutputDebugStringW and OutputDebugStringA: what a listener on the channel
+// receives, and that a sender never waits for it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "debug_listener.h"
+#include "test_env.h"
+
+namespace {
+
+class DebugOutputTest : public ::testing::Test {
+  protected:
+    nltest::TestEnv env_;
+    nltest::DebugListener listener_{env_.path("channel.sock")};
+};
+
+TEST_F(DebugOutputTest, EachCallIsOneUtf8Message) {
+    ASSERT_TRUE(listener_.bound());
+    OutputDebugStringW(L"plain text\n");
+    OutputDebugStringW(L"gr\u00fc\u00df \u20ac \U0001F600");
+    OutputDebugStringW(L"");
+    OutputDebugStringA("narrow caf\xc3\xa9");
+    const char* expected[] = {"plain text\n", "gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x98\x80", "",
+                              "narrow caf\xc3\xa9"};
+    for (const char* text : expected) {
+        std::string message;
+        ASSERT_TRUE(listener_.Receive(&message)) << text;
+        EXPECT_EQ(message, text);
+    }
+    EXPECT_FALSE(listener_.Pending());
+}
+
+TEST_F(DebugOutputTest, TheLastErrorIsLeftAlone) {
+    SetLastError(1234);
+    OutputDebugStringW(L"x");
+    EXPECT_EQ(GetLastError(), 1234u);
+    unsetenv("NL_DEBUG_CHANNEL");
+    OutputDebugStringW(L"to the default channel, probably nobody");
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST_F(DebugOutputTest, ALongTextIsCutAtACharacterBoundary) {
+    // Two-byte characters across the limit: the cut may not split one.
+    std::wstring text(NL_DEBUG_CHANNEL_MAX_MESSAGE / 2 + 10, L'\u00e9');
+    text.insert(0, L"a");
+    OutputDebugStringW(text.c_str());
+    std::string message;
+    ASSERT_TRUE(listener_.Receive(&message));
+    EXPECT_EQ(message.size(), static_cast<size_t>(NL_DEBUG_CHANNEL_MAX_MESSAGE - 1));
+    EXPECT_EQ(message.substr(message.size() - 2), "\xc3\xa9");
+}
+
+// With the listener not reading, its queue fills: the rest is lost, and no
+// call waits (a blocking send would hang the case until its time-out).
+TEST_F(DebugOutputTest, AFullQueueLosesTextsInsteadOfBlocking) {
+    std::wstring text(1000, L'x');
+    for (int i = 0; i < 5000; ++i) OutputDebugStringW(text.c_str());
+    int received = 0;
+    std::string message;
+    while (listener_.Receive(&message, 0)) ++received;
+    EXPECT_GT(received, 0);
+    EXPECT_LT(received, 5000);
+}
+
+TEST_F(DebugOutputTest, WithoutAListenerOrWithABadPathNothingHappens) {
+    const std::string paths[] = {env_.path("nobody.sock"), env_.path("missing/dir/x.sock"),
+                                 std::string(200, 'p'), env_.path("")};
+    for (const std::string& path : paths) {
+        setenv("NL_DEBUG_CHANNEL", path.c_str(), 1);
+        for (int i = 0; i < 1000; ++i) OutputDebugStringW(L"lost");
+    }
+    EXPECT_FALSE(listener_.Pending());
+    char path[200];
+    setenv("NL_DEBUG_CHANNEL", std::string(150, 'p').c_str(), 1);
+    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), 0u);
+    unsetenv("NL_DEBUG_CHANNEL");
+    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), strlen(NL_DEBUG_CHANNEL_PATH));
+    EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
+}
+
+}  // namespace

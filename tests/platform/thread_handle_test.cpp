@@ -1,0 +1,207 @@
+// Handles: thread handles and the one table that recognises every handle
+// the layer gave out; GetComputerNameW.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cctype>
+#include <string>
+#include <thread>
+
+#include "test_env.h"
+
+namespace {
+
+// A thread that lives until the object is destroyed.
+class LiveThread {
+  public:
+    LiveThread() : thread_([this] {
+          id_ = GetCurrentThreadId();
+          while (!stop_) usleep(1000);
+      }) {
+        while (id_ == 0) usleep(1000);
+    }
+    ~LiveThread() {
+        stop_ = true;
+        thread_.join();
+    }
+    DWORD id() const { return id_; }
+
+  private:
+    std::atomic<DWORD> id_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+void ExpectInvalidHandle(HANDLE handle, const char* what) {
+    SetLastError(0);
+    EXPECT_EQ(GetThreadId(handle), 0u) << what;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << what;
+}
+
+TEST(ThreadHandles, GiveTheKernelIdOfTheirThread) {
+    EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
+    LiveThread other;
+    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, other.id());
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(GetThreadId(handle), other.id());
+    // The pseudo-handle means the thread that uses it.
+    DWORD seenByOther = 0, otherId = 0;
+    std::thread([&] {
+        seenByOther = GetThreadId(GetCurrentThread());
+        otherId = GetCurrentThreadId();
+    }).join();
+    EXPECT_EQ(seenByOther, otherId);
+    EXPECT_NE(seenByOther, GetCurrentThreadId());
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+TEST(ThreadHandles, KeepTheirIdAfterTheThreadEnds) {
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+    {
+        LiveThread other;
+        id = other.id();
+        handle = OpenThread(THREAD_ALL_ACCESS, FALSE, id);
+        ASSERT_NE(handle, nullptr);
+    }
+    EXPECT_EQ(GetThreadId(handle), id);
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+TEST(ThreadHandles, BadHandlesAreRecognisedNotFollowed) {
+    HANDLE handle = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(CloseHandle(handle));
+    ExpectInvalidHandle(handle, "closed");
+    ExpectInvalidHandle(nullptr, "null");
+    ExpectInvalidHandle(INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE");
+    int notAnObject = 0;
+    ExpectInvalidHandle(&notAnObject, "an address that was never a handle");
+    ExpectInvalidHandle(reinterpret_cast<HANDLE>(0x1234), "a made-up value");
+    // A live handle of another kind is not a thread's.
+    nltest::TestEnv env;
+    nltest::WriteFile(env.path("file"), "x");
+    HANDLE file = CreateFileW(nltest::Widen(env.path("file")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ExpectInvalidHandle(file, "a file handle");
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(ThreadHandles, OpeningNeedsAThreadOfThisProcessAndQueryingARight) {
+    SetLastError(0);
+    EXPECT_EQ(OpenThread(THREAD_ALL_ACCESS, FALSE, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // The parent is a live process but no thread of this one.
+    SetLastError(0);
+    EXPECT_EQ(OpenThread(THREAD_ALL_ACCESS, FALSE, static_cast<DWORD>(getppid())), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    HANDLE handle = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    ASSERT_NE(handle, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(GetThreadId(handle), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+TEST(CloseHandle, ClosesEachHandleOnceAndIgnoresThePseudoHandle) {
+    nltest::TestEnv env;
+    HANDLE file = CreateFileW(nltest::Widen(env.path("f")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, GetCurrentThreadId());
+    HANDLE transaction = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
+    for (HANDLE handle : {file, thread, transaction}) {
+        ASSERT_NE(handle, nullptr);
+        EXPECT_TRUE(CloseHandle(handle));
+        SetLastError(0);
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    // A closed transaction is unknown to the transaction functions too.
+    SetLastError(0);
+    EXPECT_FALSE(CommitTransaction(transaction));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(CloseHandle(GetCurrentThread()));
+    EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
+    int notAnObject = 0;
+    EXPECT_FALSE(CloseHandle(&notAnObject));
+    EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+TEST(ThreadHandles, ConcurrentOpenQueryAndCloseStayConsistent) {
+    std::atomic<int> wrong{0};
+    auto work = [&] {
+        for (int i = 0; i < 2000; ++i) {
+            HANDLE handle = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
+            // (A closed handle's value may come back for another thread's
+            // new handle at once, as Windows reuses handle values.)
+            if (GetThreadId(handle) != GetCurrentThreadId() || !CloseHandle(handle)) ++wrong;
+        }
+    };
+    std::thread a(work), b(work), c(work);
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+// The NetBIOS form of this machine's host name.
+std::wstring ExpectedComputerName() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::wstring name;
+    for (const char* p = host; *p && *p != '.' && name.size() < 15; ++p)
+        name += static_cast<wchar_t>(toupper(static_cast<unsigned char>(*p)));
+    return name;
+}
+
+TEST(ComputerName, IsTheUpperCasedHostNameUpToItsFirstDot) {
+    std::wstring expected = ExpectedComputerName();
+    ASSERT_FALSE(expected.empty());
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    EXPECT_EQ(std::wstring(name), expected);
+    EXPECT_EQ(size, expected.size());
+
+    // Too small: the size needed with the terminator, the buffer untouched.
+    wchar_t small[16];
+    wmemset(small, L'#', 16);
+    DWORD smallSize = static_cast<DWORD>(expected.size());
+    SetLastError(0);
+    EXPECT_FALSE(GetComputerNameW(small, &smallSize));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_EQ(smallSize, expected.size() + 1);
+    EXPECT_EQ(small[0], L'#');
+    DWORD zero = 0;
+    EXPECT_FALSE(GetComputerNameW(nullptr, &zero));
+    EXPECT_EQ(zero, expected.size() + 1);
+}
+
+// The names a machine may carry, each seen by a process in a namespace of
+// its own (needs unshare and the right to use it).
+TEST(ComputerName, FollowsTheNetBiosRules) {
+    struct Case {
+        const char* host;
+        const char* name;
+    };
+    const Case cases[] = {{"web01.corp.example.com", "WEB01"},
+                          {"MixedCase-7", "MIXEDCASE-7"},
+                          {"a-very-long-host-name", "A-VERY-LONG-HOS"},
+                          {"fourteen-chars", "FOURTEEN-CHARS"}};
+    for (const Case& c : cases) {
+        std::string output;
+        if (!nltest::RunWithHostName(c.host, "'" COMPUTER_NAME_PROBE "'", &output))
+            GTEST_SKIP() << "no UTS namespace here";
+        std::string name = c.name;
+        // The probe asks with room for 15 characters and then for 14 and a
+        // terminator, as the stress banner does.
+        std::string fitsIn15 = name.size() < 15 ? "ok " + name : "overflow " + std::to_string(name.size() + 1);
+        EXPECT_EQ(output, "ok " + name + "\n" + fitsIn15 + "\n") << c.host;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The version functions over the version note of an ELF file: the note
+// DBG_FILE_VERSION writes, files without it, and damaged files.
+#include <gtest/gtest.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "test_env.h"
+
+DBG_FILE_VERSION(3, 10, 0, 61);
+
+namespace {
+
+using nltest::Widen;
+
+std::wstring OwnPath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::wstring PlatformLibraryPath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetThreadId), path, MAX_PATH);
+    return path;
+}
+
+// The fixed file information of a file, or the error on the way.
+struct VersionResult {
+    DWORD error = 0;
+    VS_FIXEDFILEINFO info = {};
+};
+
+VersionResult ReadVersion(const std::wstring& path) {
+    VersionResult result;
+    DWORD handle = 77;
+    SetLastError(0);
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    EXPECT_EQ(handle, 0u);
+    if (size == 0) {
+        result.error = GetLastError();
+        return result;
+    }
+    std::vector<unsigned char> block(size);
+    EXPECT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    EXPECT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<LPVOID*>(&info), &length));
+    EXPECT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    if (info) result.info = *info;
+    return result;
+}
+
+TEST(FileVersion, TheNoteGivesTheFixedFileInformation) {
+    VersionResult result = ReadVersion(OwnPath());
+    ASSERT_EQ(result.error, 0u);
+    EXPECT_EQ(result.info.dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(result.info.dwFileVersionMS, 0x0003000Au);
+    EXPECT_EQ(result.info.dwFileVersionLS, 0x0000003Du);
+    EXPECT_EQ(result.info.dwProductVersionMS, 0x0003000Au);
+    EXPECT_EQ(result.info.dwProductVersionLS, 0x0000003Du);
+}
+
+TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
+    nltest::TestEnv env;
+    nltest::WriteFile(env.path("text.txt"), "not an executable\n");
+    nltest::WriteFile(env.path("empty"), "");
+    struct Case {
+        std::wstring path;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {PlatformLibraryPath(), ERROR_RESOURCE_DATA_NOT_FOUND},
+        {Widen(env.path("text.txt")), ERROR_BAD_FORMAT},
+        {Widen(env.path("empty")), ERROR_BAD_FORMAT},
+        {Widen(env.dir()), ERROR_BAD_FORMAT},
+        {Widen(env.path("missing")), ERROR_FILE_NOT_FOUND},
+        {Widen(env.path("text.txt/below")), ERROR_PATH_NOT_FOUND},
+        {L"", ERROR_BAD_PATHNAME},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ReadVersion(c.path).error, c.error) << std::string(c.path.begin(), c.path.end());
+    SetLastError(0);
+    EXPECT_EQ(GetFileVersionInfoSizeW(nullptr, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    unsigned char block[128];
+    EXPECT_FALSE(GetFileVersionInfoW(Widen(env.path("missing")).c_str(), 0, sizeof block, block));
+}
+
+TEST(FileVersion, OnlyTheRootBlockExists) {
+    std::wstring path = OwnPath();
+    std::vector<unsigned char> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    for (const wchar_t* root : {L"\\", L"", static_cast<const wchar_t*>(nullptr), L"\\\\"}) {
+        EXPECT_TRUE(VerQueryValueW(block.data(), root, &value, &length));
+        // The pointer lies inside the caller's block: nothing to free.
+        EXPECT_GE(static_cast<unsigned char*>(value), block.data());
+        EXPECT_LE(static_cast<unsigned char*>(value) + length, block.data() + block.size());
+    }
+    for (const wchar_t* name : {L"\\VarFileInfo\\Translation", L"\\StringFileInfo\\040904b0\\FileVersion"}) {
+        length = 9;
+        SetLastError(0);
+        EXPECT_FALSE(VerQueryValueW(block.data(), name, &value, &length));
+        EXPECT_EQ(length, 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    }
+}
+
+TEST(FileVersion, ABufferTooSmallGetsAPartialBlockThatIsRefused) {
+    std::wstring path = OwnPath();
+    unsigned char block[40];
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, sizeof block, block));
+    void* value = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(VerQueryValueW(block, L"\\", &value, &length));
+}
+
+// Damaged copies of an executable with the note: every one gives an error,
+// none is read past its end (the sanitizer builds check that).
+TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
+    nltest::TestEnv env;
+    std::wstring ownPath = OwnPath();
+    std::string own = nltest::ReadFile(std::string(ownPath.begin(), ownPath.end()));
+    ASSERT_GT(own.size(), 4096u);
+    size_t note = own.find(std::string("NorlakeVer\0\0", 12));
+    ASSERT_NE(note, std::string::npos);
+    std::vector<std::string> damaged;
+    for (size_t size : {4u, 16u, 63u, 64u, 100u, 600u}) damaged.push_back(own.substr(0, size));
+    std::string otherOrder = own;
+    otherOrder[5] = 2;  // EI_DATA: big-endian
+    damaged.push_back(otherOrder);
+    std::string hugeDescription = own;
+    hugeDescription.replace(note - 8, 4, "\xff\xff\xff\x7f", 4);
+    damaged.push_back(hugeDescription);
+    std::string hugeName = own;
+    hugeName.replace(note - 12, 4, "\xf0\xff\xff\xff", 4);
+    damaged.push_back(hugeName);
+    std::string farTables = own;
+    farTables.replace(32, 8, "\xff\xff\xff\xff\xff\xff\xff\x7f", 8);  // e_phoff
+    damaged.push_back(farTables);
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        std::string path = env.path("damaged" + std::to_string(i));
+        nltest::WriteFile(path, damaged[i]);
+        DWORD error = ReadVersion(Widen(path)).error;
+        EXPECT_TRUE(error == ERROR_BAD_FORMAT || error == ERROR_RESOURCE_DATA_NOT_FOUND) << i << ": " << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// A listener on a private debug-output channel: binds a socket in a test's
+// directory and points NL_DEBUG_CHANNEL at it for the life of the object.
+#pragma once
+
+#include <poll.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace nltest {
+
+class DebugListener {
+  public:
+    explicit DebugListener(const std::string& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        setenv("NL_DEBUG_CHANNEL", path.c_str(), 1);
+    }
+    ~DebugListener() {
+        unsetenv("NL_DEBUG_CHANNEL");
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    DebugListener(const DebugListener&) = delete;
+    DebugListener& operator=(const DebugListener&) = delete;
+
+    bool bound() const { return bound_; }
+    // The next message, or false when none comes within timeoutMs.
+    bool Receive(std::string* message, int timeoutMs = 2000) {
+        pollfd wait = {fd_, POLLIN, 0};
+        if (poll(&wait, 1, timeoutMs) != 1) return false;
+        std::string buffer(1 << 17, '\0');
+        ssize_t received = recv(fd_, &buffer[0], buffer.size(), 0);
+        if (received < 0) return false;
+        message->assign(buffer, 0, static_cast<size_t>(received));
+        return true;
+    }
+    // Whether a message is waiting.
+    bool Pending() {
+        pollfd wait = {fd_, POLLIN, 0};
+        return poll(&wait, 1, 0) == 1;
+    }
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+}  // namespace nltest

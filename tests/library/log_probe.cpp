@@ -7,6 +7,12 @@
 //   touch PATH      creates PATH (tells the test a point was reached)
 //   wait PATH       waits until PATH exists
 //   state           prints "enabled=E critical=C mode=M count=N"
+//   banner          writes the stress banner
+//   stress TEXT     StressLogEx with TEXT (level 258)
+//   windbg TEXT     DebugStringToWindbg with TEXT (the string overload)
+//   pid             prints "pid=PID"
+//   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
+//                   the pseudo-handle
 // Without commands it logs one record and prints the state.
 #include <unistd.h>
 #include <utilDebug.h>
@@ -49,6 +55,20 @@ void Run(const std::string& command, const std::string& argument) {
         WaitFor(argument);
     } else if (command == "state") {
         PrintState();
+    } else if (command == "banner") {
+        DBG::StressLogTitle();
+    } else if (command == "stress") {
+        std::wstring text(argument.begin(), argument.end());
+        StressLogEx(258, L"stress.cpp", 5, text.c_str());
+    } else if (command == "windbg") {
+        std::wstring text(argument.begin(), argument.end());
+        DebugStringToWindbg(text);
+    } else if (command == "pid") {
+        std::printf("pid=%d\n", static_cast<int>(getpid()));
+        std::fflush(stdout);
+    } else if (command == "threadid") {
+        for (int i = 0; i < 3; ++i) std::printf("threadid=%lu\n", DBG::NL_GetThreadId(GetCurrentThread()));
+        std::fflush(stdout);
     }
 }
 

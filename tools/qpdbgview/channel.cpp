@@ -84,8 +84,9 @@ bool ViewerChannel::Bind(std::string* error) {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-    // Writable by every user: services of any account send to it.
-    mode_t previous = umask(0);
+    // Readable and writable by every user (0666): services of any account
+    // send to it.
+    mode_t previous = umask(0111);
     int bound = bind(socket_, reinterpret_cast<sockaddr*>(&address),
                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path_.size() + 1));
     umask(previous);

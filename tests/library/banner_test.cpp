@@ -1,0 +1,210 @@
+// The stress banner and StressLogEx: the records, their order, location and
+// level, the values they carry, and the gating every record obeys.
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+#include <utilDebug.h>
+#include <windows.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+DBG_FILE_VERSION(2, 7, 5, 1234);
+
+namespace {
+
+using nltest::ReadRecords;
+using nltest::Record;
+using nltest::Widen;
+
+const std::string kStars(70, '*');
+// The library's own logger: its file name in lower case.
+const char kLibraryLogger[] = "libutildebug.so.1";
+
+struct BannerLine {
+    int line;
+    std::string text;  // as the log shows it, without its own line end
+    bool endsWithLineFeed;
+};
+
+// The banner with the values of the moment filled in; record 2 is checked
+// on its own.
+std::vector<BannerLine> ExpectedBanner(const std::string& version, const std::string& build,
+                                       const std::string& machine, unsigned long pid, unsigned long tid) {
+    return {{1060, kStars, true},
+            {1070, "", false},
+            {1071, "Terminated at:", false},
+            {1072, "Elapsed time :", true},
+            {1081, "Software:", false},
+            {1082, "    Version:" + version, false},
+            {1083, "    Build:" + build, true},
+            {1091, "Context:", false},
+            {1092, "    Machine:" + machine, false},
+            {1094, "    OS ver.:", false},
+            {1095, "    OrgName:", true},
+            {1099, "Process:", false},
+            {1100, "    PID    :" + std::to_string(pid), false},
+            {1101, "    Thread :" + std::to_string(tid), true},
+            {1104, "LOG Recycle Count:", false},
+            {1106, kStars, true}};
+}
+
+// The banner's records among the others: those of the banner's location.
+std::vector<Record> BannerRecords(const std::string& logPath) {
+    std::vector<Record> banner;
+    for (const Record& r : ReadRecords(logPath))
+        if (r.file == "dbg_ns_debug.cpp") banner.push_back(r);
+    return banner;
+}
+
+void ExpectBanner(const std::string& logPath, const std::vector<BannerLine>& expected) {
+    std::vector<Record> records = BannerRecords(logPath);
+    ASSERT_EQ(records.size(), expected.size());
+    std::string log = nltest::ReadFile(logPath);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(records[i].line, expected[i].line) << i;
+        EXPECT_EQ(records[i].level, "DEBUG") << i;
+        EXPECT_EQ(records[i].logger, kLibraryLogger) << i;
+        if (i != 1) {
+            EXPECT_EQ(records[i].text, expected[i].text) << i;
+        }
+        // A text ending in a line feed leaves an empty line after its record.
+        if (expected[i].endsWithLineFeed) {
+            EXPECT_NE(log.find("  " + expected[i].text + "\n\n"), std::string::npos) << i;
+        }
+    }
+}
+
+// The NetBIOS name the banner shows: empty when it needs 15 characters.
+std::string ExpectedMachine() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::string name;
+    for (const char* p = host; *p && *p != '.' && name.size() < 15; ++p)
+        name += static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+    return name.size() < 15 ? name : std::string();
+}
+
+std::string StartedAt(time_t when) {
+    tm local;
+    localtime_r(&when, &local);
+    char text[64];
+    strftime(text, sizeof text, "Started at   : %y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+class BannerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_banner_test=1"));
+    }
+    std::string LogPath() const { return env_.path("Debug/utildebug_banner_test.log"); }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(BannerTest, SixteenRecordsWithTheExecutablesVersion) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    time_t before = time(nullptr);
+    DBG::StressLogTitle();
+    time_t after = time(nullptr);
+    ExpectBanner(LogPath(), ExpectedBanner("2.7", "1234", ExpectedMachine(), GetCurrentProcessId(),
+                                           GetCurrentThreadId()));
+    std::vector<Record> records = BannerRecords(LogPath());
+    ASSERT_EQ(records.size(), 16u);
+    // Two-digit year, month and day with leading zeros, then the time.
+    std::string started = records[1].text;
+    EXPECT_TRUE(started == StartedAt(before) || started == StartedAt(after)) << started;
+}
+
+TEST_F(BannerTest, AnExecutableWithoutVersionShowsZeros) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"stressprobe=1"));
+    std::string probe = nltest::InstallProbe(env_, "bin/stressprobe");
+    std::string output = nltest::RunProbe(env_, probe, "pid\nbanner\n");
+    ASSERT_EQ(output.compare(0, 4, "pid="), 0) << output;
+    unsigned long pid = std::stoul(output.substr(4));
+    std::vector<Record> records = BannerRecords(env_.path("Debug/stressprobe.log"));
+    ASSERT_EQ(records.size(), 16u);
+    ExpectBanner(env_.path("Debug/stressprobe.log"),
+                 ExpectedBanner("0.0", "0", ExpectedMachine(), pid, records[13].threadId));
+    EXPECT_EQ(records[13].threadId, pid);  // the probe's main thread
+}
+
+// The machine's name as the banner gets it: 15 characters do not fit with
+// the terminator, and leave the label alone.
+TEST_F(BannerTest, AMachineNameTooLongLeavesTheLabelAlone) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"stressprobe=1"));
+    std::string probe = nltest::InstallProbe(env_, "bin/stressprobe");
+    nltest::WriteFile(env_.path("commands"), "banner\n");
+    const std::pair<const char*, const char*> cases[] = {{"fourteen-chars.example", "FOURTEEN-CHARS"},
+                                                         {"fifteen-chars-x", ""},
+                                                         {"a-much-longer-host-name", ""}};
+    for (const auto& c : cases) {
+        unlink(env_.path("Debug/stressprobe.log").c_str());
+        std::string output;
+        if (!nltest::RunWithHostName(c.first, "'" + probe + "' < '" + env_.path("commands") + "'", &output))
+            GTEST_SKIP() << "no UTS namespace here";
+        std::vector<Record> records = BannerRecords(env_.path("Debug/stressprobe.log"));
+        ASSERT_EQ(records.size(), 16u) << c.first;
+        EXPECT_EQ(records[8].text, std::string("    Machine:") + c.second) << c.first;
+    }
+}
+
+// A debug-level code: only mode 3 lets the banner through.
+class BannerGatingTest : public BannerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BannerGatingTest, OnlyDebugModeThreeShowsTheBanner) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", static_cast<uint32_t>(GetParam())));
+    DBG::StressLogTitle();
+    DBG::DebugLogEx(DBG_THIS_MODULE, 65537, "t.cpp", 1, "fatal marker");
+    EXPECT_EQ(BannerRecords(LogPath()).size(), GetParam() == 3 ? 16u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, BannerGatingTest, ::testing::Values(0, 1, 2, 3, 4));
+
+TEST_F(BannerTest, AProcessSwitchedOffShowsNothing) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_banner_test=0"));
+    DBG::StressLogTitle();
+    EXPECT_FALSE(DBG::IsDebugEnabled());
+    EXPECT_TRUE(BannerRecords(LogPath()).empty());
+}
+
+// The banner belongs to the library's own logger, so naming the library in
+// the disabled DLL list silences it.
+TEST_F(BannerTest, DISABLED_TheLibraryInTheDisabledDllListSilencesIt) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", Widen(kLibraryLogger)));
+    DBG::StressLogTitle();
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "still logging");
+    EXPECT_FALSE(nltest::RecordsWithText(ReadRecords(LogPath()), "still logging").empty());
+    EXPECT_TRUE(BannerRecords(LogPath()).empty());
+}
+
+TEST_F(BannerTest, StressLogExWritesItsTextAsItStands) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    // Directives that would read arguments, or write through one, stay text.
+    const wchar_t* texts[] = {L"100% done", L"%s %d %n %p %ls %S %I64x %*d %", L"plain"};
+    for (const wchar_t* text : texts) StressLogEx(4098, L"C:\\stress\\driver.cpp", 42, text);
+    StressLogEx(4098, L"driver.cpp", 43, nullptr);
+    std::vector<Record> records = ReadRecords(LogPath());
+    ASSERT_EQ(records.size(), 3u);
+    for (size_t i = 0; i < records.size(); ++i) {
+        std::wstring text = texts[i];
+        EXPECT_EQ(records[i].text, std::string(text.begin(), text.end()));
+        EXPECT_EQ(records[i].logger, "unknown");
+        EXPECT_EQ(records[i].level, "ERROR");
+        EXPECT_EQ(records[i].file, "driver.cpp");
+        EXPECT_EQ(records[i].line, 42);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// DebugStringToWindbg: what a listener on the debug-output channel receives
+// from both overloads, with threads sending at once and with nobody
+// listening.
+#include <gtest/gtest.h>
+#include <utilDebug.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "debug_listener.h"
+#include "test_env.h"
+
+namespace {
+
+const std::string kSuffix = "commonDebugUtil.cpp19\n";
+
+class DebuggerOutputTest : public ::testing::Test {
+  protected:
+    std::string Next() {
+        std::string message;
+        EXPECT_TRUE(listener_.Receive(&message));
+        return message;
+    }
+
+    nltest::TestEnv env_;
+    nltest::DebugListener listener_{env_.path("debug.sock")};
+};
+
+TEST_F(DebuggerOutputTest, TheStringOverloadAddsTheLocationSuffix) {
+    ASSERT_TRUE(listener_.bound());
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"abc", "abc" + kSuffix},
+        {L"", kSuffix},
+        {L"line\n", "line\n" + kSuffix},
+        {L"gr\u00fc\u00df", "gr\xc3\xbc\xc3\x9f" + kSuffix},
+    };
+    for (const auto& c : cases) {
+        std::wstring text = c.first;
+        DebugStringToWindbg(text);
+        EXPECT_EQ(text, c.first);
+        EXPECT_EQ(Next(), c.second);
+    }
+    EXPECT_FALSE(listener_.Pending());
+}
+
+TEST_F(DebuggerOutputTest, TheFormatOverloadSendsItsOutputAsItComes) {
+    DebugStringToWindbg(L"plain text, no line feed");
+    EXPECT_EQ(Next(), "plain text, no line feed");
+    DebugStringToWindbg(L"%s=%d %S", L"count", 42, "narrow");
+    EXPECT_EQ(Next(), "count=42 narrow");
+    // 1,023 characters at most.
+    std::wstring longText(2000, L'x');
+    DebugStringToWindbg(L"%s!", longText.c_str());
+    EXPECT_EQ(Next(), std::string(1023, 'x'));
+    std::wstring exact(1023, L'y');
+    DebugStringToWindbg(L"%s", exact.c_str());
+    EXPECT_EQ(Next(), std::string(1023, 'y'));
+    DebugStringToWindbg(static_cast<const wchar_t*>(nullptr));
+    EXPECT_FALSE(listener_.Pending());
+}
+
+TEST_F(DebuggerOutputTest, ThreadsSendingAtOnceGiveWholeMessages) {
+    const int kThreads = 4, kEach = 100;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            std::wstring filler(200, static_cast<wchar_t>(L'a' + t));
+            for (int i = 0; i < kEach; ++i) DebugStringToWindbg(L"%d:%d:%s", t, i, filler.c_str());
+        });
+    std::set<std::string> received;
+    std::string message;
+    // Read while they send: the queue holds only so many.
+    while (received.size() < kThreads * kEach && listener_.Receive(&message, 200)) received.insert(message);
+    for (std::thread& t : threads) t.join();
+    while (listener_.Receive(&message, 100)) received.insert(message);
+    // The channel queues a few messages only (net.unix.max_dgram_qlen): a
+    // burst beyond that is lost, but what arrives is whole.
+    EXPECT_GT(received.size(), 0u);
+    for (const std::string& m : received) {
+        int t = m[0] - '0';
+        size_t colon = m.find(':', 2);
+        ASSERT_NE(colon, std::string::npos) << m;
+        EXPECT_EQ(m.substr(colon + 1), std::string(200, static_cast<char>('a' + t))) << m;
+    }
+}
+
+// A listener that never reads: the calls go on, the texts are lost.
+TEST_F(DebuggerOutputTest, CallsReturnAtOnceWhenNobodyReads) {
+    std::wstring text(500, L'z');
+    for (int i = 0; i < 5000; ++i) DebugStringToWindbg(text);
+    unsetenv("NL_DEBUG_CHANNEL");
+    setenv("NL_DEBUG_CHANNEL", env_.path("nobody.sock").c_str(), 1);
+    for (int i = 0; i < 5000; ++i) DebugStringToWindbg(L"%d", i);
+    EXPECT_TRUE(listener_.Pending());
+}
+
+}  // namespace

@@ -5,7 +5,11 @@
 
 #include "demo_plugin.h"
 
+// The version the stress banner shows.
+DBG_FILE_VERSION(1, 0, 0, 7);
+
 int main() {
+    DBG::StressLogTitle();
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ENTRY, __FILE__, __LINE__, "main: narrow format, %s",
                     "narrow text");
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, L"C:\\src\\demo\\wide.cpp", 42, L"wide format: %s, %S",
@@ -19,6 +23,10 @@ int main() {
     // The C exports: one pointer-sized argument, the logger "unknown".
     DebugLogEx(DBG_LEVEL_WARNING, L"c_export.c", 99, L"C export with one argument: %p", (const void*)0x1234);
     DBG_LEAVE("main");
+    // To the debug-output channel, which qpdbgview shows.
+    std::wstring greeting = L"demo says hello through the debug-output channel ";
+    DebugStringToWindbg(greeting);
+    DebugStringToWindbg(L"demo: finished, debug logging %s\n", IsDebugEnabled() ? L"on" : L"off");
     std::printf("debug logging enabled: %s\n", IsDebugEnabled() ? "yes" : "no");
     return 0;
 }

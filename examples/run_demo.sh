@@ -16,8 +16,15 @@ echo "== Settings (registry database $NL_REGISTRY_FILE)"
 mkdir -p "$work/home"
 "$qpreg" query "$key"
 
-echo "== Run 1: DebugLevel 3 (everything), run id 1"
+echo "== Run 1: DebugLevel 3 (everything, the stress banner too), run id 1, with qpdbgview watching"
+export NL_DEBUG_CHANNEL="$work/debug-output.sock"
+"$build/tools/qpdbgview/qpdbgview" -n 2 >"$work/qpdbgview.out" 2>"$work/qpdbgview.err" &
+viewer=$!
+for _ in $(seq 100); do [ -S "$NL_DEBUG_CHANNEL" ] && break; sleep 0.05; done
 NL_DEBUG_LOG_OUTPUT_ID=1 "$build/examples/demo"
+wait "$viewer"
+echo "-- qpdbgview (the channel $NL_DEBUG_CHANNEL):"
+cat "$work/qpdbgview.out"
 log1="$work/home/Debug/demo-1.log"
 echo "-- $log1:"
 cat "$log1"

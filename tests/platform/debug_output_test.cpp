@@ -80,4 +80,28 @@ TEST_F(DebugOutputTest, WithoutAListenerOrWithABadPathNothingHappens) {
     EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
 }
 
+// Nobody there: texts are dropped without trying for a second, so a viewer
+// that starts late gets texts within a second; another channel at once.
+TEST_F(DebugOutputTest, AViewerThatStartsLateGetsTextsWithinASecond) {
+    nltest::FakeClock clock;
+    std::string latePath = env_.path("late.sock");
+    setenv("NL_DEBUG_CHANNEL", latePath.c_str(), 1);
+    OutputDebugStringW(L"nobody there yet");
+    {
+        nltest::DebugListener late(latePath);
+        clock.Advance(1000);
+        OutputDebugStringW(L"in time");
+        std::string message;
+        ASSERT_TRUE(late.Receive(&message));
+        EXPECT_EQ(message, "in time");
+    }
+    setenv("NL_DEBUG_CHANNEL", latePath.c_str(), 1);
+    OutputDebugStringW(L"nobody there again");
+    setenv("NL_DEBUG_CHANNEL", env_.path("channel.sock").c_str(), 1);
+    OutputDebugStringW(L"another channel");
+    std::string message;
+    ASSERT_TRUE(listener_.Receive(&message));
+    EXPECT_EQ(message, "another channel");
+}
+
 }  // namespace

@@ -301,6 +301,9 @@ NLAPI DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD 
 // that has fallen behind, the text is lost, as on Windows with nobody
 // listening. Texts longer than NL_DEBUG_CHANNEL_MAX_MESSAGE bytes of UTF-8
 // are cut there, at a character boundary. The last error is left unchanged.
+// A send that finds nobody listening makes the calls of the next second drop
+// their texts without trying, so that the usual case costs no system call; a
+// viewer that starts gets texts within that second.
 #define NL_DEBUG_CHANNEL_PATH "/run/norlake/debug-output.sock"
 #define NL_DEBUG_CHANNEL_VARIABLE "NL_DEBUG_CHANNEL"
 #define NL_DEBUG_CHANNEL_MAX_MESSAGE 65536

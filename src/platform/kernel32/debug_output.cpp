@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/unicode.h"
 
@@ -49,24 +51,59 @@ bool ChannelPath(char (&path)[sizeof(sockaddr_un::sun_path)]) {
     return true;
 }
 
-bool ChannelAddress(sockaddr_un* address, socklen_t* length) {
-    if (!ChannelPath(address->sun_path)) return false;
-    address->sun_family = AF_UNIX;
-    *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + strlen(address->sun_path) + 1);
+// Where the texts go: the socket's address, and a key of its path.
+struct Channel {
+    sockaddr_un address;
+    socklen_t length;
+    size_t key;
+};
+
+bool ResolveChannel(Channel* channel) {
+    if (!ChannelPath(channel->address.sun_path)) return false;
+    channel->address.sun_family = AF_UNIX;
+    size_t pathLength = strlen(channel->address.sun_path);
+    channel->length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + pathLength + 1);
+    channel->key = std::hash<std::string_view>()(std::string_view(channel->address.sun_path, pathLength));
     return true;
 }
 
-void SendToChannel(const char* text, size_t length) {
-    sockaddr_un address;
-    socklen_t addressLength;
-    if (!ChannelAddress(&address, &addressLength)) return;
+// Nobody listening is the usual case, and a send costs a system call: after
+// a send finds nobody, the channel stays quiet for a while and texts are
+// dropped without trying. A viewer that starts meanwhile gets texts within
+// kQuietMilliseconds. The two values are read without a lock: a torn pair
+// costs at most one needless or one skipped send.
+constexpr DWORD kQuietMilliseconds = 1000;
+std::atomic<size_t> g_quietChannel{0};
+std::atomic<DWORD> g_quietSince{0};
+std::atomic<bool> g_quiet{false};
+
+bool IsQuiet(const Channel& channel) {
+    if (!g_quiet.load(std::memory_order_relaxed) || g_quietChannel.load(std::memory_order_relaxed) != channel.key)
+        return false;
+    return GetTickCount() - g_quietSince.load(std::memory_order_relaxed) < kQuietMilliseconds;
+}
+
+void NoteSendResult(const Channel& channel, int error) {
+    bool nobodyThere = error == ENOENT || error == ECONNREFUSED || error == ENOTDIR || error == EACCES;
+    if (!nobodyThere) {
+        if (g_quiet.load(std::memory_order_relaxed)) g_quiet.store(false, std::memory_order_relaxed);
+        return;
+    }
+    g_quietChannel.store(channel.key, std::memory_order_relaxed);
+    g_quietSince.store(GetTickCount(), std::memory_order_relaxed);
+    g_quiet.store(true, std::memory_order_relaxed);
+}
+
+void SendToChannel(const Channel& channel, const char* text, size_t length) {
     int fd = SenderSocket();
     if (fd < 0) return;
     // MSG_DONTWAIT as well as the socket's own flag: a descriptor number
     // reused by another socket must not block either.
     ssize_t sent = sendto(fd, text, length, MSG_DONTWAIT | MSG_NOSIGNAL,
-                          reinterpret_cast<sockaddr*>(&address), addressLength);
-    if (sent < 0 && (errno == EBADF || errno == ENOTSOCK)) ForgetSenderSocket(fd);
+                          reinterpret_cast<const sockaddr*>(&channel.address), channel.length);
+    int error = sent < 0 ? errno : 0;
+    if (error == EBADF || error == ENOTSOCK) ForgetSenderSocket(fd);
+    NoteSendResult(channel, error);
 }
 
 // The UTF-8 length of text cut at NL_DEBUG_CHANNEL_MAX_MESSAGE bytes,
@@ -80,7 +117,7 @@ size_t CutToMessageSize(const char* text, size_t length) {
 
 // Encodes into a stack buffer for the usual short text; a longer one goes
 // through the heap.
-void SendWide(const wchar_t* text) {
+void SendWide(const Channel& channel, const wchar_t* text) {
     char local[2048];
     size_t used = 0;
     std::string heap;
@@ -97,9 +134,9 @@ void SendWide(const wchar_t* text) {
         heap.append(encoded, n);
     }
     if (heap.empty())
-        SendToChannel(local, used);
+        SendToChannel(channel, local, used);
     else
-        SendToChannel(heap.data(), heap.size());
+        SendToChannel(channel, heap.data(), heap.size());
 }
 
 class LastErrorKeeper {
@@ -128,7 +165,8 @@ void OutputDebugStringW(LPCWSTR text) {
     if (!text) return;
     LastErrorKeeper keeper;
     try {
-        SendWide(text);
+        Channel channel;
+        if (ResolveChannel(&channel) && !IsQuiet(channel)) SendWide(channel, text);
     } catch (...) {
         // Out of memory for a long text: it is lost, as with nobody listening.
     }
@@ -138,7 +176,9 @@ void OutputDebugStringA(LPCSTR text) {
     if (!text) return;
     LastErrorKeeper keeper;
     try {
-        SendToChannel(text, CutToMessageSize(text, strlen(text)));
+        Channel channel;
+        if (ResolveChannel(&channel) && !IsQuiet(channel))
+            SendToChannel(channel, text, CutToMessageSize(text, strlen(text)));
     } catch (...) {
     }
 }

@@ -26,14 +26,14 @@ TEST_F(ContentDumpTest, EachOverloadReplacesTheFile) {
         std::string expected;
     };
     const Case cases[] = {
-        {"narrow text", [](const std::string& p, unsigned char*) { DebugContentToFile(p, std::string("a\nb")); },
-         "a\nb"},
+        {"narrow text",
+         [](const std::string& p, unsigned char*) { DebugContentToFile(p, std::string("a\nb")); }, "a\nb"},
         {"narrow bytes", [](const std::string& p, unsigned char* b) { DebugContentToFile(p, b, 3); }, "b\nc"},
         {"wide text",
          [](const std::string& p, unsigned char*) { DebugContentToFile(Widen(p), std::wstring(L"w\nx")); },
          "w\nx"},
-        {"wide path, bytes", [](const std::string& p, unsigned char* b) { DebugContentToFile(Widen(p), b, 2); },
-         "b\n"},
+        {"wide path, bytes",
+         [](const std::string& p, unsigned char* b) { DebugContentToFile(Widen(p), b, 2); }, "b\n"},
     };
     for (const Case& c : cases) {
         // Longer than any content: a leftover tail would show.

@@ -14,7 +14,8 @@ std::wstring ModuleName(HMODULE module) {
 }
 
 TEST(LoadLibrary, TheReplacedWindowsComponentsAreThisLayer) {
-    for (const wchar_t* name : {L"kernel32.dll", L"KERNEL32.DLL", L"Kernel32", L"advapi32.dll", L"version.dll"}) {
+    for (const wchar_t* name :
+         {L"kernel32.dll", L"KERNEL32.DLL", L"Kernel32", L"advapi32.dll", L"version.dll"}) {
         HMODULE module = LoadLibraryW(name);
         ASSERT_NE(module, nullptr) << name;
         EXPECT_EQ(ModuleName(module), L"libnlplatform.so.1") << name;

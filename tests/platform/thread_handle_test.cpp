@@ -16,10 +16,11 @@ namespace {
 // A thread that lives until the object is destroyed.
 class LiveThread {
   public:
-    LiveThread() : thread_([this] {
-          id_ = GetCurrentThreadId();
-          while (!stop_) usleep(1000);
-      }) {
+    LiveThread()
+        : thread_([this] {
+              id_ = GetCurrentThreadId();
+              while (!stop_) usleep(1000);
+          }) {
         while (id_ == 0) usleep(1000);
     }
     ~LiveThread() {
@@ -83,8 +84,8 @@ TEST(ThreadHandles, BadHandlesAreRecognisedNotFollowed) {
     // A live handle of another kind is not a thread's.
     nltest::TestEnv env;
     nltest::WriteFile(env.path("file"), "x");
-    HANDLE file = CreateFileW(nltest::Widen(env.path("file")).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file = CreateFileW(nltest::Widen(env.path("file")).c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ExpectInvalidHandle(file, "a file handle");
     EXPECT_TRUE(CloseHandle(file));
@@ -199,7 +200,8 @@ TEST(ComputerName, FollowsTheNetBiosRules) {
         std::string name = c.name;
         // The probe asks with room for 15 characters and then for 14 and a
         // terminator, as the stress banner does.
-        std::string fitsIn15 = name.size() < 15 ? "ok " + name : "overflow " + std::to_string(name.size() + 1);
+        std::string fitsIn15 =
+            name.size() < 15 ? "ok " + name : "overflow " + std::to_string(name.size() + 1);
         EXPECT_EQ(output, "ok " + name + "\n" + fitsIn15 + "\n") << c.host;
     }
 }

@@ -80,7 +80,8 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
         {Widen(env.path("text.txt/below")), ERROR_PATH_NOT_FOUND},
         {L"", ERROR_BAD_PATHNAME},
     };
-    for (const Case& c : cases) EXPECT_EQ(ReadVersion(c.path).error, c.error) << std::string(c.path.begin(), c.path.end());
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadVersion(c.path).error, c.error) << std::string(c.path.begin(), c.path.end());
     SetLastError(0);
     EXPECT_EQ(GetFileVersionInfoSizeW(nullptr, nullptr), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -146,7 +147,8 @@ TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
         std::string path = env.path("damaged" + std::to_string(i));
         nltest::WriteFile(path, damaged[i]);
         DWORD error = ReadVersion(Widen(path)).error;
-        EXPECT_TRUE(error == ERROR_BAD_FORMAT || error == ERROR_RESOURCE_DATA_NOT_FOUND) << i << ": " << error;
+        EXPECT_TRUE(error == ERROR_BAD_FORMAT || error == ERROR_RESOURCE_DATA_NOT_FOUND)
+            << i << ": " << error;
     }
 }
 

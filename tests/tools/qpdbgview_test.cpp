@@ -23,7 +23,8 @@ namespace {
 // A viewer running in the background, its output going to files.
 class Viewer {
   public:
-    Viewer(const nltest::TestEnv& env, const std::vector<std::string>& options, const std::string& name = "viewer")
+    Viewer(const nltest::TestEnv& env, const std::vector<std::string>& options,
+           const std::string& name = "viewer")
         : out_(env.path(name + ".out")), err_(env.path(name + ".err")) {
         std::vector<std::string> args = {QPDBGVIEW_PATH};
         args.insert(args.end(), options.begin(), options.end());

@@ -12,7 +12,8 @@ const char kUsage[] =
     "  HH:MM:SS.mmm [PID] TEXT\n"
     "  -p PID    show the messages of this process only\n"
     "  -n COUNT  exit after COUNT messages\n"
-    "The channel is the socket " NL_DEBUG_CHANNEL_PATH ",\n"
+    "The channel is the socket " NL_DEBUG_CHANNEL_PATH
+    ",\n"
     "or the one the environment variable " NL_DEBUG_CHANNEL_VARIABLE " names.\n";
 
 namespace {

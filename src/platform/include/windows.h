@@ -330,12 +330,13 @@ NLAPI int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int nar
 // and type NL_VERSION_NOTE_TYPE whose description holds dwFileVersionMS and
 // dwFileVersionLS (32 bits each, in the file's byte order); utilDebug.h's
 // DBG_FILE_VERSION writes it. The owner's name takes 12 bytes with its
-// terminator, so the note reads the same in a segment aligned to 4 or to 8. The functions read the note from the file at
-// the given path, as Windows reads the resource of the file, and present it
-// as a version block holding a VS_FIXEDFILEINFO whose product version equals
-// the file version. A file that is not ELF gives ERROR_BAD_FORMAT, an ELF
-// file without the note ERROR_RESOURCE_DATA_NOT_FOUND, a missing file
-// ERROR_FILE_NOT_FOUND, an empty name ERROR_BAD_PATHNAME.
+// terminator, so the note reads the same in a segment aligned to 4 or to 8.
+// The functions read the note from the file at the given path, as Windows
+// reads the resource of the file, and present it as a version block holding
+// a VS_FIXEDFILEINFO whose product version equals the file version. A file
+// that is not ELF gives ERROR_BAD_FORMAT, an ELF file without the note
+// ERROR_RESOURCE_DATA_NOT_FOUND, a missing file ERROR_FILE_NOT_FOUND, an
+// empty name ERROR_BAD_PATHNAME.
 #define NL_VERSION_NOTE_OWNER "NorlakeVer"
 #define NL_VERSION_NOTE_TYPE 1
 #define VS_FFI_SIGNATURE 0xFEEF04BDu
@@ -358,7 +359,7 @@ typedef struct tagVS_FIXEDFILEINFO {
 } VS_FIXEDFILEINFO;
 
 #define HIWORD(value) ((WORD)(((DWORD_PTR)(value) >> 16) & 0xFFFF))
-#define LOWORD(value) ((WORD)((DWORD_PTR)(value) & 0xFFFF))
+#define LOWORD(value) ((WORD)((DWORD_PTR)(value)&0xFFFF))
 
 // The size in bytes of the file's version block; *handle is set to 0.
 NLAPI DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);

@@ -45,7 +45,8 @@ bool ChannelPath(char (&path)[sizeof(sockaddr_un::sun_path)]) {
     wchar_t configured[sizeof path];
     DWORD size = GetEnvironmentVariableW(L"" NL_DEBUG_CHANNEL_VARIABLE, configured, sizeof path);
     if (size >= sizeof path) return false;
-    std::string chosen = size > 0 ? nlplatform::WideToUtf8(configured, size) : std::string(NL_DEBUG_CHANNEL_PATH);
+    std::string chosen =
+        size > 0 ? nlplatform::WideToUtf8(configured, size) : std::string(NL_DEBUG_CHANNEL_PATH);
     if (chosen.size() >= sizeof path) return false;
     memcpy(path, chosen.c_str(), chosen.size() + 1);
     return true;
@@ -78,7 +79,8 @@ std::atomic<DWORD> g_quietSince{0};
 std::atomic<bool> g_quiet{false};
 
 bool IsQuiet(const Channel& channel) {
-    if (!g_quiet.load(std::memory_order_relaxed) || g_quietChannel.load(std::memory_order_relaxed) != channel.key)
+    if (!g_quiet.load(std::memory_order_relaxed) ||
+        g_quietChannel.load(std::memory_order_relaxed) != channel.key)
         return false;
     return GetTickCount() - g_quietSince.load(std::memory_order_relaxed) < kQuietMilliseconds;
 }

@@ -25,7 +25,8 @@ class ElfFile {
   public:
     explicit ElfFile(int fd) : fd_(fd) {
         struct stat status;
-        size_ = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
+        size_ =
+            fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
     }
     bool Read(uint64_t offset, void* out, uint64_t length) const {
         if (offset > size_ || length > size_ - offset) return false;

@@ -38,10 +38,9 @@ VersionBlock MakeBlock(const nlplatform::FileVersion& version) {
 
 // Reads the file's version; false with the last error set when it has none.
 bool ReadVersion(LPCWSTR fileName, nlplatform::FileVersion* version) {
-    DWORD status = !fileName ? ERROR_INVALID_PARAMETER
-                   : !*fileName
-                       ? ERROR_BAD_PATHNAME
-                       : nlplatform::ReadFileVersionNote(nlplatform::NarrowPath(fileName), version);
+    DWORD status = !fileName    ? ERROR_INVALID_PARAMETER
+                   : !*fileName ? ERROR_BAD_PATHNAME
+                                : nlplatform::ReadFileVersionNote(nlplatform::NarrowPath(fileName), version);
     if (status == ERROR_SUCCESS) return true;
     SetLastError(status);
     return false;

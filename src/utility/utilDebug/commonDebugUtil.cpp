@@ -11,7 +11,10 @@ namespace {
 
 // Debugger viewers of the product expect every string-overload message to
 // end with this fixed location.
-constexpr wchar_t kDebuggerSuffix[] = L"commonDebugUtil.cpp" L"19" L"\n";
+constexpr wchar_t kDebuggerSuffix[] =
+    L"commonDebugUtil.cpp"
+    L"19"
+    L"\n";
 
 // The UTF-8 form of a wide text up to its first NUL.
 std::string Utf8(const std::wstring& text) {
@@ -19,7 +22,8 @@ std::string Utf8(const std::wstring& text) {
     if (length == 0) return std::string();
     int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
     std::string converted(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, &converted[0], size, nullptr, nullptr);
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, &converted[0], size, nullptr, nullptr);
     return converted;
 }
 

@@ -147,13 +147,16 @@ struct DbgFileVersionNote {
 #endif
 #define DBG_VERSION_PART_OK(n) ((n) >= 0 && (n) <= 0xFFFF)
 #define DBG_FILE_VERSION(major, minor, build, revision)                                                    \
-    DBG_STATIC_ASSERT(DBG_VERSION_PART_OK(major) && DBG_VERSION_PART_OK(minor) &&                           \
-                          DBG_VERSION_PART_OK(build) && DBG_VERSION_PART_OK(revision),                      \
-                      "DBG_FILE_VERSION: each number is from 0 to 65535");                                  \
+    DBG_STATIC_ASSERT(DBG_VERSION_PART_OK(major) && DBG_VERSION_PART_OK(minor) &&                          \
+                          DBG_VERSION_PART_OK(build) && DBG_VERSION_PART_OK(revision),                     \
+                      "DBG_FILE_VERSION: each number is from 0 to 65535");                                 \
     DBG_EXTERN_C __attribute__((section(".note.norlake.version"), used, aligned(4), visibility("hidden"))) \
-    const struct DbgFileVersionNote DbgFileVersion = {                                                     \
-        11, 8, 1, "NorlakeVer", ((uint32_t)(major) << 16) | (uint32_t)(minor),                             \
-        ((uint32_t)(build) << 16) | (uint32_t)(revision)}
+    const struct DbgFileVersionNote DbgFileVersion = {11,                                                  \
+                                                      8,                                                   \
+                                                      1,                                                   \
+                                                      "NorlakeVer",                                        \
+                                                      ((uint32_t)(major) << 16) | (uint32_t)(minor),       \
+                                                      ((uint32_t)(build) << 16) | (uint32_t)(revision)}
 
 // Convenience macros: the calling module, file and line are filled in.
 #define DBG_LOG(level, ...) ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__)

@@ -217,7 +217,8 @@ NLAPI BOOL DisableThreadLibraryCalls(HMODULE module);
 // Run-time loading over dlopen. A name holding '/' is a path; any other is
 // looked up as dlopen looks up a bare name. The Windows components this
 // layer replaces ("kernel32.dll", "advapi32.dll", "ktmw32.dll",
-// "version.dll", any case, ".dll" optional) load the layer itself. The
+// "version.dll", "resutils.dll", any case, ".dll" optional) load the layer
+// itself. The
 // module handle is the base address of the loaded object, so that
 // GetModuleFileNameW names it. A missing or unloadable file gives
 // ERROR_MOD_NOT_FOUND.

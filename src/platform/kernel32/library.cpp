@@ -14,7 +14,7 @@
 namespace {
 
 // The Windows components whose functions this layer provides.
-const wchar_t* const kReplacedComponents[] = {L"kernel32", L"advapi32", L"ktmw32", L"version"};
+const wchar_t* const kReplacedComponents[] = {L"kernel32", L"advapi32", L"ktmw32", L"version", L"resutils"};
 
 struct LoadedLibrary {
     void* library;  // the dlopen handle

@@ -13,5 +13,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 # The runtime packages of Debian's log4cxx and SQLite, at least the versions
 # built against.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "liblog4cxx15 (>= 1.0.0), libsqlite3-0 (>= 3.40), libc6, libstdc++6")
-set(CPACK_STRIP_FILES OFF)
+# Stripped, as Debian ships binaries.
+set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -67,10 +67,8 @@ bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* keyPat
 bool SetRegistryString(const wchar_t* name, const std::wstring& value, const wchar_t* keyPath) {
     HKEY key = CreateKey(keyPath);
     if (!key) return false;
-    DWORD units = 1;
-    for (wchar_t c : value) units += static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
-    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), units * 2) ==
-              ERROR_SUCCESS;
+    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             NlRegStringDataSize(value.c_str())) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ std::vector<std::string> SelectedCases(const std::string& self, const std::strin
     char line[4096];
     while (fgets(line, sizeof line, list)) {
         std::string text(line);
-        text = text.substr(0, text.find_first_of("#\n"));
+        text.resize(std::min(text.size(), text.find_first_of("#\n")));
         while (!text.empty() && text.back() == ' ') text.pop_back();
         if (text.empty()) continue;
         if (text[0] != ' ')

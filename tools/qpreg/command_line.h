@@ -21,9 +21,9 @@ struct SearchOptions {
     bool active = false;  // /f, or any of /k /d /c /e /t, or /v without a name
     std::wstring pattern = L"*";
     // Where to look; none set means all three (both value fields with /t).
-    bool keyNames = false;    // /k
-    bool valueNames = false;  // /v without a name
-    bool data = false;        // /d
+    bool keyNames = false;       // /k
+    bool valueNames = false;     // /v without a name
+    bool data = false;           // /d
     bool caseSensitive = false;  // /c
     bool exactMatch = false;     // /e
 };

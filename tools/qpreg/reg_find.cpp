@@ -90,12 +90,13 @@ class Search {
 
 int RunFind(const Command& command) {
     Search search(command);
-    LSTATUS status = command.recursive ? VisitKeyTree(command.key, [&search](const KeyPath& path, HKEY key) {
-        return search.visit(path, key);
-    })
-                                       : search.visitKeyAndSubkeyNames();
+    LSTATUS status = command.recursive
+                         ? VisitKeyTree(command.key, [&search](const KeyPath& path,
+                                                               HKEY key) { return search.visit(path, key); })
+                         : search.visitKeyAndSubkeyNames();
     if (status != ERROR_SUCCESS) return ReportStatus(status);
-    PrintOut(search.listing() + L"End of search: " + std::to_wstring(search.matches()) + L" match(es) found.\n");
+    PrintOut(search.listing() + L"End of search: " + std::to_wstring(search.matches()) +
+             L" match(es) found.\n");
     // As with a search for a value by name, finding nothing is a failure.
     return search.matches() > 0 ? kExitSuccess : kExitFailure;
 }

@@ -19,7 +19,8 @@ bool MatchesWhole(const std::wstring& pattern, const std::wstring& text, bool ca
         if (p < pattern.size() && pattern[p] == L'*') {
             starAt = p++;
             resumeText = t;
-        } else if (p < pattern.size() && (pattern[p] == L'?' || SameCharacter(pattern[p], text[t], caseSensitive))) {
+        } else if (p < pattern.size() &&
+                   (pattern[p] == L'?' || SameCharacter(pattern[p], text[t], caseSensitive))) {
             ++p, ++t;
         } else if (starAt != std::wstring::npos) {
             p = starAt + 1;

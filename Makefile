@@ -6,7 +6,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test asan tsan fuzz oracle oracle-reg bench format clean
+.PHONY: all deps build demo test asan tsan fuzz oracle oracle-reg bench install package format clean
 
 all: build
 
@@ -56,6 +56,15 @@ oracle-reg: build
 bench: build
 	$(BUILD)/bench/utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
 	    --benchmark_report_aggregates_only=true
+
+# Installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, build/utildebug_<version>_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -24,7 +24,7 @@ void SetString(const wchar_t* name, const std::wstring& value) {
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * 2));
+                   NlRegStringDataSize(value.c_str()));
     RegCloseKey(key);
 }
 

@@ -2,8 +2,11 @@
 # Installs the Debian packages the build and the tests need, only when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
-          googletest libgtest-dev libgmock-dev libbenchmark-dev
+# The tests also run script (bsdutils) to give qpreg a terminal, setpriv
+# (util-linux) to drop privileges, readelf and nm (binutils) on the built
+# libraries, and dpkg-deb on the package.
+packages=(cmake ninja-build g++ binutils pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
+          googletest libgtest-dev libgmock-dev libbenchmark-dev bsdutils util-linux dpkg
           clang libclang-rt-14-dev
           pacemaker-dev pacemaker-common)
 

@@ -5,7 +5,8 @@
 //   clock MS        from now on GetTickCount returns MS
 //   advance MS      moves that clock on
 //   touch PATH      creates PATH (tells the test a point was reached)
-//   wait PATH       waits until PATH exists
+//   wait PATH       waits until PATH exists, for 30 seconds at most (then
+//                   says so on stderr and exits with 3)
 //   state           prints "enabled=E critical=C mode=M count=N"
 //   banner          writes the stress banner
 //   stress TEXT     StressLogEx with TEXT (level 258)
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -36,7 +38,13 @@ void PrintState() {
 }
 
 void WaitFor(const std::string& path) {
-    while (access(path.c_str(), F_OK) != 0) usleep(2000);
+    for (int waited = 0; access(path.c_str(), F_OK) != 0; waited += 2) {
+        if (waited >= 30000) {
+            std::fprintf(stderr, "log_probe: gave up after 30 s waiting for %s\n", path.c_str());
+            std::exit(3);
+        }
+        usleep(2000);
+    }
 }
 
 void Run(const std::string& command, const std::string& argument) {

@@ -224,7 +224,7 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
     std::atomic<bool> go{false};
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([i, &go] {
-            while (!go) std::this_thread::yield();
+            EXPECT_TRUE(nltest::WaitUntil([&go] { return go.load(); }, "the signal to start"));
             DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "thread %d", i);
         });
     go = true;

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cwchar>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -21,7 +23,41 @@ struct ModuleListCase {
     bool enabled;
 };
 
+void PrintTo(const ModuleListCase& c, std::ostream* out) {
+    *out << c.executable << " with ";
+    if (c.moduleList)
+        *out << "DebugModule \"" << std::string(c.moduleList, c.moduleList + wcslen(c.moduleList)) << "\"";
+    else
+        *out << "no DebugModule";
+    *out << (c.enabled ? ": logs" : ": stays silent");
+}
+
 class ModuleListTest : public ::testing::TestWithParam<ModuleListCase> {};
+
+// The case's name spells out the executable and the module list, so that it
+// stays the same when cases are added or reordered:
+// "worker_With_worker_eq_1", "Setup_exe_With_NoModuleList".
+std::string CaseName(const ::testing::TestParamInfo<ModuleListCase>& info) {
+    auto spell = [](std::string* name, wchar_t c) {
+        if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'))
+            *name += static_cast<char>(c);
+        else
+            *name += c == L'=' ? "_eq_" : c == L';' ? "_semicolon_" : c == L':' ? "_colon_" : "_";
+    };
+    std::string name;
+    for (const char* c = info.param.executable; *c; ++c) spell(&name, static_cast<wchar_t>(*c));
+    name += "_With_";
+    if (!info.param.moduleList)
+        name += "NoModuleList";
+    else if (!*info.param.moduleList)
+        name += "EmptyModuleList";
+    for (const wchar_t* c = info.param.moduleList; c && *c; ++c) spell(&name, *c);
+    std::string collapsed;
+    for (char c : name)
+        if (c != '_' || collapsed.empty() || collapsed.back() != '_') collapsed += c;
+    while (!collapsed.empty() && collapsed.back() == '_') collapsed.pop_back();
+    return collapsed;
+}
 
 TEST_P(ModuleListTest, DecidesWhetherTheProcessLogs) {
     const ModuleListCase& c = GetParam();
@@ -56,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModuleListCase{"setup", L"setup=0", true}, ModuleListCase{"Setup.exe", nullptr, true},
         ModuleListCase{"MSIEXEC", L"", true}, ModuleListCase{"QpRemoteInstallAgent", nullptr, true},
         ModuleListCase{"instdeployhelper", nullptr, true}, ModuleListCase{"DeployLauncher", nullptr, true},
-        ModuleListCase{"QpMFCApp", nullptr, true}, ModuleListCase{"setup2", nullptr, false}));
+        ModuleListCase{"QpMFCApp", nullptr, true}, ModuleListCase{"setup2", nullptr, false}),
+    CaseName);
 
 class LogPathTest : public ::testing::Test {
   protected:

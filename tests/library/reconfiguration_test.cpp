@@ -106,7 +106,8 @@ TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
         "error error after the refresh\nstate\n";
     std::string workerOutput, indexerOutput;
     std::thread workerRun([&] { workerOutput = nltest::RunProbe(env, worker, script); });
-    while (!nltest::FileExists(env.path("ready"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    testing::AssertionResult workerReady = nltest::WaitUntil(
+        [&] { return nltest::FileExists(env.path("ready")); }, "the worker to log its first record");
     std::thread indexerRun([&] {
         std::string commands = env.path("indexer-commands.txt");
         nltest::WriteFile(commands, "clock 5000000\nlog indexer first\ntouch " + env.path("ready2") +
@@ -114,16 +115,24 @@ TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
                                         "\nadvance 60001\nlog indexer after\nstate\n");
         nltest::RunCommand("'" + indexer + "' < '" + commands + "'", &indexerOutput);
     });
-    while (!nltest::FileExists(env.path("ready2"))) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    testing::AssertionResult indexerReady = nltest::WaitUntil(
+        [&] { return nltest::FileExists(env.path("ready2")); }, "the indexer to log its first record");
 
     const std::string key = "\"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\"";
-    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key +
-                                 " /v DebugModule /t REG_SZ /d \"worker=1;indexer=0\" /f"),
-              0);
-    ASSERT_EQ(nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugLevel /t REG_DWORD /d 1 /f"), 0);
+    int moduleListSet = -1, levelSet = -1;
+    if (workerReady && indexerReady) {
+        moduleListSet = nltest::RunCommand(QPREG_PATH " add " + key +
+                                           " /v DebugModule /t REG_SZ /d \"worker=1;indexer=0\" /f");
+        levelSet = nltest::RunCommand(QPREG_PATH " add " + key + " /v DebugLevel /t REG_DWORD /d 1 /f");
+    }
+    // Both processes go on, and end, whatever happened above.
     nltest::WriteFile(env.path("go"), "");
     workerRun.join();
     indexerRun.join();
+    ASSERT_TRUE(workerReady);
+    ASSERT_TRUE(indexerReady);
+    ASSERT_EQ(moduleListSet, 0);
+    ASSERT_EQ(levelSet, 0);
 
     std::vector<nltest::Record> workerRecords = ReadRecords(env.path("Debug/worker.log"));
     EXPECT_EQ(RecordsWithText(workerRecords, "half a minute later").size(), 1u);

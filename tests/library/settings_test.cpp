@@ -8,7 +8,9 @@
 #include <utilDebug.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <iterator>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -45,13 +47,32 @@ TEST_F(SettingsTest, GettersReadTheRegistryWithTheirDefaults) {
     EXPECT_EQ(DBG::GetDebugMode(), 0);
     EXPECT_EQ(DBG::GetDebugLogCount(), 1);
     wchar_t modules[64] = {};
-    DBG::GetDebugModules(modules, sizeof modules / sizeof(wchar_t) * 2);
+    DBG::GetDebugModules(modules, sizeof modules);
     EXPECT_STREQ(modules, L"utildebug_settings_test=1");
 
     ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 2));
     ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 7));
     EXPECT_EQ(DBG::GetDebugMode(), 2);
     EXPECT_EQ(DBG::GetDebugLogCount(), 7);
+}
+
+// Code ported from Windows passes sizeof of its wchar_t array. A list that
+// does not fit (here 25 characters into 16) leaves the buffer as it was and
+// writes nothing past it.
+TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
+    struct {
+        wchar_t modules[16];
+        wchar_t after[32];
+    } memory;
+    std::fill(std::begin(memory.modules), std::end(memory.modules), L'\0');
+    std::fill(std::begin(memory.after), std::end(memory.after), L'#');
+    DBG::GetDebugModules(memory.modules, sizeof memory.modules);
+    EXPECT_EQ(std::wstring(memory.modules, 16), std::wstring(16, L'\0'));
+    EXPECT_EQ(std::wstring(memory.after, 32), std::wstring(32, L'#'));
+
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;x=0"));
+    DBG::GetDebugModules(memory.modules, sizeof memory.modules);
+    EXPECT_STREQ(memory.modules, L"worker=1;x=0");
 }
 
 TEST_F(SettingsTest, WithoutDebugLevelTheProcessLogsEverything) {
@@ -166,18 +187,24 @@ TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
         refresher = std::this_thread::get_id();
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from the refreshing thread");
     });
-    while (refresherCalls < 2) std::this_thread::yield();
-    auto other = std::async(std::launch::async, [] {
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from another thread");
-    });
-    bool finished = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    testing::AssertionResult refreshing =
+        nltest::WaitUntil([] { return refresherCalls >= 2; }, "the first thread to take the refresh");
+    bool finished = false;
+    std::future<void> other;  // outlives the release below: its end waits for the call
+    if (refreshing) {
+        other = std::async(std::launch::async, [] {
+            DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from another thread");
+        });
+        finished = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex);
         blocking = false;
     }
     released.notify_all();
     slow.join();
-    EXPECT_TRUE(finished);
+    ASSERT_TRUE(refreshing);
+    EXPECT_TRUE(finished) << "a second thread waited for the refresh another thread was making";
     EXPECT_TRUE(Written("from another thread"));
     EXPECT_TRUE(Written("from the refreshing thread"));
 }

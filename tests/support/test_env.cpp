@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace nltest {
 
@@ -66,10 +67,8 @@ bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* keyPat
 bool SetRegistryString(const wchar_t* name, const std::wstring& value, const wchar_t* keyPath) {
     HKEY key = CreateKey(keyPath);
     if (!key) return false;
-    DWORD units = 1;
-    for (wchar_t c : value) units += static_cast<uint32_t>(c) > 0xFFFF ? 2 : 1;
-    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), units * 2) ==
-              ERROR_SUCCESS;
+    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             NlRegStringDataSize(value.c_str())) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }
@@ -92,6 +91,24 @@ FakeClock::~FakeClock() { NlSetTickSourceForTesting(nullptr); }
 void FakeClock::Advance(uint32_t milliseconds) { g_fakeNow += milliseconds; }
 
 void FakeClock::Set(uint32_t now) { g_fakeNow = now; }
+
+testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
+                                   std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    // Yields at first, for waits between threads, then sleeps, for waits on
+    // other processes.
+    for (int polls = 0; !ready(); ++polls) {
+        if (Clock::now() - start > timeout)
+            return testing::AssertionFailure()
+                   << "gave up after " << timeout.count() << " ms waiting for " << what;
+        if (polls < 1000)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return testing::AssertionSuccess();
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -2,8 +2,11 @@
 // database (NL_REGISTRY_FILE) and TMPDIR, removed when the case ends.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdint.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 namespace nltest {
@@ -44,6 +47,12 @@ class FakeClock {
 
 // An ASCII path as the registry's wide text.
 inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Waits until ready() holds, checking often, for at most timeout. The result
+// fails with what was awaited when it never came:
+//   ASSERT_TRUE(nltest::WaitUntil([&] { return FileExists(path); }, "the probe to start"));
+testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
+                                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

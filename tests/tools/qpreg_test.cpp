@@ -65,6 +65,16 @@ class QpregTest : public ::testing::Test {
         return result;
     }
 
+    // Runs with the text piped to standard input.
+    Result RunPiped(const Args& args, const std::string& input) {
+        Result result;
+        std::string errFile = env_.path("stderr.txt");
+        result.status = nltest::RunCommand(
+            "printf " + ShellQuote(input) + " | " + CommandLine(args) + " 2>" + errFile, &result.out);
+        result.err = nltest::ReadFile(errFile);
+        return result;
+    }
+
     // Runs with a terminal on standard input that answers with the text.
     Result RunOnTerminal(const Args& args, const std::string& answer) {
         Result result;
@@ -136,6 +146,9 @@ TEST_F(QpregTest, HelpDescribesEveryOperation) {
     Result add = Run({"add", "/?"});
     EXPECT_EQ(add.status, 0);
     EXPECT_NE(add.out.find("REG_MULTI_SZ"), std::string::npos);
+    Result version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("qpreg (utilDebug) ", 0), 0u) << version.out;
 }
 
 TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
@@ -152,9 +165,10 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
         others.push_back(std::string("add KEY\\New /v V /f /t ") + options);
     const std::pair<std::string, std::vector<std::string>> groups[] = {
         {"ERROR: Invalid syntax.\n",
-         {"", "frobnicate", "query", "query KEY /x", "query KEY /v", "query KEY /v a /ve",
-          "add KEY /v a /v b", "add KEY /t REG_MULTI_SZ /s ab /d x", "delete KEY /v a /va", "export KEY",
-          "import", "import a.reg extra"}},
+         {"", "frobnicate", "query", "query KEY /x", "query KEY /f", "query KEY /v a /ve",
+          "query KEY /v a /f a", "query KEY /ve /k", "query KEY /t", "--version extra", "add KEY /v a /v b",
+          "add KEY /t REG_MULTI_SZ /s ab /d x", "delete KEY /v a /va", "export KEY", "import",
+          "import a.reg extra"}},
         {"ERROR: Invalid key name.\n",
          {"add HKCU\\Software /f", "add HKEY_CURRENT_USER\\Software /f", "add SOFTWARE\\Norlake /f",
           "add HKLMX /f", "add HKLM\\SOFTWARE\\\\Norlake /f", "delete HKLM /f"}},
@@ -236,6 +250,45 @@ TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
     EXPECT_EQ(result.out, "\nEnd of search: 0 match(es) found.\n");
 }
 
+TEST_F(QpregTest, FindSearchesKeyNamesValueNamesAndData) {
+    Add({"KEY /v Mode /d worker=1", "KEY /v Level /t REG_DWORD /d 0x1F", "KEY\\Worker /v Path /d /opt/qp",
+         "KEY\\Other\\Deep /v WORKER /d other", "KEY\\Other\\Deep /v Key /t REG_BINARY /d 0fab"});
+    const std::string key = "\n" + kFullKey, end = " match(es) found.\n";
+    const std::string mode = "    Mode    REG_SZ    worker=1\n", level = "    Level    REG_DWORD    0x1f\n";
+    const std::string deep = kFullKey + "\\Other\\Deep\n", worker = kFullKey + "\\Worker\n";
+    const std::string deepWorker = "    WORKER    REG_SZ    other\n",
+                      deepKey = "    Key    REG_BINARY    0FAB\n";
+    const std::pair<std::string, std::string> searches[] = {
+        // Key names, value names and data, in any case, anywhere in the text;
+        // without /s only the key's values and its subkeys' names.
+        {"/f worker", key + "\n" + mode + "\n" + worker + "\nEnd of search: 2" + end},
+        {"/f worker /s",
+         key + "\n" + mode + "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 3" + end},
+        // /k, /v and /d choose where to look, alone or together.
+        {"/f worker /k /s", "\n" + worker + "\nEnd of search: 1" + end},
+        {"/f worker /v /s", "\n" + deep + deepWorker + "\nEnd of search: 1" + end},
+        {"/f worker /d /s", key + "\n" + mode + "\nEnd of search: 1" + end},
+        {"/f worker /k /v /s", "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 2" + end},
+        // /c: letter case counts; /e: the whole text; * and ? stand for any text.
+        {"/f WORKER /c /s", "\n" + deep + deepWorker + "\nEnd of search: 1" + end},
+        {"/f worker /e /s", "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 2" + end},
+        {"/f w?rker=* /e /d", key + "\n" + mode + "\nEnd of search: 1" + end},
+        // Data as query shows it; /t: values of one type, and no key names.
+        {"/f 0x1f /d", key + "\n" + level + "\nEnd of search: 1" + end},
+        {"/f 0F /d /t REG_BINARY /s", "\n" + deep + deepKey + "\nEnd of search: 1" + end},
+        {"/t REG_DWORD /s", key + "\n" + level + "\nEnd of search: 1" + end},
+    };
+    for (const auto& [options, listing] : searches) {
+        Result result = Run(Words("query KEY " + options));
+        EXPECT_EQ(result.status, 0) << options << ": " << result.err;
+        EXPECT_EQ(result.out, listing) << options;
+    }
+    // As with /v NAME /s, a search that finds nothing fails.
+    Result none = Run(Words("query KEY /f absent /s"));
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "\nEnd of search: 0" + end);
+}
+
 TEST_F(QpregTest, DeleteRemovesOneValueTheDefaultAllValuesOrTheSubtree) {
     Add({"KEY /ve /d default", "KEY /v A /d a", "KEY /v B /d b", "KEY\\Sub /v C /d c",
          "hklm\\SOFTWARE\\Norlake\\Sibling"});
@@ -259,7 +312,7 @@ TEST_F(QpregTest, DeleteRemovesOneValueTheDefaultAllValuesOrTheSubtree) {
               "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Sibling\n\n");
 }
 
-TEST_F(QpregTest, ChangesAskFirstAndAreRefusedWithoutATerminal) {
+TEST_F(QpregTest, ChangesAskFirstAndAreRefusedWithoutAnAnswer) {
     Add({"KEY /v Mode /d old"});
     const std::string before = Listing();
     const std::pair<Args, std::string> questions[] = {
@@ -269,14 +322,23 @@ TEST_F(QpregTest, ChangesAskFirstAndAreRefusedWithoutATerminal) {
         {{"delete", kKey}, "Permanently delete the registry key " + kFullKey + " (Yes/No)?"},
     };
     for (const auto& [args, question] : questions) {
-        Result refused = Run(args);
-        EXPECT_EQ(refused.status, 1) << CommandLine(args);
-        EXPECT_NE(refused.err.find("not a terminal"), std::string::npos) << refused.err;
-        EXPECT_NE(refused.err.find("/f"), std::string::npos) << refused.err;
+        // No input at all, or input without a yes or a no: refused.
+        for (const Result& refused : {Run(args), RunPiped(args, "maybe\nlater")}) {
+            EXPECT_EQ(refused.status, 1) << CommandLine(args);
+            EXPECT_NE(refused.err.find("no yes or no"), std::string::npos) << refused.err;
+            EXPECT_NE(refused.err.find("/f"), std::string::npos) << refused.err;
+        }
         Result declined = RunOnTerminal(args, "n\n");
         EXPECT_NE(declined.out.find(question), std::string::npos) << declined.out;
+        Result declinedOnAPipe = RunPiped(args, "N\n");
+        EXPECT_EQ(declinedOnAPipe.status, 0);
+        EXPECT_EQ(declinedOnAPipe.out, question + " \nThe operation was cancelled by the user.\n");
         EXPECT_EQ(Listing(), before) << CommandLine(args);
     }
+    // A piped answer is read as a typed one: echo y | qpreg delete ...
+    Result piped = RunPiped({"add", kKey, "/v", "Mode", "/d", "piped"}, "y\n");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(ValueLine("Mode"), "Mode    REG_SZ    piped");
     Result accepted = RunOnTerminal(questions[0].first, "maybe\nyes\n");
     EXPECT_EQ(accepted.status, 0);
     EXPECT_NE(accepted.out.find(kSuccess.substr(0, kSuccess.size() - 1)), std::string::npos);

@@ -9,12 +9,29 @@
 namespace qpreg {
 namespace {
 
-enum class Option { kValue, kEmptyValue, kAllValues, kRecursive, kForce, kType, kData, kSeparator, kView };
+enum class Option {
+    kValue,
+    kEmptyValue,
+    kAllValues,
+    kRecursive,
+    kForce,
+    kType,
+    kData,
+    kSeparator,
+    kView,
+    kFind,
+    kKeyNamesOnly,
+    kDataOnly,
+    kCaseSensitive,
+    kExactMatch
+};
+
+enum class Argument { kNone, kRequired, kOptional };
 
 struct OptionSyntax {
     const wchar_t* name;  // without the leading "/" or "-"
     Option option;
-    bool takesArgument;
+    Argument argument;
 };
 
 // The arguments that come before the options, in this order.
@@ -29,48 +46,57 @@ struct OperationSyntax {
 
 // /reg:32 and /reg:64 pick a registry view on Windows; this registry has one,
 // so scripts written for reg.exe may pass them and they change nothing.
-const OptionSyntax kView32 = {L"reg:32", Option::kView, false};
-const OptionSyntax kView64 = {L"reg:64", Option::kView, false};
+const OptionSyntax kView32 = {L"reg:32", Option::kView, Argument::kNone};
+const OptionSyntax kView64 = {L"reg:64", Option::kView, Argument::kNone};
 
 const OperationSyntax kOperations[] = {
     {Operation::kQuery,
      Positionals::kKey,
      L"query",
-     {{L"v", Option::kValue, true},
-      {L"ve", Option::kEmptyValue, false},
-      {L"s", Option::kRecursive, false},
+     // query /v takes no name when it asks a search to look at value names.
+     {{L"v", Option::kValue, Argument::kOptional},
+      {L"ve", Option::kEmptyValue, Argument::kNone},
+      {L"s", Option::kRecursive, Argument::kNone},
+      {L"f", Option::kFind, Argument::kRequired},
+      {L"k", Option::kKeyNamesOnly, Argument::kNone},
+      {L"d", Option::kDataOnly, Argument::kNone},
+      {L"c", Option::kCaseSensitive, Argument::kNone},
+      {L"e", Option::kExactMatch, Argument::kNone},
+      {L"t", Option::kType, Argument::kRequired},
       kView32,
       kView64}},
     {Operation::kAdd,
      Positionals::kKey,
      L"add",
-     {{L"v", Option::kValue, true},
-      {L"ve", Option::kEmptyValue, false},
-      {L"t", Option::kType, true},
-      {L"d", Option::kData, true},
-      {L"s", Option::kSeparator, true},
-      {L"f", Option::kForce, false},
+     {{L"v", Option::kValue, Argument::kRequired},
+      {L"ve", Option::kEmptyValue, Argument::kNone},
+      {L"t", Option::kType, Argument::kRequired},
+      {L"d", Option::kData, Argument::kRequired},
+      {L"s", Option::kSeparator, Argument::kRequired},
+      {L"f", Option::kForce, Argument::kNone},
       kView32,
       kView64}},
     {Operation::kDelete,
      Positionals::kKey,
      L"delete",
-     {{L"v", Option::kValue, true},
-      {L"ve", Option::kEmptyValue, false},
-      {L"va", Option::kAllValues, false},
-      {L"f", Option::kForce, false},
+     {{L"v", Option::kValue, Argument::kRequired},
+      {L"ve", Option::kEmptyValue, Argument::kNone},
+      {L"va", Option::kAllValues, Argument::kNone},
+      {L"f", Option::kForce, Argument::kNone},
       kView32,
       kView64}},
     {Operation::kExport,
      Positionals::kKeyAndFile,
      L"export",
-     {{L"y", Option::kForce, false}, kView32, kView64}},
+     {{L"y", Option::kForce, Argument::kNone}, kView32, kView64}},
     {Operation::kImport, Positionals::kFile, L"import", {kView32, kView64}},
 };
 
 bool IsHelpSwitch(const std::wstring& arg) {
     return arg == L"/?" || arg == L"-?" || arg == L"--help" || arg == L"-h";
 }
+
+bool IsVersionSwitch(const std::wstring& arg) { return arg == L"--version"; }
 
 const OperationSyntax* FindOperation(const std::wstring& name) {
     for (const OperationSyntax& syntax : kOperations)
@@ -85,9 +111,23 @@ const OptionSyntax* FindOption(const OperationSyntax& syntax, const std::wstring
     return nullptr;
 }
 
-bool ApplyOption(Option option, const std::wstring& argument, Command* command) {
+// A search option turns the query into a search.
+SearchOptions& Search(Command* command) {
+    command->search.active = true;
+    return command->search;
+}
+
+// hasArgument is false only for an optional argument left out.
+bool ApplyOption(Option option, bool hasArgument, const std::wstring& argument, Command* command) {
     switch (option) {
         case Option::kValue:
+            if (!hasArgument) {
+                Search(command).valueNames = true;
+                return true;
+            }
+            command->valueNamed = true;
+            command->valueName = argument;
+            return true;
         case Option::kEmptyValue:
             command->valueNamed = true;
             command->valueName = argument;
@@ -103,6 +143,7 @@ bool ApplyOption(Option option, const std::wstring& argument, Command* command) 
             return true;
         case Option::kType:
             command->typeGiven = true;
+            if (command->operation == Operation::kQuery) Search(command);
             return TypeFromName(argument, &command->type);
         case Option::kData:
             command->dataGiven = true;
@@ -112,6 +153,21 @@ bool ApplyOption(Option option, const std::wstring& argument, Command* command) 
             command->separator = argument;
             return true;
         case Option::kView:
+            return true;
+        case Option::kFind:
+            Search(command).pattern = argument;
+            return true;
+        case Option::kKeyNamesOnly:
+            Search(command).keyNames = true;
+            return true;
+        case Option::kDataOnly:
+            Search(command).data = true;
+            return true;
+        case Option::kCaseSensitive:
+            Search(command).caseSensitive = true;
+            return true;
+        case Option::kExactMatch:
+            Search(command).exactMatch = true;
             return true;
     }
     return false;
@@ -135,13 +191,24 @@ bool UnsupportedType(const std::wstring& name) {
     return false;
 }
 
-// reg.exe takes one value selector at most, and a one-character separator.
+// reg.exe takes one value selector at most, and a one-character separator;
+// a search looks at every value, so it names none.
 bool OptionsFitTogether(const std::set<Option>& given, const Command& command) {
     int selectors = static_cast<int>(given.count(Option::kValue) + given.count(Option::kEmptyValue) +
                                      given.count(Option::kAllValues));
     if (selectors > 1) return false;
     if (given.count(Option::kSeparator) && command.separator.size() != 1) return false;
+    if (command.search.active && command.valueNamed) return false;
     return true;
+}
+
+// An optional argument is left out when the option ends the line or another
+// option follows.
+bool ArgumentFollows(const OperationSyntax& syntax, const OptionSyntax& option,
+                     const std::vector<std::wstring>& args, size_t next) {
+    if (option.argument == Argument::kNone) return false;
+    if (option.argument == Argument::kRequired) return true;
+    return next < args.size() && !FindOption(syntax, args[next]);
 }
 
 bool ParseOptions(const OperationSyntax& syntax, const std::vector<std::wstring>& args, size_t first,
@@ -152,11 +219,12 @@ bool ParseOptions(const OperationSyntax& syntax, const std::vector<std::wstring>
         if (!option || given.count(option->option)) return InvalidSyntax(syntax.name);
         given.insert(option->option);
         std::wstring argument;
-        if (option->takesArgument) {
+        bool hasArgument = ArgumentFollows(syntax, *option, args, i + 1);
+        if (hasArgument) {
             if (++i == args.size()) return InvalidSyntax(syntax.name);
             argument = args[i];
         }
-        if (!ApplyOption(option->option, argument, command)) return UnsupportedType(argument);
+        if (!ApplyOption(option->option, hasArgument, argument, command)) return UnsupportedType(argument);
     }
     if (!OptionsFitTogether(given, *command)) return InvalidSyntax(syntax.name);
     return true;
@@ -181,8 +249,8 @@ bool ParseCommandLine(const std::vector<std::string>& rawArgs, Command* command)
     std::vector<std::wstring> args;
     for (const std::string& arg : rawArgs) args.push_back(WideFromUtf8(arg));
     if (args.empty()) return InvalidSyntax(L"");
-    if (IsHelpSwitch(args[0]) && args.size() == 1) {
-        command->operation = Operation::kHelp;
+    if (args.size() == 1 && (IsHelpSwitch(args[0]) || IsVersionSwitch(args[0]))) {
+        command->operation = IsHelpSwitch(args[0]) ? Operation::kHelp : Operation::kVersion;
         return true;
     }
     const OperationSyntax* syntax = FindOperation(args[0]);

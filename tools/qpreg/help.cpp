@@ -1,7 +1,11 @@
-// qpreg --help, qpreg /? and qpreg OPERATION /?.
+// qpreg --help, qpreg /?, qpreg OPERATION /? and qpreg --version.
 #include "console.h"
 #include "messages.h"
 #include "operations.h"
+
+#define QPREG_WIDEN2(text) L##text
+#define QPREG_WIDEN(text) QPREG_WIDEN2(text)
+#define QPREG_VERSION_WIDE QPREG_WIDEN(QPREG_VERSION)
 
 namespace qpreg {
 namespace {
@@ -11,6 +15,7 @@ constexpr const wchar_t* kOverview =
     L"with the command line and output of reg.exe.\n"
     L"\n"
     L"  qpreg query  KEY [/v NAME | /ve] [/s]\n"
+    L"  qpreg query  KEY /f PATTERN [/k] [/v] [/d] [/c] [/e] [/t TYPE] [/s]\n"
     L"  qpreg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
     L"  qpreg delete KEY [/v NAME | /ve | /va] [/f]\n"
     L"  qpreg export KEY FILE [/y]\n"
@@ -21,19 +26,31 @@ constexpr const wchar_t* kOverview =
     L"\n"
     L"The registry is the database named by NL_REGISTRY_FILE\n"
     L"(default /var/lib/norlake/registry.db).\n"
-    L"Exit status: 0 on success, 1 on failure.\n";
+    L"Exit status: 0 on success, 1 on failure. \"qpreg --version\" prints the version.\n";
 
 constexpr const wchar_t* kQuery =
     L"qpreg query KEY [/v NAME | /ve] [/s]\n"
+    L"qpreg query KEY [/f PATTERN] [/k] [/v] [/d] [/c] [/e] [/t TYPE] [/s]\n"
     L"\n"
     L"Lists the values and subkeys of KEY.\n"
-    L"  /v NAME  list only the value NAME\n"
-    L"  /ve      list only the unnamed value, shown as (Default)\n"
-    L"  /s       list every key below KEY too; with /v or /ve, search the tree\n"
-    L"           for the value and count the matches\n"
+    L"  /v NAME    list only the value NAME\n"
+    L"  /ve        list only the unnamed value, shown as (Default)\n"
+    L"  /s         list every key below KEY too; with /v or /ve, search the tree\n"
+    L"             for the value and count the matches\n"
     L"\n"
-    L"Example:\n"
-    L"  qpreg query \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel\n";
+    L"Searches the subkey names, value names and data of KEY (with /s: of its\n"
+    L"whole tree) and lists the matches:\n"
+    L"  /f PATTERN what to look for, * for any run of characters and ? for any\n"
+    L"             one (default *)\n"
+    L"  /k         look in key names    /v  in value names    /d  in data\n"
+    L"             (any of them; none given: all three)\n"
+    L"  /c         match letter case (by default A and a match)\n"
+    L"  /e         match whole names or data only (by default any part)\n"
+    L"  /t TYPE    look only at values of this type\n"
+    L"\n"
+    L"Examples:\n"
+    L"  qpreg query \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel\n"
+    L"  qpreg query HKLM\\SOFTWARE\\Norlake /f worker /d /s\n";
 
 constexpr const wchar_t* kAdd =
     L"qpreg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
@@ -63,7 +80,8 @@ constexpr const wchar_t* kDelete =
     L"  /va      delete all values of KEY, keeping its subkeys\n"
     L"  /f       delete without asking\n"
     L"\n"
-    L"Without /f qpreg asks first, and refuses when standard input is not a terminal.\n";
+    L"Without /f qpreg asks first and reads the answer from standard input, typed\n"
+    L"or piped (echo y | qpreg delete KEY); with no answer there, nothing is deleted.\n";
 
 constexpr const wchar_t* kExport =
     L"qpreg export KEY FILE [/y]\n"
@@ -82,6 +100,11 @@ constexpr const wchar_t* kImport =
     L"malformed line or a failure leaves the registry unchanged.\n";
 
 }  // namespace
+
+int RunVersion() {
+    PrintOut(L"qpreg (utilDebug) " QPREG_VERSION_WIDE L"\n");
+    return kExitSuccess;
+}
 
 int RunHelp(const Command& command) {
     const wchar_t* text = kOverview;

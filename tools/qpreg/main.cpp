@@ -13,6 +13,8 @@ int Run(const qpreg::Command& command) {
     switch (command.operation) {
         case qpreg::Operation::kHelp:
             return qpreg::RunHelp(command);
+        case qpreg::Operation::kVersion:
+            return qpreg::RunVersion();
         case qpreg::Operation::kQuery:
             return qpreg::RunQuery(command);
         case qpreg::Operation::kAdd:

@@ -12,7 +12,11 @@
 namespace qpreg {
 
 int RunHelp(const Command& command);
+// qpreg --version.
+int RunVersion();
 int RunQuery(const Command& command);
+// query with /f, /k, /d, /c, /e, /t or a /v without a name (reg_find.cpp).
+int RunFind(const Command& command);
 int RunAdd(const Command& command);
 int RunDelete(const Command& command);
 int RunExport(const Command& command);

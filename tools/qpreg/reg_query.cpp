@@ -92,6 +92,7 @@ int RunSearch(const Command& command) {
 }  // namespace
 
 int RunQuery(const Command& command) {
+    if (command.search.active) return RunFind(command);
     if (command.valueNamed && command.recursive) return RunSearch(command);
     std::wstring listing = L"\n";
     LSTATUS status;

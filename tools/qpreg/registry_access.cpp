@@ -1,5 +1,7 @@
 #include "registry_access.h"
 
+#include "common/unicode.h"
+
 namespace qpreg {
 namespace {
 
@@ -20,7 +22,7 @@ Bytes StringBytesFromApi(const wchar_t* chars, DWORD dataSize) {
     size_t units = dataSize / 2;
     size_t count = 0;
     for (size_t total = 0; total < units; ++count) {
-        size_t width = static_cast<uint32_t>(chars[count]) >= 0x10000 ? 2 : 1;
+        size_t width = nlplatform::Utf16Length(chars + count, 1);
         if (total + width > units) break;
         total += width;
     }

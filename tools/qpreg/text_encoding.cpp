@@ -27,21 +27,12 @@ std::string Utf8FromWide(const std::wstring& text) {
 }
 
 Bytes Utf16LeFromWide(const std::wstring& text) {
-    std::u16string units = nlplatform::WideToUtf16(text.data(), text.size());
-    Bytes bytes;
-    bytes.reserve(units.size() * 2);
-    for (char16_t unit : units) {
-        bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(unit >> 8));
-    }
-    return bytes;
+    std::string bytes = nlplatform::PackUtf16Le(text.data(), text.size());
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 std::wstring WideFromUtf16Le(const uint8_t* data, size_t size) {
-    std::u16string units(size / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-    return nlplatform::Utf16ToWide(units.data(), units.size());
+    return nlplatform::UnpackUtf16Le(data, size);
 }
 
 }  // namespace qpreg

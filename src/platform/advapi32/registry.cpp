@@ -157,22 +157,27 @@ std::string StoredBytes(DWORD type, const BYTE* data, DWORD size) {
     if (size == 0) return std::string();
     if (!IsStringType(type)) return std::string(reinterpret_cast<const char*>(data), size);
     const auto* text = reinterpret_cast<const wchar_t*>(data);
-    std::u16string units;
-    for (size_t i = 0; i < size / 2 && units.size() * 2 < size; ++i)
-        units += nlplatform::WideToUtf16(text + i, 1);
-    std::string bytes(size, '\0');
-    size_t count = std::min<size_t>(units.size() * 2, size);
-    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<char>(units[i / 2] >> (i % 2 * 8));
+    size_t elements = 0;
+    for (size_t units = 0; elements < size / 2 && units * 2 < size; ++elements)
+        units += nlplatform::Utf16Length(text + elements, 1);
+    std::string bytes = nlplatform::PackUtf16Le(text, elements);
+    bytes.resize(size, '\0');
     return bytes;
 }
 
-// Stored string data as UTF-16 code units; an odd last byte makes a unit of
-// its own.
-std::u16string Utf16Units(const std::string& bytes) {
-    std::u16string units((bytes.size() + 1) / 2, u'\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
-        units[i / 2] |= static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) << (i % 2 * 8));
-    return units;
+// Stored string data as text; an odd last byte makes a code unit of its own.
+std::wstring StoredText(const std::string& bytes) {
+    std::string whole = bytes;
+    if (whole.size() % 2) whole += '\0';
+    return nlplatform::UnpackUtf16Le(whole.data(), whole.size());
+}
+
+// Whether the last code unit of non-empty string data is a terminator; an odd
+// last byte is a unit of its own.
+bool EndsWithTerminator(const std::string& bytes) {
+    for (size_t i = (bytes.size() - 1) / 2 * 2; i < bytes.size(); ++i)
+        if (bytes[i] != '\0') return false;
+    return true;
 }
 
 void StoreWide(BYTE* data, size_t index, const wchar_t* text, size_t count) {
@@ -184,12 +189,11 @@ void StoreWide(BYTE* data, size_t index, const wchar_t* text, size_t count) {
 // terminator to a string stored without one when the buffer has 2 bytes to
 // spare.
 void CopyText(const std::string& stored, DWORD capacity, BYTE* data) {
-    std::u16string units = Utf16Units(stored);
-    std::wstring text = nlplatform::Utf16ToWide(units.data(), units.size());
+    std::wstring text = StoredText(stored);
     size_t room = capacity / 2;
     size_t count = std::min(text.size(), room);
     StoreWide(data, 0, text.data(), count);
-    bool unterminated = !units.empty() && units.back() != 0;
+    bool unterminated = !stored.empty() && !EndsWithTerminator(stored);
     if (unterminated && stored.size() + 2 <= capacity && count < room) StoreWide(data, count, L"", 1);
 }
 
@@ -445,6 +449,16 @@ LSTATUS RegDeleteKeyTransactedW(HKEY key, LPCWSTR subKey, REGSAM, DWORD, HANDLE 
     OpenKey base;
     LSTATUS status = ResolveIn(key, transaction, &base);
     return status == ERROR_SUCCESS ? DeleteSubkey(base, subKey) : status;
+}
+
+DWORD NlRegStringDataSize(LPCWSTR text) {
+    if (!text) return 0;
+    size_t bytes = (nlplatform::Utf16Length(text, wcslen(text)) + 1) * 2;
+    return static_cast<DWORD>(std::min<size_t>(bytes, UINT32_MAX));
+}
+
+DWORD NlRegStringBufferSize(SIZE_T elements) {
+    return static_cast<DWORD>(std::min<SIZE_T>(elements, UINT32_MAX / 2) * 2);
 }
 
 }  // extern "C"

@@ -109,6 +109,33 @@ std::u16string WideToUtf16(const wchar_t* text, size_t length) {
     return out;
 }
 
+size_t Utf16Length(const wchar_t* text, size_t length) {
+    size_t units = 0;
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = static_cast<char32_t>(text[i]);
+        units += IsScalarValue(c) && c >= 0x10000 ? 2 : 1;
+    }
+    return units;
+}
+
+std::string PackUtf16Le(const wchar_t* text, size_t length) {
+    std::u16string units = WideToUtf16(text, length);
+    std::string bytes(units.size() * 2, '\0');
+    for (size_t i = 0; i < units.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(units[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(units[i] >> 8);
+    }
+    return bytes;
+}
+
+std::wstring UnpackUtf16Le(const void* bytes, size_t size) {
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    std::u16string units(size / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    return Utf16ToWide(units.data(), units.size());
+}
+
 std::wstring Utf16ToWide(const char16_t* text, size_t length) {
     std::wstring out;
     out.reserve(length);

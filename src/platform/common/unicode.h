@@ -16,6 +16,15 @@ std::wstring Utf8ToWide(const std::string& text);
 std::u16string WideToUtf16(const wchar_t* text, size_t length);
 std::wstring Utf16ToWide(const char16_t* text, size_t length);
 
+// The registry's and Windows files' byte layout of text: UTF-16LE, a
+// character beyond the BMP as a surrogate pair (4 bytes).
+// The UTF-16 code units of length wchar_t elements.
+size_t Utf16Length(const wchar_t* text, size_t length);
+// The UTF-16LE bytes of length elements, without a terminator.
+std::string PackUtf16Le(const wchar_t* text, size_t length);
+// Decodes size / 2 UTF-16LE code units; an odd last byte is ignored.
+std::wstring UnpackUtf16Le(const void* bytes, size_t size);
+
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t codePoint);
 // Writes the UTF-8 form of one code point (at most 4 bytes) to out and

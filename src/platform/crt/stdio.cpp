@@ -136,13 +136,7 @@ std::string DecodeUnicodeText(const std::string& bytes, Encoding encoding) {
     if (encoding == Encoding::kUtf8) {
         return nlplatform::WideToUtf8(nlplatform::Utf8ToWide(bytes.data() + start, bytes.size() - start));
     }
-    std::u16string units;
-    units.reserve((bytes.size() - start) / 2);
-    for (size_t i = start; i + 1 < bytes.size(); i += 2) {
-        units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
-    }
-    return nlplatform::WideToUtf8(nlplatform::Utf16ToWide(units.data(), units.size()));
+    return nlplatform::WideToUtf8(nlplatform::UnpackUtf16Le(bytes.data() + start, bytes.size() - start));
 }
 
 // Text mode drops a carriage return that comes right before a line feed; a

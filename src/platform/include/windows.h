@@ -453,6 +453,15 @@ NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LP
 // when it has that many bytes, its terminator included when counted.
 NLAPI LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                              DWORD dataSize);
+// Not Windows APIs: the string sizes the two calls above take, which Windows
+// code computes with sizeof because its WCHAR is a UTF-16 unit.
+// The dataSize of RegSetValueExW for a REG_SZ or REG_EXPAND_SZ text with its
+// terminator ((wcslen(text) + 1) * sizeof(WCHAR) on Windows); 0 for null.
+NLAPI DWORD NlRegStringDataSize(LPCWSTR text);
+// The *dataSize of RegQueryValueExW for a wchar_t buffer of that many
+// elements (sizeof buffer on Windows): two bytes each, so the buffer is never
+// overrun, and text beyond the BMP needs an element per UTF-16 unit, as there.
+NLAPI DWORD NlRegStringBufferSize(SIZE_T elements);
 NLAPI LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName);
 // Deletes a key without subkeys; one with subkeys gives ERROR_ACCESS_DENIED.
 // An empty subKey deletes key itself.

@@ -42,18 +42,6 @@ constexpr DWORD kFileCheckIntervalMs = 3000;
 constexpr DWORD kLogFormatReadBytes = 1023;
 constexpr size_t kLogFormatElements = 1024;
 
-// Level codes with a meaning of their own; every other code is a debug record.
-enum LevelCode {
-    kEntryCode = 272,
-    kExitCode = 273,
-    kCriticalCode = 274,
-    kWarningCode = 4097,
-    kErrorCode = 4098,
-    kErrorCode2 = 4099,
-    kErrorExitCode = 4100,
-    kFatalCode = 65537,
-};
-
 // The set-up and write-path steps, in the order they run.
 void AdapterSetUp();
 void ConfigureRootAppender();
@@ -179,10 +167,10 @@ std::shared_ptr<RollingFileAppender> RootAppender() {
 
 const char* PrefixOf(int levelCode) {
     switch (levelCode) {
-        case kEntryCode:
+        case DBG_LEVEL_ENTRY:
             return "==> ";
-        case kExitCode:
-        case kErrorExitCode:
+        case DBG_LEVEL_EXIT:
+        case DBG_LEVEL_ERROR_EXIT:
             return "<== ";
         default:
             return "";
@@ -299,7 +287,8 @@ bool ReopenLogFile() {
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
-    bool criticalPass = levelCode == kCriticalCode && g_adapterCriticalInfo.load(std::memory_order_relaxed);
+    bool criticalPass =
+        levelCode == DBG_LEVEL_CRITICAL && g_adapterCriticalInfo.load(std::memory_order_relaxed);
     if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
     if (!g_setUp.load(std::memory_order_acquire)) AdapterSetUp();
 
@@ -426,15 +415,15 @@ namespace {
 const LevelPtr& LevelCodeToLevel(int levelCode) {
     const Levels& levels = GetLevels();
     switch (levelCode) {
-        case kCriticalCode:
+        case DBG_LEVEL_CRITICAL:
             return g_adapterCriticalInfo.load(std::memory_order_relaxed) ? levels.fatal : levels.error;
-        case kWarningCode:
+        case DBG_LEVEL_WARNING:
             return levels.warn;
-        case kErrorCode:
-        case kErrorCode2:
-        case kErrorExitCode:
+        case DBG_LEVEL_ERROR:
+        case DBG_LEVEL_ERROR2:
+        case DBG_LEVEL_ERROR_EXIT:
             return levels.error;
-        case kFatalCode:
+        case DBG_LEVEL_FATAL:
             return levels.fatal;
         default:
             return levels.debug;
@@ -459,7 +448,8 @@ void CheckLogFileRecreated() {
     if (LogFileExists() || !ReopenLogFile()) return;
     // Written after the adapter lock is released: the record's own entry
     // point may take the settings lock, which comes first in the lock order.
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"Log4cxxAdapter.cpp", 1071, L"Debug log file re-created!");
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, L"Log4cxxAdapter.cpp", 1071,
+                    L"Debug log file re-created!");
 }
 
 std::string WideToNarrow(const wchar_t* text) {

@@ -16,10 +16,10 @@
 
 namespace {
 
-// The module list is read with 49,152 registry bytes into a buffer of 49,152
-// characters.
+// The module list is read into a buffer of 49,152 characters, asking for at
+// most 24,576 of them (49,152 registry bytes), the terminator included.
 constexpr size_t kModuleListElements = 49152;
-constexpr int kModuleListReadBytes = 49152;
+constexpr int kModuleListReadSize = 24576 * sizeof(wchar_t);
 
 std::atomic<LONG> g_interfaceInitialised{0};
 
@@ -32,7 +32,7 @@ void InitDebugInterface() {
     BuildLogFilePath(logFilePath, MAX_PATH);
 
     auto moduleList = std::make_unique<wchar_t[]>(kModuleListElements);
-    DBG::GetDebugModules(moduleList.get(), kModuleListReadBytes);
+    DBG::GetDebugModules(moduleList.get(), kModuleListReadSize);
 
     // Without a DebugLevel value the process logs everything.
     int mode = 3;

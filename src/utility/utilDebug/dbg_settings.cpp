@@ -82,14 +82,6 @@ bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     return true;
 }
 
-// The registry counts string data in UTF-16 bytes: a character beyond the
-// Basic Multilingual Plane takes two units.
-DWORD Utf16DataSize(const wchar_t* text, DWORD length) {
-    DWORD units = 1;  // the terminator
-    for (DWORD i = 0; i < length; ++i) units += (static_cast<uint32_t>(text[i]) > 0xFFFF) ? 2 : 1;
-    return units * 2;
-}
-
 bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName) {
     if (!keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
@@ -99,14 +91,13 @@ bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueN
                           sizeof value) == ERROR_SUCCESS;
 }
 
-bool WriteRegistryString(const wchar_t* text, DWORD length, const wchar_t* keyPath,
-                         const wchar_t* valueName) {
+bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wchar_t* valueName) {
     if (!text || !keyPath || !*keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
     KeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          Utf16DataSize(text, length)) == ERROR_SUCCESS;
+                          NlRegStringDataSize(text)) == ERROR_SUCCESS;
 }
 
 int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
@@ -255,11 +246,16 @@ void SetDebugLogCount(int count) {
     WriteSettingDword(&ProductRegistryNames::debugLogCount, count, AdapterSetDebugLogCount);
 }
 
+// size is the caller's buffer in bytes, as sizeof gives it for a wchar_t
+// array (code ported from Windows passes sizeof buf); the registry is asked
+// for no more than that buffer holds.
 void GetDebugModules(wchar_t* buffer, int size) {
     if (!buffer || size <= 0) return;
+    const DWORD dataSize = NlRegStringBufferSize(static_cast<size_t>(size) / sizeof(wchar_t));
+    if (dataSize == 0) return;
     EnsureProductRegistryLoaded();
     Guard<CSLock> guard(&SettingsLock());
-    ReadRegistryString(buffer, static_cast<DWORD>(size), Names().keyPath, Names().debugModule);
+    ReadRegistryString(buffer, dataSize, Names().keyPath, Names().debugModule);
 }
 
 void SetDebugModules(const wchar_t* moduleList) {
@@ -267,8 +263,7 @@ void SetDebugModules(const wchar_t* moduleList) {
     EnsureProductRegistryLoaded();
     try {
         Guard<CSLock> guard(&SettingsLock());
-        WriteRegistryString(moduleList, static_cast<DWORD>(wcslen(moduleList)), Names().keyPath,
-                            Names().debugModule);
+        WriteRegistryString(moduleList, Names().keyPath, Names().debugModule);
         ApplyModuleList(moduleList);
     } catch (...) {
     }

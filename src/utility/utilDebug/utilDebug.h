@@ -68,8 +68,10 @@ UTILDEBUG_API int GetDebugMode();
 UTILDEBUG_API void SetDebugMode(int mode);
 UTILDEBUG_API int GetDebugLogCount();
 UTILDEBUG_API void SetDebugLogCount(int count);
-// size is in registry bytes (two per character); the buffer must be zeroed and
-// hold size / 2 characters.
+// Reads the module list into buffer, whose size in bytes is size, as sizeof
+// gives it for a wchar_t array: GetDebugModules(buf, sizeof buf). Zero the
+// buffer first: nothing is written when the list is missing or does not fit
+// with its terminator, and no terminator is added beyond the list's own.
 UTILDEBUG_API void GetDebugModules(wchar_t* buffer, int size);
 UTILDEBUG_API void SetDebugModules(const wchar_t* moduleList);
 

@@ -2,8 +2,6 @@
 // and the log file's location, seen from processes of chosen names.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cwchar>
 #include <ostream>
 #include <string>
@@ -211,7 +209,8 @@ TEST(BackupCount, CountsTheAppenderRefusesAreHandledQuietly) {
         std::thread run([&] {
             nltest::RunCommand("'" + probe + "' < '" + env.path("commands.txt") + "' 2>&1", &output);
         });
-        while (!nltest::FileExists(started)) usleep(2000);
+        EXPECT_TRUE(nltest::WaitUntil([&] { return nltest::FileExists(started); },
+                                      "the worker to log its first record"));
         // The refresh hands the changed count to the open appender.
         EXPECT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", count == 0 ? 20 : 0));
         nltest::WriteFile(changed, "");

@@ -12,14 +12,17 @@
 #include <algorithm>
 
 #include "common/casefold.h"
+#include "common/environment.h"
+#include "common/fork_guard.h"
 #include "common/unicode.h"
 
 namespace nlplatform::registry {
 namespace {
 
 constexpr char kDefaultDatabase[] = "/var/lib/norlake/registry.db";
-// How long a change waits for another process's change to finish.
-constexpr int kBusyTimeoutMs = 5000;
+// How long a call waits for another process's change to finish, without a
+// budget of the calling thread.
+constexpr DWORD kBusyTimeoutMs = 5000;
 // PRAGMA user_version of the layout below.
 constexpr int64_t kFormatVersion = 1;
 
@@ -61,6 +64,39 @@ int64_t FileTimeNow() {
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     return kUnixEpoch + now.tv_sec * 10000000 + now.tv_nsec / 100;
+}
+
+// ---- Waiting for another process's change ------------------------------------
+
+// The calling thread's wait budget (NlBeginRegistryWaitBudget): how much of
+// it is left, and how deeply budgets are nested.
+struct WaitBudget {
+    int depth = 0;
+    DWORD leftMs = 0;
+};
+thread_local WaitBudget t_budget;
+
+void SleepMs(DWORD milliseconds) {
+    timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+// SQLite's busy handler: waits in short steps while another process holds
+// the lock. Without a budget one statement waits up to kBusyTimeoutMs; with
+// one, every wait of the thread counts against what is left of it.
+int WaitWhileBusy(void*, int attempt) {
+    DWORD step = attempt < 10 ? 1 : attempt < 30 ? 5 : 20;
+    if (t_budget.depth > 0) {
+        if (t_budget.leftMs == 0) return 0;
+        step = std::min(step, t_budget.leftMs);
+        t_budget.leftMs -= step;
+    } else {
+        DWORD waited = attempt < 10 ? attempt : attempt < 30 ? 10 + (attempt - 10) * 5 : 110 + (attempt - 30) * 20;
+        if (waited >= kBusyTimeoutMs) return 0;
+    }
+    SleepMs(step);
+    return 1;
 }
 
 // A read that fails on a database that is missing, unreadable or not a
@@ -170,37 +206,60 @@ FileIdentity Identify(const std::string& path) {
     return {true, st.st_dev, st.st_ino};
 }
 
-struct ForkGuard {
-    std::mutex registration;
-    std::vector<std::mutex*> mutexes;
+}  // namespace
+
+// A rollback journal as found at one moment: a writer that rolls it back or
+// starts a new change deletes or rewrites it.
+struct JournalState {
+    FileIdentity file;
+    off_t size = 0;
+    int64_t modified = 0;
+
+    bool operator==(const JournalState& other) const {
+        return file == other.file && size == other.size && modified == other.modified;
+    }
 };
 
-ForkGuard& TheForkGuard() {
-    static ForkGuard* const guard = new ForkGuard;
-    return *guard;
+namespace {
+
+JournalState ReadJournalState(const std::string& databasePath) {
+    struct stat st;
+    if (stat((databasePath + "-journal").c_str(), &st) != 0) return {};
+    return {{true, st.st_dev, st.st_ino}, st.st_size, st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-void LockForFork() {
-    TheForkGuard().registration.lock();
-    for (std::mutex* mutex : TheForkGuard().mutexes) mutex->lock();
+bool ReadWholeFile(const std::string& path, std::string* content) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    content->clear();
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) content->append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return n == 0;
 }
 
-void UnlockAfterFork() {
-    for (std::mutex* mutex : TheForkGuard().mutexes) mutex->unlock();
-    TheForkGuard().registration.unlock();
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    close(fd);
+    return written;
+}
+
+// A private folder for a rolled-back copy, in the temporary directory.
+std::string MakePrivateFolder() {
+    const char* tmpdir = ReadEnvironment("TMPDIR");
+    std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/nlregistry-XXXXXX";
+    return mkdtemp(&pattern[0]) ? pattern : std::string();
 }
 
 }  // namespace
 
-void KeepUsableAcrossFork(std::mutex& mutex) {
-    static const bool handlersInstalled = pthread_atfork(LockForFork, UnlockAfterFork, UnlockAfterFork) == 0;
-    (void)handlersInstalled;
-    std::lock_guard<std::mutex> lock(TheForkGuard().registration);
-    TheForkGuard().mutexes.push_back(&mutex);
-}
+void KeepUsableAcrossFork(std::mutex& mutex) { KeepMutexAcrossFork(mutex); }
 
 std::string DatabasePath() {
-    const char* file = getenv("NL_REGISTRY_FILE");
+    const char* file = ReadEnvironment("NL_REGISTRY_FILE");
     return file && *file ? file : kDefaultDatabase;
 }
 
@@ -319,7 +378,7 @@ sqlite3* Connection::OpenFile(const std::string& path, int flags) {
         sqlite3_close_v2(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_handler(db, WaitWhileBusy, nullptr);
     return db;
 }
 
@@ -328,6 +387,40 @@ std::unique_ptr<Connection> Connection::OpenReader(const std::string& path) {
     // which a read-only one cannot.
     int flags = MayWriteDatabase(path) ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     return std::unique_ptr<Connection>(new Connection(OpenFile(path, flags)));
+}
+
+bool Connection::SeesUnfinishedChange() {
+    if (!db_ || sqlite3_db_readonly(db_, "main") != 1) return false;
+    return (Exec("SELECT count(*) FROM sqlite_schema") & 0xFF) == SQLITE_READONLY;
+}
+
+// Copies the database and its journal into a private folder, where SQLite
+// rolls the copy back on its first read. The copy is consistent when the
+// journal stayed the same while the database was copied: no writer can
+// change the database without first rolling that journal back, and pages a
+// writer rolls back meanwhile come back from the journal all the same.
+std::unique_ptr<Connection> Connection::OpenRolledBackCopy(const std::string& path, JournalState* used) {
+    std::string folder = MakePrivateFolder();
+    if (folder.empty()) return nullptr;
+    std::string copy = folder + "/registry.db";
+    std::unique_ptr<Connection> connection;
+    for (int attempt = 0; attempt < 5 && !connection; ++attempt) {
+        JournalState before = ReadJournalState(path);
+        std::string journal, database;
+        if (!before.file.exists || !ReadWholeFile(path + "-journal", &journal) || !ReadWholeFile(path, &database))
+            break;
+        if (!(ReadJournalState(path) == before)) continue;
+        if (WriteWholeFile(copy, database) && WriteWholeFile(copy + "-journal", journal)) {
+            connection.reset(new Connection(OpenFile(copy, SQLITE_OPEN_READWRITE)));
+            if (connection->Exec("SELECT count(*) FROM sqlite_schema") != SQLITE_OK) connection.reset();
+            *used = before;
+        }
+        // The open connection keeps the rolled-back copy after its names go.
+        unlink((copy + "-journal").c_str());
+        unlink(copy.c_str());
+    }
+    rmdir(folder.c_str());
+    return connection;
 }
 
 LSTATUS Connection::OpenWriter(const std::string& path, std::unique_ptr<Connection>* connection) {
@@ -670,7 +763,7 @@ class ConnectionSlot {
             pid_ = getpid();
         }
         FileIdentity file = Identify(path);
-        if (!connection_ || path != path_ || !(file == file_)) {
+        if (!connection_ || path != path_ || !(file == file_) || ViewIsStale(path)) {
             LSTATUS status = Connect(path, intent, &file);
             if (status != ERROR_SUCCESS) return status;
         }
@@ -680,10 +773,30 @@ class ConnectionSlot {
     }
 
   private:
+    // A reader that may not write cannot roll back a change that a killed
+    // writer left unfinished, and SQLite then reads nothing: such a reader
+    // reads a rolled-back copy instead, until that journal is gone.
+    bool ViewIsStale(const std::string& path) {
+        if (forWrites_) return false;
+        JournalState journal = ReadJournalState(path);
+        if (rolledBack_) return !(journal == rolledBackJournal_);
+        return journal.file.exists && connection_->SeesUnfinishedChange();
+    }
+
+    void ConnectReader(const std::string& path) {
+        connection_ = Connection::OpenReader(path);
+        rolledBack_ = false;
+        if (!ReadJournalState(path).file.exists || !connection_->SeesUnfinishedChange()) return;
+        std::unique_ptr<Connection> copy = Connection::OpenRolledBackCopy(path, &rolledBackJournal_);
+        if (!copy) return;
+        connection_ = std::move(copy);
+        rolledBack_ = true;
+    }
+
     LSTATUS Connect(const std::string& path, Intent intent, FileIdentity* file) {
         connection_.reset();
         if (!forWrites_) {
-            connection_ = Connection::OpenReader(path);
+            ConnectReader(path);
         } else {
             if (!file->exists) {
                 if (intent != Intent::kCreate) return ERROR_FILE_NOT_FOUND;
@@ -700,6 +813,8 @@ class ConnectionSlot {
     }
 
     const bool forWrites_;
+    bool rolledBack_ = false;
+    JournalState rolledBackJournal_;
     std::mutex mutex_;
     pid_t pid_ = 0;
     std::string path_;
@@ -809,3 +924,17 @@ void Transaction::Close() {
 }
 
 }  // namespace nlplatform::registry
+
+extern "C" {
+
+void NlBeginRegistryWaitBudget(DWORD milliseconds) {
+    using nlplatform::registry::t_budget;
+    if (t_budget.depth++ == 0) t_budget.leftMs = milliseconds;
+}
+
+void NlEndRegistryWaitBudget(void) {
+    using nlplatform::registry::t_budget;
+    if (t_budget.depth > 0) --t_budget.depth;
+}
+
+}  // extern "C"

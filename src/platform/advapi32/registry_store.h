@@ -6,7 +6,8 @@
 // The file uses a rollback journal, not WAL, so that a process allowed only
 // to read the file and its folder still reads every value. Writes take the
 // database lock up front (BEGIN IMMEDIATE) and wait for it up to a few
-// seconds; a reader never sees a half-written change.
+// seconds; a reader never sees a half-written change, not even one that a
+// killed writer left behind.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,8 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace nlplatform::registry {
+
+struct JournalState;
 
 using KeyId = int64_t;
 // HKEY_LOCAL_MACHINE. It has no row of its own and always exists.
@@ -65,6 +68,10 @@ class Connection {
     // Never creates the file. A file that cannot be opened gives a connection
     // to an empty registry.
     static std::unique_ptr<Connection> OpenReader(const std::string& path);
+    // A read-only view of the database as it was before the change a killed
+    // writer left unfinished, for a process that may not roll it back; null
+    // when there is no such change any more. *used is the journal it undid.
+    static std::unique_ptr<Connection> OpenRolledBackCopy(const std::string& path, JournalState* used);
     // The file must exist; an empty one becomes a registry.
     static LSTATUS OpenWriter(const std::string& path, std::unique_ptr<Connection>* connection);
     ~Connection();
@@ -99,6 +106,9 @@ class Connection {
     void Rollback();
     // False also when SQLite abandoned the transaction after a failure.
     bool InTransaction() const;
+    // A read-only connection finds a killed writer's unfinished change, which
+    // it cannot roll back.
+    bool SeesUnfinishedChange();
 
   private:
     enum StatementId : int;

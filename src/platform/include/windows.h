@@ -101,6 +101,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BUFFER_OVERFLOW 111L
@@ -125,6 +126,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_RESOURCE_NOT_FOUND 5007L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_CANT_ACCESS_FILE 1920L
 
 NLAPI DWORD GetLastError(void);
 NLAPI void SetLastError(DWORD error);
@@ -140,6 +142,27 @@ NLAPI void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI void EnterCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
+
+// Slim reader/writer locks: not recursive; a thread waiting for exclusive
+// access holds off new shared owners, so a shared owner must not acquire the
+// lock again.
+typedef struct _RTL_SRWLOCK {
+    pthread_rwlock_t lock;
+} SRWLOCK, *PSRWLOCK;
+
+NLAPI void InitializeSRWLock(PSRWLOCK lock);
+NLAPI void AcquireSRWLockShared(PSRWLOCK lock);
+NLAPI void ReleaseSRWLockShared(PSRWLOCK lock);
+NLAPI void AcquireSRWLockExclusive(PSRWLOCK lock);
+NLAPI void ReleaseSRWLockExclusive(PSRWLOCK lock);
+
+// Not a Windows API: Windows has no fork(). A lock registered here is taken
+// by fork() before the process is copied, in the order of registration, and
+// is free in both processes afterwards, so that a child never finds it held
+// by a thread that does not exist there. Register locks in the order in which
+// code takes them; an SRW lock is taken exclusively.
+NLAPI void NlKeepCriticalSectionAcrossFork(LPCRITICAL_SECTION cs);
+NLAPI void NlKeepSRWLockAcrossFork(PSRWLOCK lock);
 
 // Interlocked operations are full barriers, as on Windows.
 static inline LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
@@ -237,14 +260,21 @@ NLAPI BOOL FreeLibrary(HMODULE module);
 #define DLL_THREAD_DETACH 3
 
 // ---- kernel32: environment -------------------------------------------------
+// In a process that runs in secure-execution mode (setuid, setgid, or with
+// raised capabilities) every variable reads as unset, so that the caller's
+// environment steers nothing: no registry file, temporary directory or run
+// id of the caller's choosing.
 NLAPI DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 NLAPI DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
-// The temporary directory with a trailing separator: $TMPDIR when set, else /tmp.
+// The temporary directory with a trailing separator: $TMPDIR when set (and
+// not in secure-execution mode), else /tmp.
 NLAPI DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 
 // ---- kernel32: files ---------------------------------------------------------
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+// Every write goes to the end of the file, as one piece.
+#define FILE_APPEND_DATA 0x0004u
 #define FILE_SHARE_READ 0x1u
 #define FILE_SHARE_WRITE 0x2u
 #define FILE_SHARE_DELETE 0x4u
@@ -254,9 +284,34 @@ NLAPI DWORD GetTempPathW(DWORD size, LPWSTR buffer);
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+// Default security: a file that the call creates gets mode 0644 and a folder
+// 0755, whatever the umask (readable by everyone, writable by the owner).
+// OPEN_ALWAYS and CREATE_ALWAYS on an existing file succeed with the last
+// error ERROR_ALREADY_EXISTS. Sharing modes have no POSIX counterpart and are
+// accepted as given.
+//
+// FILE_FLAG_OPEN_REPARSE_POINT opens the file itself and nothing it points
+// to. Linux cannot open a symbolic link for data, so a link, a pipe or a
+// device at the path fails with ERROR_CANT_ACCESS_FILE; so does, in a
+// world-writable folder, a file owned by another user (which that user
+// could read, or have planted).
 NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                          DWORD creation, DWORD flags, HANDLE templateFile);
+// Writes the whole buffer with one write(2), so that a file opened with
+// FILE_APPEND_DATA by several processes never interleaves their writes.
+// overlapped must be null.
+NLAPI BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
+NLAPI BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 NLAPI BOOL CloseHandle(HANDLE handle);
 NLAPI BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
 
@@ -395,8 +450,13 @@ NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT*
 // through a handle opened without the matching right fails the same way.
 // ERROR_BADDB: a change to a file that is not a registry, or any call that
 // finds the keys of a damaged file forming a cycle. ERROR_CANTWRITE or
-// ERROR_CANTREAD: the database stayed locked by another process for seconds,
-// or the disk failed. ERROR_KEY_DELETED: the handle's key was deleted.
+// ERROR_CANTREAD: the database stayed locked by another process for seconds
+// (see NlBeginRegistryWaitBudget), or the disk failed. ERROR_KEY_DELETED:
+// the handle's key was deleted.
+//
+// A writer killed in the middle of a change leaves the registry as it was
+// before the change, for every reader: one that may not write the database
+// (and so cannot roll the change back) reads a private rolled-back copy.
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
 
 #define KEY_QUERY_VALUE 0x0001
@@ -434,6 +494,15 @@ NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT*
 #define REG_OPENED_EXISTING_KEY 2
 
 #define ERROR_TRANSACTION_NOT_ACTIVE 6701L
+
+// Not a Windows API: from now until the matching NlEndRegistryWaitBudget, the
+// registry calls of the calling thread wait at most milliseconds in total for
+// another process's change to finish; a call that would wait longer fails
+// with ERROR_CANTREAD or ERROR_CANTWRITE. Without a budget each call waits up
+// to five seconds. Budgets nest: an inner one neither extends nor restarts
+// the outer one.
+NLAPI void NlBeginRegistryWaitBudget(DWORD milliseconds);
+NLAPI void NlEndRegistryWaitBudget(void);
 
 // A null or empty subKey on HKEY_LOCAL_MACHINE returns HKEY_LOCAL_MACHINE
 // itself; on another key, a new handle to that key.

@@ -3,19 +3,25 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <sys/auxv.h>
 
 #include <string>
 
+#include "common/environment.h"
 #include "common/unicode.h"
 
 extern char** environ;
 
 namespace {
 
+// The kernel tells a setuid, setgid or capability-raised program so.
+bool InSecureExecution() { return getauxval(AT_SECURE) != 0; }
+
 // Windows looks names up ignoring case; an exact match wins here, since a
 // Linux environment may hold names that differ only in case.
 const char* FindVariable(const std::string& name) {
-    if (const char* value = getenv(name.c_str())) return value;
+    if (const char* value = nlplatform::ReadEnvironment(name.c_str())) return value;
+    if (InSecureExecution()) return nullptr;
     for (char** entry = environ; entry && *entry; ++entry) {
         const char* equals = strchr(*entry, '=');
         if (equals && static_cast<size_t>(equals - *entry) == name.size() &&
@@ -34,6 +40,12 @@ bool LookUp(LPCWSTR name, std::wstring* value) {
 }
 
 }  // namespace
+
+namespace nlplatform {
+
+const char* ReadEnvironment(const char* name) { return secure_getenv(name); }
+
+}  // namespace nlplatform
 
 extern "C" {
 
@@ -85,7 +97,7 @@ DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) 
 // cleared, and after the path the rest of the buffer is zeroed.
 DWORD GetTempPathW(DWORD size, LPWSTR buffer) {
     std::wstring path;
-    const char* tmpdir = getenv("TMPDIR");
+    const char* tmpdir = nlplatform::ReadEnvironment("TMPDIR");
     path = nlplatform::Utf8ToWide(std::string(tmpdir && *tmpdir ? tmpdir : "/tmp"));
     if (path.empty() || path.back() != L'/') path += L'/';
     if (!buffer) return static_cast<DWORD>(path.size() + 1);

@@ -1,4 +1,4 @@
-// Files: CreateFileW, CloseHandle, CreateDirectoryW.
+// Files: CreateFileW, WriteFile, GetFileSizeEx, CloseHandle, CreateDirectoryW.
 #include <windows.h>
 
 #include <errno.h>
@@ -6,10 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+#include <string>
+
 #include "common/unicode.h"
 #include "kernel32/handle.h"
 
 namespace {
+
+// The file behind a handle, or null when the handle is not a live file's.
+class FileObject;
+std::shared_ptr<FileObject> FileOf(HANDLE handle);
+
+// Default security: readable by everyone, writable by the owner.
+constexpr mode_t kFileMode = 0644;
+constexpr mode_t kFolderMode = 0755;
 
 DWORD ErrorFromErrno(int error, DWORD notFound) {
     switch (error) {
@@ -25,6 +36,9 @@ DWORD ErrorFromErrno(int error, DWORD notFound) {
             return ERROR_FILE_EXISTS;
         case ENAMETOOLONG:
             return ERROR_BAD_PATHNAME;
+        case ELOOP:
+        case ENXIO:  // a pipe without a reader, a device without its driver
+            return ERROR_CANT_ACCESS_FILE;
         default:
             return ERROR_INVALID_PARAMETER;
     }
@@ -34,15 +48,22 @@ class FileObject : public nlplatform::KernelObject {
   public:
     explicit FileObject(int fd) : fd_(fd) {}
     bool Close() override { return close(fd_) == 0; }
+    int fd() const { return fd_; }
 
   private:
     int fd_;
 };
 
-int OpenFlags(DWORD access, DWORD creation) {
+std::shared_ptr<FileObject> FileOf(HANDLE handle) { return nlplatform::FindHandleOf<FileObject>(handle); }
+
+int OpenFlags(DWORD access, DWORD creation, DWORD attributes) {
     int flags = O_CLOEXEC;
-    bool read = access & GENERIC_READ, write = access & GENERIC_WRITE;
+    bool read = access & GENERIC_READ;
+    bool write = access & (GENERIC_WRITE | FILE_APPEND_DATA);
     flags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    if ((access & FILE_APPEND_DATA) && !(access & GENERIC_WRITE)) flags |= O_APPEND;
+    // Not blocking on a pipe without a reader: such a path is refused below.
+    if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW | O_NONBLOCK;
     switch (creation) {
         case CREATE_NEW:
             return flags | O_CREAT | O_EXCL;
@@ -57,25 +78,117 @@ int OpenFlags(DWORD access, DWORD creation) {
     }
 }
 
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Opens the path; *created tells whether this call created the file, which
+// then gets the default mode whatever the umask.
+int OpenCreating(const std::string& path, int flags, bool* created) {
+    *created = false;
+    if (!(flags & O_CREAT)) return open(path.c_str(), flags);
+    if (flags & O_EXCL) {
+        int fd = open(path.c_str(), flags, kFileMode);
+        *created = fd >= 0;
+        return fd;
+    }
+    // Another process may create or delete the file between the two tries.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = open(path.c_str(), flags | O_EXCL, kFileMode);
+        if (fd >= 0) {
+            *created = true;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+        fd = open(path.c_str(), flags & ~O_CREAT);
+        if (fd >= 0 || errno != ENOENT) return fd;
+    }
+    return -1;
+}
+
+// What FILE_FLAG_OPEN_REPARSE_POINT refuses once the file is open: anything
+// but a regular file, and another user's file in a world-writable folder.
+DWORD CheckOpenedEntry(int fd, const std::string& path) {
+    struct stat file;
+    if (fstat(fd, &file) != 0) return ERROR_CANT_ACCESS_FILE;
+    if (!S_ISREG(file.st_mode)) return ERROR_CANT_ACCESS_FILE;
+    if (file.st_uid != geteuid()) {
+        struct stat folder;
+        if (stat(FolderOf(path).c_str(), &folder) != 0 || (folder.st_mode & S_IWOTH))
+            return ERROR_CANT_ACCESS_FILE;
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
 
-// Sharing modes have no POSIX counterpart and are accepted as given.
-HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
-                   HANDLE) {
+HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creation,
+                   DWORD attributes, HANDLE) {
     if (!fileName || creation < CREATE_NEW || creation > TRUNCATE_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     std::string path = nlplatform::NarrowPath(fileName);
-    int fd = open(path.c_str(), OpenFlags(access, creation), 0666);
+    int flags = OpenFlags(access, creation, attributes);
+    bool created = false;
+    int fd = OpenCreating(path, flags, &created);
     if (fd < 0) {
         SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
         return INVALID_HANDLE_VALUE;
     }
-    SetLastError(ERROR_SUCCESS);
+    if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) {
+        DWORD refused = CheckOpenedEntry(fd, path);
+        if (refused != ERROR_SUCCESS) {
+            close(fd);
+            SetLastError(refused);
+            return INVALID_HANDLE_VALUE;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    if (created) fchmod(fd, kFileMode);
+    bool existed = !created && (creation == OPEN_ALWAYS || creation == CREATE_ALWAYS);
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return nlplatform::AddHandle(std::make_unique<FileObject>(fd));
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped) {
+    std::shared_ptr<FileObject> file = FileOf(handle);
+    if (bytesWritten) *bytesWritten = 0;
+    if (!file || overlapped || (!buffer && bytesToWrite)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const char* data = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    // A regular file takes the whole buffer at once; the loop only finishes
+    // a write cut short by a signal or a full disk.
+    while (done < bytesToWrite) {
+        ssize_t n = write(file->fd(), data + done, bytesToWrite - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            SetLastError(n < 0 && errno == ENOSPC ? ERROR_HANDLE_DISK_FULL : ERROR_ACCESS_DENIED);
+            if (bytesWritten) *bytesWritten = done;
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (bytesWritten) *bytesWritten = done;
+    return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
+    std::shared_ptr<FileObject> file = FileOf(handle);
+    struct stat st;
+    if (!file || !size || fstat(file->fd(), &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    size->QuadPart = st.st_size;
+    return TRUE;
 }
 
 // Closes any handle of the table: files, threads, transactions. Closing the
@@ -97,7 +210,17 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    if (mkdir(nlplatform::NarrowPath(pathName).c_str(), 0777) == 0) return TRUE;
+    std::string path = nlplatform::NarrowPath(pathName);
+    if (mkdir(path.c_str(), kFolderMode) == 0) {
+        // The umask plays no part; the new folder is reached without
+        // following a link planted meanwhile.
+        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            fchmod(fd, kFolderMode);
+            close(fd);
+        }
+        return TRUE;
+    }
     SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     return FALSE;
 }

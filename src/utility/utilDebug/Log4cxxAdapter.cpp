@@ -4,6 +4,7 @@
 #include "Log4cxxAdapter.h"
 
 #include <log4cxx/basicconfigurator.h>
+#include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/helpers/transcoder.h>
 #include <log4cxx/pattern/loggingeventpatternconverter.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "ModuleName.h"
+#include "dbg_appender.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_settings.h"
@@ -59,6 +61,10 @@ struct ModuleLogger {
 
 // ---- Adapter state ----------------------------------------------------------------
 std::atomic<bool> g_setUp{false};
+// When the last set-up found the registry unreadable (0: never).
+std::atomic<DWORD> g_setUpFailedTick{0};
+// log4cxx's own diagnostics reach standard error only when asked for.
+bool g_log4cxxDiagnostics = false;
 int g_storedMode = 0;
 int g_storedBackupCount = 10;
 std::wstring g_processBaseName;  // guarded by the adapter lock
@@ -147,10 +153,21 @@ class CRecordLayout : public log4cxx::PatternLayout {
 void ReadLogFormat(HKEY key) {
     wchar_t format[kLogFormatElements] = {};
     DWORD size = kLogFormatReadBytes;
-    if (RegQueryValueExW(key, L"DebugLogFormat", nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size) ==
-            ERROR_SUCCESS &&
-        format[0] != L'\0')
-        g_logFormat = format;
+    LSTATUS status =
+        RegQueryValueExW(key, L"DebugLogFormat", nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS && format[0] != L'\0') g_logFormat = format;
+}
+
+// DebugLogDiagnostics, set to anything but 0, lets log4cxx report its own
+// troubles (a file it cannot open, a bad pattern) on standard error.
+void ReadDiagnosticsSwitch(HKEY key) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LSTATUS status =
+        RegQueryValueExW(key, L"DebugLogDiagnostics", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    NoteSettingsRead(status);
+    g_log4cxxDiagnostics = status == ERROR_SUCCESS && value != 0;
 }
 
 std::wstring ProcessBaseName() {
@@ -264,8 +281,21 @@ LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
     return logger;
 }
 
+// The file the root appender writes: the configured one, or the file it fell
+// back to.
+std::wstring ActiveLogFilePath() {
+    auto appender = std::dynamic_pointer_cast<CRecordFileAppender>(RootAppender());
+    if (!appender) return g_logFilePath;
+    LogString path = appender->getActiveFile();
+    std::wstring wide(path.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0],
+                                     static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return wide;
+}
+
 bool LogFileExists() {
-    HANDLE file = CreateFileW(g_logFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE file = CreateFileW(ActiveLogFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
@@ -290,7 +320,10 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     bool criticalPass =
         levelCode == DBG_LEVEL_CRITICAL && g_adapterCriticalInfo.load(std::memory_order_relaxed);
     if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
-    if (!g_setUp.load(std::memory_order_acquire)) AdapterSetUp();
+    if (!AdapterIsSetUp()) {
+        AdapterSetUp();
+        if (!AdapterIsSetUp()) return;
+    }
 
     Logger* logger = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
@@ -327,25 +360,43 @@ void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* 
 
 namespace {
 
+// A registry that stays locked while the set-up reads it leaves the back end
+// unconfigured, rather than configured from reads that got no answer: the
+// records are dropped, and the set-up runs again a few seconds later.
+bool SetUpMayRun() {
+    DWORD failed = g_setUpFailedTick.load(std::memory_order_relaxed);
+    return failed == 0 || GetTickCount() - failed >= kUnreadSettingsRetryMs;
+}
+
 void AdapterSetUp() {
     Guard<CSLock> guard(&AdapterLock());
-    if (g_setUp.load(std::memory_order_relaxed)) return;
+    if (g_setUp.load(std::memory_order_relaxed) || !SetUpMayRun()) return;
     try {
+        CRegistryWaitBudget budget;
+        CSettingsReadCheck check;
         g_featureConfig.ResolveMappingFilePath();
         g_featureConfig.LoadFeatureMapping();
         g_processBaseName = ProcessBaseName();
-        if (g_logFilePath.empty()) g_logFilePath = ComposeFallbackLogPath(g_processBaseName);
+        std::wstring logFilePath = g_logFilePath;
+        if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(g_processBaseName);
         if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
             ApplyDisabledLists(key);
             ReadLogFormat(key);
+            ReadDiagnosticsSwitch(key);
             RegCloseKey(key);
         }
+        if (check.Unanswered()) {
+            g_setUpFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
+            return;
+        }
+        g_logFilePath = logFilePath;
         ConfigureRootAppender();
         g_unknownLogger = Logger::getLogger(LOG4CXX_STR("unknown"));
     } catch (...) {
         // A back end that could not be configured drops its records.
     }
-    // The set-up runs once per process, whatever its outcome.
+    // Once the settings were read, the set-up runs once per process, whatever
+    // its outcome.
     g_setUp.store(true, std::memory_order_release);
 }
 
@@ -355,6 +406,7 @@ void AdapterSetUp() {
 int AppenderBackupCount(int count) { return std::clamp(count, 1, 13); }
 
 void ConfigureRootAppender() {
+    log4cxx::helpers::LogLog::setQuietMode(!g_log4cxxDiagnostics);
     log4cxx::BasicConfigurator::resetConfiguration();
     if (g_logFormat.empty()) g_logFormat = kDefaultLogFormat;
     log4cxx::helpers::Pool pool;
@@ -362,7 +414,7 @@ void ConfigureRootAppender() {
     auto layout = std::make_shared<CRecordLayout>();
     layout->setConversionPattern(WideToNarrow(g_logFormat.c_str()));
 
-    auto appender = std::make_shared<RollingFileAppender>();
+    auto appender = std::make_shared<CRecordFileAppender>();
     appender->setLayout(layout);
     appender->setFile(WideToNarrow(g_logFilePath.c_str()));
     appender->setName(kRootAppenderName);
@@ -464,6 +516,8 @@ std::string WideToNarrow(const wchar_t* text) {
 }
 
 }  // namespace
+
+bool AdapterIsSetUp() { return g_setUp.load(std::memory_order_acquire); }
 
 // ---- Run-time reconfiguration ------------------------------------------------------------
 

@@ -31,6 +31,9 @@ template <typename Char>
 struct MessageBuffer {
     std::basic_string<Char> text;
     bool inUse = false;
+    // A record logged after the thread's own buffer is gone (from a static
+    // destructor at exit) gets a buffer of its own.
+    ~MessageBuffer() { inUse = true; }
 };
 
 // One buffer per thread and width; a nested record on the same thread gets

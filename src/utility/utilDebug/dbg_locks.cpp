@@ -1,13 +1,14 @@
 #include "dbg_locks.h"
 
 // Built on first use, so that a record logged while other static objects are
-// still being built finds its locks ready.
+// still being built finds its locks ready, and never destroyed, so that a
+// thread still running at exit finds them too.
 CSLock& SettingsLock() {
-    static CSLock lock;
-    return lock;
+    static CSLock* const lock = new CSLock;
+    return *lock;
 }
 
 CSLock& AdapterLock() {
-    static CSLock lock;
-    return lock;
+    static CSLock* const lock = new CSLock;
+    return *lock;
 }

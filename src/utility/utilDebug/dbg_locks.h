@@ -16,6 +16,9 @@ class CSLock {
 
     void Enter() { EnterCriticalSection(&section_); }
     void Leave() { LeaveCriticalSection(&section_); }
+    // fork() takes the lock before it copies the process (see
+    // NlKeepCriticalSectionAcrossFork).
+    void KeepAcrossFork() { NlKeepCriticalSectionAcrossFork(&section_); }
 
   private:
     CRITICAL_SECTION section_;

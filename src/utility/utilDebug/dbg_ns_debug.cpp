@@ -9,6 +9,7 @@
 #include "Log4cxxAdapter.h"
 #include "ProductRegINIReader.h"
 #include "dbg_format.h"
+#include "dbg_lifecycle.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_settings.h"
@@ -22,11 +23,17 @@ constexpr size_t kModuleListElements = 49152;
 constexpr int kModuleListReadSize = 24576 * sizeof(wchar_t);
 
 std::atomic<LONG> g_interfaceInitialised{0};
+// When the last initialisation found the registry unreadable (0: never).
+std::atomic<DWORD> g_initialisationFailedTick{0};
 
 // Reads the settings, hands them to the back end and evaluates the module
-// list; runs once, under the settings lock.
+// list; runs once, under the settings lock. A setting that could not be read
+// (the registry stayed locked) is not taken as missing: nothing is applied,
+// records are dropped, and the initialisation runs again a few seconds later.
 void InitDebugInterface() {
     EnsureProductRegistryLoaded();
+    CRegistryWaitBudget budget;
+    CSettingsReadCheck check;
 
     wchar_t logFilePath[MAX_PATH] = {};
     BuildLogFilePath(logFilePath, MAX_PATH);
@@ -39,6 +46,10 @@ void InitDebugInterface() {
     ReadRegistryDword(&mode, g_productRegistry.keyPath, g_productRegistry.debugLevel);
     int logCount = DBG::GetDebugLogCount();
     int criticalInfo = GetLogCriticalInfo();
+    if (check.Unanswered()) {
+        g_initialisationFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
+        return;
+    }
 
     AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
     ApplyModuleList(moduleList.get());
@@ -52,16 +63,31 @@ __attribute__((noinline)) void InitialiseOnce() {
     if (!g_interfaceInitialised.load(std::memory_order_relaxed)) InitDebugInterface();
 }
 
-inline void EnsureInterfaceInitialised() {
-    if (!g_interfaceInitialised.load(std::memory_order_acquire)) InitialiseOnce();
+inline bool InterfaceInitialised() { return g_interfaceInitialised.load(std::memory_order_acquire) != 0; }
+
+// False while the settings could not be read yet.
+bool EnsureInterfaceInitialised() {
+    if (InterfaceInitialised()) return true;
+    DWORD failed = g_initialisationFailedTick.load(std::memory_order_relaxed);
+    if (failed != 0 && GetTickCount() - failed < kUnreadSettingsRetryMs) return false;
+    InitialiseOnce();
+    return InterfaceInitialised();
 }
 
 template <typename FileChar, typename Char>
 void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, PendingMessage<Char>& message) {
     try {
+        // A process that does not log returns here at once, unless its
+        // settings are due to be read.
+        bool settingsDue = RefreshIsDue() || !InterfaceInitialised();
+        if (!settingsDue && !g_debugEnabled.load(std::memory_order_relaxed)) return;
+        CLibraryCall call;
+        if (!call.Admitted()) return;
+        // However long another process keeps the registry locked, reading
+        // the settings holds the caller up for a bounded time.
+        CRegistryWaitBudget budget(settingsDue || !AdapterIsSetUp());
         RefreshDebugSettings();
-        EnsureInterfaceInitialised();
-        if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
+        if (!EnsureInterfaceInitialised() || !g_debugEnabled.load(std::memory_order_relaxed)) return;
         AdapterWriteRecord(module, file, line, level, message);
     } catch (...) {
         // The caller never sees a failure of its debug log.

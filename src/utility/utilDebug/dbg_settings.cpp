@@ -8,6 +8,7 @@
 
 #include "Log4cxxAdapter.h"
 #include "ProductRegINIReader.h"
+#include "dbg_lifecycle.h"
 #include "dbg_locks.h"
 #include "utilDebug.h"
 
@@ -55,12 +56,16 @@ class KeyCloser {
     HKEY key_;
 };
 
+thread_local unsigned t_unansweredReads = 0;
+
 HKEY OpenProductKey(const wchar_t* keyPath, REGSAM access) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
-        return key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) == ERROR_SUCCESS) return key;
-    return nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS) return key;
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key);
+    NoteSettingsRead(status);
+    return status == ERROR_SUCCESS ? key : nullptr;
 }
 
 // Queries a value into a 4-byte integer whatever its type, as Windows does.
@@ -75,9 +80,9 @@ bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     data.wide[1] = 0;
     data.number = *value;
     DWORD size = sizeof(int);
-    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) !=
-        ERROR_SUCCESS)
-        return false;
+    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS) return false;
     *value = data.number;
     return true;
 }
@@ -110,6 +115,8 @@ int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
 
 // A setter: writes the value when the process may, and hands it on in any case.
 void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int)) {
+    CLibraryCall call;
+    if (!call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
         Guard<CSLock> guard(&SettingsLock());
@@ -133,9 +140,10 @@ bool RefreshIsDue(DWORD now) {
 void RefreshModuleList(HKEY key) {
     std::fill(std::begin(g_refreshModuleList), std::end(g_refreshModuleList), L'\0');
     DWORD size = kModuleListReadBytes;
-    if (RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(g_refreshModuleList), &size) != ERROR_SUCCESS)
-        return;
+    LSTATUS status = RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(g_refreshModuleList), &size);
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS) return;
     // A change of letter case only is no change.
     if (_wcsicmp(g_refreshModuleList, g_snapshot.moduleList) == 0) return;
     wcsncpy(g_snapshot.moduleList, g_refreshModuleList, kModuleListElements - 1);
@@ -164,7 +172,26 @@ void ReadAndApplyChangedSettings() {
     ApplyDisabledLists(key);
 }
 
+// Settings that could not be read are read again within a few seconds, not a
+// minute later: the next refresh falls due then.
+void RetryRefreshSoon(DWORD now) {
+    g_lastRefreshTick.store(now - kRefreshIntervalMs + kUnreadSettingsRetryMs, std::memory_order_relaxed);
+}
+
 }  // namespace
+
+// A read is answered when the store said what it holds: the value, or that
+// the key or value is missing, deleted, out of reach or too long for the
+// buffer.
+void NoteSettingsRead(LSTATUS status) {
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA &&
+        status != ERROR_KEY_DELETED && status != ERROR_ACCESS_DENIED)
+        ++t_unansweredReads;
+}
+
+CSettingsReadCheck::CSettingsReadCheck() : start_(t_unansweredReads) {}
+
+bool CSettingsReadCheck::Unanswered() const { return t_unansweredReads != start_; }
 
 void EnsureProductRegistryLoaded() {
     Guard<CSLock> guard(&SettingsLock());
@@ -192,9 +219,9 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
     if (!key) return false;
     KeyCloser closer(key);
     DWORD dataSize = size;
-    return RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize) ==
-               ERROR_SUCCESS &&
-           buffer[0] != L'\0';
+    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
+    NoteSettingsRead(status);
+    return status == ERROR_SUCCESS && buffer[0] != L'\0';
 }
 
 int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
@@ -219,10 +246,16 @@ __attribute__((noinline)) void RefreshWhenIdle() {
     try {
         // Another thread may have refreshed between the test and the flag.
         if (RefreshIsDue(GetTickCount())) {
-            g_lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
+            DWORD now = GetTickCount();
+            g_lastRefreshTick.store(now, std::memory_order_relaxed);
             // Until the interface is initialised the key and value names are
             // not settled, so there is nothing to read yet.
-            if (g_snapshotSeeded.load(std::memory_order_acquire)) ReadAndApplyChangedSettings();
+            if (g_snapshotSeeded.load(std::memory_order_acquire)) {
+                CRegistryWaitBudget budget;
+                CSettingsReadCheck check;
+                ReadAndApplyChangedSettings();
+                if (check.Unanswered()) RetryRefreshSoon(now);
+            }
         }
     } catch (...) {
         // A failed refresh leaves the settings as they were.
@@ -259,7 +292,8 @@ void GetDebugModules(wchar_t* buffer, int size) {
 }
 
 void SetDebugModules(const wchar_t* moduleList) {
-    if (!moduleList) return;
+    CLibraryCall call;
+    if (!moduleList || !call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
         Guard<CSLock> guard(&SettingsLock());

@@ -7,6 +7,43 @@
 
 #include <atomic>
 
+// How long the registry may keep one logging call waiting, in total, while
+// another process holds it locked; and how soon settings that could not be
+// read are read again.
+constexpr DWORD kLoggingCallRegistryWaitMs = 100;
+constexpr DWORD kUnreadSettingsRetryMs = 2000;
+
+// The registry reads of the calling thread share one wait budget while this
+// lives (a nested one changes nothing); with inUse false it does nothing.
+class CRegistryWaitBudget {
+  public:
+    explicit CRegistryWaitBudget(bool inUse = true) : inUse_(inUse) {
+        if (inUse_) NlBeginRegistryWaitBudget(kLoggingCallRegistryWaitMs);
+    }
+    ~CRegistryWaitBudget() {
+        if (inUse_) NlEndRegistryWaitBudget();
+    }
+    CRegistryWaitBudget(const CRegistryWaitBudget&) = delete;
+    CRegistryWaitBudget& operator=(const CRegistryWaitBudget&) = delete;
+
+  private:
+    bool inUse_;
+};
+
+// Tells whether a registry read of the calling thread went unanswered since
+// this was built: the store was busy or failed. A missing key or value is an
+// answer; an unanswered read must not count as one.
+class CSettingsReadCheck {
+  public:
+    CSettingsReadCheck();
+    bool Unanswered() const;
+
+  private:
+    unsigned start_;
+};
+// Notes the outcome of one registry read for CSettingsReadCheck.
+void NoteSettingsRead(LSTATUS status);
+
 // The product key that the back end's own reads use, whatever the product
 // registry file says.
 extern const wchar_t kDefaultProductKeyPath[];
@@ -37,9 +74,12 @@ extern std::atomic<DWORD> g_lastRefreshTick;
 constexpr DWORD kRefreshIntervalMs = 60000;
 void RefreshWhenIdle();
 
+inline bool RefreshIsDue() {
+    return GetTickCount() - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs;
+}
+
 // Runs on every record, so when it is not due it costs one clock read and a
 // comparison; the refresh proper stays out of line.
 inline void RefreshDebugSettings() {
-    if (GetTickCount() - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs)
-        RefreshWhenIdle();
+    if (RefreshIsDue()) RefreshWhenIdle();
 }

@@ -1,0 +1,364 @@
+// The record file appender: log4cxx's rolling policies decide when and how
+// the file rolls; the file itself is opened and written through the platform
+// layer, one write per record.
+#include "dbg_appender.h"
+
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/helpers/pool.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/rolling/fixedwindowrollingpolicy.h>
+#include <log4cxx/rolling/rolloverdescription.h>
+#include <log4cxx/rolling/sizebasedtriggeringpolicy.h>
+#include <log4cxx/spi/filter.h>
+#include <log4cxx/spi/location/locationinfo.h>
+#include <log4cxx/spi/loggingevent.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "utilDebug.h"
+
+using log4cxx::LogString;
+using log4cxx::helpers::Pool;
+using log4cxx::rolling::FixedWindowRollingPolicy;
+using log4cxx::rolling::RollingPolicyPtr;
+using log4cxx::rolling::RolloverDescriptionPtr;
+
+static_assert(LOG4CXX_LOGCHAR_IS_UTF8, "records are written as log4cxx's own UTF-8 text");
+
+namespace {
+
+// A buffer that grew for a long record is given back after use.
+constexpr size_t kRetainedRecordCapacity = 8192;
+
+std::wstring Widen(const LogString& text) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+LogString Narrow(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+    LogString narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
+                            nullptr);
+    return narrow;
+}
+
+size_t LastSeparator(const LogString& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == LogString::npos ? 0 : slash + 1;
+}
+
+// Creates the missing folders above a file, as log4cxx does; each gets the
+// platform's fixed folder mode.
+void CreateFoldersFor(const LogString& path) {
+    size_t end = LastSeparator(path);
+    for (size_t next = path.find_first_of("/\\", 1); next != LogString::npos && next < end;
+         next = path.find_first_of("/\\", next + 1))
+        CreateDirectoryW(Widen(path.substr(0, next)).c_str(), nullptr);
+}
+
+LogString TemporaryDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD length = GetTempPathW(MAX_PATH, buffer);
+    return length > 0 && length < MAX_PATH ? Narrow(buffer) : LogString();
+}
+
+// worker.log becomes worker.<pid>.log: a name no other process uses.
+LogString OwnName(const LogString& name) {
+    LogString stem = name;
+    const LogString extension = ".log";
+    if (stem.size() > extension.size() && stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
+        stem.resize(stem.size() - extension.size());
+    return stem + "." + std::to_string(GetCurrentProcessId()) + extension;
+}
+
+// Where records may go, best first: the configured file; in the temporary
+// directory, the same name; there, a name of the process's own.
+std::vector<LogString> Candidates(const LogString& configured) {
+    size_t cut = LastSeparator(configured);
+    LogString folder = configured.substr(0, cut);
+    LogString name = configured.substr(cut);
+    LogString temporary = TemporaryDirectory();
+    std::vector<LogString> candidates{configured};
+    if (temporary.empty() || name.empty()) return candidates;
+    if (folder != temporary) candidates.push_back(temporary + name);
+    candidates.push_back(temporary + OwnName(name));
+    return candidates;
+}
+
+const char* ReasonOf(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            return "access denied";
+        case ERROR_CANT_ACCESS_FILE:
+            return "a link, a pipe, a device or another user's file stands there";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "its folder cannot be created";
+        default:
+            return "the file cannot be opened";
+    }
+}
+
+// The logger name of the library's own records: its file name in lower case,
+// as the module logger table names every module.
+LogString OwnLoggerName() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(DBG_THIS_MODULE, path, MAX_PATH);
+    const wchar_t* slash = wcsrchr(path, L'/');
+    std::wstring name = slash ? slash + 1 : path;
+    _wcslwr(&name[0]);
+    return Narrow(name);
+}
+
+// One buffer per thread for the record text; a record written after the
+// thread's buffer is gone (from a static destructor at exit) uses its own.
+struct RecordBuffer {
+    LogString text;
+    bool inUse = false;
+    ~RecordBuffer() { inUse = true; }
+};
+thread_local RecordBuffer t_recordBuffer;
+
+class RecordText {
+  public:
+    RecordText() : shared_(t_recordBuffer.inUse ? nullptr : &t_recordBuffer) {
+        if (shared_) shared_->inUse = true;
+    }
+    ~RecordText() {
+        if (!shared_) return;
+        if (shared_->text.capacity() > kRetainedRecordCapacity) LogString().swap(shared_->text);
+        shared_->text.clear();
+        shared_->inUse = false;
+    }
+    RecordText(const RecordText&) = delete;
+    RecordText& operator=(const RecordText&) = delete;
+    LogString& text() { return shared_ ? shared_->text : own_; }
+
+  private:
+    RecordBuffer* shared_;
+    LogString own_;
+};
+
+bool PassesFilters(const log4cxx::spi::LoggingEventPtr& event, const log4cxx::spi::FilterPtr& first) {
+    for (log4cxx::spi::FilterPtr filter = first; filter; filter = filter->getNext()) {
+        switch (filter->decide(event)) {
+            case log4cxx::spi::Filter::DENY:
+                return false;
+            case log4cxx::spi::Filter::ACCEPT:
+                return true;
+            case log4cxx::spi::Filter::NEUTRAL:
+                break;
+        }
+    }
+    return true;
+}
+
+void Execute(const log4cxx::rolling::ActionPtr& action, Pool& pool, bool* succeeded) {
+    if (!action) return;
+    try {
+        if (!action->execute(pool)) *succeeded = false;
+    } catch (const std::exception&) {
+        *succeeded = false;
+    }
+}
+
+}  // namespace
+
+CRecordFileAppender::CRecordFileAppender() = default;
+
+CRecordFileAppender::~CRecordFileAppender() { CloseFile(); }
+
+LogString CRecordFileAppender::getActiveFile() const {
+    Guard<CSLock> guard(&lock_);
+    return activeFile_;
+}
+
+// The policies log4cxx's own appender would use: those the options set, else
+// a fixed window of backups named <file>.<n> and the size trigger.
+void CRecordFileAppender::PreparePolicies(Pool& pool) {
+    if (!getRollingPolicy()) {
+        auto window = std::make_shared<FixedWindowRollingPolicy>();
+        window->setFileNamePattern(getFile() + LOG4CXX_STR(".%i"));
+        setRollingPolicy(window);
+    }
+    if (!getTriggeringPolicy()) {
+        auto trigger = log4cxx::cast<log4cxx::rolling::TriggeringPolicy>(getRollingPolicy());
+        if (!trigger) trigger = std::make_shared<log4cxx::rolling::SizeBasedTriggeringPolicy>();
+        setTriggeringPolicy(trigger);
+    }
+    getTriggeringPolicy()->activateOptions(pool);
+    getRollingPolicy()->activateOptions(pool);
+}
+
+void CRecordFileAppender::activateOptions(Pool& pool) {
+    Guard<CSLock> guard(&lock_);
+    CloseFile();
+    closed_.store(false, std::memory_order_relaxed);
+    try {
+        PreparePolicies(pool);
+        LogString path = getFile();
+        bool append = getAppend();
+        if (RolloverDescriptionPtr start = getRollingPolicy()->initialize(path, append, pool)) {
+            bool succeeded = true;
+            Execute(start->getSynchronous(), pool, &succeeded);
+            Execute(start->getAsynchronous(), pool, &succeeded);
+            path = start->getActiveFileName();
+            append = start->getAppend();
+        }
+        OpenFirstWritable(path, append, pool);
+    } catch (const std::exception&) {
+        log4cxx::helpers::LogLog::error(LOG4CXX_STR("No file could be opened for the appender ") + getName());
+    }
+}
+
+void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, Pool& pool) {
+    std::vector<LogString> candidates = Candidates(path);
+    DWORD firstError = ERROR_SUCCESS;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        DWORD error = ERROR_SUCCESS;
+        if (!Open(candidates[i], append, &error)) {
+            if (i == 0) firstError = error;
+            continue;
+        }
+        if (i == 0) {
+            activePolicy_ = getRollingPolicy();
+            return;
+        }
+        // A fall-back file rolls beside itself, keeping the configured window.
+        auto window = std::make_shared<FixedWindowRollingPolicy>();
+        window->setFileNamePattern(candidates[i] + LOG4CXX_STR(".%i"));
+        if (auto configured = log4cxx::cast<FixedWindowRollingPolicy>(getRollingPolicy())) {
+            window->setMinIndex(configured->getMinIndex());
+            window->setMaxIndex(configured->getMaxIndex());
+        }
+        window->activateOptions(pool);
+        window->initialize(candidates[i], true, pool);
+        activePolicy_ = window;
+        WriteNotice(LOG4CXX_STR("Debug log file ") + path + LOG4CXX_STR(" cannot be written (") +
+                        ReasonOf(firstError) + LOG4CXX_STR("): records go to ") + candidates[i],
+                    pool);
+        return;
+    }
+    log4cxx::helpers::LogLog::error(LOG4CXX_STR("No file could be opened for ") + path);
+}
+
+bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error) {
+    std::wstring widePath = Widen(path);
+    auto open = [&]() {
+        return CreateFileW(widePath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE file = open();
+    if (file == INVALID_HANDLE_VALUE &&
+        (GetLastError() == ERROR_PATH_NOT_FOUND || GetLastError() == ERROR_FILE_NOT_FOUND)) {
+        CreateFoldersFor(path);
+        file = open();
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    file_ = file;
+    length_ = static_cast<size_t>(size.QuadPart);
+    activeFile_ = path;
+    return true;
+}
+
+void CRecordFileAppender::CloseFile() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    activeFile_.clear();
+    length_ = 0;
+}
+
+void CRecordFileAppender::close() {
+    {
+        Guard<CSLock> guard(&lock_);
+        closed_.store(true, std::memory_order_relaxed);
+        CloseFile();
+    }
+    RollingFileAppender::close();
+}
+
+// As log4cxx rolls: the policy renames the backups and the file, and the
+// appender opens the active file anew.
+void CRecordFileAppender::Rollover(Pool& pool) {
+    RolloverDescriptionPtr rollover = activePolicy_->rollover(activeFile_, true, pool);
+    if (!rollover) return;
+    LogString path = activeFile_;
+    CloseFile();
+    bool succeeded = true;
+    Execute(rollover->getSynchronous(), pool, &succeeded);
+    if (succeeded) Execute(rollover->getAsynchronous(), pool, &succeeded);
+    DWORD error = ERROR_SUCCESS;
+    if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error))
+        Open(path, true, &error);
+}
+
+void CRecordFileAppender::Write(const LogString& text) {
+    DWORD written = 0;
+    WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    length_ += written;
+}
+
+void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
+    log4cxx::LayoutPtr layout = getLayout();
+    if (!layout) return;
+    auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
+        OwnLoggerName(), log4cxx::Level::getWarn(), text,
+        log4cxx::spi::LocationInfo("dbg_appender.cpp", "dbg_appender.cpp", "", __LINE__));
+    LogString record;
+    layout->format(record, event, pool);
+    Write(record);
+}
+
+void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, Pool& pool) {
+    if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(event->getLevel())) return;
+    try {
+        if (!PassesFilters(event, getFilter())) return;
+        log4cxx::LayoutPtr layout = getLayout();
+        if (!layout) return;
+        RecordText record;
+        layout->format(record.text(), event, pool);
+        Guard<CSLock> guard(&lock_);
+        if (file_ == INVALID_HANDLE_VALUE) return;
+        if (getTriggeringPolicy()->isTriggeringEvent(this, event, activeFile_, length_)) Rollover(pool);
+        if (file_ != INVALID_HANDLE_VALUE) Write(record.text());
+    } catch (const std::exception&) {
+        // A record that cannot be written is lost; the caller goes on.
+    }
+}
+
+void WarmUpLog4cxx() {
+    // Quiet from the start: the set-up lets log4cxx speak when asked to.
+    log4cxx::helpers::LogLog::setQuietMode(true);
+    try {
+        log4cxx::Logger::getRootLogger();
+        log4cxx::Level::getAll();
+        log4cxx::Level::getDebug();
+        log4cxx::Level::getInfo();
+        log4cxx::Level::getWarn();
+        log4cxx::Level::getError();
+        log4cxx::Level::getFatal();
+        log4cxx::Level::getOff();
+        Pool pool;
+        log4cxx::PatternLayout layout(LOG4CXX_STR("%d{yyyy/MM/dd HH:mm:ss Z} [%t] [%c][%F(%L)] [%-5p] %m%n"));
+        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
+            LOG4CXX_STR("utildebug"), log4cxx::Level::getDebug(), LOG4CXX_STR("warm-up"),
+            log4cxx::spi::LocationInfo("dbg_appender.cpp", "dbg_appender.cpp", "", __LINE__));
+        LogString text;
+        layout.format(text, event, pool);
+    } catch (const std::exception&) {
+    }
+}

@@ -14,7 +14,14 @@
 //   pid             prints "pid=PID"
 //   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
 //                   the pseudo-handle
+//   long N LENGTH   N debug records of LENGTH characters, each naming its
+//                   process and number
+//   temp            prints the temporary directory the library sees
+//   getenv NAME     prints the variable as the library sees it
+//   whoami          prints "secure=S euid=U": whether the process runs in
+//                   secure-execution mode, and as whom
 // Without commands it logs one record and prints the state.
+#include <sys/auxv.h>
 #include <unistd.h>
 #include <utilDebug.h>
 #include <windows.h>
@@ -47,6 +54,23 @@ void WaitFor(const std::string& path) {
     }
 }
 
+// Record i of this process: "<pid>:<i>:" and then letters up to length.
+void LogLongRecords(const std::string& argument) {
+    size_t space = argument.find(' ');
+    int count = std::stoi(argument.substr(0, space));
+    size_t length = std::stoul(argument.substr(space + 1));
+    for (int i = 0; i < count; ++i) {
+        std::string text = std::to_string(GetCurrentProcessId()) + ":" + std::to_string(i) + ":";
+        text.resize(length, static_cast<char>('a' + i % 26));
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", text.c_str());
+    }
+}
+
+void PrintWide(const wchar_t* text) {
+    std::printf("%ls\n", text);
+    std::fflush(stdout);
+}
+
 void Run(const std::string& command, const std::string& argument) {
     if (command == "log") {
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", argument.c_str());
@@ -76,6 +100,20 @@ void Run(const std::string& command, const std::string& argument) {
         std::fflush(stdout);
     } else if (command == "threadid") {
         for (int i = 0; i < 3; ++i) std::printf("threadid=%lu\n", DBG::NL_GetThreadId(GetCurrentThread()));
+        std::fflush(stdout);
+    } else if (command == "long") {
+        LogLongRecords(argument);
+    } else if (command == "temp") {
+        wchar_t path[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, path);
+        PrintWide(path);
+    } else if (command == "getenv") {
+        wchar_t value[MAX_PATH] = {};
+        std::wstring name(argument.begin(), argument.end());
+        GetEnvironmentVariableW(name.c_str(), value, MAX_PATH);
+        PrintWide(value);
+    } else if (command == "whoami") {
+        std::printf("secure=%lu euid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()));
         std::fflush(stdout);
     }
 }

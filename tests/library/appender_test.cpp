@@ -1,0 +1,116 @@
+// The record file appender against log4cxx's own rolling file appender: the
+// same records, the same options, the same files and backups, byte for byte.
+#include <gtest/gtest.h>
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/helpers/pool.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/rolling/rollingfileappender.h>
+#include <log4cxx/spi/loggingevent.h>
+
+#include <string>
+#include <vector>
+
+#include "dbg_appender.h"
+#include "test_env.h"
+
+namespace {
+
+using log4cxx::LogString;
+
+struct RollingCase {
+    const char* name;
+    int backups;
+    const char* maxFileSize;
+    size_t existingBytes;  // already in the file before the appenders open it
+    int changeBackupsAt;   // record index at which the backup count changes; -1: never
+    int changedBackups;
+};
+
+void PrintTo(const RollingCase& c, std::ostream* out) { *out << c.name; }
+
+class AppenderTest : public ::testing::TestWithParam<RollingCase> {
+  protected:
+    void SetUp() override { log4cxx::helpers::LogLog::setQuietMode(true); }
+    nltest::TestEnv env_;
+};
+
+template <typename Appender>
+std::shared_ptr<Appender> Configure(const std::string& path, const RollingCase& c) {
+    auto appender = std::make_shared<Appender>();
+    appender->setLayout(std::make_shared<log4cxx::PatternLayout>(LOG4CXX_STR("%c [%-5p] %m%n")));
+    appender->setFile(path);
+    appender->setName(LOG4CXX_STR("rootAppender"));
+    appender->setMaxFileSize(c.maxFileSize);
+    appender->setMaxBackupIndex(c.backups);
+    appender->setEncoding(LOG4CXX_STR("utf-8"));
+    log4cxx::helpers::Pool pool;
+    appender->activateOptions(pool);
+    return appender;
+}
+
+// Texts of many lengths, some far longer than log4cxx's 1 KiB pieces, some
+// with characters of two, three and four bytes.
+LogString RecordText(int i) {
+    LogString text = "record " + std::to_string(i) + " ";
+    size_t length = static_cast<size_t>((i * 613) % 5000);
+    const char* pieces[] = {"abcdefgh", "\xC3\xA9t\xC3\xA9 ", "\xE2\x82\xAC ", "\xF0\x9F\x98\x80 "};
+    while (text.size() < length) text += pieces[i % 4];
+    return text;
+}
+
+TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
+    const RollingCase& c = GetParam();
+    std::string reference = env_.path("log4cxx/x.log");
+    std::string ours = env_.path("ours/x.log");
+    nltest::RunCommand("mkdir -p '" + env_.path("log4cxx") + "' '" + env_.path("ours") + "'");
+    std::string existing(c.existingBytes, 'o');
+    for (size_t i = 80; i < existing.size(); i += 81) existing[i] = '\n';
+    if (c.existingBytes > 0) {
+        nltest::WriteFile(reference, existing);
+        nltest::WriteFile(ours, existing);
+    }
+
+    auto log4cxxAppender = Configure<log4cxx::rolling::RollingFileAppender>(reference, c);
+    auto recordAppender = Configure<CRecordFileAppender>(ours, c);
+    log4cxx::helpers::Pool pool;
+    const LogString loggers[] = {"worker", "libindexer.so"};
+    const log4cxx::LevelPtr levels[] = {log4cxx::Level::getDebug(), log4cxx::Level::getError(),
+                                        log4cxx::Level::getWarn()};
+    for (int i = 0; i < 1500; ++i) {
+        if (i == c.changeBackupsAt) {
+            for (auto appender : {std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(log4cxxAppender),
+                                  std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(recordAppender)}) {
+                appender->setMaxBackupIndex(c.changedBackups);
+                appender->activateOptions(pool);
+            }
+        }
+        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(loggers[i % 2], levels[i % 3], RecordText(i),
+                                                                  log4cxx::spi::LocationInfo());
+        log4cxxAppender->doAppend(event, pool);
+        recordAppender->doAppend(event, pool);
+    }
+    log4cxxAppender->close();
+    recordAppender->close();
+
+    ASSERT_TRUE(nltest::FileExists(reference + ".1")) << "the case must roll";
+    for (int index = 0; index <= 16; ++index) {
+        std::string suffix = index == 0 ? "" : "." + std::to_string(index);
+        ASSERT_EQ(nltest::FileExists(ours + suffix), nltest::FileExists(reference + suffix)) << suffix;
+        EXPECT_TRUE(nltest::ReadFile(ours + suffix) == nltest::ReadFile(reference + suffix)) << "x.log" << suffix;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, AppenderTest,
+    ::testing::Values(RollingCase{"TwoBackups", 2, "20KB", 0, -1, 0},
+                      // log4cxx keeps one backup for 0 and at most 13 for more.
+                      RollingCase{"NoBackupsAsked", 0, "20KB", 0, -1, 0},
+                      RollingCase{"ManyBackupsAsked", 40, "4KB", 0, -1, 0},
+                      // An existing file counts towards the size limit.
+                      RollingCase{"ExistingContent", 1, "20KB", 19000, -1, 0},
+                      // A new count applies to the open appender.
+                      RollingCase{"FewerBackupsLater", 4, "10KB", 0, 700, 1},
+                      RollingCase{"MoreBackupsLater", 1, "10KB", 0, 700, 3}),
+    [](const ::testing::TestParamInfo<RollingCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,77 @@
+// fork() and exit while other threads log: a child never hangs and logs as
+// its parent does; exit never crashes, and records logged at exit reach the
+// file.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log_reader.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::Widen;
+
+class LifecycleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
+        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 12));
+    }
+    // The records of the log file and of its backups.
+    std::vector<nltest::Record> AllRecords() const {
+        std::vector<nltest::Record> all = nltest::ReadRecords(LogPath());
+        for (int backup = 1; backup <= 13; ++backup) {
+            std::vector<nltest::Record> rolled = nltest::ReadRecords(LogPath() + "." + std::to_string(backup));
+            all.insert(all.end(), rolled.begin(), rolled.end());
+        }
+        return all;
+    }
+    std::string LogPath() const { return env_.path("Debug/lifecycle_probe.log"); }
+    size_t Count(const std::string& text) const {
+        return nltest::RecordsWithText(nltest::ReadRecords(LogPath()), text).size();
+    }
+
+    nltest::TestEnv env_;
+};
+
+TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
+    const int forks = 200;
+    std::string output;
+    // The watchdog of the whole run; each child has its own in the probe.
+    int status = nltest::RunCommand("timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4",
+                                    &output);
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("hung=0 "), std::string::npos) << output;
+    std::vector<nltest::Record> records = AllRecords();
+    for (int i = 0; i < forks; ++i) {
+        EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i)).size(), 1u) << i;
+        EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i) + " thread").size(), 1u) << i;
+    }
+    EXPECT_EQ(nltest::RecordsWithText(records, "parent done").size(), 1u);
+    std::printf("%s", output.c_str());
+}
+
+TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
+    const int runs = 100;
+    int crashes = 0;
+    for (int run = 0; run < runs; ++run) {
+        std::remove(LogPath().c_str());
+        int delayMicroseconds = (run * 7919) % 20000;
+        std::string output;
+        int status = nltest::RunCommand("'" LIFECYCLE_PROBE_PATH "' exit 4 " + std::to_string(delayMicroseconds) +
+                                            " 2>&1",
+                                        &output);
+        if (status != 0) {
+            ++crashes;
+            ADD_FAILURE() << "run " << run << " ended with " << status << ":\n" << output;
+            continue;
+        }
+        EXPECT_EQ(Count("from atexit"), 1u) << run;
+        EXPECT_EQ(Count("from a static destructor"), 1u) << run;
+    }
+    EXPECT_EQ(crashes, 0);
+}
+
+}  // namespace

@@ -18,8 +18,8 @@
 //                   process and number
 //   temp            prints the temporary directory the library sees
 //   getenv NAME     prints the variable as the library sees it
-//   whoami          prints "secure=S euid=U": whether the process runs in
-//                   secure-execution mode, and as whom
+//   whoami          prints "secure=S euid=U pid=P": whether the process runs
+//                   in secure-execution mode, as whom, and its process id
 // Without commands it logs one record and prints the state.
 #include <sys/auxv.h>
 #include <unistd.h>
@@ -113,7 +113,8 @@ void Run(const std::string& command, const std::string& argument) {
         GetEnvironmentVariableW(name.c_str(), value, MAX_PATH);
         PrintWide(value);
     } else if (command == "whoami") {
-        std::printf("secure=%lu euid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()));
+        std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
+                    static_cast<unsigned>(getpid()));
         std::fflush(stdout);
     }
 }

@@ -1,0 +1,168 @@
+// The log file on disk: every record whole, with one write, however long and
+// however many processes share the file; fixed modes whatever the umask;
+// never through a planted link or into another user's file; a folder that
+// cannot be written sends the records to the temporary directory, with one
+// record saying why; log4cxx keeps quiet unless asked to speak.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::Widen;
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// The process id that the probe's "whoami" printed.
+std::string ProcessIdOf(const std::string& output) {
+    size_t at = output.find("pid=");
+    return at == std::string::npos ? "?" : output.substr(at + 4, output.find_first_of(" \n", at) - at - 4);
+}
+
+class LogFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
+        probe_ = nltest::InstallProbe(env_, "bin/worker");
+    }
+    void UseHome() {
+        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+    }
+    // Runs the probe with its standard error in the output; prefix is shell
+    // text put before the command (a umask, a change of user).
+    std::string Run(const std::string& commands, const std::string& prefix = "") {
+        nltest::WriteFile(env_.path("commands.txt"), commands);
+        std::string output;
+        nltest::RunCommand(prefix + " '" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1", &output);
+        return output;
+    }
+    std::string HomeLog() const { return env_.path("home/Debug/worker.log"); }
+    std::string TempLog(const std::string& name = "worker.log") const { return env_.path("tmp/" + name); }
+
+    nltest::TestEnv env_;
+    std::string probe_;
+};
+
+// Record i of a probe holds "<pid>:<i>:" and then one letter up to its length.
+void ExpectWholeRecords(const std::vector<nltest::Record>& records, size_t length, size_t expected) {
+    size_t whole = 0;
+    for (const nltest::Record& r : records) {
+        size_t first = r.text.find(':');
+        size_t second = r.text.find(':', first + 1);
+        if (r.text.size() != length || first == std::string::npos || second == std::string::npos) continue;
+        int index = std::stoi(r.text.substr(first + 1, second - first - 1));
+        if (r.text.find_first_not_of(static_cast<char>('a' + index % 26), second + 1) == std::string::npos &&
+            std::to_string(r.processId) == r.text.substr(0, first))
+            ++whole;
+    }
+    EXPECT_EQ(whole, expected);
+    EXPECT_EQ(records.size(), expected);
+}
+
+TEST_F(LogFileTest, RecordsOfAnyLengthFromTwoProcessesReachTheSharedFileWhole) {
+    UseHome();
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
+    for (size_t length : {size_t{3000}, size_t{49151}}) {
+        nltest::WriteFile(env_.path("commands.txt"), "long 150 " + std::to_string(length) + "\n");
+        std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
+        std::thread other([&] { nltest::RunCommand(run); });
+        nltest::RunCommand(run);
+        other.join();
+        // The longer records fill more than the 10 MB of one file.
+        std::vector<nltest::Record> records;
+        for (const char* suffix : {"", ".1", ".2"}) {
+            std::vector<nltest::Record> part = nltest::ReadRecords(HomeLog() + suffix);
+            records.insert(records.end(), part.begin(), part.end());
+            std::remove((HomeLog() + suffix).c_str());
+        }
+        ExpectWholeRecords(records, length, 300);
+    }
+}
+
+TEST_F(LogFileTest, FilesAndFoldersGetFixedModesWhateverTheUmask) {
+    UseHome();
+    Run("log one\n", "umask 000;");
+    EXPECT_EQ(ModeOf(env_.path("home/Debug")), 0755u);
+    EXPECT_EQ(ModeOf(HomeLog()), 0644u);
+    EXPECT_EQ(nltest::ReadRecords(HomeLog()).size(), 1u);
+}
+
+// The notice that opens a fall-back file, and the probe's own record.
+void ExpectNoticeThenRecord(const std::string& path, const std::string& configured) {
+    std::vector<nltest::Record> records = nltest::ReadRecords(path);
+    ASSERT_EQ(records.size(), 2u) << path;
+    EXPECT_EQ(records[0].level, "WARN");
+    EXPECT_NE(records[0].text.find("Debug log file " + configured + " cannot be written"), std::string::npos)
+        << records[0].text;
+    EXPECT_NE(records[0].text.find("records go to " + path), std::string::npos) << records[0].text;
+    EXPECT_EQ(records[1].text, "probe record");
+}
+
+TEST_F(LogFileTest, ALinkPlantedAtTheLogFileIsNeverFollowed) {
+    UseHome();
+    std::string secret = env_.path("secret");
+    nltest::WriteFile(secret, "root:x:0:0\n");
+    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() + "'");
+    Run("log probe record\n");
+    EXPECT_EQ(nltest::ReadFile(secret), "root:x:0:0\n");
+    ExpectNoticeThenRecord(TempLog(), HomeLog());
+}
+
+TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a file owned by another user";
+    // No home directory: the process logs into the temporary directory,
+    // which anyone may write, like /tmp.
+    chmod(env_.path("tmp").c_str(), 01777);
+    nltest::WriteFile(TempLog(), "planted\n");
+    ASSERT_EQ(chown(TempLog().c_str(), 65534, 65534), 0);
+    std::string output = Run("log probe record\nwhoami\n");
+    EXPECT_EQ(nltest::ReadFile(TempLog()), "planted\n");
+    // The process's own name carries its process id.
+    std::string ownName = "worker." + ProcessIdOf(output) + ".log";
+    ExpectNoticeThenRecord(TempLog(ownName), TempLog());
+
+    // A link planted there is refused the same way.
+    nltest::RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
+    output = Run("log probe record\nwhoami\n");
+    ExpectNoticeThenRecord(TempLog("worker." + ProcessIdOf(output) + ".log"), TempLog());
+}
+
+TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
+    UseHome();
+    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    std::string asOtherUser;
+    if (geteuid() == 0) {
+        // Root writes anywhere: the process runs as nobody instead.
+        chmod(env_.path("tmp").c_str(), 01777);
+        asOtherUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    } else {
+        chmod(env_.path("home/Debug").c_str(), 0555);
+    }
+    std::string output = Run("log probe record\n", asOtherUser);
+    ExpectNoticeThenRecord(TempLog(), HomeLog());
+    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
+    // Nothing of log4cxx's own reaches the process's standard error.
+    EXPECT_EQ(output, "");
+}
+
+TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {
+    UseHome();
+    // A pattern log4cxx cannot parse makes it complain.
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%d %q %m%n"));
+    EXPECT_EQ(Run("log probe record\n"), "");
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    EXPECT_NE(Run("log probe record\n"), "");
+}
+
+}  // namespace

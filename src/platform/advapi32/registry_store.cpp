@@ -68,34 +68,40 @@ int64_t FileTimeNow() {
 
 // ---- Waiting for another process's change ------------------------------------
 
-// The calling thread's wait budget (NlBeginRegistryWaitBudget): how much of
-// it is left, and how deeply budgets are nested.
+// The calling thread's wait budget (NlBeginRegistryWaitBudget): when it runs
+// out, and how deeply budgets are nested.
 struct WaitBudget {
     int depth = 0;
-    DWORD leftMs = 0;
+    int64_t deadlineNs = 0;
 };
 thread_local WaitBudget t_budget;
 
-void SleepMs(DWORD milliseconds) {
-    timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+int64_t MonotonicNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void SleepNs(int64_t nanoseconds) {
+    timespec pause{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
 }
 
 // SQLite's busy handler: waits in short steps while another process holds
 // the lock. Without a budget one statement waits up to kBusyTimeoutMs; with
-// one, every wait of the thread counts against what is left of it.
+// one, the thread's waits end together when the budget's time is up.
 int WaitWhileBusy(void*, int attempt) {
-    DWORD step = attempt < 10 ? 1 : attempt < 30 ? 5 : 20;
+    int64_t stepNs = (attempt < 10 ? 1 : attempt < 30 ? 5 : 20) * int64_t{1000000};
     if (t_budget.depth > 0) {
-        if (t_budget.leftMs == 0) return 0;
-        step = std::min(step, t_budget.leftMs);
-        t_budget.leftMs -= step;
-    } else {
-        DWORD waited = attempt < 10 ? attempt : attempt < 30 ? 10 + (attempt - 10) * 5 : 110 + (attempt - 30) * 20;
-        if (waited >= kBusyTimeoutMs) return 0;
+        int64_t leftNs = t_budget.deadlineNs - MonotonicNs();
+        if (leftNs <= 0) return 0;
+        SleepNs(std::min(stepNs, leftNs));
+        return 1;
     }
-    SleepMs(step);
+    int64_t waitedMs = attempt < 10 ? attempt : attempt < 30 ? 10 + (attempt - 10) * 5 : 110 + (attempt - 30) * 20;
+    if (waitedMs >= kBusyTimeoutMs) return 0;
+    SleepNs(stepNs);
     return 1;
 }
 
@@ -247,11 +253,15 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     return written;
 }
 
-// A private folder for a rolled-back copy, in the temporary directory.
+// A private folder for a rolled-back copy: in the temporary directory, or
+// in the machine's when the process may not write there.
 std::string MakePrivateFolder() {
     const char* tmpdir = ReadEnvironment("TMPDIR");
-    std::string pattern = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/nlregistry-XXXXXX";
-    return mkdtemp(&pattern[0]) ? pattern : std::string();
+    for (const char* parent : {tmpdir && *tmpdir ? tmpdir : "/tmp", "/tmp", "/var/tmp", "/dev/shm"}) {
+        std::string pattern = std::string(parent) + "/nlregistry-XXXXXX";
+        if (mkdtemp(&pattern[0])) return pattern;
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -929,7 +939,8 @@ extern "C" {
 
 void NlBeginRegistryWaitBudget(DWORD milliseconds) {
     using nlplatform::registry::t_budget;
-    if (t_budget.depth++ == 0) t_budget.leftMs = milliseconds;
+    if (t_budget.depth++ == 0)
+        t_budget.deadlineNs = nlplatform::registry::MonotonicNs() + int64_t{milliseconds} * 1000000;
 }
 
 void NlEndRegistryWaitBudget(void) {

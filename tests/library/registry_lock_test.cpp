@@ -1,0 +1,108 @@
+// Another process holds the registry locked (a long write transaction): a
+// logging call waits a bounded time, a read that got no answer is not taken
+// as a missing value, and the settings are read again within seconds.
+#include <gtest/gtest.h>
+#include <utilDebug.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "log_reader.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::Widen;
+
+// Holds the registry database with BEGIN EXCLUSIVE in a sqlite3 process
+// until the object is destroyed (or at most 20 s).
+class ExclusiveLock {
+  public:
+    explicit ExclusiveLock(const nltest::TestEnv& env)
+        : ready_(env.path("locked")), release_(env.path("release")) {
+        std::string script = "BEGIN EXCLUSIVE;\n.shell touch '" + ready_ +
+                             "'\n.shell i=0; while [ ! -e '" + release_ +
+                             "' ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); done\nCOMMIT;\n";
+        nltest::WriteFile(env.path("lock.sql"), script);
+        // Not through a stdio pipe: the library's configuration load flushes
+        // every stream, and a thread reading a pipe holds that stream's lock.
+        std::string command = "sqlite3 '" + env.registryFile() + "' < '" + env.path("lock.sql") + "' > /dev/null";
+        holder_ = std::thread([command] { (void)std::system(command.c_str()); });
+        while (!nltest::FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~ExclusiveLock() {
+        nltest::WriteFile(release_, "");
+        holder_.join();
+    }
+
+  private:
+    std::string ready_, release_;
+    std::thread holder_;
+};
+
+long MillisecondsToLog(const char* text) {
+    auto start = std::chrono::steady_clock::now();
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "%s", text);
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+class RegistryLockTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_registry_lock_test=1"));
+        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+    }
+    std::vector<nltest::Record> Records() const {
+        return nltest::ReadRecords(env_.path("home/Debug/utildebug_registry_lock_test.log"));
+    }
+
+    nltest::TestEnv env_;
+    nltest::FakeClock clock_;
+};
+
+TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLockIsGone) {
+    {
+        ExclusiveLock lock(env_);
+        long waited = MillisecondsToLog("while locked");
+        std::printf("first record under the lock returned after %ld ms\n", waited);
+        EXPECT_LT(waited, 1000);
+        // Not switched off by a read that got no answer.
+        EXPECT_TRUE(DBG::IsDebugEnabled());
+        clock_.Advance(500);
+        EXPECT_LT(MillisecondsToLog("still locked"), 1000);
+    }
+    clock_.Advance(2500);
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "after the lock");
+    std::vector<nltest::Record> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "after the lock");
+    EXPECT_FALSE(nltest::FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
+}
+
+TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSeconds) {
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 1, "before");
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    {
+        ExclusiveLock lock(env_);
+        clock_.Advance(61000);
+        long waited = MillisecondsToLog("refresh under the lock");
+        std::printf("due refresh under the lock returned after %ld ms\n", waited);
+        EXPECT_LT(waited, 1000);
+        EXPECT_TRUE(DBG::IsDebugEnabled());
+    }
+    clock_.Advance(2500);
+    // The new threshold (ERROR) is read now, not a minute later.
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "refreshed");
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 3, "filtered");
+    std::vector<nltest::Record> records = Records();
+    EXPECT_EQ(nltest::RecordsWithText(records, "before").size(), 1u);
+    EXPECT_EQ(nltest::RecordsWithText(records, "refresh under the lock").size(), 1u);
+    EXPECT_EQ(nltest::RecordsWithText(records, "refreshed").size(), 1u);
+    EXPECT_EQ(nltest::RecordsWithText(records, "filtered").size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+// A writer killed in the middle of a change (qpreg import, SIGKILL) leaves
+// the registry as it was for every reader, one that may not write the
+// database included: never empty, never half changed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "test_env.h"
+
+namespace {
+
+const char kKey[] = "HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
+
+// A .reg file that deletes the product's tree and writes it anew, far larger
+// than SQLite's page cache, so that an import killed midway has changed the
+// database file itself.
+std::string LargeImport() {
+    std::string text = "Windows Registry Editor Version 5.00\n\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake]\n";
+    for (int key = 0; key < 200; ++key) {
+        text += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Bulk\\K" + std::to_string(key) + "]\n";
+        for (int value = 0; value < 100; ++value)
+            text += "\"V" + std::to_string(value) + "\"=\"" + std::string(200, 'x') + "\"\n";
+    }
+    return text + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion]\n\"DebugModule\"=\"new\"\n";
+}
+
+// The DebugModule value as a process of the given user reads it.
+std::string ReadDebugModule(const std::string& asUser) {
+    std::string output;
+    int status = nltest::RunCommand(asUser + " '" QPREG_PATH "' query '" + std::string(kKey) + "' /v DebugModule 2>&1", &output);
+    output += " (exit " + std::to_string(status) + ")";
+    return output;
+}
+
+bool IsWholeState(const std::string& query) {
+    return query.find("REG_SZ    before\n") != std::string::npos || query.find("REG_SZ    new\n") != std::string::npos;
+}
+
+TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImport) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to read as a user who may not write the database";
+    nltest::TestEnv env;
+    ASSERT_EQ(nltest::RunCommand("'" QPREG_PATH "' add '" + std::string(kKey) +
+                                 "' /v DebugModule /t REG_SZ /d before /f > /dev/null"),
+              0);
+    nltest::WriteFile(env.path("bulk.reg"), LargeImport());
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    // The import reads the whole file before it changes anything: the kills
+    // fall in the last part of the time a whole import takes.
+    auto start = std::chrono::steady_clock::now();
+    nltest::RunCommand("NL_REGISTRY_FILE='" + env.path("scratch.db") + "' '" QPREG_PATH "' import '" +
+                       env.path("bulk.reg") + "' > /dev/null");
+    auto wholeImport = std::chrono::steady_clock::now() - start;
+    int killedMidway = 0;
+    const int attempts = 10;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        pid_t writer = fork();
+        if (writer == 0) {
+            execl(QPREG_PATH, QPREG_PATH, "import", env.path("bulk.reg").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(wholeImport * (50 + 5 * attempt) / 100);
+        kill(writer, SIGKILL);
+        int status = 0;
+        waitpid(writer, &status, 0);
+        if (!nltest::FileExists(env.registryFile() + "-journal")) continue;
+        ++killedMidway;
+        // The registry before the import, or after it when the kill came
+        // after its commit; never without the value.
+        std::string seen = ReadDebugModule(nobody);
+        EXPECT_TRUE(IsWholeState(seen)) << "attempt " << attempt << ": " << seen;
+        // A reader that may write rolls the change back for good.
+        std::string rolledBack = ReadDebugModule("");
+        EXPECT_TRUE(IsWholeState(rolledBack)) << rolledBack;
+        EXPECT_EQ(seen, rolledBack);
+    }
+    std::printf("imports killed with a journal left: %d of %d\n", killedMidway, attempts);
+    EXPECT_GT(killedMidway, 0) << "no import was killed in the middle: the import ran too fast or too slow";
+}
+
+}  // namespace

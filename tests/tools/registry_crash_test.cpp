@@ -56,14 +56,14 @@ TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImpo
                        env.path("bulk.reg") + "' > /dev/null");
     auto wholeImport = std::chrono::steady_clock::now() - start;
     int killedMidway = 0;
-    const int attempts = 10;
+    const int attempts = 8;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         pid_t writer = fork();
         if (writer == 0) {
             execl(QPREG_PATH, QPREG_PATH, "import", env.path("bulk.reg").c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        std::this_thread::sleep_for(wholeImport * (50 + 5 * attempt) / 100);
+        std::this_thread::sleep_for(wholeImport * (55 + 6 * attempt) / 100);
         kill(writer, SIGKILL);
         int status = 0;
         waitpid(writer, &status, 0);

@@ -10,7 +10,20 @@
 
 #include "common/fork_guard.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace {
+
+// ThreadSanitizer saw fork()'s thread take the lock, which the child then
+// builds afresh: it must hear of that as a release.
+void TellSanitizerReleased([[maybe_unused]] void* lock) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_mutex_pre_unlock(lock, 0);
+    __tsan_mutex_post_unlock(lock, 0);
+#endif
+}
 
 struct OrderedLock {
     LPCRITICAL_SECTION section;
@@ -29,28 +42,43 @@ ForkLocks& Locks() {
     return *locks;
 }
 
+// The ordered locks fork() took: registration may go on meanwhile, and the
+// handlers after fork() free exactly these.
+std::vector<OrderedLock>& TakenForFork() {
+    static std::vector<OrderedLock>* const taken = new std::vector<OrderedLock>;
+    return *taken;
+}
+
+// The registration mutex is a leaf like the others: a thread may register a
+// lock while it holds an ordered one, so it is taken after them.
 void LockForFork() {
     ForkLocks& locks = Locks();
-    locks.registration.lock();
-    for (const OrderedLock& lock : locks.ordered) {
+    std::vector<OrderedLock>& taken = TakenForFork();
+    {
+        std::lock_guard<std::mutex> guard(locks.registration);
+        taken = locks.ordered;
+    }
+    for (const OrderedLock& lock : taken) {
         if (lock.section)
             EnterCriticalSection(lock.section);
         else
             AcquireSRWLockExclusive(lock.srw);
     }
+    locks.registration.lock();
     for (std::mutex* mutex : locks.leaves) mutex->lock();
 }
 
 void UnlockInParent() {
     ForkLocks& locks = Locks();
     for (auto mutex = locks.leaves.rbegin(); mutex != locks.leaves.rend(); ++mutex) (*mutex)->unlock();
-    for (auto lock = locks.ordered.rbegin(); lock != locks.ordered.rend(); ++lock) {
+    locks.registration.unlock();
+    std::vector<OrderedLock>& taken = TakenForFork();
+    for (auto lock = taken.rbegin(); lock != taken.rend(); ++lock) {
         if (lock->section)
             LeaveCriticalSection(lock->section);
         else
             ReleaseSRWLockExclusive(lock->srw);
     }
-    locks.registration.unlock();
 }
 
 // The child's only thread has a new thread id, and a recursive mutex checks
@@ -58,13 +86,16 @@ void UnlockInParent() {
 void ResetInChild() {
     ForkLocks& locks = Locks();
     for (std::mutex* mutex : locks.leaves) mutex->unlock();
-    for (const OrderedLock& lock : locks.ordered) {
-        if (lock.section)
-            InitializeCriticalSection(lock.section);
-        else
-            InitializeSRWLock(lock.srw);
-    }
     locks.registration.unlock();
+    for (const OrderedLock& lock : TakenForFork()) {
+        if (lock.section) {
+            TellSanitizerReleased(&lock.section->mutex);
+            InitializeCriticalSection(lock.section);
+        } else {
+            TellSanitizerReleased(&lock.srw->lock);
+            InitializeSRWLock(lock.srw);
+        }
+    }
 }
 
 void Register(const OrderedLock* ordered, std::mutex* leaf) {

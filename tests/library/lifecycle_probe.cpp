@@ -1,8 +1,9 @@
 // A process whose threads log while its main thread forks or exits.
 //   lifecycle_probe fork ITERATIONS THREADS
 //       forks ITERATIONS times while THREADS threads log; each child logs
-//       "child <i>" and exits. A child still running 10 s after its fork
-//       counts as hung and is killed. Prints "forks=F hung=H slowest_ms=M".
+//       "child <i>" and exits, with status 0 when its logging is on as in
+//       its parent. A child still running 10 s after its fork counts as hung
+//       and is killed. Prints "forks=F hung=H failed=E slowest_ms=M".
 //   lifecycle_probe exit THREADS DELAY_US
 //       returns from main DELAY_US microseconds after THREADS threads began
 //       to log; an atexit handler and a static destructor log one record each.
@@ -48,16 +49,15 @@ void StartLoggingThreads(int count) {
 }
 
 // Waits for the child up to the deadline; false when it had to be killed.
-bool ReapChild(pid_t child, long* elapsedMs) {
+bool ReapChild(pid_t child, long* elapsedMs, int* status) {
     auto start = std::chrono::steady_clock::now();
     for (;;) {
-        int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child) break;
+        if (waitpid(child, status, WNOHANG) == child) break;
         *elapsedMs = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
         if (*elapsedMs > kChildDeadlineMs) {
             kill(child, SIGKILL);
-            waitpid(child, &status, 0);
+            waitpid(child, status, 0);
             return false;
         }
         usleep(500);
@@ -68,6 +68,7 @@ bool ReapChild(pid_t child, long* elapsedMs) {
 int ForkWhileLogging(int iterations, int threads) {
     StartLoggingThreads(threads);
     int hung = 0;
+    int failed = 0;
     long slowestMs = 0;
     for (int i = 0; i < iterations; ++i) {
         pid_t child = fork();
@@ -81,12 +82,16 @@ int ForkWhileLogging(int iterations, int threads) {
             _exit(DBG::IsDebugEnabled() ? 0 : 3);
         }
         long elapsedMs = 0;
-        if (!ReapChild(child, &elapsedMs)) ++hung;
+        int status = 0;
+        if (!ReapChild(child, &elapsedMs, &status))
+            ++hung;
+        else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            ++failed;
         if (elapsedMs > slowestMs) slowestMs = elapsedMs;
     }
     DBG_LOG(DBG_LEVEL_ERROR, "parent done");
     g_stop = true;
-    std::printf("forks=%d hung=%d slowest_ms=%ld\n", iterations, hung, slowestMs);
+    std::printf("forks=%d hung=%d failed=%d slowest_ms=%ld\n", iterations, hung, failed, slowestMs);
     return 0;
 }
 

@@ -43,9 +43,11 @@ TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
     int status = nltest::RunCommand("timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4",
                                     &output);
     ASSERT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("hung=0 "), std::string::npos) << output;
+    EXPECT_NE(output.find("hung=0 failed=0 "), std::string::npos) << output;
+    // The threads log on for as long as the forks take (minutes under the
+    // sanitizers): the records of the first children may have rolled away.
     std::vector<nltest::Record> records = AllRecords();
-    for (int i = 0; i < forks; ++i) {
+    for (int i = forks - 20; i < forks; ++i) {
         EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i)).size(), 1u) << i;
         EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i) + " thread").size(), 1u) << i;
     }

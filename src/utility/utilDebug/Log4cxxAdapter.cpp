@@ -574,8 +574,6 @@ void ApplyModuleList(const wchar_t* moduleList) {
 
 CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }
 
-bool AdapterIsSetUp() { return g_setUp.load(std::memory_order_acquire); }
-
 // Silenced loggers get the level OFF, all others the root logger's level.
 void ApplyDisabledModulesToLoggers() {
     Guard<CSLock> guard(&AdapterLock());

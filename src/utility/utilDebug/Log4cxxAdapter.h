@@ -37,7 +37,5 @@ void AdapterSetDebugLogCount(int count);
 void ApplyModuleList(const wchar_t* moduleList);
 // The back end's feature mapping object; guarded by the adapter lock.
 CFeatureConfig& AdapterFeatureConfig();
-// Whether log4cxx has been set up; never cleared once set.
-bool AdapterIsSetUp();
 // Gives every module logger the level the disabled module list implies.
 void ApplyDisabledModulesToLoggers();

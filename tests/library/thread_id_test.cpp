@@ -22,9 +22,9 @@ TEST(ThreadId, OwnAndOtherThreads) {
     std::atomic<bool> stop{false};
     std::thread other([&] {
         otherId = GetCurrentThreadId();
-        while (!stop) std::this_thread::yield();
+        EXPECT_TRUE(nltest::WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
     });
-    while (otherId == 0) std::this_thread::yield();
+    EXPECT_TRUE(nltest::WaitUntil([&] { return otherId != 0; }, "the other thread to start"));
     HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, otherId);
     EXPECT_EQ(DBG::NL_GetThreadId(handle), otherId.load());
     stop = true;

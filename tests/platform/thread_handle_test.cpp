@@ -19,9 +19,9 @@ class LiveThread {
     LiveThread()
         : thread_([this] {
               id_ = GetCurrentThreadId();
-              while (!stop_) usleep(1000);
+              EXPECT_TRUE(nltest::WaitUntil([this] { return stop_.load(); }, "the test to end its thread"));
           }) {
-        while (id_ == 0) usleep(1000);
+        EXPECT_TRUE(nltest::WaitUntil([this] { return id_ != 0; }, "the thread to start"));
     }
     ~LiveThread() {
         stop_ = true;

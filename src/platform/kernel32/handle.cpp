@@ -1,10 +1,10 @@
 // The table of live handles.
 #include "kernel32/handle.h"
 
-#include <pthread.h>
-
 #include <mutex>
 #include <unordered_map>
+
+#include "common/fork_guard.h"
 
 namespace nlplatform {
 
@@ -15,23 +15,18 @@ struct HandleTable {
     std::unordered_map<HANDLE, std::shared_ptr<KernelObject>> objects;
 };
 
-void LockForFork();
-void UnlockAfterFork();
-
 HandleTable& Table() {
     // Never destroyed: threads still running at exit may close handles.
     static HandleTable* const table = [] {
         auto* created = new HandleTable;
         // A fork() while another thread changes the table must not leave the
-        // child with the table's lock held.
-        pthread_atfork(LockForFork, UnlockAfterFork, UnlockAfterFork);
+        // child with the table's lock held. It is a leaf: taken after the
+        // locks of the callers, which may hold theirs while they write a file.
+        KeepMutexAcrossFork(created->mutex);
         return created;
     }();
     return *table;
 }
-
-void LockForFork() { Table().mutex.lock(); }
-void UnlockAfterFork() { Table().mutex.unlock(); }
 
 }  // namespace
 

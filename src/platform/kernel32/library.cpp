@@ -3,12 +3,12 @@
 
 #include <dlfcn.h>
 #include <link.h>
-#include <pthread.h>
 
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "common/fork_guard.h"
 #include "common/unicode.h"
 
 namespace {
@@ -27,22 +27,17 @@ struct LibraryTable {
     std::map<HMODULE, LoadedLibrary> loaded;
 };
 
-void LockForFork();
-void UnlockAfterFork();
-
 LibraryTable& Libraries() {
     // Never destroyed: a library may be freed from another library's
     // destructor at exit.
     static LibraryTable* const table = [] {
         auto* created = new LibraryTable;
-        pthread_atfork(LockForFork, UnlockAfterFork, UnlockAfterFork);
+        // A leaf for fork(): its callers may hold locks of their own.
+        nlplatform::KeepMutexAcrossFork(created->mutex);
         return created;
     }();
     return *table;
 }
-
-void LockForFork() { Libraries().mutex.lock(); }
-void UnlockAfterFork() { Libraries().mutex.unlock(); }
 
 bool IsReplacedComponent(const std::wstring& name) {
     for (const wchar_t* component : kReplacedComponents) {

@@ -517,8 +517,6 @@ std::string WideToNarrow(const wchar_t* text) {
 
 }  // namespace
 
-bool AdapterIsSetUp() { return g_setUp.load(std::memory_order_acquire); }
-
 // ---- Run-time reconfiguration ------------------------------------------------------------
 
 // Switched-off module loggers (level OFF) stay off; the disabled lists

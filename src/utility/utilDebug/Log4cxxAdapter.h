@@ -18,9 +18,6 @@ extern std::atomic<bool> g_adapterCriticalInfo;
 // The settings the interface read at its initialisation; path may be empty.
 void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* path);
 
-// Whether log4cxx has been configured; the first record does it.
-bool AdapterIsSetUp();
-
 // ---- Record write path -------------------------------------------------------------
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
                         PendingMessage<char>& text);

@@ -132,7 +132,11 @@ bool IsDebugEnabled() { return g_debugEnabled.load(std::memory_order_relaxed); }
 
 bool IsCriticalLogEnabled() { return CriticalInfoValue() > 0; }
 
+// Passes the library's gate like every call that reaches the back end, so
+// that a fork() or the library's unloading never meets it half done.
 void ReloadFeatureConfiguration() {
+    CLibraryCall call;
+    if (!call.Admitted()) return;
     try {
         ReloadFeatures();
     } catch (...) {

@@ -17,9 +17,14 @@ for binary in "$build"/tests/fuzz/*_fuzz; do
     artifacts=$build/fuzz-artifacts/$name
     log=$build/fuzz-logs/$name.log
     mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+    # libFuzzer refuses a corpus folder that does not exist, and git keeps no
+    # empty folder: a target with no regressions yet has none.
+    inputs=("$corpus")
+    for folder in seeds regressions; do
+        [ -d "$root/tests/fuzz/$name/$folder" ] && inputs+=("$root/tests/fuzz/$name/$folder")
+    done
     if ! "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-            -artifact_prefix="$artifacts/" "$corpus" "$root/tests/fuzz/$name/seeds" \
-            "$root/tests/fuzz/$name/regressions" >"$log" 2>&1; then
+            -artifact_prefix="$artifacts/" "${inputs[@]}" >"$log" 2>&1; then
         status=1
         echo "== $name FAILED; the input is in $artifacts/; the end of $log:"
         tail -n 30 "$log"

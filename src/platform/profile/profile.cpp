@@ -12,6 +12,7 @@
 
 #include "common/casefold.h"
 #include "common/unicode.h"
+#include "common/open_error.h"
 #include "profile/profile_parser.h"
 
 namespace {
@@ -19,17 +20,8 @@ namespace {
 using nlplatform::profile::ProfileLine;
 using nlplatform::profile::ProfileSection;
 
-DWORD OpenError(int error) {
-    switch (error) {
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-            return ERROR_PATH_NOT_FOUND;
-        default:
-            return ERROR_ACCESS_DENIED;
-    }
-}
+// A file that cannot be opened for any other reason is access denied.
+DWORD OpenError(int error) { return nlplatform::ErrorFromOpen(error, ERROR_ACCESS_DENIED); }
 
 // The file's bytes, or the error that kept them from being read (a
 // directory, as on Windows, is access denied).

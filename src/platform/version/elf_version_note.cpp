@@ -12,6 +12,8 @@
 
 #include <vector>
 
+#include "common/open_error.h"
+
 namespace nlplatform {
 
 namespace {
@@ -119,21 +121,6 @@ DWORD FindVersion(const ElfFile& file, FileVersion* version) {
     return ERROR_RESOURCE_DATA_NOT_FOUND;
 }
 
-DWORD ErrorFromOpen(int error) {
-    switch (error) {
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-            return ERROR_ACCESS_DENIED;
-        default:
-            return ERROR_BAD_FORMAT;
-    }
-}
-
 DWORD ReadFromElf(const ElfFile& file, FileVersion* version) {
     unsigned char ident[EI_NIDENT];
     if (!file.Read(0, ident, sizeof ident) || memcmp(ident, ELFMAG, SELFMAG) != 0) return ERROR_BAD_FORMAT;
@@ -148,7 +135,7 @@ DWORD ReadFromElf(const ElfFile& file, FileVersion* version) {
 
 DWORD ReadFileVersionNote(const std::string& path, FileVersion* version) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ErrorFromOpen(errno);
+    if (fd < 0) return nlplatform::ErrorFromOpen(errno, ERROR_BAD_FORMAT);
     DWORD status = ReadFromElf(ElfFile(fd), version);
     close(fd);
     return status;

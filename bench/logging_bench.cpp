@@ -1,20 +1,20 @@
-// What a record costs: written (narrow and wide) against a raw log4cxx
-// forcedLog through the same layout and appender; rejected by the threshold;
-// in a process whose logging is off; and a due settings refresh.
-//
-// Runs against a private registry and log directory under $TMPDIR, or
-// /dev/shm when TMPDIR is not set, so that the disk's latency does not drown
-// the library's own cost. Compare medians of interleaved repetitions:
+// What a record costs: written (narrow and wide, from one module and from a
+// thousand), rejected by the threshold, in a process whose logging is off;
+// what a thread keeps after a long message; and a due settings refresh. The
+// peers are in peers_bench.cpp. Compare medians of interleaved repetitions:
 //   utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
-#include <log4cxx/logger.h>
-#include <log4cxx/spi/location/locationinfo.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <utilDebug.h>
 #include <windows.h>
 
 #include <atomic>
 #include <string>
+#include <thread>
+
+#include "bench_machine.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -37,6 +37,15 @@ void SetDword(const wchar_t* name, DWORD value) {
 
 std::string g_workDir;
 
+}  // namespace
+
+const std::string& BenchDirectory() { return g_workDir; }
+
+bool CleanUpMachine() {
+    std::string cleanup = "rm -rf '" + g_workDir + "'";
+    return system(cleanup.c_str()) == 0;
+}
+
 void PrepareMachine() {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/utildebug-bench-XXXXXX";
@@ -49,6 +58,8 @@ void PrepareMachine() {
     // The first record sets the back end up.
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "bench.cpp", 1, "benchmark starts");
 }
+
+namespace {
 
 // ---- Written records ---------------------------------------------------------------
 
@@ -66,18 +77,51 @@ void BM_WrittenRecordWide(benchmark::State& state) {
 }
 BENCHMARK(BM_WrittenRecordWide)->Threads(1)->Threads(2)->UseRealTime();
 
-// The same record handed straight to log4cxx: the root logger's appender and
-// layout, a message built by the caller.
-void BM_RawLog4cxxForcedLog(benchmark::State& state) {
-    log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger("raw");
-    log4cxx::LevelPtr level = log4cxx::Level::getDebug();
+// A thousand modules logging in turn: each record finds its module's logger
+// anew. Any address inside a module stands for it, so a thousand addresses
+// of this program make a thousand module handles of one name.
+char g_moduleAddresses[1000];
+
+void BM_WrittenRecordManyModules(benchmark::State& state) {
+    size_t next = static_cast<size_t>(state.thread_index()) * 500;
     int i = 0;
     for (auto _ : state) {
-        std::string message = "record " + std::to_string(++i) + " of bench";
-        logger->forcedLog(level, message, log4cxx::spi::LocationInfo("bench.cpp", "bench.cpp", "", 42));
+        HINSTANCE module = reinterpret_cast<HINSTANCE>(&g_moduleAddresses[next++ % 1000]);
+        DBG::DebugLogEx(module, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
     }
 }
-BENCHMARK(BM_RawLog4cxxForcedLog)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_WrittenRecordManyModules)->Threads(1)->Threads(2)->UseRealTime();
+
+// ---- Memory ----------------------------------------------------------------------------
+
+// What a thread's heap keeps once it has logged one message of the longest
+// length, beyond what it kept after a short one: a thread that logged a long
+// message once must not carry it for the rest of its life.
+template <typename Char>
+size_t BytesKeptAfterLongMessage(const Char* file, const Char* format) {
+    size_t kept = 0;
+    std::thread logger([&] {
+        std::basic_string<Char> text(49151, Char('x'));
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 42, format, text.substr(0, 10).c_str());
+        size_t before = mallinfo2().uordblks;
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 42, format, text.c_str());
+        size_t after = mallinfo2().uordblks;
+        kept = after > before ? after - before : 0;
+    });
+    logger.join();
+    return kept;
+}
+
+void BM_RetainedAfterLongMessage(benchmark::State& state) {
+    size_t narrow = 0, wide = 0;
+    for (auto _ : state) {
+        narrow = BytesKeptAfterLongMessage("src/bench.cpp", "%s");
+        wide = BytesKeptAfterLongMessage(L"src/bench.cpp", L"%s");
+    }
+    state.counters["narrow_bytes"] = static_cast<double>(narrow);
+    state.counters["wide_bytes"] = static_cast<double>(wide);
+}
+BENCHMARK(BM_RetainedAfterLongMessage)->Iterations(1);
 
 // ---- Records that are not written ---------------------------------------------------
 
@@ -130,8 +174,8 @@ BENCHMARK(BM_DueRefresh);
 int main(int argc, char** argv) {
     PrepareMachine();
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    CRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::string cleanup = "rm -rf '" + g_workDir + "'";
-    return system(cleanup.c_str()) == 0 ? 0 : 1;
+    return CleanUpMachine() ? 0 : 1;
 }

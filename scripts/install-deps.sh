@@ -8,7 +8,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ binutils pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev libbenchmark-dev bsdutils util-linux dpkg
           clang libclang-rt-14-dev
-          pacemaker-dev pacemaker-common)
+          pacemaker-dev pacemaker-common
+          libspdlog-dev)
 
 missing=()
 for p in "${packages[@]}"; do

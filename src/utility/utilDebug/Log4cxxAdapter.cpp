@@ -4,24 +4,25 @@
 #include "Log4cxxAdapter.h"
 
 #include <log4cxx/basicconfigurator.h>
+#include <log4cxx/helpers/date.h>
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
-#include <log4cxx/helpers/transcoder.h>
-#include <log4cxx/pattern/loggingeventpatternconverter.h>
-#include <log4cxx/patternlayout.h>
 #include <log4cxx/rolling/rollingfileappender.h>
+#include <log4cxx/spi/hierarchyeventlistener.h>
 #include <log4cxx/spi/location/locationinfo.h>
+#include <log4cxx/spi/loggerrepository.h>
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <map>
 #include <memory>
 #include <vector>
 
 #include "ModuleName.h"
 #include "dbg_appender.h"
+#include "dbg_layout.h"
 #include "dbg_locks.h"
+#include "dbg_modules.h"
 #include "dbg_logpath.h"
 #include "dbg_settings.h"
 #include "utilDebug.h"
@@ -31,6 +32,24 @@ using log4cxx::Logger;
 using log4cxx::LoggerPtr;
 using log4cxx::LogString;
 using log4cxx::rolling::RollingFileAppender;
+
+namespace helpers = log4cxx::helpers;
+
+// Tells the write path that the loggers' appenders changed.
+class CRouteListener : public virtual log4cxx::spi::HierarchyEventListener {
+  public:
+    DECLARE_ABSTRACT_LOG4CXX_OBJECT(CRouteListener)
+    BEGIN_LOG4CXX_CAST_MAP()
+    LOG4CXX_CAST_ENTRY(log4cxx::spi::HierarchyEventListener)
+    END_LOG4CXX_CAST_MAP()
+
+    void addAppenderEvent(const Logger*, const log4cxx::Appender*) override { NewRoutes(); }
+    void removeAppenderEvent(const Logger*, const log4cxx::Appender*) override { NewRoutes(); }
+
+  private:
+    static void NewRoutes();
+};
+IMPLEMENT_LOG4CXX_OBJECT(CRouteListener)
 
 std::atomic<bool> g_debugEnabled{true};
 std::atomic<bool> g_adapterCriticalInfo{false};
@@ -47,17 +66,13 @@ constexpr size_t kLogFormatElements = 1024;
 // The set-up and write-path steps, in the order they run.
 void AdapterSetUp();
 void ConfigureRootAppender();
+void AddUnknownModuleLogger();
 LevelPtr ModeToLevel(int mode);
-LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored);
+ModuleLogger* AddModuleLogger(HINSTANCE module);
 const LevelPtr& LevelCodeToLevel(int levelCode);
 void SetLoggerEnabled(const LoggerPtr& logger, bool enabled);
 void CheckLogFileRecreated();
 std::string WideToNarrow(const wchar_t* text);
-
-struct ModuleLogger {
-    std::wstring name;
-    LoggerPtr logger;
-};
 
 // ---- Adapter state ----------------------------------------------------------------
 std::atomic<bool> g_setUp{false};
@@ -70,18 +85,25 @@ int g_storedBackupCount = 10;
 std::wstring g_processBaseName;  // guarded by the adapter lock
 std::wstring g_logFilePath;      // written under the adapter lock before the set-up
 std::wstring g_logFormat;
-std::map<uintptr_t, ModuleLogger> g_moduleLoggers;  // guarded by the adapter lock
-CFeatureConfig g_featureConfig;                     // guarded by the adapter lock
-LoggerPtr g_unknownLogger;                          // set once by the set-up
+CFeatureConfig g_featureConfig;  // guarded by the adapter lock
 std::atomic<DWORD> g_lastFileCheckTick{0};
+// The appender the set-up made; it lives as long as the process.
+std::shared_ptr<CRecordFileAppender> g_recordAppender;
+// Changes whenever an appender is added to or removed from a logger, so that
+// each module's route is decided anew.
+std::atomic<unsigned> g_routeGeneration{1};
 
-// The last module each thread wrote for: a record of the same module finds
-// its logger without the lock. Loggers live as long as log4cxx does.
-struct CachedModuleLogger {
-    HINSTANCE module = nullptr;
-    Logger* logger = nullptr;
-};
-thread_local CachedModuleLogger t_cachedLogger;
+}  // namespace
+
+void CRouteListener::NewRoutes() { g_routeGeneration.fetch_add(1, std::memory_order_acq_rel); }
+
+namespace {
+
+// Never destroyed: a record may be written while the process exits.
+CModuleLoggerTable& ModuleTable() {
+    static CModuleLoggerTable* const table = new CModuleLoggerTable;
+    return *table;
+}
 
 struct Levels {
     LevelPtr debug = log4cxx::Level::getDebug();
@@ -96,57 +118,6 @@ const Levels& GetLevels() {
     static const Levels levels;
     return levels;
 }
-
-// ---- Layout -------------------------------------------------------------------------
-// A pattern converter that appends one field of the record. Records are
-// formatted on the thread that logs them, so the ids are the logging thread's.
-class FieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
-  public:
-    using Field = void (*)(const log4cxx::spi::LoggingEventPtr&, LogString&);
-    FieldConverter(const LogString& name, Field field)
-        : LoggingEventPatternConverter(name, name), field_(field) {}
-    using LoggingEventPatternConverter::format;
-    void format(const log4cxx::spi::LoggingEventPtr& event, LogString& out,
-                log4cxx::helpers::Pool&) const override {
-        field_(event, out);
-    }
-
-  private:
-    Field field_;
-};
-
-// "%s" prints the process id and "%t" the numeric kernel thread id, so that
-// records read as they do on Windows.
-void AppendProcessId(const log4cxx::spi::LoggingEventPtr&, LogString& out) {
-    out += std::to_string(GetCurrentProcessId());
-}
-void AppendThreadId(const log4cxx::spi::LoggingEventPtr&, LogString& out) {
-    out += std::to_string(GetCurrentThreadId());
-}
-// The source file as given: UTF-8, like log4cxx's own strings, so that a
-// non-ASCII name is written unchanged whatever the process's locale.
-void AppendSourceFile(const log4cxx::spi::LoggingEventPtr& event, LogString& out) {
-    out += event->getLocationInformation().getFileName();
-}
-
-log4cxx::pattern::PatternConstructor ConverterOf(const LogString& name, FieldConverter::Field field) {
-    return [name, field](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
-        return std::make_shared<FieldConverter>(name, field);
-    };
-}
-
-class CRecordLayout : public log4cxx::PatternLayout {
-  protected:
-    log4cxx::pattern::PatternMap getFormatSpecifiers() override {
-        log4cxx::pattern::PatternMap specifiers = PatternLayout::getFormatSpecifiers();
-        specifiers[LOG4CXX_STR("s")] = ConverterOf(LOG4CXX_STR("process"), AppendProcessId);
-        specifiers[LOG4CXX_STR("t")] = specifiers[LOG4CXX_STR("thread")] =
-            ConverterOf(LOG4CXX_STR("thread"), AppendThreadId);
-        specifiers[LOG4CXX_STR("F")] = specifiers[LOG4CXX_STR("file")] =
-            ConverterOf(LOG4CXX_STR("file"), AppendSourceFile);
-        return specifiers;
-    }
-};
 
 // ---- Set-up steps -------------------------------------------------------------------
 
@@ -194,27 +165,37 @@ const char* PrefixOf(int levelCode) {
     }
 }
 
-// Appends wide text in the ANSI code page, UTF-8, converting in place.
-void AppendNarrow(std::string& out, const wchar_t* text, size_t length) {
-    if (length == 0) return;
-    size_t start = out.size();
-    // A character takes at most four bytes.
-    out.resize(start + length * 4);
-    int written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &out[start],
-                                      static_cast<int>(length * 4), nullptr, nullptr);
-    out.resize(start + static_cast<size_t>(written > 0 ? written : 0));
-}
-
 // The record's text in log4cxx's own representation, UTF-8, so that it
 // reaches the file unchanged whatever the process's locale.
-void BuildRecordText(LogString& out, int levelCode, const char* text, size_t length) {
-    out.assign(PrefixOf(levelCode));
+void BuildRecordText(LogString& out, const char* prefix, const char* text, size_t length) {
+    out.assign(prefix);
     out.append(text, length);
 }
 
-void BuildRecordText(LogString& out, int levelCode, const wchar_t* text, size_t length) {
-    out.assign(PrefixOf(levelCode));
+void BuildRecordText(LogString& out, const char* prefix, const wchar_t* text, size_t length) {
+    out.assign(prefix);
     AppendNarrow(out, text, length);
+}
+
+// A thread's buffers for what it hands to log4cxx; a buffer that grew for a
+// long record is given back after it.
+constexpr size_t kRetainedBufferCapacity = 8192;
+
+struct ThreadBuffers {
+    LogString recordText;
+    // The last wide source file name and its narrow form: callers pass the
+    // same name record after record.
+    std::wstring wideFile;
+    std::string narrowFile;
+    // A record logged after the thread's destructors ran (from an atexit
+    // handler) uses buffers of its own.
+    bool gone = false;
+    ~ThreadBuffers() { gone = true; }
+};
+thread_local ThreadBuffers t_buffers;
+
+void TrimBuffer(std::string& buffer) {
+    if (buffer.capacity() > kRetainedBufferCapacity) std::string().swap(buffer);
 }
 
 // The source file behind its last separator; a wide name is converted into
@@ -227,58 +208,114 @@ const char* CutSourceFile(const char* file, std::string&) {
     return cut;
 }
 
-const char* CutSourceFile(const wchar_t* file, std::string& narrow) {
+const char* CutSourceFile(const wchar_t* file, std::string& scratch) {
     if (!file) return "";
     const wchar_t* cut = file;
     for (const wchar_t* p = file; *p; ++p)
         if (*p == L'/' || *p == L'\\') cut = p + 1;
-    narrow.clear();
-    AppendNarrow(narrow, cut, wcslen(cut));
-    return narrow.c_str();
-}
-
-Logger* FindModuleLogger(HINSTANCE module) {
-    if (!module) return g_unknownLogger.get();
-    CachedModuleLogger& cached = t_cachedLogger;
-    if (cached.module == module) return cached.logger;
-    bool stored = false;
-    LoggerPtr logger = GetModuleLogger(module, &stored);
-    if (stored) cached = CachedModuleLogger{module, logger.get()};
-    return logger.get();
-}
-
-// The logger of a module; *stored tells whether the module is kept in the
-// module logger table.
-LoggerPtr GetModuleLogger(HINSTANCE module, bool* stored) {
-    *stored = false;
-    if (!module) return Logger::getLogger(LOG4CXX_STR("unknown"));
-    {
-        Guard<CSLock> guard(&AdapterLock());
-        auto found = g_moduleLoggers.find(reinterpret_cast<uintptr_t>(module));
-        if (found != g_moduleLoggers.end()) {
-            *stored = true;
-            return found->second.logger;
+    ThreadBuffers& buffers = t_buffers;
+    if (buffers.gone) {
+        AppendNarrow(scratch, cut, wcslen(cut));
+        return scratch.c_str();
+    }
+    if (buffers.wideFile != cut) {
+        buffers.wideFile = cut;
+        buffers.narrowFile.clear();
+        AppendNarrow(buffers.narrowFile, cut, buffers.wideFile.size());
+        // A name too long to keep is converted again next time.
+        if (buffers.wideFile.size() > MAX_PATH) {
+            std::wstring().swap(buffers.wideFile);
+            buffers.narrowFile.shrink_to_fit();
         }
     }
+    return buffers.narrowFile.c_str();
+}
+
+// The module's entry; a module handle whose file is unknown writes through
+// the "unknown" logger.
+ModuleLogger* FindModuleLogger(HINSTANCE module) {
+    if (ModuleLogger* entry = ModuleTable().Find(module)) return entry;
+    return AddModuleLogger(module);
+}
+
+ModuleLogger* AddModuleLogger(HINSTANCE module) {
     // The file name is looked up outside the lock.
-    std::wstring name = L"unknown";
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(module, path, MAX_PATH);
+    if (module) GetModuleFileNameW(module, path, MAX_PATH);
     const wchar_t* slash = wcsrchr(path, L'/');
-    if (slash && slash[1] != L'\0') {
-        name = _wcslwr(const_cast<wchar_t*>(slash + 1));
-        DropSharedObjectVersion(name);
-    }
+    if (!slash || slash[1] == L'\0') return ModuleTable().Find(nullptr);
+    std::wstring name = _wcslwr(const_cast<wchar_t*>(slash + 1));
+    DropSharedObjectVersion(name);
     LoggerPtr logger = Logger::getLogger(name);
     // Stored and checked against the disabled modules in one step, so that
     // the disabled lists applied meanwhile are not undone.
     Guard<CSLock> guard(&AdapterLock());
-    if (slash) {
-        g_moduleLoggers[reinterpret_cast<uintptr_t>(module)] = ModuleLogger{name, logger};
-        *stored = true;
-    }
+    if (ModuleLogger* entry = ModuleTable().Find(module)) return entry;
     if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
-    return logger;
+    return ModuleTable().Add(module, name, logger);
+}
+
+// ---- The direct route ---------------------------------------------------------------------
+
+// Whether a logger's records reach the record appender and nothing else:
+// no logger between it and the root holds an appender or stops records, and
+// the root holds only the record appender.
+bool RoutesOnlyTo(const LoggerPtr& logger, const log4cxx::Appender* appender) {
+    LoggerPtr root = Logger::getRootLogger();
+    for (LoggerPtr at = logger; at; at = at->getParent()) {
+        log4cxx::AppenderList appenders = at->getAllAppenders();
+        if (at == root) return appenders.size() == 1 && appenders.front().get() == appender;
+        if (!appenders.empty() || !at->getAdditivity()) return false;
+    }
+    return false;
+}
+
+void DecideRoute(ModuleLogger& entry, unsigned generation) {
+    Guard<CSLock> guard(&AdapterLock());
+    entry.direct.store(g_recordAppender && RoutesOnlyTo(entry.logger, g_recordAppender.get()),
+                       std::memory_order_relaxed);
+    entry.routeGeneration.store(generation, std::memory_order_release);
+}
+
+// The module logger's own additivity is read on every record: log4cxx tells
+// nobody when it changes.
+bool RoutesDirectly(ModuleLogger& entry) {
+    unsigned generation = g_routeGeneration.load(std::memory_order_acquire);
+    if (entry.routeGeneration.load(std::memory_order_acquire) != generation) DecideRoute(entry, generation);
+    return entry.direct.load(std::memory_order_relaxed) && entry.logger->getAdditivity();
+}
+
+template <typename Char>
+bool WriteDirectly(ModuleLogger& entry, const LevelPtr& level, const char* file, int line, const char* prefix,
+                   const Char* text, size_t length) {
+    RecordFields fields;
+    fields.logger = &entry.loggerName;
+    fields.level = &level;
+    fields.file = file;
+    fields.line = line;
+    fields.time = log4cxx::helpers::Date::currentTime();
+    fields.prefix = prefix;
+    if constexpr (sizeof(Char) == 1)
+        fields.text = text;
+    else
+        fields.wideText = text;
+    fields.length = length;
+    return g_recordAppender->AppendFields(fields);
+}
+
+template <typename Char>
+void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file, int line, const char* prefix,
+                         const Char* text, size_t length) {
+    LogString own;
+    LogString& recordText = t_buffers.gone ? own : t_buffers.recordText;
+    BuildRecordText(recordText, prefix, text, length);
+    try {
+        log4cxx::spi::LocationInfo location(file, file, "", line);
+        logger.forcedLogLS(level, recordText, location);
+    } catch (...) {
+        // A record log4cxx could not write is lost; the caller goes on.
+    }
+    TrimBuffer(recordText);
 }
 
 // The file the root appender writes: the configured one, or the file it fell
@@ -325,25 +362,19 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
         if (!AdapterIsSetUp()) return;
     }
 
-    Logger* logger = FindModuleLogger(module);
+    ModuleLogger* entry = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
-    if (!logger || !logger->isEnabledFor(level)) return;
+    if (!entry || !entry->logger->isEnabledFor(level)) return;
 
     CheckLogFileRecreated();
 
     size_t length = 0;
     const Char* text = message.Format(&length);
-    // Per-thread buffers: after the first records nothing is allocated here.
-    thread_local LogString recordText;
-    thread_local std::string narrowFile;
-    BuildRecordText(recordText, levelCode, text, length);
-    const char* sourceFile = CutSourceFile(file, narrowFile);
-    try {
-        log4cxx::spi::LocationInfo location(sourceFile, sourceFile, "", line);
-        logger->forcedLogLS(level, recordText, location);
-    } catch (...) {
-        // A record log4cxx could not write is lost; the caller goes on.
-    }
+    std::string scratch;
+    const char* sourceFile = CutSourceFile(file, scratch);
+    const char* prefix = PrefixOf(levelCode);
+    if (RoutesDirectly(*entry) && WriteDirectly(*entry, level, sourceFile, line, prefix, text, length)) return;
+    WriteThroughLog4cxx(*entry->logger, level, sourceFile, line, prefix, text, length);
 }
 
 }  // namespace
@@ -391,7 +422,7 @@ void AdapterSetUp() {
         }
         g_logFilePath = logFilePath;
         ConfigureRootAppender();
-        g_unknownLogger = Logger::getLogger(LOG4CXX_STR("unknown"));
+        AddUnknownModuleLogger();
     } catch (...) {
         // A back end that could not be configured drops its records.
     }
@@ -404,6 +435,17 @@ void AdapterSetUp() {
 // with a complaint on standard error and keeps the nearest of those. The
 // count is brought into that range first, with the same effect, quietly.
 int AppenderBackupCount(int count) { return std::clamp(count, 1, 13); }
+
+// An appender added to or removed from any logger (by log4cxx's own
+// configuration, say) may change where a module's records go.
+void ListenForNewRoutes() {
+    static const bool listening = [] {
+        auto listener = std::make_shared<CRouteListener>();
+        Logger::getRootLogger()->getLoggerRepository()->addHierarchyEventListener(listener);
+        return true;
+    }();
+    (void)listening;
+}
 
 void ConfigureRootAppender() {
     log4cxx::helpers::LogLog::setQuietMode(!g_log4cxxDiagnostics);
@@ -425,6 +467,17 @@ void ConfigureRootAppender() {
 
     log4cxx::BasicConfigurator::configure(appender);
     Logger::getRootLogger()->setLevel(ModeToLevel(g_storedMode));
+    g_recordAppender = appender;
+    ListenForNewRoutes();
+    g_routeGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
+// Records of the null module handle, and of handles whose file is unknown.
+void AddUnknownModuleLogger() {
+    const std::wstring name = L"unknown";
+    LoggerPtr logger = Logger::getLogger(name);
+    if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
+    ModuleTable().Add(nullptr, name, logger);
 }
 
 LevelPtr ModeToLevel(int mode) {
@@ -528,10 +581,8 @@ void AdapterSetDebugMode(int mode) {
     Guard<CSLock> guard(&AdapterLock());
     LevelPtr level = ModeToLevel(mode);
     Logger::getRootLogger()->setLevel(level);
-    for (const auto& entry : g_moduleLoggers) {
-        LoggerPtr logger = Logger::getLogger(entry.second.name);
-        if (logger->getLevel() != GetLevels().off) logger->setLevel(level);
-    }
+    for (ModuleLogger* entry : ModuleTable().Entries())
+        if (entry->logger->getLevel() != GetLevels().off) entry->logger->setLevel(level);
 }
 
 // The new count applies to the open appender; the file stays open in append
@@ -577,8 +628,6 @@ CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }
 // Silenced loggers get the level OFF, all others the root logger's level.
 void ApplyDisabledModulesToLoggers() {
     Guard<CSLock> guard(&AdapterLock());
-    for (const auto& entry : g_moduleLoggers) {
-        LoggerPtr logger = Logger::getLogger(entry.second.name);
-        if (logger) SetLoggerEnabled(logger, !g_featureConfig.IsModuleDisabled(entry.second.name));
-    }
+    for (ModuleLogger* entry : ModuleTable().Entries())
+        SetLoggerEnabled(entry->logger, !g_featureConfig.IsModuleDisabled(entry->name));
 }

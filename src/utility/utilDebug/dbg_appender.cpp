@@ -197,6 +197,8 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
     }
     getTriggeringPolicy()->activateOptions(pool);
     getRollingPolicy()->activateOptions(pool);
+    trigger_ = getTriggeringPolicy();
+    triggerBySize_ = log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_) != nullptr;
 }
 
 void CRecordFileAppender::activateOptions(Pool& pool) {
@@ -323,6 +325,20 @@ void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
     Write(record);
 }
 
+void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
+                                      Pool* pool) {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    if (trigger_ && trigger_->isTriggeringEvent(this, event, activeFile_, length_)) {
+        if (pool) {
+            Rollover(*pool);
+        } else {
+            Pool own;
+            Rollover(own);
+        }
+    }
+    if (file_ != INVALID_HANDLE_VALUE) Write(text);
+}
+
 void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, Pool& pool) {
     if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(event->getLevel())) return;
     try {
@@ -332,12 +348,46 @@ void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, P
         RecordText record;
         layout->format(record.text(), event, pool);
         Guard<CSLock> guard(&lock_);
-        if (file_ == INVALID_HANDLE_VALUE) return;
-        if (getTriggeringPolicy()->isTriggeringEvent(this, event, activeFile_, length_)) Rollover(pool);
-        if (file_ != INVALID_HANDLE_VALUE) Write(record.text());
+        WriteRecord(record.text(), event, &pool);
     } catch (const std::exception&) {
         // A record that cannot be written is lost; the caller goes on.
     }
+}
+
+bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
+    CRecordLayout* layout = recordLayout_.load(std::memory_order_acquire);
+    if (!layout || !layout->IsCompiled() || filtered_.load(std::memory_order_relaxed)) return false;
+    if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(*fields.level)) return true;
+    try {
+        RecordText record;
+        layout->FormatFields(fields, record.text());
+        Guard<CSLock> guard(&lock_);
+        // A trigger that looks at the event gets one: log4cxx's way.
+        if (!triggerBySize_) return false;
+        WriteRecord(record.text(), log4cxx::spi::LoggingEventPtr(), nullptr);
+    } catch (const std::exception&) {
+        // A record that cannot be written is lost; the caller goes on.
+    }
+    return true;
+}
+
+// A layout that is replaced stays alive with the appender: a record on
+// another thread may still be formatting through it.
+void CRecordFileAppender::setLayout(const log4cxx::LayoutPtr layout) {
+    Guard<CSLock> guard(&lock_);
+    if (log4cxx::LayoutPtr previous = getLayout()) retiredLayouts_.push_back(previous);
+    RollingFileAppender::setLayout(layout);
+    recordLayout_.store(dynamic_cast<CRecordLayout*>(layout.get()), std::memory_order_release);
+}
+
+void CRecordFileAppender::addFilter(const log4cxx::spi::FilterPtr filter) {
+    filtered_.store(true, std::memory_order_relaxed);
+    RollingFileAppender::addFilter(filter);
+}
+
+void CRecordFileAppender::clearFilters() {
+    RollingFileAppender::clearFilters();
+    filtered_.store(false, std::memory_order_relaxed);
 }
 
 void WarmUpLog4cxx() {

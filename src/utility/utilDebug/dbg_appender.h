@@ -12,7 +12,9 @@
 #include <log4cxx/rolling/rollingfileappender.h>
 
 #include <atomic>
+#include <vector>
 
+#include "dbg_layout.h"
 #include "dbg_locks.h"
 
 class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
@@ -30,6 +32,18 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void doAppend(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool& pool) override;
     void close() override;
 
+    // A record straight from its fields, without a log4cxx event: false when
+    // it must take log4cxx's way (filters, a layout or a triggering policy
+    // that needs the event); true when it was written, or dropped as
+    // doAppend would drop it.
+    bool AppendFields(const RecordFields& fields);
+
+    // Kept track of, so that a record knows without a lock whether it may
+    // take the direct way.
+    void setLayout(const log4cxx::LayoutPtr layout) override;
+    void addFilter(const log4cxx::spi::FilterPtr filter) override;
+    void clearFilters() override;
+
     // The file the records go to; empty when none could be opened.
     log4cxx::LogString getActiveFile() const;
 
@@ -41,6 +55,9 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void Rollover(log4cxx::helpers::Pool& pool);
     void WriteNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     void Write(const log4cxx::LogString& text);
+    // Rolls when due, then writes; the caller holds the lock.
+    void WriteRecord(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
+                     log4cxx::helpers::Pool* pool);
 
     // Guards the file, its length and the policy that rolls it.
     mutable CSLock lock_;
@@ -48,7 +65,13 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     size_t length_ = 0;
     log4cxx::LogString activeFile_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
+    log4cxx::rolling::TriggeringPolicyPtr trigger_;
+    // Whether the trigger decides by the file's length alone.
+    bool triggerBySize_ = false;
     std::atomic<bool> closed_{false};
+    std::atomic<CRecordLayout*> recordLayout_{nullptr};
+    std::vector<log4cxx::LayoutPtr> retiredLayouts_;
+    std::atomic<bool> filtered_{false};
 };
 
 // Builds log4cxx's process-wide objects that a record uses, so that they are

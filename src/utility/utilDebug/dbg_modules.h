@@ -1,0 +1,54 @@
+// The module logger table: the logger of each calling module, found on the
+// path of every record without a lock, however many modules log. Entries are
+// added under the adapter lock and never removed: a module's logger lives as
+// long as log4cxx does.
+#pragma once
+
+#include <windows.h>
+
+#include <log4cxx/logger.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct ModuleLogger {
+    ModuleLogger(HINSTANCE module, std::wstring name, log4cxx::LoggerPtr logger);
+
+    const HINSTANCE module;
+    // The module's file name in lower case, as the disabled lists name it.
+    const std::wstring name;
+    const log4cxx::LoggerPtr logger;
+    // The logger's own name, which records carry.
+    const log4cxx::LogString loggerName;
+    // Whether the logger's records reach only the root appender, so that
+    // they may be written straight to it; decided anew whenever the route
+    // generation changes.
+    std::atomic<unsigned> routeGeneration{0};
+    std::atomic<bool> direct{false};
+};
+
+class CModuleLoggerTable {
+  public:
+    CModuleLoggerTable();
+    ~CModuleLoggerTable();
+    CModuleLoggerTable(const CModuleLoggerTable&) = delete;
+    CModuleLoggerTable& operator=(const CModuleLoggerTable&) = delete;
+
+    // The module's entry, or null; any thread, without a lock.
+    ModuleLogger* Find(HINSTANCE module) const;
+    // The module's entry, added unless there is one; under the adapter lock.
+    ModuleLogger* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
+    // Every entry, in no particular order; under the adapter lock.
+    std::vector<ModuleLogger*> Entries() const;
+
+  private:
+    struct Slots;
+    void Grow();
+
+    std::atomic<Slots*> slots_;
+    // Tables that were outgrown stay readable by lookups that started in them.
+    std::vector<std::unique_ptr<Slots>> retired_;
+    std::vector<std::unique_ptr<ModuleLogger>> entries_;
+};

@@ -1,5 +1,7 @@
 // The record file appender against log4cxx's own rolling file appender: the
-// same records, the same options, the same files and backups, byte for byte.
+// same records, the same options, the same files and backups, byte for byte,
+// whether a record comes as a log4cxx event or straight from its fields
+// through the compiled layout.
 #include <gtest/gtest.h>
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
@@ -34,10 +36,13 @@ class AppenderTest : public ::testing::TestWithParam<RollingCase> {
     nltest::TestEnv env_;
 };
 
-template <typename Appender>
+const char kPattern[] = "%d{yyyy/MM/dd HH:mm:ss} [%-8c] [%12F(%4L)] [%-5p] %m%n";
+
+template <typename Appender, typename Layout>
 std::shared_ptr<Appender> Configure(const std::string& path, const RollingCase& c) {
     auto appender = std::make_shared<Appender>();
-    appender->setLayout(std::make_shared<log4cxx::PatternLayout>(LOG4CXX_STR("%c [%-5p] %m%n")));
+    appender->setLayout(std::make_shared<Layout>());
+    log4cxx::cast<log4cxx::PatternLayout>(appender->getLayout())->setConversionPattern(kPattern);
     appender->setFile(path);
     appender->setName(LOG4CXX_STR("rootAppender"));
     appender->setMaxFileSize(c.maxFileSize);
@@ -58,6 +63,18 @@ LogString RecordText(int i) {
     return text;
 }
 
+RecordFields FieldsOf(const log4cxx::spi::LoggingEventPtr& event) {
+    RecordFields fields;
+    fields.logger = &event->getLoggerName();
+    fields.level = &event->getLevel();
+    fields.file = event->getLocationInformation().getFileName();
+    fields.line = event->getLocationInformation().getLineNumber();
+    fields.time = event->getTimeStamp();
+    fields.text = event->getMessage().data();
+    fields.length = event->getMessage().size();
+    return fields;
+}
+
 TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     const RollingCase& c = GetParam();
     std::string reference = env_.path("log4cxx/x.log");
@@ -70,8 +87,9 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
         nltest::WriteFile(ours, existing);
     }
 
-    auto log4cxxAppender = Configure<log4cxx::rolling::RollingFileAppender>(reference, c);
-    auto recordAppender = Configure<CRecordFileAppender>(ours, c);
+    auto log4cxxAppender = Configure<log4cxx::rolling::RollingFileAppender, log4cxx::PatternLayout>(reference, c);
+    auto recordAppender = Configure<CRecordFileAppender, CRecordLayout>(ours, c);
+    ASSERT_TRUE(log4cxx::cast<CRecordLayout>(recordAppender->getLayout())->IsCompiled());
     log4cxx::helpers::Pool pool;
     const LogString loggers[] = {"worker", "libindexer.so"};
     const log4cxx::LevelPtr levels[] = {log4cxx::Level::getDebug(), log4cxx::Level::getError(),
@@ -84,10 +102,13 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
                 appender->activateOptions(pool);
             }
         }
-        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(loggers[i % 2], levels[i % 3], RecordText(i),
-                                                                  log4cxx::spi::LocationInfo());
+        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
+            loggers[i % 2], levels[i % 3], RecordText(i), log4cxx::spi::LocationInfo("src/x.cpp", "x", "", i));
         log4cxxAppender->doAppend(event, pool);
-        recordAppender->doAppend(event, pool);
+        if (i % 3 == 0)
+            recordAppender->doAppend(event, pool);
+        else
+            ASSERT_TRUE(recordAppender->AppendFields(FieldsOf(event)));
     }
     log4cxxAppender->close();
     recordAppender->close();

@@ -1,7 +1,11 @@
 // A record's road end to end: entry points, level codes, loggers per module,
 // the layout, formatting conventions and the log file's re-creation.
 #include <gtest/gtest.h>
+#include <log4cxx/appenderskeleton.h>
 #include <log4cxx/logger.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/filter/denyallfilter.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <unistd.h>
 #include <utilDebug.h>
@@ -235,6 +239,86 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
         EXPECT_EQ(RecordsWithText(records, "thread " + std::to_string(i)).size(), 1u) << i;
     EXPECT_EQ(log4cxx::Logger::getRootLogger()->getAllAppenders().size(), 1u);
 }
+
+// Collects the messages log4cxx hands it.
+class CollectingAppender : public log4cxx::AppenderSkeleton {
+  public:
+    std::vector<std::string> messages;
+    void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override {
+        messages.push_back(event->getRenderedMessage());
+    }
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+};
+
+// Records take a short way to the file when only the root appender would
+// get them; whatever log4cxx's own configuration changes, they still go
+// where log4cxx would send them.
+TEST_F(LoggingTest, Log4cxxConfigurationStillDecidesWhereRecordsGo) {
+    auto log = [](const char* text) { DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text); };
+    auto inFile = [&](const char* text) { return RecordsWithText(Records(), text).size(); };
+    log("first");
+    log4cxx::LoggerPtr module = log4cxx::Logger::getLogger("utildebug_test");
+    auto collector = std::make_shared<CollectingAppender>();
+    module->addAppender(collector);
+    log("while another appender listens");
+    module->removeAppender(collector);
+    log("after it left");
+    EXPECT_EQ(inFile("while another appender listens"), 1u);
+    EXPECT_EQ(collector->messages, std::vector<std::string>{"while another appender listens"});
+    EXPECT_EQ(inFile("after it left"), 1u);
+
+    // A module logger that passes nothing on, and a parent logger with an
+    // appender of its own (log4cxx's loggers nest at dots).
+    module->setAdditivity(false);
+    log("not passed on");
+    module->setAdditivity(true);
+    log4cxx::LoggerPtr parent = log4cxx::Logger::getLogger("a");
+    log4cxx::LoggerPtr dotted = log4cxx::Logger::getLogger("a.b");
+    parent->addAppender(collector);
+    dotted->forcedLog(log4cxx::Level::getDebug(), "through the parent");
+    EXPECT_EQ(inFile("not passed on"), 0u);
+    EXPECT_EQ(collector->messages.back(), "through the parent");
+    EXPECT_EQ(inFile("through the parent"), 1u);
+
+    // The root appender's filters and layout.
+    auto root = log4cxx::Logger::getRootLogger()->getAppender("rootAppender");
+    ASSERT_TRUE(root);
+    root->addFilter(std::make_shared<log4cxx::filter::DenyAllFilter>());
+    log("filtered out");
+    root->clearFilters();
+    log("filters cleared");
+    EXPECT_EQ(inFile("filtered out"), 0u);
+    EXPECT_EQ(inFile("filters cleared"), 1u);
+    root->setLayout(std::make_shared<log4cxx::PatternLayout>("plain %p %m%n"));
+    log("in another layout");
+    EXPECT_NE(nltest::ReadFile(LogPath()).find("\nplain DEBUG in another layout\n"), std::string::npos);
+}
+
+// A thread that once logged a message of the longest length keeps little of
+// it: its buffers give back what they grew by.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+template <typename Char>
+size_t HeapKeptAfterLongMessage(const Char* file, const Char* format) {
+    size_t kept = 0;
+    std::thread logger([&] {
+        std::basic_string<Char> text(49151, Char('x'));
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, format, text.substr(0, 10).c_str());
+        size_t before = mallinfo2().uordblks;
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, format, text.c_str());
+        size_t after = mallinfo2().uordblks;
+        kept = after > before ? after - before : 0;
+    });
+    logger.join();
+    return kept;
+}
+
+TEST_F(LoggingTest, ALongMessageLeavesLittleBehindInItsThread) {
+    EXPECT_LE(HeapKeptAfterLongMessage("t.cpp", "%s"), 8192u);
+    EXPECT_LE(HeapKeptAfterLongMessage(L"t.cpp", L"%s"), 8192u);
+    EXPECT_EQ(Records().size(), 4u);
+}
+#endif
 
 TEST_F(LoggingTest, ADeletedLogFileIsRecreated) {
     nltest::FakeClock clock;

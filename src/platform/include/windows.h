@@ -163,6 +163,11 @@ NLAPI void ReleaseSRWLockExclusive(PSRWLOCK lock);
 // code takes them; an SRW lock is taken exclusively.
 NLAPI void NlKeepCriticalSectionAcrossFork(LPCRITICAL_SECTION cs);
 NLAPI void NlKeepSRWLockAcrossFork(PSRWLOCK lock);
+// A lock of the caller's own making, in the same order: fork() calls close
+// where it would take a registered lock, and open in both processes where it
+// would free it.
+typedef void (*NL_FORK_STEP)(void);
+NLAPI void NlKeepStateAcrossFork(NL_FORK_STEP close, NL_FORK_STEP open);
 
 // Interlocked operations are full barriers, as on Windows.
 static inline LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {

@@ -25,10 +25,22 @@ void TellSanitizerReleased([[maybe_unused]] void* lock) {
 #endif
 }
 
+// One of a critical section, an SRW lock or a pair of steps.
 struct OrderedLock {
     LPCRITICAL_SECTION section;
     PSRWLOCK srw;
+    NL_FORK_STEP close;
+    NL_FORK_STEP open;
 };
+
+void Take(const OrderedLock& lock) {
+    if (lock.section)
+        EnterCriticalSection(lock.section);
+    else if (lock.srw)
+        AcquireSRWLockExclusive(lock.srw);
+    else
+        lock.close();
+}
 
 struct ForkLocks {
     std::mutex registration;
@@ -58,12 +70,7 @@ void LockForFork() {
         std::lock_guard<std::mutex> guard(locks.registration);
         taken = locks.ordered;
     }
-    for (const OrderedLock& lock : taken) {
-        if (lock.section)
-            EnterCriticalSection(lock.section);
-        else
-            AcquireSRWLockExclusive(lock.srw);
-    }
+    for (const OrderedLock& lock : taken) Take(lock);
     locks.registration.lock();
     for (std::mutex* mutex : locks.leaves) mutex->lock();
 }
@@ -76,8 +83,10 @@ void UnlockInParent() {
     for (auto lock = taken.rbegin(); lock != taken.rend(); ++lock) {
         if (lock->section)
             LeaveCriticalSection(lock->section);
-        else
+        else if (lock->srw)
             ReleaseSRWLockExclusive(lock->srw);
+        else
+            lock->open();
     }
 }
 
@@ -87,13 +96,16 @@ void ResetInChild() {
     ForkLocks& locks = Locks();
     for (std::mutex* mutex : locks.leaves) mutex->unlock();
     locks.registration.unlock();
-    for (const OrderedLock& lock : TakenForFork()) {
-        if (lock.section) {
-            TellSanitizerReleased(&lock.section->mutex);
-            InitializeCriticalSection(lock.section);
+    std::vector<OrderedLock>& taken = TakenForFork();
+    for (auto lock = taken.rbegin(); lock != taken.rend(); ++lock) {
+        if (lock->section) {
+            TellSanitizerReleased(&lock->section->mutex);
+            InitializeCriticalSection(lock->section);
+        } else if (lock->srw) {
+            TellSanitizerReleased(&lock->srw->lock);
+            InitializeSRWLock(lock->srw);
         } else {
-            TellSanitizerReleased(&lock.srw->lock);
-            InitializeSRWLock(lock.srw);
+            lock->open();
         }
     }
 }
@@ -118,12 +130,18 @@ void KeepMutexAcrossFork(std::mutex& mutex) { Register(nullptr, &mutex); }
 extern "C" {
 
 void NlKeepCriticalSectionAcrossFork(LPCRITICAL_SECTION cs) {
-    OrderedLock lock{cs, nullptr};
+    OrderedLock lock{cs, nullptr, nullptr, nullptr};
     Register(&lock, nullptr);
 }
 
 void NlKeepSRWLockAcrossFork(PSRWLOCK srw) {
-    OrderedLock lock{nullptr, srw};
+    OrderedLock lock{nullptr, srw, nullptr, nullptr};
+    Register(&lock, nullptr);
+}
+
+void NlKeepStateAcrossFork(NL_FORK_STEP close, NL_FORK_STEP open) {
+    if (!close || !open) return;
+    OrderedLock lock{nullptr, nullptr, close, open};
     Register(&lock, nullptr);
 }
 

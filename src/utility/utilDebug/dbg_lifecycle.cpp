@@ -13,20 +13,90 @@
 
 namespace {
 
-// Shared by the calls, taken exclusively by fork() and by the teardown.
+// A call passes the gate by raising its thread's own flag and finding the
+// gate open: no write to memory that other threads share, so that calls on
+// many threads do not slow each other down. fork() and the teardown close
+// the gate, then wait until every raised flag is lowered. A thread whose flag
+// is unavailable (its destructors ran) passes by the shared lock instead,
+// which the closer holds.
 SRWLOCK g_gate;
+std::atomic<bool> g_closed{false};
 std::atomic<bool> g_tornDown{false};
 // A call made from inside a call (the record that reports a re-created log
 // file) passes without taking the gate again: a waiting fork() would hold it
 // off.
 thread_local int t_callDepth = 0;
 
+struct CallFlag {
+    std::atomic<bool> inside{false};
+    bool listed = false;
+    bool gone = false;
+    CallFlag* next = nullptr;
+    ~CallFlag();
+};
+thread_local CallFlag t_flag;
+
+// The flags of the threads that ever passed the gate and still run.
+CSLock& FlagListLock() {
+    static CSLock* const lock = new CSLock;
+    return *lock;
+}
+CallFlag* g_flags = nullptr;
+
+void List(CallFlag& flag) {
+    Guard<CSLock> guard(&FlagListLock());
+    flag.next = g_flags;
+    g_flags = &flag;
+    flag.listed = true;
+}
+
+CallFlag::~CallFlag() {
+    gone = true;
+    if (!listed) return;
+    Guard<CSLock> guard(&FlagListLock());
+    for (CallFlag** at = &g_flags; *at; at = &(*at)->next) {
+        if (*at == this) {
+            *at = next;
+            break;
+        }
+    }
+}
+
+// True when the call is inside by its flag.
+bool EnterByFlag() {
+    CallFlag& flag = t_flag;
+    if (flag.gone) return false;
+    if (!flag.listed) List(flag);
+    // The store and the load below are ordered against the closer's store of
+    // g_closed and its loads of the flags: one of the two sees the other.
+    flag.inside.store(true, std::memory_order_seq_cst);
+    if (!g_closed.load(std::memory_order_seq_cst)) return true;
+    flag.inside.store(false, std::memory_order_release);
+    return false;
+}
+
+void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
+
+// Turns calls by flag away and waits until none is inside. The caller holds
+// the gate's lock, which turns the other calls away.
+void CloseFlags() {
+    g_closed.store(true, std::memory_order_seq_cst);
+    Guard<CSLock> guard(&FlagListLock());
+    for (CallFlag* flag = g_flags; flag; flag = flag->next)
+        while (flag->inside.load(std::memory_order_seq_cst)) Sleep(0);
+}
+
+void OpenFlags() { g_closed.store(false, std::memory_order_seq_cst); }
+
 class CLibraryLifetime {
   public:
     CLibraryLifetime() {
         InitializeSRWLock(&g_gate);
-        // fork() takes these in the order every call takes them.
+        // fork() takes these in the order every call takes them: the gate's
+        // lock, the gate itself, the list of flags, then the library's locks.
         NlKeepSRWLockAcrossFork(&g_gate);
+        NlKeepStateAcrossFork(CloseFlags, OpenFlags);
+        FlagListLock().KeepAcrossFork();
         SettingsLock().KeepAcrossFork();
         AdapterLock().KeepAcrossFork();
         // log4cxx's objects are built now, so that exit destroys them after
@@ -38,6 +108,8 @@ class CLibraryLifetime {
     ~CLibraryLifetime() {
         g_tornDown.store(true, std::memory_order_seq_cst);
         AcquireSRWLockExclusive(&g_gate);
+        CloseFlags();
+        OpenFlags();
         ReleaseSRWLockExclusive(&g_gate);
     }
 };
@@ -51,15 +123,22 @@ CLibraryCall::CLibraryCall() {
         admitted_ = true;
     } else {
         if (g_tornDown.load(std::memory_order_seq_cst)) return;
-        AcquireSRWLockShared(&g_gate);
-        entered_ = true;
+        if (EnterByFlag()) {
+            entry_ = Entry::Flag;
+        } else {
+            AcquireSRWLockShared(&g_gate);
+            entry_ = Entry::Lock;
+        }
         admitted_ = !g_tornDown.load(std::memory_order_seq_cst);
     }
     ++t_callDepth;
 }
 
 CLibraryCall::~CLibraryCall() {
-    if (!admitted_ && !entered_) return;
+    if (!admitted_ && entry_ == Entry::None) return;
     --t_callDepth;
-    if (entered_) ReleaseSRWLockShared(&g_gate);
+    if (entry_ == Entry::Flag)
+        LeaveByFlag();
+    else if (entry_ == Entry::Lock)
+        ReleaseSRWLockShared(&g_gate);
 }

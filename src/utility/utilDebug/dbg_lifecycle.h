@@ -22,5 +22,7 @@ class CLibraryCall {
 
   private:
     bool admitted_ = false;
-    bool entered_ = false;
+    // How the call passed the gate: by its thread's own flag, or by the
+    // shared lock.
+    enum class Entry : unsigned char { None, Flag, Lock } entry_ = Entry::None;
 };

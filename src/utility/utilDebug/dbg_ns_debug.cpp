@@ -86,7 +86,7 @@ void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, Pend
         // However long another process keeps the registry locked, reading
         // the settings holds the caller up for a bounded time.
         CRegistryWaitBudget budget(settingsDue || !AdapterIsSetUp());
-        RefreshDebugSettings();
+        if (settingsDue) RefreshDebugSettings();
         if (!EnsureInterfaceInitialised() || !g_debugEnabled.load(std::memory_order_relaxed)) return;
         AdapterWriteRecord(module, file, line, level, message);
     } catch (...) {

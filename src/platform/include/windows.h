@@ -156,6 +156,10 @@ NLAPI void ReleaseSRWLockShared(PSRWLOCK lock);
 NLAPI void AcquireSRWLockExclusive(PSRWLOCK lock);
 NLAPI void ReleaseSRWLockExclusive(PSRWLOCK lock);
 
+// Every processor running a thread of the process passes a full memory
+// barrier before this returns.
+NLAPI void FlushProcessWriteBuffers(void);
+
 // Not a Windows API: Windows has no fork(). A lock registered here is taken
 // by fork() before the process is copied, in the order of registration, and
 // is free in both processes afterwards, so that a child never finds it held

@@ -100,10 +100,8 @@ void CRouteListener::NewRoutes() { g_routeGeneration.fetch_add(1, std::memory_or
 namespace {
 
 // Never destroyed: a record may be written while the process exits.
-CModuleLoggerTable& ModuleTable() {
-    static CModuleLoggerTable* const table = new CModuleLoggerTable;
-    return *table;
-}
+CModuleLoggerTable* const g_moduleTable = new CModuleLoggerTable;
+CModuleLoggerTable& ModuleTable() { return *g_moduleTable; }
 
 struct Levels {
     LevelPtr debug = log4cxx::Level::getDebug();

@@ -36,6 +36,12 @@ struct CallFlag {
 };
 thread_local CallFlag t_flag;
 
+#if defined(__SANITIZE_THREAD__)
+constexpr std::memory_order kFlagOrder = std::memory_order_seq_cst;
+#else
+constexpr std::memory_order kFlagOrder = std::memory_order_relaxed;
+#endif
+
 // The flags of the threads that ever passed the gate and still run.
 CSLock& FlagListLock() {
     static CSLock* const lock = new CSLock;
@@ -67,10 +73,13 @@ bool EnterByFlag() {
     CallFlag& flag = t_flag;
     if (flag.gone) return false;
     if (!flag.listed) List(flag);
-    // The store and the load below are ordered against the closer's store of
-    // g_closed and its loads of the flags: one of the two sees the other.
-    flag.inside.store(true, std::memory_order_seq_cst);
-    if (!g_closed.load(std::memory_order_seq_cst)) return true;
+    // The store and the load below need no fence of their own: the closer
+    // makes every running thread pass one (FlushProcessWriteBuffers) between
+    // its store of g_closed and its loads of the flags, so one of the two
+    // sees the other. ThreadSanitizer cannot see that barrier.
+    flag.inside.store(true, kFlagOrder);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!g_closed.load(kFlagOrder)) return true;
     flag.inside.store(false, std::memory_order_release);
     return false;
 }
@@ -81,6 +90,7 @@ void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
 // the gate's lock, which turns the other calls away.
 void CloseFlags() {
     g_closed.store(true, std::memory_order_seq_cst);
+    FlushProcessWriteBuffers();
     Guard<CSLock> guard(&FlagListLock());
     for (CallFlag* flag = g_flags; flag; flag = flag->next)
         while (flag->inside.load(std::memory_order_seq_cst)) Sleep(0);

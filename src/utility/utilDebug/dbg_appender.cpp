@@ -178,7 +178,7 @@ CRecordFileAppender::CRecordFileAppender() = default;
 CRecordFileAppender::~CRecordFileAppender() { CloseFile(); }
 
 LogString CRecordFileAppender::getActiveFile() const {
-    Guard<CSLock> guard(&lock_);
+    Guard<CSharedLock> guard(&lock_);
     return activeFile_;
 }
 
@@ -198,11 +198,12 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
     getTriggeringPolicy()->activateOptions(pool);
     getRollingPolicy()->activateOptions(pool);
     trigger_ = getTriggeringPolicy();
-    triggerBySize_ = log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_) != nullptr;
+    triggerBySize_.store(log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_) != nullptr,
+                         std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::activateOptions(Pool& pool) {
-    Guard<CSLock> guard(&lock_);
+    Guard<CSharedLock> guard(&lock_);
     CloseFile();
     closed_.store(false, std::memory_order_relaxed);
     try {
@@ -272,7 +273,7 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error)
     LARGE_INTEGER size{};
     GetFileSizeEx(file, &size);
     file_ = file;
-    length_ = static_cast<size_t>(size.QuadPart);
+    length_.store(static_cast<size_t>(size.QuadPart), std::memory_order_relaxed);
     activeFile_ = path;
     return true;
 }
@@ -281,12 +282,12 @@ void CRecordFileAppender::CloseFile() {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     activeFile_.clear();
-    length_ = 0;
+    length_.store(0, std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::close() {
     {
-        Guard<CSLock> guard(&lock_);
+        Guard<CSharedLock> guard(&lock_);
         closed_.store(true, std::memory_order_relaxed);
         CloseFile();
     }
@@ -311,7 +312,7 @@ void CRecordFileAppender::Rollover(Pool& pool) {
 void CRecordFileAppender::Write(const LogString& text) {
     DWORD written = 0;
     WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    length_ += written;
+    length_.fetch_add(written, std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
@@ -325,10 +326,26 @@ void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
     Write(record);
 }
 
+bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event) const {
+    return file_ != INVALID_HANDLE_VALUE && trigger_ &&
+           trigger_->isTriggeringEvent(const_cast<CRecordFileAppender*>(this), event, activeFile_,
+                                       length_.load(std::memory_order_relaxed));
+}
+
+// A trigger that decides by the length alone is asked by records sharing the
+// lock; any other is asked by one record at a time.
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
-    if (file_ == INVALID_HANDLE_VALUE) return;
-    if (trigger_ && trigger_->isTriggeringEvent(this, event, activeFile_, length_)) {
+    if (triggerBySize_.load(std::memory_order_relaxed)) {
+        SharedGuard shared(&lock_);
+        if (!RollIsDue(event)) {
+            if (file_ != INVALID_HANDLE_VALUE) Write(text);
+            return;
+        }
+    }
+    // Another record may have rolled the file meanwhile.
+    Guard<CSharedLock> guard(&lock_);
+    if (RollIsDue(event)) {
         if (pool) {
             Rollover(*pool);
         } else {
@@ -347,7 +364,6 @@ void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, P
         if (!layout) return;
         RecordText record;
         layout->format(record.text(), event, pool);
-        Guard<CSLock> guard(&lock_);
         WriteRecord(record.text(), event, &pool);
     } catch (const std::exception&) {
         // A record that cannot be written is lost; the caller goes on.
@@ -359,11 +375,10 @@ bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
     if (!layout || !layout->IsCompiled() || filtered_.load(std::memory_order_relaxed)) return false;
     if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(*fields.level)) return true;
     try {
+        // A trigger that looks at the event gets one: log4cxx's way.
+        if (!triggerBySize_.load(std::memory_order_relaxed)) return false;
         RecordText record;
         layout->FormatFields(fields, record.text());
-        Guard<CSLock> guard(&lock_);
-        // A trigger that looks at the event gets one: log4cxx's way.
-        if (!triggerBySize_) return false;
         WriteRecord(record.text(), log4cxx::spi::LoggingEventPtr(), nullptr);
     } catch (const std::exception&) {
         // A record that cannot be written is lost; the caller goes on.
@@ -374,7 +389,7 @@ bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
 // A layout that is replaced stays alive with the appender: a record on
 // another thread may still be formatting through it.
 void CRecordFileAppender::setLayout(const log4cxx::LayoutPtr layout) {
-    Guard<CSLock> guard(&lock_);
+    Guard<CSharedLock> guard(&lock_);
     if (log4cxx::LayoutPtr previous = getLayout()) retiredLayouts_.push_back(previous);
     RollingFileAppender::setLayout(layout);
     recordLayout_.store(dynamic_cast<CRecordLayout*>(layout.get()), std::memory_order_release);

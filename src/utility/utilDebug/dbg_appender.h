@@ -55,19 +55,22 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void Rollover(log4cxx::helpers::Pool& pool);
     void WriteNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     void Write(const log4cxx::LogString& text);
-    // Rolls when due, then writes; the caller holds the lock.
+    // Rolls when due, then writes.
     void WriteRecord(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                      log4cxx::helpers::Pool* pool);
+    bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event) const;
 
-    // Guards the file, its length and the policy that rolls it.
-    mutable CSLock lock_;
+    // Guards the file and the policy that rolls it. Records share it: each
+    // is one write on a descriptor opened for appending, which the kernel
+    // keeps whole; opening, rolling and closing hold it alone.
+    mutable CSharedLock lock_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    size_t length_ = 0;
+    std::atomic<size_t> length_{0};
     log4cxx::LogString activeFile_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
     log4cxx::rolling::TriggeringPolicyPtr trigger_;
     // Whether the trigger decides by the file's length alone.
-    bool triggerBySize_ = false;
+    std::atomic<bool> triggerBySize_{false};
     std::atomic<bool> closed_{false};
     std::atomic<CRecordLayout*> recordLayout_{nullptr};
     std::vector<log4cxx::LayoutPtr> retiredLayouts_;

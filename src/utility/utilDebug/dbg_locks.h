@@ -24,6 +24,35 @@ class CSLock {
     CRITICAL_SECTION section_;
 };
 
+// A lock that many holders may share while one alone may hold it
+// exclusively; Enter and Leave take it exclusively.
+class CSharedLock {
+  public:
+    CSharedLock() { InitializeSRWLock(&lock_); }
+    CSharedLock(const CSharedLock&) = delete;
+    CSharedLock& operator=(const CSharedLock&) = delete;
+
+    void Enter() { AcquireSRWLockExclusive(&lock_); }
+    void Leave() { ReleaseSRWLockExclusive(&lock_); }
+    void EnterShared() { AcquireSRWLockShared(&lock_); }
+    void LeaveShared() { ReleaseSRWLockShared(&lock_); }
+
+  private:
+    SRWLOCK lock_;
+};
+
+// Shares a lock for its scope.
+class SharedGuard {
+  public:
+    explicit SharedGuard(CSharedLock* lock) : lock_(lock) { lock_->EnterShared(); }
+    ~SharedGuard() { lock_->LeaveShared(); }
+    SharedGuard(const SharedGuard&) = delete;
+    SharedGuard& operator=(const SharedGuard&) = delete;
+
+  private:
+    CSharedLock* lock_;
+};
+
 // Holds a lock for its scope; Release lets it go early.
 template <typename Lock>
 class Guard {

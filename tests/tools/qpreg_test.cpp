@@ -162,8 +162,9 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
     for (const char* options :
          {"REG_DWORD /d abc", "REG_DWORD /d -1", "REG_DWORD /d 4294967296", "REG_DWORD /d 0x1FFFFFFFF",
           "REG_DWORD /d 0x", "REG_DWORD /d ''", "REG_DWORD /d 1.5", "REG_DWORD", "REG_QWORD /d --5",
-          "REG_QWORD /d 18446744073709551616", "REG_QWORD /d -18446744073709551616", "REG_BINARY /d xyz", "REG_BINARY /d 0x12",
-          "REG_MULTI_SZ /d a\\0\\0b", "REG_MULTI_SZ /d \\0a", "REG_MULTI_SZ /s # /d ##", "REG_FOO /d 1"})
+          "REG_QWORD /d 18446744073709551616", "REG_QWORD /d -18446744073709551616", "REG_BINARY /d xyz",
+          "REG_BINARY /d 0x12", "REG_MULTI_SZ /d a\\0\\0b", "REG_MULTI_SZ /d \\0a", "REG_MULTI_SZ /s # /d ##",
+          "REG_FOO /d 1"})
         others.push_back(std::string("add KEY\\New /v V /f /t ") + options);
     const std::pair<std::string, std::vector<std::string>> groups[] = {
         {"ERROR: Invalid syntax.\n",
@@ -250,7 +251,8 @@ TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
     // A key without values lists as a blank line alone.
     Add({"KEY"});
     ASSERT_EQ(Run({"delete", kKey, "/ve", "/f"}).status, 0);
-    for (const char* options : {"", "/s"}) EXPECT_EQ(Run(Words("query KEY " + std::string(options))).out, "\n");
+    for (const char* options : {"", "/s"})
+        EXPECT_EQ(Run(Words("query KEY " + std::string(options))).out, "\n");
     EXPECT_EQ(Run({"query", kKey, "/ve"}).out,
               "\n" + kFullKey + "\n    (Default)    REG_SZ    (value not set)\n\n");
     Add({"KEY /d fallback"});  // data without a value name sets the default value
@@ -283,9 +285,11 @@ TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
     // not the keys below it.
     ASSERT_EQ(Run({"delete", kKey + "\\Beta", "/va", "/f"}).status, 0);
     ASSERT_EQ(Run({"add", kKey + "\\Beta\\A\\Deep", "/v", "x", "/d", "y", "/f"}).status, 0);
-    EXPECT_EQ(Run({"query", kKey + "\\Beta"}).out, "\n" + kFullKey + "\\Beta\\A\n" + kFullKey + "\\Beta\\B\n");
-    EXPECT_EQ(Run({"query", kKey + "\\Beta", "/s"}).out,
-              "\n" + kFullKey + "\\Beta\\A\n\n" + kFullKey + "\\Beta\\A\\Deep\n    x    REG_SZ    y\n\n" + leaf);
+    EXPECT_EQ(Run({"query", kKey + "\\Beta"}).out,
+              "\n" + kFullKey + "\\Beta\\A\n" + kFullKey + "\\Beta\\B\n");
+    EXPECT_EQ(
+        Run({"query", kKey + "\\Beta", "/s"}).out,
+        "\n" + kFullKey + "\\Beta\\A\n\n" + kFullKey + "\\Beta\\A\\Deep\n    x    REG_SZ    y\n\n" + leaf);
 }
 
 TEST_F(QpregTest, FindSearchesKeyNamesValueNamesAndData) {
@@ -442,16 +446,16 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
 }
 
 TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
-    const std::string body = Lines(
-        {"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
-         "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
-         // Continued hex data passes over comments and blank lines, and
-         // may end in a comma.
-         "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,\\;comment", "  03,04,",
-         "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00 ; trailing comment", "\"Count\"=dword:00000010",
-         // Windows reads REG_DWORD_BIG_ENDIAN data little endian, as it writes it.
-         "\"Big\"=hex(5):c8,01,00,00"},
-        "\r\n");
+    const std::string body =
+        Lines({"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
+               "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
+               // Continued hex data passes over comments and blank lines, and
+               // may end in a comma.
+               "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,\\;comment", "  03,04,",
+               "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00 ; trailing comment", "\"Count\"=dword:00000010",
+               // Windows reads REG_DWORD_BIG_ENDIAN data little endian, as it writes it.
+               "\"Big\"=hex(5):c8,01,00,00"},
+              "\r\n");
     for (const std::string& header :
          {kHeader + "\r\n", "\xEF\xBB\xBF" + kHeader + "\n", std::string("REGEDIT4\n")}) {
         Run({"delete", kKey, "/f"});

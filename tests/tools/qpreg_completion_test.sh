@@ -10,6 +10,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qpreg-completion.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" && ln -s "$qpreg" "$work/bin/qpreg"
 export PATH=$work/bin:$PATH NL_REGISTRY_FILE=$work/registry.db
+# Norlake has a value, so its listing names it; SOFTWARE has none.
+qpreg add 'HKLM\SOFTWARE\Norlake' /f >/dev/null
 qpreg add 'HKLM\SOFTWARE\Norlake\Quillpost' /f >/dev/null
 qpreg add 'HKLM\SOFTWARE\Norlake\Qbert' /f >/dev/null
 qpreg add 'HKLM\SOFTWARE\Norlake\Other Key' /f >/dev/null
@@ -41,6 +43,7 @@ expect "qpreg add KEY /t reg_d" "REG_DWORD"
 expect "qpreg add KEY /d " ""
 expect "qpreg query HK" 'HKEY_LOCAL_MACHINE\\ HKLM\\'
 expect 'qpreg query HKLM\\SOFTWARE\\Norlake\\Q' 'HKLM\\SOFTWARE\\Norlake\\Qbert HKLM\\SOFTWARE\\Norlake\\Quillpost'
+expect 'qpreg query HKLM\\SOFTWARE\\N' 'HKLM\\SOFTWARE\\Norlake'
 expect 'qpreg export "HKLM\SOFTWARE\Norlake\O' '"HKLM\SOFTWARE\Norlake\Other Key'
 expect 'qpreg query HKLM\\software\\norlake\\qu' 'HKLM\\software\\norlake\\Quillpost'
 

@@ -136,16 +136,18 @@ class QpregTest : public ::testing::Test {
 // ---- Command line and faults -------------------------------------------------------
 
 TEST_F(QpregTest, HelpDescribesEveryOperation) {
-    for (const Args& args : {Args{"--help"}, Args{"/?"}, Args{"-?"}}) {
+    for (const Args& args : {Args{"--help"}, Args{"/?"}, Args{"-?"}, Args{"/h"}, Args{"-H"}}) {
         Result result = Run(args);
         EXPECT_EQ(result.status, 0);
         for (const char* text :
              {"qpreg query", "qpreg add", "qpreg delete", "qpreg export", "qpreg import", "NL_REGISTRY_FILE"})
             EXPECT_NE(result.out.find(text), std::string::npos) << args[0] << ": " << text;
     }
-    Result add = Run({"add", "/?"});
-    EXPECT_EQ(add.status, 0);
-    EXPECT_NE(add.out.find("REG_MULTI_SZ"), std::string::npos);
+    for (const char* help : {"/?", "-?", "/h", "/H", "-h", "-H"}) {
+        Result add = Run({"add", help});
+        EXPECT_EQ(add.status, 0) << help;
+        EXPECT_NE(add.out.find("REG_MULTI_SZ"), std::string::npos) << help;
+    }
     Result version = Run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("qpreg (utilDebug) ", 0), 0u) << version.out;
@@ -159,9 +161,10 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
     std::vector<std::string> others = {"import FILE"};
     for (const char* options :
          {"REG_DWORD /d abc", "REG_DWORD /d -1", "REG_DWORD /d 4294967296", "REG_DWORD /d 0x1FFFFFFFF",
-          "REG_DWORD /d 0x", "REG_DWORD /d ''", "REG_DWORD /d 1.5", "REG_DWORD", "REG_QWORD /d -5",
-          "REG_QWORD /d 18446744073709551616", "REG_BINARY /d xyz", "REG_BINARY /d 0x12",
-          "REG_MULTI_SZ /d a\\0\\0b", "REG_FOO /d 1"})
+          "REG_DWORD /d 0x", "REG_DWORD /d ''", "REG_DWORD /d 1.5", "REG_DWORD", "REG_QWORD /d --5",
+          "REG_QWORD /d 18446744073709551616", "REG_QWORD /d -18446744073709551616", "REG_BINARY /d xyz",
+          "REG_BINARY /d 0x12", "REG_MULTI_SZ /d a\\0\\0b", "REG_MULTI_SZ /d \\0a", "REG_MULTI_SZ /s # /d ##",
+          "REG_FOO /d 1"})
         others.push_back(std::string("add KEY\\New /v V /f /t ") + options);
     const std::pair<std::string, std::vector<std::string>> groups[] = {
         {"ERROR: Invalid syntax.\n",
@@ -171,7 +174,8 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
           "import a.reg extra"}},
         {"ERROR: Invalid key name.\n",
          {"add HKCU\\Software /f", "add HKEY_CURRENT_USER\\Software /f", "add SOFTWARE\\Norlake /f",
-          "add HKLMX /f", "add HKLM\\SOFTWARE\\\\Norlake /f", "delete HKLM /f"}},
+          "add HKLMX /f", "add HKLM\\SOFTWARE\\\\Norlake /f", "add HKLM\\ /v V /d x /f",
+          "add HKEY_LOCAL_MACHINE\\ /f", "delete HKLM /f"}},
         {"ERROR: ", others},
         {kNotFound,
          {"query KEY\\Missing", "query KEY /v Missing", "query KEY\\Missing /ve", "query KEY\\Missing /s",
@@ -189,6 +193,7 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
         }
     }
     EXPECT_EQ(Listing(), before);
+    EXPECT_EQ(Run({"query", "HKLM", "/v", "V"}).status, 1);
     EXPECT_FALSE(nltest::FileExists(File()));
 }
 
@@ -210,6 +215,11 @@ TEST_F(QpregTest, AddStoresEachTypeAsQueryShowsIt) {
         {"/t REG_BINARY /d fe340ead", "REG_BINARY    FE340EAD"},
         {"/t REG_BINARY /d ''", "REG_BINARY    "},
         {"/t REG_NONE /d ab", "REG_NONE    610062000000"},
+        {"/t REG_NONE", "REG_NONE    0000"},
+        {"/t REG_DWORD_BIG_ENDIAN /d 456", "REG_DWORD_BIG_ENDIAN    0x1c8"},
+        {"/t REG_QWORD", "REG_QWORD    0x0"},
+        {"/t REG_QWORD /d -1", "REG_QWORD    0xffffffffffffffff"},
+        {"/t REG_QWORD /d -0x10", "REG_QWORD    0xfffffffffffffff0"},
     };
     for (const auto& [options, shown] : cases) {
         Add({"KEY /v V " + options});
@@ -217,9 +227,32 @@ TEST_F(QpregTest, AddStoresEachTypeAsQueryShowsIt) {
     }
 }
 
+TEST_F(QpregTest, AddStoresTheBytesRegExeStores) {
+    // Without a value option add sets the unnamed value to an empty string,
+    // on a new key without /f too, and on a key that has other values.
+    Add({"KEY /v Other /d x", "KEY /ve /t REG_DWORD /d 5"});
+    Result result = Run({"add", kKey, "/f"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    result = Run({"add", kKey + "\\New"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, kSuccess);
+    Add({"KEY /v None /t REG_NONE", "KEY /v Big /t REG_DWORD_BIG_ENDIAN /d 456", "KEY /v Q /t REG_QWORD",
+         "KEY /v List /t REG_MULTI_SZ /d \\0", "KEY /v Hash /t REG_MULTI_SZ /s # /d #"});
+    ASSERT_EQ(Run({"export", kKey, File()}).status, 0);
+    EXPECT_EQ(nltest::ReadFile(File()),
+              Utf16File(Lines({kHeader, "", "[" + kFullKey + "]", "\"Other\"=\"x\"", "@=\"\"",
+                               "\"None\"=hex(0):00,00", "\"Big\"=hex(5):c8,01,00,00",
+                               "\"Q\"=hex(b):00,00,00,00,00,00,00,00", "\"List\"=hex(7):00,00,00,00",
+                               "\"Hash\"=hex(7):00,00,00,00", "", "[" + kFullKey + "\\New]", "@=\"\"", ""},
+                              "\r\n")));
+}
+
 TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
+    // A key without values lists as a blank line alone.
     Add({"KEY"});
-    EXPECT_EQ(Run({"query", kKey}).out, "\n" + kFullKey + "\n");
+    ASSERT_EQ(Run({"delete", kKey, "/ve", "/f"}).status, 0);
+    for (const char* options : {"", "/s"})
+        EXPECT_EQ(Run(Words("query KEY " + std::string(options))).out, "\n");
     EXPECT_EQ(Run({"query", kKey, "/ve"}).out,
               "\n" + kFullKey + "\n    (Default)    REG_SZ    (value not set)\n\n");
     Add({"KEY /d fallback"});  // data without a value name sets the default value
@@ -232,13 +265,13 @@ TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
         "\n" + kFullKey + "\n    (Default)    REG_EXPAND_SZ    %PATH%\n    Level    REG_DWORD    0x1\n\n";
     Result result = Run({"query", kKey});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n" + kFullKey + "\\Beta\n\n");
+    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n" + kFullKey + "\\Beta\n");
     EXPECT_EQ(result.err, "");
+    const std::string leaf = kFullKey + "\\Beta\\B\n    LEVEL    REG_DWORD    0x2\n\n";
     result = Run({"query", kKey, "/s"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n\n" + kFullKey +
-                              "\\Beta\n    Mid    REG_BINARY    00FF\n\n" + kFullKey +
-                              "\\Beta\\B\n    LEVEL    REG_DWORD    0x2\n\n");
+    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n    (Default)    REG_SZ    \n\n" + kFullKey +
+                              "\\Beta\n    Mid    REG_BINARY    00FF\n\n" + leaf);
     // Names match in any case and are shown as asked for.
     result = Run({"QUERY", kKey, "/V", "level", "-S"});
     EXPECT_EQ(result.status, 0);
@@ -248,6 +281,15 @@ TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
     result = Run({"query", kKey, "/v", "Absent", "/s"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\nEnd of search: 0 match(es) found.\n");
+    // Without values a key lists its subkeys only, and /s leaves it out, but
+    // not the keys below it.
+    ASSERT_EQ(Run({"delete", kKey + "\\Beta", "/va", "/f"}).status, 0);
+    ASSERT_EQ(Run({"add", kKey + "\\Beta\\A\\Deep", "/v", "x", "/d", "y", "/f"}).status, 0);
+    EXPECT_EQ(Run({"query", kKey + "\\Beta"}).out,
+              "\n" + kFullKey + "\\Beta\\A\n" + kFullKey + "\\Beta\\B\n");
+    EXPECT_EQ(
+        Run({"query", kKey + "\\Beta", "/s"}).out,
+        "\n" + kFullKey + "\\Beta\\A\n\n" + kFullKey + "\\Beta\\A\\Deep\n    x    REG_SZ    y\n\n" + leaf);
 }
 
 TEST_F(QpregTest, FindSearchesKeyNamesValueNamesAndData) {
@@ -302,24 +344,26 @@ TEST_F(QpregTest, DeleteRemovesOneValueTheDefaultAllValuesOrTheSubtree) {
     EXPECT_EQ(ValueLine(""), "(Default)    REG_SZ    (value not set)");
 
     EXPECT_EQ(Run({"delete", kKey, "/va", "/f"}).status, 0);
-    EXPECT_EQ(Run({"query", kKey}).out, "\n" + kFullKey + "\n" + kFullKey + "\\Sub\n\n");
+    EXPECT_EQ(Run({"query", kKey}).out, "\n" + kFullKey + "\\Sub\n");
     EXPECT_EQ(Run({"query", kKey + "\\Sub", "/v", "C"}).status, 0);
 
     result = Run({"delete", kKey, "/f"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, kSuccess);
     EXPECT_EQ(Run({"query", "HKLM\\SOFTWARE\\Norlake"}).out,
-              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Sibling\n\n");
+              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Sibling\n");
 }
 
 TEST_F(QpregTest, ChangesAskFirstAndAreRefusedWithoutAnAnswer) {
-    Add({"KEY /v Mode /d old"});
+    Add({"KEY /v Mode /d old", "KEY /ve /d kept"});
     const std::string before = Listing();
     const std::pair<Args, std::string> questions[] = {
         {{"add", kKey, "/v", "Mode", "/d", "new"}, "Value Mode exists, overwrite(Yes/No)?"},
         {{"delete", kKey, "/v", "Mode"}, "Delete the registry value Mode (Yes/No)?"},
         {{"delete", kKey, "/va"}, "Delete all values under the registry key " + kFullKey + " (Yes/No)?"},
         {{"delete", kKey}, "Permanently delete the registry key " + kFullKey + " (Yes/No)?"},
+        // add without a value option sets the unnamed value.
+        {{"add", kKey}, "Value (Default) exists, overwrite(Yes/No)?"},
     };
     for (const auto& [args, question] : questions) {
         // No input at all, or input without a yes or a no: refused.
@@ -353,7 +397,7 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
     Add({"KEY /ve /d root", "KEY /v Path /d C:\\Temp\\\"q\"", "KEY /v Level /t REG_DWORD /d 30",
          "KEY /v Big /t REG_QWORD /d 0x0102030405060708", "KEY /v List /t REG_MULTI_SZ /d a\\0b",
          "KEY /v Home /t REG_EXPAND_SZ /d %HOME%",
-         "KEY /v Blob /t REG_BINARY /d "
+         "KEY /v Bin /t REG_BINARY /d "
          "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f2021222324252627",
          "KEY\\Sub /v x /d y"});
     std::string file = env_.path("out.reg");
@@ -366,8 +410,9 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
                    "\"Level\"=dword:0000001e", "\"Big\"=hex(b):08,07,06,05,04,03,02,01",
                    "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00",
                    "\"Home\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00",
-                   "\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\",
-                   "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27", "", "[" + kFullKey + "\\Sub]",
+                   // Hex lines are broken at 80 columns, the backslash included.
+                   "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
+                   "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27", "", "[" + kFullKey + "\\Sub]",
                    "\"x\"=\"y\"", ""},
                   "\r\n")));
 
@@ -381,7 +426,7 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
     // Import restores what export wrote: every type, text beyond ASCII, empty
     // and missing data, hex that goes on over several lines, deeper keys.
     Add({"KEY /v Unicode\u2603 /d \U0001F600\u65e5\u672c\"quoted\"\\back\\", "KEY /v Empty /d ''",
-         "KEY /v Blob /t REG_BINARY /d 00ff7f80" + std::string(200, 'e'), "KEY /v NoData /t REG_BINARY",
+         "KEY /v Bin /t REG_BINARY /d 00ff7f80" + std::string(200, 'e'), "KEY /v NoData /t REG_BINARY",
          "KEY /v None /t REG_NONE", "KEY /v List /t REG_MULTI_SZ /d \u00e5\\0b",
          "KEY\\Sub\\Deeper /v Leaf /d leaf"});
     // A string of odd size keeps its size: the half code unit is a zero byte.
@@ -401,14 +446,16 @@ TEST_F(QpregTest, ExportWritesARegistryEditorFileThatImportRestores) {
 }
 
 TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
-    const std::string body = Lines(
-        {"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
-         "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
-         // Continued hex data passes over comments and blank lines, and
-         // may end in a comma.
-         "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,03,\\", "  04, ; trailing comment",
-         "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00", "\"Count\"=dword:00000010"},
-        "\r\n");
+    const std::string body =
+        Lines({"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
+               "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
+               // Continued hex data passes over comments and blank lines, and
+               // may end in a comma.
+               "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,\\;comment", "  03,04,",
+               "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00 ; trailing comment", "\"Count\"=dword:00000010",
+               // Windows reads REG_DWORD_BIG_ENDIAN data little endian, as it writes it.
+               "\"Big\"=hex(5):c8,01,00,00"},
+              "\r\n");
     for (const std::string& header :
          {kHeader + "\r\n", "\xEF\xBB\xBF" + kHeader + "\n", std::string("REGEDIT4\n")}) {
         Run({"delete", kKey, "/f"});
@@ -422,15 +469,24 @@ TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
                                                 "    (Default)    REG_SZ    caf\u00e9\n"
                                                 "    Bytes    REG_BINARY    01020304\n"
                                                 "    Typed    REG_QWORD    0x2a\n"
-                                                "    Count    REG_DWORD    0x10\n" +
+                                                "    Count    REG_DWORD    0x10\n"
+                                                "    Big    REG_DWORD_BIG_ENDIAN    0x1c8\n" +
                                                 (ansi ? "    Multi    REG_MULTI_SZ    a\\0b\n\n" : "\n"))
             << header;
+    }
+    // Another REGEDIT first line heads a file that is accepted but gives nothing.
+    const std::string listing = Listing();
+    for (const char* header : {"REGEDIT5", "REGEDIT", " REGEDIT9", "REGEDIT4 later"}) {
+        Result result = Import(header + std::string("\n[") + kFullKey + "]\n\"New\"=\"x\"\n");
+        EXPECT_EQ(result.status, 0) << header << ": " << result.err;
+        EXPECT_EQ(result.out, kSuccess) << header;
+        EXPECT_EQ(Listing(), listing) << header;
     }
 }
 
 TEST_F(QpregTest, MalformedFilesAreRejectedWithTheLineAndChangeNothing) {
     // The last line of each file is the one at fault.
-    std::vector<std::string> files = {"Windows Registry Editor Version 4.00"};
+    std::vector<std::string> files = {"Windows Registry Editor Version 4.00", "regedit4", "AREGEDIT4"};
     // Names the registry cannot hold: a NUL would cut the name short (and
     // could name the root), an overlong one would be refused midway.
     const std::string nul(1, '\0');

@@ -26,10 +26,11 @@ bool ParseNumber(const std::wstring& text, uint64_t maximum, uint64_t* number) {
     return true;
 }
 
-Bytes NumberBytes(uint64_t number, size_t size, bool bigEndian) {
+// Little endian for every number type: reg.exe stores REG_DWORD_BIG_ENDIAN
+// data as an ordinary REG_DWORD too.
+Bytes NumberBytes(uint64_t number, size_t size) {
     Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[bigEndian ? size - 1 - i : i] = static_cast<uint8_t>(number >> (8 * i));
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(number >> (8 * i));
     return bytes;
 }
 
@@ -46,8 +47,13 @@ bool ParseHexBytes(const std::wstring& text, Bytes* bytes) {
 }
 
 // A separator may end the list, but an empty string cannot stand inside it:
-// it would end the list early.
+// it would end the list early. A separator alone is the list of one empty
+// string.
 bool ParseMultiString(const std::wstring& text, const std::wstring& separator, Bytes* data) {
+    if (text == separator) {
+        *data = Utf16LeFromWide(std::wstring(2, L'\0'));
+        return true;
+    }
     std::wstring strings;
     size_t start = 0;
     while (start < text.size()) {
@@ -66,18 +72,22 @@ bool InvalidData(const DataArgument& argument, const std::wstring& expected) {
     return false;
 }
 
+// REG_DWORD needs its number; a REG_QWORD without /d is 0, and its number
+// may have a minus sign, which reg.exe reads modulo 2^64 (-1 is all ones).
 bool NumberData(const DataArgument& argument, size_t size, Bytes* data) {
-    if (!argument.given) {
+    bool qword = size == 8;
+    if (!argument.given && !qword) {
         ReportError(TypeName(argument.type) + L" needs data: give it with /d.");
         return false;
     }
-    uint64_t maximum =
-        size == 4 ? std::numeric_limits<uint32_t>::max() : std::numeric_limits<uint64_t>::max();
+    uint64_t maximum = qword ? std::numeric_limits<uint64_t>::max() : std::numeric_limits<uint32_t>::max();
+    bool negative = qword && !argument.text.empty() && argument.text[0] == L'-';
     uint64_t number = 0;
-    if (!ParseNumber(argument.text, maximum, &number))
+    if (argument.given && !ParseNumber(argument.text.substr(negative ? 1 : 0), maximum, &number))
         return InvalidData(argument, L"expected a number from 0 to " + std::to_wstring(maximum) +
+                                         (qword ? L" (or a negative one, taken modulo 2^64)" : L"") +
                                          L", in decimal or as 0x followed by hexadecimal digits.");
-    *data = NumberBytes(number, size, argument.type == REG_DWORD_BIG_ENDIAN);
+    *data = NumberBytes(negative ? 0 - number : number, size);
     return true;
 }
 
@@ -99,12 +109,9 @@ bool DataFromArgument(const DataArgument& argument, Bytes* data) {
             if (!ParseMultiString(argument.text, argument.separator, data))
                 return InvalidData(argument, L"an empty string cannot stand between two separators.");
             return true;
-        case REG_NONE:
-            // Without /d a REG_NONE value has no data at all; with it, the
-            // text is kept the way reg.exe keeps it, as a string.
-            *data = argument.given ? StringData(argument.text) : Bytes();
-            return true;
         default:
+            // REG_NONE too: reg.exe keeps its text as a string, two zero
+            // bytes without /d.
             *data = StringData(argument.text);
             return true;
     }

@@ -16,10 +16,10 @@ struct DataArgument {
     std::wstring separator;  // between the strings of a REG_MULTI_SZ
 };
 
-// Strings take the text as it is; REG_DWORD and REG_QWORD a decimal or 0x
-// hexadecimal number in range, which they require; REG_BINARY hexadecimal
-// digits; REG_MULTI_SZ strings between separators. On a fault prints why and
-// returns false.
+// Strings (and REG_NONE) take the text as it is; REG_DWORD a decimal or 0x
+// hexadecimal number in range, which it requires; REG_QWORD such a number,
+// negative too, or 0 without /d; REG_BINARY hexadecimal digits; REG_MULTI_SZ
+// strings between separators. On a fault prints why and returns false.
 bool DataFromArgument(const DataArgument& argument, Bytes* data);
 
 }  // namespace qpreg

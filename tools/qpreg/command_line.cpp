@@ -92,8 +92,11 @@ const OperationSyntax kOperations[] = {
     {Operation::kImport, Positionals::kFile, L"import", {kView32, kView64}},
 };
 
+// /? and /h, with / or -, h in any case, as reg.exe takes them; and --help.
 bool IsHelpSwitch(const std::wstring& arg) {
-    return arg == L"/?" || arg == L"-?" || arg == L"--help" || arg == L"-h";
+    if (arg == L"--help") return true;
+    return arg.size() == 2 && (arg[0] == L'/' || arg[0] == L'-') &&
+           (arg[1] == L'?' || arg[1] == L'h' || arg[1] == L'H');
 }
 
 bool IsVersionSwitch(const std::wstring& arg) { return arg == L"--version"; }

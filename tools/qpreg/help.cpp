@@ -22,7 +22,7 @@ constexpr const wchar_t* kOverview =
     L"  qpreg import FILE\n"
     L"\n"
     L"KEY is HKLM\\SUBKEY or HKEY_LOCAL_MACHINE\\SUBKEY. Options start with / or -,\n"
-    L"in any case. \"qpreg OPERATION /?\" describes one operation.\n"
+    L"in any case. \"qpreg OPERATION /?\" (or /h) describes one operation.\n"
     L"\n"
     L"The registry is the database named by NL_REGISTRY_FILE\n"
     L"(default /var/lib/norlake/registry.db).\n"
@@ -57,12 +57,14 @@ constexpr const wchar_t* kAdd =
     L"\n"
     L"Creates KEY if it is missing and sets a value in it.\n"
     L"  /v NAME  the value to set\n"
-    L"  /ve      the unnamed value (also used when /t or /d comes without /v)\n"
+    L"  /ve      the unnamed value (also used without /v: with no /t and /d it is\n"
+    L"           set to an empty REG_SZ)\n"
     L"  /t TYPE  REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,\n"
     L"           REG_QWORD, REG_BINARY or REG_NONE\n"
     L"  /d DATA  the data: text for strings; a decimal or 0x hexadecimal number\n"
-    L"           for REG_DWORD and REG_QWORD; hexadecimal digits for REG_BINARY;\n"
-    L"           strings separated by \\0 for REG_MULTI_SZ\n"
+    L"           for REG_DWORD and REG_QWORD (REG_QWORD: 0 without /d, -1 for all\n"
+    L"           ones); hexadecimal digits for REG_BINARY; strings separated by \\0\n"
+    L"           for REG_MULTI_SZ\n"
     L"  /s SEP   the one-character separator of REG_MULTI_SZ strings instead of \\0\n"
     L"  /f       overwrite an existing value without asking\n"
     L"\n"
@@ -97,7 +99,8 @@ constexpr const wchar_t* kImport =
     L"Applies a .reg file (UTF-16LE or UTF-8, \"Windows Registry Editor Version 5.00\"\n"
     L"or REGEDIT4): creates keys, sets values, deletes [-KEY] trees and \"NAME\"=-\n"
     L"values. The whole file is checked first and applied in one transaction: a\n"
-    L"malformed line or a failure leaves the registry unchanged.\n";
+    L"malformed line or a failure leaves the registry unchanged. A file headed by\n"
+    L"another REGEDIT line (REGEDIT5, ...) is accepted and changes nothing.\n";
 
 }  // namespace
 

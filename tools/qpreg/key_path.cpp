@@ -31,9 +31,14 @@ bool KeyPath::Parse(const std::wstring& text, bool shortRootAllowed, KeyPath* pa
                      (shortRootAllowed && _wcsicmp(root.c_str(), kShortRootName) == 0);
     if (!knownRoot) return false;
 
-    std::wstring below = separator == std::wstring::npos ? std::wstring() : text.substr(separator + 1);
+    if (separator == std::wstring::npos) {
+        path->subKey_.clear();
+        return true;
+    }
+    // "HKLM\" names no key: reg.exe refuses it rather than take the root.
+    std::wstring below = text.substr(separator + 1);
     if (!below.empty() && below.back() == L'\\') below.pop_back();
-    if (!below.empty() && !IsValidSubKey(below)) return false;
+    if (!IsValidSubKey(below)) return false;
     path->subKey_ = below;
     return true;
 }

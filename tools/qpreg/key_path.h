@@ -12,9 +12,9 @@ class KeyPath {
     KeyPath() = default;
 
     // Accepts HKEY_LOCAL_MACHINE and, when shortRootAllowed, HKLM, in any
-    // case, optionally followed by \subkey\...; one trailing backslash is
-    // dropped. Empty or overlong key names, and names holding a NUL, make the
-    // path invalid.
+    // case, optionally followed by \subkey\...; one trailing backslash after
+    // a subkey is dropped. Empty or overlong key names (the root followed by
+    // a backslash alone too), and names holding a NUL, make the path invalid.
     static bool Parse(const std::wstring& text, bool shortRootAllowed, KeyPath* path);
 
     // The path below HKEY_LOCAL_MACHINE, empty for the root.

@@ -1,5 +1,6 @@
-// qpreg add: creates the key when it is missing and, when a value is named
-// or data given, sets that value, all in one transaction.
+// qpreg add: creates the key when it is missing and sets a value, all in one
+// transaction. Without /v the value is the key's unnamed one, which reg.exe
+// sets to an empty REG_SZ even when no option asks for it.
 #include "add_data.h"
 #include "console.h"
 #include "messages.h"
@@ -9,11 +10,6 @@
 namespace qpreg {
 namespace {
 
-// /t or /d without /v sets the key's unnamed value, as /ve does.
-bool SetsValue(const Command& command) {
-    return command.valueNamed || command.typeGiven || command.dataGiven;
-}
-
 bool ValueExists(const KeyPath& path, const std::wstring& name) {
     KeyHandle key;
     RegistryValue value;
@@ -21,12 +17,12 @@ bool ValueExists(const KeyPath& path, const std::wstring& name) {
            ReadValue(key.get(), name, &value) == ERROR_SUCCESS;
 }
 
-LSTATUS CreateKeyAndSet(const KeyPath& path, const RegistryValue* value) {
+LSTATUS CreateKeyAndSet(const KeyPath& path, const RegistryValue& value) {
     RegistryTransaction transaction;
     if (transaction.startStatus() != ERROR_SUCCESS) return transaction.startStatus();
     KeyHandle key;
     LSTATUS status = transaction.createKey(path, &key);
-    if (status == ERROR_SUCCESS && value) status = WriteValue(key.get(), *value);
+    if (status == ERROR_SUCCESS) status = WriteValue(key.get(), value);
     key.close();
     if (status != ERROR_SUCCESS) return status;
     return transaction.commit();
@@ -35,11 +31,6 @@ LSTATUS CreateKeyAndSet(const KeyPath& path, const RegistryValue* value) {
 }  // namespace
 
 int RunAdd(const Command& command) {
-    if (!SetsValue(command)) {
-        LSTATUS status = CreateKeyAndSet(command.key, nullptr);
-        return status == ERROR_SUCCESS ? ReportSuccess() : ReportStatus(status);
-    }
-
     RegistryValue value;
     value.name = command.valueName;
     value.type = command.type;
@@ -50,7 +41,7 @@ int RunAdd(const Command& command) {
         Answer answer = AskYesNo(L"Value " + DisplayName(value.name) + L" exists, overwrite(Yes/No)?");
         if (answer != Answer::kYes) return ReportNotConfirmed(answer, L"/f");
     }
-    LSTATUS status = CreateKeyAndSet(command.key, &value);
+    LSTATUS status = CreateKeyAndSet(command.key, value);
     return status == ERROR_SUCCESS ? ReportSuccess() : ReportStatus(status);
 }
 

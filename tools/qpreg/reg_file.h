@@ -38,6 +38,8 @@ struct ParseFault {
 
 // Reads a whole file, UTF-16LE with a byte-order mark or UTF-8 with or
 // without one, headed "Windows Registry Editor Version 5.00" or "REGEDIT4".
+// A file headed by another line that begins with "REGEDIT" (REGEDIT5, the
+// REGEDIT of Windows 3.1) gives no steps, as regedit takes nothing from it.
 // Returns false at the first fault, with its line and what is wrong there.
 bool ReadRegFile(const Bytes& content, std::vector<ImportStep>* steps, ParseFault* fault);
 

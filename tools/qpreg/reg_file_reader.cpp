@@ -9,6 +9,9 @@ namespace {
 
 constexpr const wchar_t* kUnicodeHeader = L"Windows Registry Editor Version 5.00";
 constexpr const wchar_t* kAnsiHeader = L"REGEDIT4";
+// Any other first line that begins so (REGEDIT, REGEDIT5, "REGEDIT4 x") heads
+// a file that regedit accepts but takes nothing from.
+constexpr const wchar_t* kOtherRegeditHeader = L"REGEDIT";
 // The registry's limits on a value name and on the name of one key.
 constexpr size_t kMaxValueNameLength = 16383;
 constexpr size_t kMaxKeyNameLength = 255;
@@ -112,6 +115,7 @@ class Parser {
 
     bool parse() {
         if (!parseHeader()) return false;
+        if (!readsBody_) return true;
         for (index_ = 1; index_ < lines_.size(); ++index_)
             if (!parseLine()) return false;
         return true;
@@ -135,6 +139,10 @@ class Parser {
         if (header == kUnicodeHeader) return true;
         if (header == kAnsiHeader) {
             ansi_ = true;
+            return true;
+        }
+        if (header.rfind(kOtherRegeditHeader, 0) == 0) {
+            readsBody_ = false;
             return true;
         }
         return fail(L"the file must begin with \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
@@ -319,6 +327,7 @@ class Parser {
     ParseFault* fault_;
     size_t index_ = 0;
     bool ansi_ = false;
+    bool readsBody_ = true;
     bool inKeyBlock_ = false;
     KeyPath key_;
 };

@@ -24,8 +24,8 @@ std::wstring ValuesBlock(const KeyPath& path, const std::vector<RegistryValue>& 
     return block;
 }
 
-// The key's values, then its subkeys as full paths, each group closed by a
-// blank line when it is not empty.
+// The key's path and values, closed by a blank line, when it has values;
+// then its subkeys as full paths.
 LSTATUS ListKey(const KeyPath& path, std::wstring* listing) {
     KeyHandle key;
     std::vector<RegistryValue> values;
@@ -35,19 +35,21 @@ LSTATUS ListKey(const KeyPath& path, std::wstring* listing) {
     if (status == ERROR_SUCCESS) status = ReadSubkeyNames(key.get(), &subkeys);
     if (status != ERROR_SUCCESS) return status;
 
-    *listing += ValuesBlock(path, values);
-    if (!values.empty()) *listing += L"\n";
+    if (!values.empty()) *listing += ValuesBlock(path, values) + L"\n";
     for (const std::wstring& name : subkeys) *listing += path.child(name).fullName() + L"\n";
-    if (!subkeys.empty()) *listing += L"\n";
     return ERROR_SUCCESS;
 }
 
-// Every key of the tree with its values, each followed by a blank line.
+// Every key of the tree with its values, each followed by a blank line; the
+// queried key itself only when it has values.
 LSTATUS ListTree(const KeyPath& path, std::wstring* listing) {
-    return VisitKeyTree(path, [listing](const KeyPath& keyPath, HKEY key) {
+    bool top = true;
+    return VisitKeyTree(path, [listing, &top](const KeyPath& keyPath, HKEY key) {
         std::vector<RegistryValue> values;
         LSTATUS status = ReadValues(key, &values);
-        if (status == ERROR_SUCCESS) *listing += ValuesBlock(keyPath, values) + L"\n";
+        if (status == ERROR_SUCCESS && (!top || !values.empty()))
+            *listing += ValuesBlock(keyPath, values) + L"\n";
+        top = false;
         return status;
     });
 }

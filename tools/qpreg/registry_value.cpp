@@ -54,12 +54,6 @@ uint64_t LittleEndian(const Bytes& data) {
     return number;
 }
 
-uint64_t BigEndian(const Bytes& data) {
-    uint64_t number = 0;
-    for (uint8_t byte : data) number = (number << 8) | byte;
-    return number;
-}
-
 std::wstring UpToTerminator(const std::wstring& text) { return text.substr(0, text.find(L'\0')); }
 
 // The strings of a REG_MULTI_SZ end at the first empty one.
@@ -108,10 +102,9 @@ std::wstring FormatForListing(const RegistryValue& value) {
         case REG_MULTI_SZ:
             return JoinMultiString(WideFromUtf16Le(value.data.data(), value.data.size()));
         case REG_DWORD:
-            if (value.data.size() == 4) return Hex(LittleEndian(value.data));
-            break;
+        // Windows writes and reads REG_DWORD_BIG_ENDIAN little endian too.
         case REG_DWORD_BIG_ENDIAN:
-            if (value.data.size() == 4) return Hex(BigEndian(value.data));
+            if (value.data.size() == 4) return Hex(LittleEndian(value.data));
             break;
         case REG_QWORD:
             if (value.data.size() == 8) return Hex(LittleEndian(value.data));

@@ -119,8 +119,10 @@ TEST_F(BannerTest, SixteenRecordsWithTheExecutablesVersion) {
     std::vector<Record> records = BannerRecords(LogPath());
     ASSERT_EQ(records.size(), 16u);
     // Two-digit year, month and day with leading zeros, then the time.
+    // time() reads the coarse clock, which may lag the banner's by a tick.
     std::string started = records[1].text;
-    EXPECT_TRUE(started == StartedAt(before) || started == StartedAt(after)) << started;
+    EXPECT_TRUE(started == StartedAt(before) || started == StartedAt(after) || started == StartedAt(after + 1))
+        << started;
 }
 
 TEST_F(BannerTest, AnExecutableWithoutVersionShowsZeros) {

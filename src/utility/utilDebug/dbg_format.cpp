@@ -92,9 +92,8 @@ const Char* PendingMessage<Char>::Format(size_t* length) {
 }
 
 template <typename Char>
-PendingMessage<Char>::~PendingMessage() {
+void PendingMessage<Char>::Release() {
     auto* buffer = static_cast<MessageBuffer<Char>*>(lease_);
-    if (!buffer) return;
     if (buffer != &ThreadMessageBuffer<Char>()) {
         delete buffer;
         return;

@@ -22,9 +22,14 @@ class PendingMessage {
     // The formatted text, at most kMaxMessageLength characters; valid until the
     // object is destroyed.
     const Char* Format(size_t* length);
-    ~PendingMessage();
+    // A record that was never formatted has nothing to give back.
+    ~PendingMessage() {
+        if (lease_) Release();
+    }
 
   private:
+    void Release();
+
     const Char* format_;
     va_list* args_ = nullptr;
     const uintptr_t* slots_ = nullptr;

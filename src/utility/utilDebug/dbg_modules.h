@@ -9,6 +9,7 @@
 #include <log4cxx/logger.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,14 +38,33 @@ class CModuleLoggerTable {
     CModuleLoggerTable& operator=(const CModuleLoggerTable&) = delete;
 
     // The module's entry, or null; any thread, without a lock.
-    ModuleLogger* Find(HINSTANCE module) const;
+    ModuleLogger* Find(HINSTANCE module) const {
+        const Slots* slots = slots_.load(std::memory_order_acquire);
+        for (size_t i = HashOf(module) & slots->mask;; i = (i + 1) & slots->mask) {
+            ModuleLogger* entry = slots->entries[i].load(std::memory_order_acquire);
+            if (!entry || entry->module == module) return entry;
+        }
+    }
     // The module's entry, added unless there is one; under the adapter lock.
     ModuleLogger* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
     // Every entry, in no particular order; under the adapter lock.
     std::vector<ModuleLogger*> Entries() const;
 
   private:
-    struct Slots;
+    struct Slots {
+        explicit Slots(size_t capacity);
+        void Put(ModuleLogger* entry);
+        size_t mask;
+        size_t used = 0;
+        std::unique_ptr<std::atomic<ModuleLogger*>[]> entries;
+    };
+    static size_t HashOf(HINSTANCE module) {
+        uint64_t key = reinterpret_cast<uintptr_t>(module);
+        key ^= key >> 33;
+        key *= 0xff51afd7ed558ccdull;
+        key ^= key >> 33;
+        return static_cast<size_t>(key);
+    }
     void Grow();
 
     std::atomic<Slots*> slots_;

@@ -240,6 +240,21 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
     EXPECT_EQ(log4cxx::Logger::getRootLogger()->getAllAppenders().size(), 1u);
 }
 
+// A DebugLogFormat of the caller's own: one the library writes itself, and
+// one it leaves to log4cxx (a conversion it does not know).
+TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%-6p|%.8c|%F:%L|%m%n"));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 272, "/x/y.cpp", 9, "entry %d", 1);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 4097, L"w.cpp", 10, L"wide %s", L"caf\u00e9");
+    EXPECT_EQ(nltest::ReadFile(LogPath()), "DEBUG |bug_test|y.cpp:9|==> entry 1\nWARN  |bug_test|w.cpp:10|wide caf\xC3\xA9\n");
+}
+
+TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%c{1} %X{nobody}[%m] %F%n"));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 273, "/x/y.cpp", 9, "exit %d", 2);
+    EXPECT_EQ(nltest::ReadFile(LogPath()), "utildebug_test [<== exit 2] y.cpp\n");
+}
+
 // Collects the messages log4cxx hands it.
 class CollectingAppender : public log4cxx::AppenderSkeleton {
   public:

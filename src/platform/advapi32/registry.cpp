@@ -226,7 +226,8 @@ constexpr size_t kMaxMultipleValuesTransfer = 1024 * 1024;
 // The buffer's bytes a value takes: string data as wchar_t text, each value
 // starting at a wchar_t boundary.
 size_t BufferBytes(const StoredValue& value) {
-    size_t bytes = IsStringType(value.type) ? StoredText(value.data).size() * sizeof(wchar_t) : value.data.size();
+    size_t bytes =
+        IsStringType(value.type) ? StoredText(value.data).size() * sizeof(wchar_t) : value.data.size();
     return (bytes + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
 }
 
@@ -379,13 +380,16 @@ LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW entries, DWORD count, LPWSTR 
     if (status != ERROR_SUCCESS) return status;
 
     BufferNeeds needs = Needs(values);
-    if (needs.registryBytes + count * sizeof(VALENTW) > kMaxMultipleValuesTransfer) return ERROR_TRANSFER_TOO_LONG;
+    if (needs.registryBytes + count * sizeof(VALENTW) > kMaxMultipleValuesTransfer)
+        return ERROR_TRANSFER_TOO_LONG;
     for (DWORD i = 0; i < count; ++i) {
         entries[i].ve_type = values[i].type;
         entries[i].ve_valuelen = static_cast<DWORD>(values[i].data.size());
     }
-    size_t capacity = buffer ? *totalSize / 2 * sizeof(wchar_t) : 0;
-    if (!buffer || needs.bufferBytes > capacity) {
+    // The size given must cover the data, as on Windows, and the wchar_t
+    // elements it stands for must hold them.
+    size_t capacity = *totalSize / 2 * sizeof(wchar_t);
+    if (!buffer || needs.registryBytes > *totalSize || needs.bufferBytes > capacity) {
         *totalSize = static_cast<DWORD>(SizeNeeded(needs));
         return ERROR_MORE_DATA;
     }

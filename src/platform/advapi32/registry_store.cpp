@@ -752,9 +752,7 @@ LSTATUS Connection::DeleteTree(KeyId base, const KeyPath& path, bool keepKey) {
 
 // A deferred transaction: the first read takes the shared lock, and keeps it
 // until the end, so that no writer commits in between.
-bool Connection::BeginReads() {
-    return db_ && sqlite3_get_autocommit(db_) && Exec("BEGIN") == SQLITE_OK;
-}
+bool Connection::BeginReads() { return db_ && sqlite3_get_autocommit(db_) && Exec("BEGIN") == SQLITE_OK; }
 
 // SQLite may have ended the transaction itself after a failed read.
 void Connection::EndReads() {
@@ -790,11 +788,13 @@ class ConnectionSlot {
 
     LSTATUS Lend(const std::string& path, Intent intent, Lease* lease) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (pid_ != getpid()) {
+        // kernel32's cached id, which fork() renews in the child.
+        pid_t pid = static_cast<pid_t>(GetCurrentProcessId());
+        if (pid_ != pid) {
             // A child after fork(): SQLite forbids using the parent's
             // connection here, and closing it could disturb the parent.
             (void)connection_.release();
-            pid_ = getpid();
+            pid_ = pid;
         }
         FileIdentity file = Identify(path);
         if (!connection_ || path != path_ || !(file == file_) || ViewIsStale(path)) {

@@ -557,7 +557,8 @@ typedef struct value_entW {
 // buffer gives ERROR_MORE_DATA with the size needed in *totalSize, the
 // entries' types and sizes set and the buffer untouched. Data and entries of
 // more than a megabyte in all give ERROR_TRANSFER_TOO_LONG.
-NLAPI LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW values, DWORD count, LPWSTR buffer, LPDWORD totalSize);
+NLAPI LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW values, DWORD count, LPWSTR buffer,
+                                      LPDWORD totalSize);
 // For string types, dataSize counts the UTF-16 bytes to store: the
 // conversion reads at most dataSize / 2 elements of the wchar_t text and stops
 // when it has that many bytes, its terminator included when counted.

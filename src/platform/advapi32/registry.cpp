@@ -75,7 +75,7 @@ struct Handles {
 
 Handles& OpenHandles() {
     // Never destroyed: threads still running at exit may use it.
-    static Handles* const handles = new Handles;
+    static Handles* const handles = (nlplatform::registry::RegisterConnectionLocks(), new Handles);
     return *handles;
 }
 

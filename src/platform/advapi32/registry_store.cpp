@@ -922,6 +922,8 @@ LSTATUS LeaseConnection(const std::string& path, Intent intent, Lease* lease) {
 
 void ReleaseSnapshot() { t_snapshot.Release(); }
 
+void RegisterConnectionLocks() { (void)Connections(); }
+
 // ---- Transaction ------------------------------------------------------------------
 
 Transaction::Transaction() : owner_(getpid()) {}

@@ -173,6 +173,12 @@ LSTATUS LeaseConnection(const std::string& path, Intent intent, Lease* lease);
 // its later reads start another.
 void ReleaseSnapshot();
 
+// A snapshot keeps the reader connection's lock while its thread takes the
+// lock of registry.cpp's handle tables, so fork() must take the former
+// first: this registers the connections' locks, and runs before the tables
+// register theirs.
+void RegisterConnectionLocks();
+
 // A KTM transaction. From its first use it holds a connection with an
 // open SQLite transaction, and with it the database's write lock: other
 // writers wait, readers elsewhere see nothing of it until Commit. It serves

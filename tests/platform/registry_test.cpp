@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -521,6 +522,264 @@ TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
     EXPECT_EQ(L"done", ReadString(shared, L"child1"));
     EXPECT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(1, 0)));
     RegCloseKey(shared);
+}
+
+// ---- Several values at once -----------------------------------------------------------
+
+// Entries naming the values, their sizes, types and addresses not set yet.
+std::vector<VALENTW> Entries(const std::vector<const wchar_t*>& names) {
+    std::vector<VALENTW> entries;
+    for (const wchar_t* name : names) entries.push_back({const_cast<wchar_t*>(name), 777, 0, 777});
+    return entries;
+}
+
+LSTATUS QueryMultiple(HKEY key, std::vector<VALENTW>& entries, std::vector<wchar_t>* buffer, DWORD* size) {
+    return RegQueryMultipleValuesW(key, entries.data(), static_cast<DWORD>(entries.size()),
+                                   buffer ? buffer->data() : nullptr, size);
+}
+
+TEST(RegistryMultipleValues, ComeInOneBufferInTheOrderAskedWithTheirTypesAndSizes) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Multiple");
+    const wchar_t multi[] = L"one\0two\0";
+    const DWORD dword = 0x01020304;
+    const BYTE binary[] = {9, 0, 7};
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"dword", 0, REG_DWORD, Bytes(&dword), 4));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"Text", L"hello"));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, Bytes(multi), 18));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"binary", 0, REG_BINARY, binary, 3));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, nullptr, L"unnamed"));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"empty", 0, REG_SZ, nullptr, 0));
+
+    // Asked in another order than they were set, names in other letter cases.
+    std::vector<VALENTW> entries = Entries({L"TEXT", L"binary", L"Dword", nullptr, L"multi", L"empty"});
+    std::vector<wchar_t> buffer(64, L'#');
+    DWORD size = NlRegStringBufferSize(buffer.size());
+    ASSERT_EQ(ERROR_SUCCESS, QueryMultiple(key, entries, &buffer, &size));
+    EXPECT_EQ(12u + 3 + 4 + 16 + 18 + 0, size);  // the registry's sizes, as on Windows
+
+    const std::tuple<DWORD, DWORD> typesAndSizes[] = {{REG_SZ, 12}, {REG_BINARY, 3},    {REG_DWORD, 4},
+                                                      {REG_SZ, 16}, {REG_MULTI_SZ, 18}, {REG_SZ, 0}};
+    const BYTE* begin = Bytes(buffer.data());
+    const BYTE* end = begin + buffer.size() * sizeof(wchar_t);
+    const BYTE* previousEnd = begin;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(std::get<0>(typesAndSizes[i]), entries[i].ve_type);
+        EXPECT_EQ(std::get<1>(typesAndSizes[i]), entries[i].ve_valuelen);
+        // Each value lies in the buffer after the one before, at a wchar_t
+        // boundary.
+        const BYTE* data = reinterpret_cast<const BYTE*>(entries[i].ve_valueptr);
+        EXPECT_TRUE(data >= previousEnd && data <= end);
+        EXPECT_EQ(0u, (data - begin) % sizeof(wchar_t));
+        previousEnd = data + (entries[i].ve_type == REG_SZ || entries[i].ve_type == REG_MULTI_SZ
+                                  ? entries[i].ve_valuelen / 2 * sizeof(wchar_t)
+                                  : entries[i].ve_valuelen);
+    }
+    auto text = [&](size_t i) {
+        return std::wstring(reinterpret_cast<const wchar_t*>(entries[i].ve_valueptr),
+                            entries[i].ve_valuelen / 2);
+    };
+    EXPECT_EQ(std::wstring(L"hello", 6), text(0));
+    EXPECT_EQ(0, memcmp(binary, reinterpret_cast<const void*>(entries[1].ve_valueptr), 3));
+    EXPECT_EQ(dword, *reinterpret_cast<const DWORD*>(entries[2].ve_valueptr));
+    EXPECT_EQ(std::wstring(L"unnamed", 8), text(3));
+    EXPECT_EQ(std::wstring(multi, 9), text(4));
+    RegCloseKey(key);
+}
+
+TEST(RegistryMultipleValues, AMissingValueFailsTheWholeCallAndChangesNothing) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Multiple");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"present", L"here"));
+    using NameList = std::vector<const wchar_t*>;
+    for (const NameList& names : {NameList{L"present", L"missing"}, NameList{L"missing", L"present"}}) {
+        std::vector<VALENTW> entries = Entries(names);
+        std::vector<wchar_t> buffer(32, L'#');
+        DWORD size = NlRegStringBufferSize(buffer.size());
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryMultiple(key, entries, &buffer, &size));
+        EXPECT_EQ(NlRegStringBufferSize(buffer.size()), size);
+        EXPECT_EQ(std::vector<wchar_t>(32, L'#'), buffer);
+        for (const VALENTW& entry : entries) EXPECT_EQ(0u, entry.ve_valueptr);
+    }
+    RegCloseKey(key);
+}
+
+TEST(RegistryMultipleValues, ATooSmallBufferGetsTheSizeNeededAndStaysUntouched) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Multiple");
+    const DWORD dword = 5;
+    const BYTE one = 1;
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"text", L"abcdef"));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"ab", L"ab"));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"dword", 0, REG_DWORD, Bytes(&dword), 4));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"one", 0, REG_BINARY, &one, 1));
+    // The values, and the size reported: the data's, as on Windows, except
+    // where the wchar_t layout takes more (here a one-byte value, which ends
+    // at the next wchar_t boundary).
+    const std::tuple<std::vector<const wchar_t*>, DWORD> cases[] = {
+        {{L"text", L"ab"}, 14 + 6},
+        {{L"dword"}, 4},
+        {{L"text", L"dword"}, 14 + 4},
+        {{L"one", L"ab"}, 8},
+    };
+    for (const auto& [names, needed] : cases) {
+        SCOPED_TRACE(needed);
+        std::vector<VALENTW> entries = Entries(names);
+        DWORD size = 0;
+        EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, entries, nullptr, &size));  // asks for the size
+        EXPECT_EQ(needed, size);
+        for (const VALENTW& entry : entries) EXPECT_NE(777u, entry.ve_valuelen);
+
+        std::vector<wchar_t> small(needed / 2 - 1, L'#');
+        size = NlRegStringBufferSize(small.size());
+        EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, entries, &small, &size));
+        EXPECT_EQ(needed, size);
+        EXPECT_EQ(std::vector<wchar_t>(small.size(), L'#'), small);
+
+        std::vector<wchar_t> fits(needed / 2, L'#');
+        size = NlRegStringBufferSize(fits.size());
+        EXPECT_EQ(ERROR_SUCCESS, QueryMultiple(key, entries, &fits, &size));
+    }
+    RegCloseKey(key);
+}
+
+TEST(RegistryMultipleValues, RefusesBadHandlesRightsArgumentsAndMoreThanAMegabyte) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Multiple");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"x"));
+    std::vector<VALENTW> entries = Entries({L"v"});
+    std::vector<wchar_t> buffer(8);
+    DWORD size = NlRegStringBufferSize(buffer.size());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegQueryMultipleValuesW(key, entries.data(), 1, buffer.data(), nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryMultipleValuesW(key, nullptr, 1, buffer.data(), &size));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryMultipleValuesW(key, nullptr, 0, buffer.data(), &size));
+    EXPECT_EQ(0u, size);
+
+    HKEY writeOnly = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Multiple", KEY_SET_VALUE, &writeOnly));
+    size = NlRegStringBufferSize(buffer.size());
+    EXPECT_EQ(ERROR_ACCESS_DENIED, QueryMultiple(writeOnly, entries, &buffer, &size));
+    RegCloseKey(writeOnly);
+
+    std::string large(600 * 1024, 'z');
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, L"large1", 0, REG_BINARY, Bytes(large.data()), large.size()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, L"large2", 0, REG_BINARY, Bytes(large.data()), large.size()));
+    std::vector<VALENTW> large2 = Entries({L"large1", L"large2"});
+    size = 0;
+    EXPECT_EQ(ERROR_TRANSFER_TOO_LONG, QueryMultiple(key, large2, nullptr, &size));
+    std::vector<VALENTW> large1 = Entries({L"large1"});
+    EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, large1, nullptr, &size));
+    EXPECT_EQ(large.size(), size);
+
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Multiple"));
+    size = NlRegStringBufferSize(buffer.size());
+    EXPECT_EQ(ERROR_KEY_DELETED, QueryMultiple(key, entries, &buffer, &size));
+    RegCloseKey(key);
+    EXPECT_EQ(ERROR_INVALID_HANDLE, QueryMultiple(key, entries, &buffer, &size));
+}
+
+// Another process changes two values together, in transactions; every read
+// of both finds them equal, never one changed and the other not yet.
+TEST(RegistryMultipleValues, ComeFromOneMomentWhileAnotherProcessChangesThem) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Pair");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"a", L"0"));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"b", L"0"));
+    pid_t writer = StartChild([] {
+        for (int round = 1; round <= 150; ++round) {
+            HANDLE transaction = NewTransaction();
+            HKEY pair = nullptr;
+            CHILD_CHECK(OpenIn(transaction, L"Software\\Pair", &pair) == ERROR_SUCCESS);
+            std::wstring value = std::to_wstring(round);
+            CHILD_CHECK(SetString(pair, L"a", value) == ERROR_SUCCESS);
+            CHILD_CHECK(SetString(pair, L"b", value) == ERROR_SUCCESS);
+            CHILD_CHECK(CommitTransaction(transaction));
+            CloseHandle(transaction);
+            RegCloseKey(pair);
+        }
+        return 0;
+    });
+    int reads = 0, mismatches = 0, status = 0;
+    while (waitpid(writer, &status, WNOHANG) == 0) {
+        std::vector<VALENTW> entries = Entries({L"a", L"b"});
+        std::vector<wchar_t> buffer(32);
+        DWORD size = NlRegStringBufferSize(buffer.size());
+        if (QueryMultiple(key, entries, &buffer, &size) != ERROR_SUCCESS) continue;
+        ++reads;
+        mismatches += wcscmp(reinterpret_cast<const wchar_t*>(entries[0].ve_valueptr),
+                             reinterpret_cast<const wchar_t*>(entries[1].ve_valueptr)) != 0;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(0, mismatches) << "of " << reads << " reads";
+    EXPECT_EQ(L"150", ReadString(key, L"b"));
+    RegCloseKey(key);
+}
+
+// ---- Snapshots ------------------------------------------------------------------------------
+
+// A change that another thread makes while the snapshot lasts reaches the
+// registry when it ends, not before; the snapshot's reads keep the old value.
+TEST(RegistrySnapshots, ReadsSeeOneMomentUntilTheOutermostEnds) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Snap");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"old"));
+    NlBeginRegistrySnapshot();
+    NlBeginRegistrySnapshot();
+    EXPECT_EQ(L"old", ReadString(key, L"v"));
+    NlEndRegistrySnapshot();  // the inner one ends nothing
+    std::atomic<LSTATUS> written{-1};
+    std::thread writer([&] { written = SetString(key, L"v", L"new"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    HKEY again = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Snap", KEY_READ, &again));
+    EXPECT_EQ(L"old", ReadString(again, L"v"));
+    EXPECT_EQ(-1, written.load()) << "a change reached the registry during the snapshot";
+    NlEndRegistrySnapshot();
+    writer.join();
+    EXPECT_EQ(ERROR_SUCCESS, written.load());
+    EXPECT_EQ(L"new", ReadString(again, L"v"));
+    RegCloseKey(again);
+    RegCloseKey(key);
+}
+
+// The thread's own change, or a transaction's commit, does not wait for its
+// snapshot: the shared view ends first, and later reads see the change. A
+// read in another database leaves the first one.
+TEST(RegistrySnapshots, TheThreadsOwnChangesAndOtherDatabasesEndTheSharedView) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software\\Snap");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"old"));
+    NlBeginRegistryWaitBudget(1000);
+    NlBeginRegistrySnapshot();
+    EXPECT_EQ(L"old", ReadString(key, L"v"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"mine"));
+    EXPECT_EQ(L"mine", ReadString(key, L"v"));
+    HANDLE transaction = NewTransaction();
+    HKEY inTransaction = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Software\\Snap", &inTransaction));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(inTransaction, L"v", L"committed"));
+    EXPECT_EQ(L"mine", ReadString(key, L"v"));
+    EXPECT_TRUE(CommitTransaction(transaction));
+    EXPECT_EQ(L"committed", ReadString(key, L"v"));
+
+    const std::string first = env.registryFile(), second = env.path("second.db");
+    setenv("NL_REGISTRY_FILE", second.c_str(), 1);
+    HKEY other = CreateKey(L"Software\\Snap");
+    ASSERT_EQ(ERROR_SUCCESS, SetString(other, L"v", L"second"));
+    HKEY opened = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Snap", KEY_READ, &opened));
+    EXPECT_EQ(L"second", ReadString(opened, L"v"));
+    EXPECT_EQ(L"committed", ReadString(key, L"v"));  // a handle keeps its database
+    NlEndRegistrySnapshot();
+    NlEndRegistryWaitBudget();
+    setenv("NL_REGISTRY_FILE", first.c_str(), 1);
+    CloseHandle(transaction);
+    for (HKEY open : {key, inTransaction, other, opened}) RegCloseKey(open);
 }
 
 // ---- Transactions --------------------------------------------------------------------------

@@ -399,8 +399,10 @@ std::unique_ptr<Connection> Connection::OpenReader(const std::string& path) {
     return std::unique_ptr<Connection>(new Connection(OpenFile(path, flags)));
 }
 
+bool Connection::ReadOnly() const { return db_ && sqlite3_db_readonly(db_, "main") == 1; }
+
 bool Connection::SeesUnfinishedChange() {
-    if (!db_ || sqlite3_db_readonly(db_, "main") != 1) return false;
+    if (!ReadOnly()) return false;
     return (Exec("SELECT count(*) FROM sqlite_schema") & 0xFF) == SQLITE_READONLY;
 }
 
@@ -579,6 +581,17 @@ LSTATUS Connection::QueryValue(KeyId key, const std::wstring& name, StoredValue*
     return ReadMiss(key, ERROR_FILE_NOT_FOUND);
 }
 
+LSTATUS Connection::QueryValues(KeyId key, const std::vector<std::wstring>& names,
+                                std::vector<StoredValue>* values) {
+    values->resize(names.size());
+    bool began = BeginReads();
+    LSTATUS status = ERROR_SUCCESS;
+    for (size_t i = 0; i < names.size() && status == ERROR_SUCCESS; ++i)
+        status = QueryValue(key, names[i], &(*values)[i]);
+    if (began) EndReads();
+    return status;
+}
+
 LSTATUS Connection::EnumKey(KeyId key, DWORD index, std::wstring* name, FILETIME* lastWrite) {
     {
         Query query(*this, kEnumKey);
@@ -737,6 +750,15 @@ LSTATUS Connection::DeleteTree(KeyId base, const KeyPath& path, bool keepKey) {
     });
 }
 
+// A deferred transaction: the first read takes the shared lock, and keeps it
+// until the end, so that no writer commits in between.
+bool Connection::BeginReads() { return db_ && sqlite3_get_autocommit(db_) && Exec("BEGIN") == SQLITE_OK; }
+
+// SQLite may have ended the transaction itself after a failed read.
+void Connection::EndReads() {
+    if (InTransaction()) Exec("COMMIT");
+}
+
 LSTATUS Connection::Begin() {
     int rc = Exec("BEGIN IMMEDIATE");
     return rc == SQLITE_OK ? ERROR_SUCCESS : WriteStatus(rc);
@@ -766,11 +788,13 @@ class ConnectionSlot {
 
     LSTATUS Lend(const std::string& path, Intent intent, Lease* lease) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (pid_ != getpid()) {
+        // kernel32's cached id, which fork() renews in the child.
+        pid_t pid = static_cast<pid_t>(GetCurrentProcessId());
+        if (pid_ != pid) {
             // A child after fork(): SQLite forbids using the parent's
             // connection here, and closing it could disturb the parent.
             (void)connection_.release();
-            pid_ = getpid();
+            pid_ = pid;
         }
         FileIdentity file = Identify(path);
         if (!connection_ || path != path_ || !(file == file_) || ViewIsStale(path)) {
@@ -787,7 +811,8 @@ class ConnectionSlot {
     // writer left unfinished, and SQLite then reads nothing: such a reader
     // reads a rolled-back copy instead, until that journal is gone.
     bool ViewIsStale(const std::string& path) {
-        if (forWrites_) return false;
+        // A connection that may write rolls such a change back itself.
+        if (forWrites_ || (!rolledBack_ && !connection_->ReadOnly())) return false;
         JournalState journal = ReadJournalState(path);
         if (rolledBack_) return !(journal == rolledBackJournal_);
         return journal.file.exists && connection_->SeesUnfinishedChange();
@@ -843,12 +868,61 @@ ProcessConnections& Connections() {
     return *connections;
 }
 
+// The calling thread's snapshot (NlBeginRegistrySnapshot): how deeply
+// nested, and from its first read the reader connection's lease, held with a
+// read transaction open until the snapshot ends or the thread does anything
+// else with the registry.
+class Snapshot {
+  public:
+    ~Snapshot() { Release(); }
+
+    void Begin() { ++depth_; }
+    void End() {
+        if (depth_ > 0 && --depth_ == 0) Release();
+    }
+    bool Active() const { return depth_ > 0; }
+
+    // The held connection, without a lock of the lease's own: the snapshot
+    // keeps it until it ends.
+    LSTATUS Lend(const std::string& path, Lease* lease) {
+        if (!held_.connection || path != path_) {
+            Release();
+            LSTATUS status = Connections().reader.Lend(path, Intent::kRead, &held_);
+            if (status != ERROR_SUCCESS) return status;
+            path_ = path;
+            held_.connection->BeginReads();
+        }
+        lease->connection = held_.connection;
+        return ERROR_SUCCESS;
+    }
+
+    void Release() {
+        if (!held_.connection) return;
+        held_.connection->EndReads();
+        held_.connection = nullptr;
+        held_.lock = std::unique_lock<std::mutex>();
+    }
+
+  private:
+    int depth_ = 0;
+    std::string path_;
+    Lease held_;
+};
+
+thread_local Snapshot t_snapshot;
+
 }  // namespace
 
 LSTATUS LeaseConnection(const std::string& path, Intent intent, Lease* lease) {
+    if (intent == Intent::kRead && t_snapshot.Active()) return t_snapshot.Lend(path, lease);
+    ReleaseSnapshot();
     ConnectionSlot& slot = intent == Intent::kRead ? Connections().reader : Connections().writer;
     return slot.Lend(path, intent, lease);
 }
+
+void ReleaseSnapshot() { t_snapshot.Release(); }
+
+void RegisterConnectionLocks() { (void)Connections(); }
 
 // ---- Transaction ------------------------------------------------------------------
 
@@ -876,6 +950,8 @@ LSTATUS Transaction::Start(const std::string& path) {
 }
 
 LSTATUS Transaction::LeaseConnection(const std::string& path, Intent intent, Lease* lease) {
+    // The transaction's commit must not wait for this thread's own snapshot.
+    ReleaseSnapshot();
     std::unique_lock<std::mutex> lock(mutex_);
     LSTATUS status = CheckUsable();
     if (status != ERROR_SUCCESS) return status;
@@ -904,6 +980,7 @@ LSTATUS Transaction::LeaseConnection(const std::string& path, Intent intent, Lea
 }
 
 LSTATUS Transaction::End(bool commit) {
+    ReleaseSnapshot();
     std::lock_guard<std::mutex> lock(mutex_);
     LSTATUS status = CheckUsable();
     if (status != ERROR_SUCCESS) return status;
@@ -947,5 +1024,9 @@ void NlEndRegistryWaitBudget(void) {
     using nlplatform::registry::t_budget;
     if (t_budget.depth > 0) --t_budget.depth;
 }
+
+void NlBeginRegistrySnapshot(void) { nlplatform::registry::t_snapshot.Begin(); }
+
+void NlEndRegistrySnapshot(void) { nlplatform::registry::t_snapshot.End(); }
 
 }  // extern "C"

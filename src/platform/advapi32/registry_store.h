@@ -82,6 +82,9 @@ class Connection {
     // names base itself.
     LSTATUS FindKey(KeyId base, const KeyPath& path, KeyId* key);
     LSTATUS QueryValue(KeyId key, const std::wstring& name, StoredValue* value);
+    // The values in one read of the database, so that they come from one
+    // moment; stops at the first that cannot be read and returns its error.
+    LSTATUS QueryValues(KeyId key, const std::vector<std::wstring>& names, std::vector<StoredValue>* values);
     // Subkeys come in the order of their upper-cased names; ERROR_NO_MORE_ITEMS
     // past the last one.
     LSTATUS EnumKey(KeyId key, DWORD index, std::wstring* name, FILETIME* lastWrite);
@@ -99,6 +102,12 @@ class Connection {
     // keepKey is set.
     LSTATUS DeleteTree(KeyId base, const KeyPath& path, bool keepKey);
 
+    // Makes the following reads one read transaction, which sees the database
+    // at one moment and takes its lock once, until EndReads. False, doing
+    // nothing, when a transaction is open already.
+    bool BeginReads();
+    void EndReads();
+
     // Makes the following operations one transaction, until Commit or
     // Rollback.
     LSTATUS Begin();
@@ -106,6 +115,8 @@ class Connection {
     void Rollback();
     // False also when SQLite abandoned the transaction after a failure.
     bool InTransaction() const;
+    // Opened read-only: the process may not write the file.
+    bool ReadOnly() const;
     // A read-only connection finds a killed writer's unfinished change, which
     // it cannot roll back.
     bool SeesUnfinishedChange();
@@ -151,7 +162,22 @@ struct Lease {
 // for writes, so that a read never queues behind a write waiting for another
 // process. Reconnects when the path or the file changes, and in a child after
 // fork(), which never touches its parent's connections.
+//
+// Inside a snapshot of the calling thread (NlBeginRegistrySnapshot), reads
+// share the reader connection, kept leased from the first read on with one
+// read transaction open. Anything else ends that transaction and gives the
+// connection back first, since its lock would keep a change waiting.
 LSTATUS LeaseConnection(const std::string& path, Intent intent, Lease* lease);
+
+// Ends the calling thread's snapshot's read transaction, if it holds one;
+// its later reads start another.
+void ReleaseSnapshot();
+
+// A snapshot keeps the reader connection's lock while its thread takes the
+// lock of registry.cpp's handle tables, so fork() must take the former
+// first: this registers the connections' locks, and runs before the tables
+// register theirs.
+void RegisterConnectionLocks();
 
 // A KTM transaction. From its first use it holds a connection with an
 // open SQLite transaction, and with it the database's write lock: other

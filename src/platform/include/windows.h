@@ -111,6 +111,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_TRANSFER_TOO_LONG 222L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOACCESS 998L
@@ -513,6 +514,17 @@ NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT*
 NLAPI void NlBeginRegistryWaitBudget(DWORD milliseconds);
 NLAPI void NlEndRegistryWaitBudget(void);
 
+// Not a Windows API: from now until the matching NlEndRegistrySnapshot, the
+// registry reads of the calling thread see the registry as it was at the
+// first of them, and take the database's lock once instead of once per call
+// (Windows reads take no such lock). Meanwhile other processes' changes, and
+// this process's other registry reads, wait: keep it to a few reads, and do
+// not fork() inside it. A change, or a call in a transaction, by the thread
+// ends the shared view first; reads after it start another. Snapshots nest:
+// an inner one ends with the outer one.
+NLAPI void NlBeginRegistrySnapshot(void);
+NLAPI void NlEndRegistrySnapshot(void);
+
 // A null or empty subKey on HKEY_LOCAL_MACHINE returns HKEY_LOCAL_MACHINE
 // itself; on another key, a new handle to that key.
 NLAPI LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
@@ -526,6 +538,27 @@ NLAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR c
 // it, which *dataSize does not count (as NT does).
 NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                LPDWORD dataSize);
+
+typedef struct value_entW {
+    LPWSTR ve_valuename;
+    DWORD ve_valuelen;
+    DWORD_PTR ve_valueptr;
+    DWORD ve_type;
+} VALENTW, *PVALENTW;
+
+// Reads the named values of the key in one read of the registry, so that
+// they come from one moment, into one buffer: each entry gets its value's
+// type, size (counted as RegQueryValueExW counts it) and address in the
+// buffer, and *totalSize the sum of the sizes. The buffer is a wchar_t array
+// sized as for RegQueryValueExW (NlRegStringBufferSize); string data comes as
+// wchar_t text, without a terminator the value does not store, and every
+// value starts at a wchar_t boundary. A value that does not exist fails the
+// whole call with ERROR_FILE_NOT_FOUND, changing nothing. A null or too small
+// buffer gives ERROR_MORE_DATA with the size needed in *totalSize, the
+// entries' types and sizes set and the buffer untouched. Data and entries of
+// more than a megabyte in all give ERROR_TRANSFER_TOO_LONG.
+NLAPI LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW values, DWORD count, LPWSTR buffer,
+                                      LPDWORD totalSize);
 // For string types, dataSize counts the UTF-16 bytes to store: the
 // conversion reads at most dataSize / 2 elements of the wchar_t text and stops
 // when it has that many bytes, its terminator included when counted.

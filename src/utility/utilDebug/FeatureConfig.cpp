@@ -162,17 +162,15 @@ std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) 
 
 namespace {
 
-struct RegistryText {
-    bool read = false;
-    std::wstring text;
-};
-
-// A value whose data exceed the buffer does not count as read; its type is
-// not checked.
-RegistryText ReadDisabledList(HKEY key, const wchar_t* valueName) {
-    auto buffer = std::make_unique<wchar_t[]>(kDisabledListElements);
+// The registry fills at most kDisabledListReadBytes / 2 elements, so the one
+// after them ends a text stored without a terminator; an empty value
+// writes nothing at all.
+DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
+    std::unique_ptr<wchar_t[]> buffer(new wchar_t[kDisabledListElements]);
+    buffer[0] = L'\0';
+    buffer[kDisabledListReadBytes / 2] = L'\0';
     DWORD size = kDisabledListReadBytes;
-    RegistryText value;
+    DisabledListValue value;
     if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
         ERROR_SUCCESS)
         return value;
@@ -183,7 +181,7 @@ RegistryText ReadDisabledList(HKEY key, const wchar_t* valueName) {
 
 // Whether a value that was read differs from the text last applied; a change
 // of letter case only is no change.
-bool Differs(const RegistryText& value, std::wstring (CFeatureConfig::*applied)() const) {
+bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*applied)() const) {
     if (!value.read) return false;
     Guard<CSLock> guard(&AdapterLock());
     return _wcsicmp(value.text.c_str(), (AdapterFeatureConfig().*applied)().c_str()) != 0;
@@ -191,20 +189,30 @@ bool Differs(const RegistryText& value, std::wstring (CFeatureConfig::*applied)(
 
 }  // namespace
 
-void ApplyDisabledLists(HKEY key) {
+DisabledListValues ReadDisabledLists(HKEY key) {
+    DisabledListValues values;
+    values.features = ReadDisabledList(key, kDisabledFeaturesValue);
+    values.dlls = ReadDisabledList(key, kDisabledDllsValue);
+    return values;
+}
+
+void ApplyDisabledLists(const DisabledListValues& values) {
     if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
-    RegistryText features = ReadDisabledList(key, kDisabledFeaturesValue);
-    bool featuresChanged = Differs(features, &CFeatureConfig::GetDisabledFeatures);
-    RegistryText dlls = ReadDisabledList(key, kDisabledDllsValue);
-    bool dllsChanged = !featuresChanged && Differs(dlls, &CFeatureConfig::GetDisabledDlls);
+    bool featuresChanged = Differs(values.features, &CFeatureConfig::GetDisabledFeatures);
+    bool dllsChanged = !featuresChanged && Differs(values.dlls, &CFeatureConfig::GetDisabledDlls);
     if (!featuresChanged && !dllsChanged) return;
 
     Guard<CSLock> guard(&AdapterLock());
     CFeatureConfig& config = AdapterFeatureConfig();
-    config.SetDisabledFeatures(features.text);
-    config.SetDisabledDlls(dlls.text);
+    config.SetDisabledFeatures(values.features.text);
+    config.SetDisabledDlls(values.dlls.text);
     // Loggers met after this are checked one by one by the write path.
     if (AdapterIsSetUp()) ApplyDisabledModulesToLoggers();
+}
+
+void ApplyDisabledLists(HKEY key) {
+    if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
+    ApplyDisabledLists(ReadDisabledLists(key));
 }
 
 void ReloadFeatures() {

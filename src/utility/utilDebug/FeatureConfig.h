@@ -93,10 +93,23 @@ class CFeatureConfig {
 };
 
 // ---- The back end's side -------------------------------------------------------------
-// Reads DebugLogDisabledFeatures and DebugLogDisabledDlls from an open key
-// and, when either changed (ignoring case), applies them to the live module
-// loggers. A value that cannot be read counts as unchanged. Nothing happens
+// A disabled list as read from the registry: whether it could be, and its text.
+struct DisabledListValue {
+    bool read = false;
+    std::wstring text;
+};
+struct DisabledListValues {
+    DisabledListValue features;  // DebugLogDisabledFeatures
+    DisabledListValue dlls;      // DebugLogDisabledDlls
+};
+// Reads both values from an open key; a value whose data exceed the buffer
+// does not count as read, and its type is not checked.
+DisabledListValues ReadDisabledLists(HKEY key);
+// When either value changed (ignoring case), applies both to the live module
+// loggers. A value that was not read counts as unchanged. Nothing happens
 // while the process does not log.
+void ApplyDisabledLists(const DisabledListValues& values);
+// Reads and applies them, reading nothing while the process does not log.
 void ApplyDisabledLists(HKEY key);
 // Re-reads the feature mapping file and applies the disabled lists again;
 // does nothing before the back end is set up.

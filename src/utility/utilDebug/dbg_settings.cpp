@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "FeatureConfig.h"
 #include "Log4cxxAdapter.h"
 #include "ProductRegINIReader.h"
 #include "dbg_lifecycle.h"
@@ -137,39 +138,100 @@ bool RefreshIsDue(DWORD now) {
     return now - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs;
 }
 
-void RefreshModuleList(HKEY key) {
-    std::fill(std::begin(g_refreshModuleList), std::end(g_refreshModuleList), L'\0');
+// The registry reads of the calling thread see one moment of the registry,
+// and take its lock once, while this lives.
+class CRegistrySnapshot {
+  public:
+    CRegistrySnapshot() { NlBeginRegistrySnapshot(); }
+    ~CRegistrySnapshot() { NlEndRegistrySnapshot(); }
+    CRegistrySnapshot(const CRegistrySnapshot&) = delete;
+    CRegistrySnapshot& operator=(const CRegistrySnapshot&) = delete;
+};
+
+// One integer setting as the refresh read it.
+struct DwordReading {
+    bool read = false;
+    int value = 0;
+};
+
+// Everything one refresh reads; the module list lands in g_refreshModuleList.
+struct RefreshReading {
+    bool moduleListRead = false;
+    DwordReading mode;
+    DwordReading logCount;
+    DwordReading criticalInfo;
+    DisabledListValues disabledLists;
+};
+
+// The registry fills at most kModuleListReadBytes / 2 elements, so the one
+// after them ends a text stored without a terminator; an empty value
+// writes nothing at all.
+bool ReadModuleList(HKEY key) {
+    g_refreshModuleList[0] = L'\0';
+    g_refreshModuleList[kModuleListReadBytes / 2] = L'\0';
     DWORD size = kModuleListReadBytes;
     LSTATUS status = RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
                                       reinterpret_cast<BYTE*>(g_refreshModuleList), &size);
     NoteSettingsRead(status);
-    if (status != ERROR_SUCCESS) return;
-    // A change of letter case only is no change.
-    if (_wcsicmp(g_refreshModuleList, g_snapshot.moduleList) == 0) return;
+    return status == ERROR_SUCCESS;
+}
+
+// A change of letter case only is no change.
+bool ModuleListChanged(const RefreshReading& reading) {
+    return reading.moduleListRead && _wcsicmp(g_refreshModuleList, g_snapshot.moduleList) != 0;
+}
+
+DwordReading ReadDword(HKEY key, const wchar_t* valueName) {
+    DwordReading reading;
+    reading.read = QueryDwordValue(key, valueName, &reading.value);
+    return reading;
+}
+
+// Opens the key and reads every setting the refresh follows in one snapshot
+// of the registry, which takes its lock once; false when the key does not
+// open. Nothing here takes a lock of the library: others may hold one while
+// they wait for the registry.
+bool ReadRefreshedSettings(RefreshReading* reading) {
+    CRegistrySnapshot snapshot;
+    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
+    if (!key) return false;
+    KeyCloser closer(key);
+    reading->moduleListRead = ReadModuleList(key);
+    reading->mode = ReadDword(key, Names().debugLevel);
+    reading->logCount = ReadDword(key, Names().debugLogCount);
+    reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
+    // The disabled lists apply only while the process logs, which the module
+    // list, applied first, may switch on.
+    if (g_debugEnabled.load(std::memory_order_relaxed) || ModuleListChanged(*reading))
+        reading->disabledLists = ReadDisabledLists(key);
+    return true;
+}
+
+void ApplyModuleListIfChanged(const RefreshReading& reading) {
+    if (!ModuleListChanged(reading)) return;
     wcsncpy(g_snapshot.moduleList, g_refreshModuleList, kModuleListElements - 1);
     Guard<CSLock> guard(&SettingsLock());
     ApplyModuleList(g_refreshModuleList);
 }
 
-// Reads one integer setting and hands it on when it differs from what was
-// last seen.
-void RefreshDword(HKEY key, const wchar_t* valueName, int* lastSeen, void (*apply)(int)) {
-    int value = 0;
-    if (!QueryDwordValue(key, valueName, &value) || value == *lastSeen) return;
-    *lastSeen = value;
+// Hands an integer setting on when it differs from what was last seen.
+void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int)) {
+    if (!reading.read || reading.value == *lastSeen) return;
+    *lastSeen = reading.value;
     Guard<CSLock> guard(&SettingsLock());
-    apply(value);
+    apply(reading.value);
 }
 
+// The module list goes first: the disabled lists apply only while the
+// process logs.
 void ReadAndApplyChangedSettings() {
-    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
-    if (!key) return;
-    KeyCloser closer(key);
-    RefreshModuleList(key);
-    RefreshDword(key, Names().debugLevel, &g_snapshot.mode, AdapterSetDebugMode);
-    RefreshDword(key, Names().debugLogCount, &g_snapshot.logCount, AdapterSetDebugLogCount);
-    RefreshDword(key, Names().logCriticalInfo, &g_snapshot.criticalInfo, ApplyCriticalInfo);
-    ApplyDisabledLists(key);
+    RefreshReading reading;
+    if (!ReadRefreshedSettings(&reading)) return;
+    ApplyModuleListIfChanged(reading);
+    ApplyDwordIfChanged(reading.mode, &g_snapshot.mode, AdapterSetDebugMode);
+    ApplyDwordIfChanged(reading.logCount, &g_snapshot.logCount, AdapterSetDebugLogCount);
+    ApplyDwordIfChanged(reading.criticalInfo, &g_snapshot.criticalInfo, ApplyCriticalInfo);
+    ApplyDisabledLists(reading.disabledLists);
 }
 
 // Settings that could not be read are read again within a few seconds, not a

@@ -95,7 +95,7 @@ void CRatioReporter::Finalize() {
                 value /= cpu_.at(target.denominator);
             }
         }
-        std::printf("%-52s %12.2f %10.2f  %s\n", target.what, value, target.limit,
+        std::printf("%-52s %12.3f %10.2f  %s\n", target.what, value, target.limit,
                     value <= target.limit ? "met" : "MISSED");
     }
 }

@@ -68,7 +68,7 @@ void AdapterSetUp();
 void ConfigureRootAppender();
 void AddUnknownModuleLogger();
 LevelPtr ModeToLevel(int mode);
-ModuleLogger* AddModuleLogger(HINSTANCE module);
+ModuleSlot* AddModuleLogger(HINSTANCE module);
 const LevelPtr& LevelCodeToLevel(int levelCode);
 void SetLoggerEnabled(const LoggerPtr& logger, bool enabled);
 void CheckLogFileRecreated();
@@ -231,12 +231,12 @@ const char* CutSourceFile(const wchar_t* file, std::string& scratch) {
 
 // The module's entry; a module handle whose file is unknown writes through
 // the "unknown" logger.
-ModuleLogger* FindModuleLogger(HINSTANCE module) {
-    if (ModuleLogger* entry = ModuleTable().Find(module)) return entry;
+ModuleSlot* FindModuleLogger(HINSTANCE module) {
+    if (ModuleSlot* slot = ModuleTable().Find(module)) return slot;
     return AddModuleLogger(module);
 }
 
-ModuleLogger* AddModuleLogger(HINSTANCE module) {
+ModuleSlot* AddModuleLogger(HINSTANCE module) {
     // The file name is looked up outside the lock.
     wchar_t path[MAX_PATH] = {};
     if (module) GetModuleFileNameW(module, path, MAX_PATH);
@@ -248,7 +248,7 @@ ModuleLogger* AddModuleLogger(HINSTANCE module) {
     // Stored and checked against the disabled modules in one step, so that
     // the disabled lists applied meanwhile are not undone.
     Guard<CSLock> guard(&AdapterLock());
-    if (ModuleLogger* entry = ModuleTable().Find(module)) return entry;
+    if (ModuleSlot* slot = ModuleTable().Find(module)) return slot;
     if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     return ModuleTable().Add(module, name, logger);
 }
@@ -268,26 +268,27 @@ bool RoutesOnlyTo(const LoggerPtr& logger, const log4cxx::Appender* appender) {
     return false;
 }
 
-void DecideRoute(ModuleLogger& entry, unsigned generation) {
+void DecideRoute(ModuleSlot& slot, unsigned generation) {
     Guard<CSLock> guard(&AdapterLock());
-    entry.direct.store(g_recordAppender && RoutesOnlyTo(entry.logger, g_recordAppender.get()),
-                       std::memory_order_relaxed);
-    entry.routeGeneration.store(generation, std::memory_order_release);
+    const ModuleLogger* entry = slot.entry.load(std::memory_order_acquire);
+    slot.direct.store(g_recordAppender && RoutesOnlyTo(entry->logger, g_recordAppender.get()),
+                      std::memory_order_relaxed);
+    slot.routeGeneration.store(generation, std::memory_order_release);
 }
 
 // The module logger's own additivity is read on every record: log4cxx tells
 // nobody when it changes.
-bool RoutesDirectly(ModuleLogger& entry) {
+bool RoutesDirectly(ModuleSlot& slot) {
     unsigned generation = g_routeGeneration.load(std::memory_order_acquire);
-    if (entry.routeGeneration.load(std::memory_order_acquire) != generation) DecideRoute(entry, generation);
-    return entry.direct.load(std::memory_order_relaxed) && entry.logger->getAdditivity();
+    if (slot.routeGeneration.load(std::memory_order_acquire) != generation) DecideRoute(slot, generation);
+    return slot.direct.load(std::memory_order_relaxed) && slot.logger->getAdditivity();
 }
 
 template <typename Char>
-bool WriteDirectly(ModuleLogger& entry, const LevelPtr& level, const char* file, int line, const char* prefix,
+bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line, const char* prefix,
                    const Char* text, size_t length) {
     RecordFields fields;
-    fields.logger = &entry.loggerName;
+    fields.logger = &logger.getName();
     fields.level = &level;
     fields.file = file;
     fields.line = line;
@@ -360,9 +361,9 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
         if (!AdapterIsSetUp()) return;
     }
 
-    ModuleLogger* entry = FindModuleLogger(module);
+    ModuleSlot* slot = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
-    if (!entry || !entry->logger->isEnabledFor(level)) return;
+    if (!slot || !slot->logger->isEnabledFor(level)) return;
 
     CheckLogFileRecreated();
 
@@ -371,8 +372,8 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     std::string scratch;
     const char* sourceFile = CutSourceFile(file, scratch);
     const char* prefix = PrefixOf(levelCode);
-    if (RoutesDirectly(*entry) && WriteDirectly(*entry, level, sourceFile, line, prefix, text, length)) return;
-    WriteThroughLog4cxx(*entry->logger, level, sourceFile, line, prefix, text, length);
+    if (RoutesDirectly(*slot) && WriteDirectly(*slot->logger, level, sourceFile, line, prefix, text, length)) return;
+    WriteThroughLog4cxx(*slot->logger, level, sourceFile, line, prefix, text, length);
 }
 
 }  // namespace
@@ -579,7 +580,7 @@ void AdapterSetDebugMode(int mode) {
     Guard<CSLock> guard(&AdapterLock());
     LevelPtr level = ModeToLevel(mode);
     Logger::getRootLogger()->setLevel(level);
-    for (ModuleLogger* entry : ModuleTable().Entries())
+    for (const ModuleLogger* entry : ModuleTable().Entries())
         if (entry->logger->getLevel() != GetLevels().off) entry->logger->setLevel(level);
 }
 
@@ -626,6 +627,6 @@ CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }
 // Silenced loggers get the level OFF, all others the root logger's level.
 void ApplyDisabledModulesToLoggers() {
     Guard<CSLock> guard(&AdapterLock());
-    for (ModuleLogger* entry : ModuleTable().Entries())
+    for (const ModuleLogger* entry : ModuleTable().Entries())
         SetLoggerEnabled(entry->logger, !g_featureConfig.IsModuleDisabled(entry->name));
 }

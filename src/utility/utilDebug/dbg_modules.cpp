@@ -1,39 +1,36 @@
-// An open-addressing hash table of entry pointers: a lookup reads the slots
-// with acquire loads and stops at the first empty one; an addition fills a
-// slot with a release store, and a table half full is copied into one twice
-// its size, which is then published whole.
+// An open-addressing hash table of slots: a lookup reads them with acquire
+// loads of their entry and stops at the first empty one; an addition fills a
+// slot and publishes its entry with a release store, and a table half full
+// is copied into one twice its size, which is then published whole.
 #include "dbg_modules.h"
 
 namespace {
 constexpr size_t kFirstCapacity = 64;
 }  // namespace
 
-CModuleLoggerTable::Slots::Slots(size_t capacity)
-    : mask(capacity - 1), entries(new std::atomic<ModuleLogger*>[capacity]) {
-    for (size_t i = 0; i < capacity; ++i) entries[i].store(nullptr, std::memory_order_relaxed);
-}
+CModuleLoggerTable::Slots::Slots(size_t capacity) : mask(capacity - 1), entries(new ModuleSlot[capacity]) {}
 
-void CModuleLoggerTable::Slots::Put(ModuleLogger* entry) {
+ModuleSlot* CModuleLoggerTable::Slots::Put(const ModuleLogger* entry) {
     size_t i = HashOf(entry->module) & mask;
-    while (entries[i].load(std::memory_order_relaxed)) i = (i + 1) & mask;
-    entries[i].store(entry, std::memory_order_release);
+    while (entries[i].entry.load(std::memory_order_relaxed)) i = (i + 1) & mask;
+    ModuleSlot& slot = entries[i];
+    slot.module = entry->module;
+    slot.logger = entry->logger.get();
+    slot.entry.store(entry, std::memory_order_release);
     ++used;
+    return &slot;
 }
-
-ModuleLogger::ModuleLogger(HINSTANCE module_, std::wstring name_, log4cxx::LoggerPtr logger_)
-    : module(module_), name(std::move(name_)), logger(std::move(logger_)), loggerName(logger->getName()) {}
 
 CModuleLoggerTable::CModuleLoggerTable() : slots_(new Slots(kFirstCapacity)) {}
 
 CModuleLoggerTable::~CModuleLoggerTable() { delete slots_.load(std::memory_order_relaxed); }
 
-ModuleLogger* CModuleLoggerTable::Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger) {
-    if (ModuleLogger* found = Find(module)) return found;
+ModuleSlot* CModuleLoggerTable::Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger) {
+    if (ModuleSlot* found = Find(module)) return found;
     Slots* slots = slots_.load(std::memory_order_relaxed);
     if ((slots->used + 1) * 2 > slots->mask + 1) Grow();
-    entries_.push_back(std::make_unique<ModuleLogger>(module, name, logger));
-    slots_.load(std::memory_order_relaxed)->Put(entries_.back().get());
-    return entries_.back().get();
+    entries_.push_back(std::make_unique<ModuleLogger>(ModuleLogger{module, name, logger}));
+    return slots_.load(std::memory_order_relaxed)->Put(entries_.back().get());
 }
 
 void CModuleLoggerTable::Grow() {
@@ -44,8 +41,8 @@ void CModuleLoggerTable::Grow() {
     retired_.emplace_back(old);
 }
 
-std::vector<ModuleLogger*> CModuleLoggerTable::Entries() const {
-    std::vector<ModuleLogger*> all;
+std::vector<const ModuleLogger*> CModuleLoggerTable::Entries() const {
+    std::vector<const ModuleLogger*> all;
     for (const auto& entry : entries_) all.push_back(entry.get());
     return all;
 }

@@ -15,17 +15,22 @@
 #include <vector>
 
 struct ModuleLogger {
-    ModuleLogger(HINSTANCE module, std::wstring name, log4cxx::LoggerPtr logger);
-
-    const HINSTANCE module;
+    HINSTANCE module;
     // The module's file name in lower case, as the disabled lists name it.
-    const std::wstring name;
-    const log4cxx::LoggerPtr logger;
-    // The logger's own name, which records carry.
-    const log4cxx::LogString loggerName;
+    std::wstring name;
+    log4cxx::LoggerPtr logger;
+};
+
+// What a record needs of its module, in one slot of the table, so that a
+// lookup touches one cache line however many modules log.
+struct ModuleSlot {
+    std::atomic<const ModuleLogger*> entry{nullptr};
+    // Set before the entry is published, then never changed.
+    HINSTANCE module = nullptr;
+    log4cxx::Logger* logger = nullptr;
     // Whether the logger's records reach only the root appender, so that
     // they may be written straight to it; decided anew whenever the route
-    // generation changes.
+    // generation changes (and for each slot of a table that grew).
     std::atomic<unsigned> routeGeneration{0};
     std::atomic<bool> direct{false};
 };
@@ -37,26 +42,28 @@ class CModuleLoggerTable {
     CModuleLoggerTable(const CModuleLoggerTable&) = delete;
     CModuleLoggerTable& operator=(const CModuleLoggerTable&) = delete;
 
-    // The module's entry, or null; any thread, without a lock.
-    ModuleLogger* Find(HINSTANCE module) const {
+    // The module's slot, or null; any thread, without a lock.
+    ModuleSlot* Find(HINSTANCE module) const {
         const Slots* slots = slots_.load(std::memory_order_acquire);
         for (size_t i = HashOf(module) & slots->mask;; i = (i + 1) & slots->mask) {
-            ModuleLogger* entry = slots->entries[i].load(std::memory_order_acquire);
-            if (!entry || entry->module == module) return entry;
+            ModuleSlot& slot = slots->entries[i];
+            if (!slot.entry.load(std::memory_order_acquire)) return nullptr;
+            if (slot.module == module) return &slot;
         }
     }
-    // The module's entry, added unless there is one; under the adapter lock.
-    ModuleLogger* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
+    // The module's slot, its entry added unless there is one; under the
+    // adapter lock.
+    ModuleSlot* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
     // Every entry, in no particular order; under the adapter lock.
-    std::vector<ModuleLogger*> Entries() const;
+    std::vector<const ModuleLogger*> Entries() const;
 
   private:
     struct Slots {
         explicit Slots(size_t capacity);
-        void Put(ModuleLogger* entry);
+        ModuleSlot* Put(const ModuleLogger* entry);
         size_t mask;
         size_t used = 0;
-        std::unique_ptr<std::atomic<ModuleLogger*>[]> entries;
+        std::unique_ptr<ModuleSlot[]> entries;
     };
     static size_t HashOf(HINSTANCE module) {
         uint64_t key = reinterpret_cast<uintptr_t>(module);

@@ -63,18 +63,6 @@ LogString RecordText(int i) {
     return text;
 }
 
-RecordFields FieldsOf(const log4cxx::spi::LoggingEventPtr& event) {
-    RecordFields fields;
-    fields.logger = &event->getLoggerName();
-    fields.level = &event->getLevel();
-    fields.file = event->getLocationInformation().getFileName();
-    fields.line = event->getLocationInformation().getLineNumber();
-    fields.time = event->getTimeStamp();
-    fields.text = event->getMessage().data();
-    fields.length = event->getMessage().size();
-    return fields;
-}
-
 TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     const RollingCase& c = GetParam();
     std::string reference = env_.path("log4cxx/x.log");
@@ -108,7 +96,7 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
         if (i % 3 == 0)
             recordAppender->doAppend(event, pool);
         else
-            ASSERT_TRUE(recordAppender->AppendFields(FieldsOf(event)));
+            ASSERT_TRUE(recordAppender->AppendFields(RecordFieldsOf(event)));
     }
     log4cxxAppender->close();
     recordAppender->close();

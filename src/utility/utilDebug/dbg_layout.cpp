@@ -285,18 +285,6 @@ void AppendMessage(const RecordFields& fields, LogString& out) {
         out.append(fields.text, fields.length);
 }
 
-// The fields an event carries, as the compiled form reads them.
-RecordFields FieldsOf(const LoggingEventPtr& event) {
-    RecordFields fields;
-    fields.logger = &event->getLoggerName();
-    fields.level = &event->getLevel();
-    fields.file = event->getLocationInformation().getFileName();
-    fields.line = event->getLocationInformation().getLineNumber();
-    fields.time = event->getTimeStamp();
-    fields.text = event->getRenderedMessage().data();
-    fields.length = event->getRenderedMessage().size();
-    return fields;
-}
 
 void FormatCompiled(const CRecordLayout::Compiled& compiled, const RecordFields& fields, LogString& out) {
     ThreadTexts& texts = t_texts;
@@ -339,6 +327,18 @@ void FormatCompiled(const CRecordLayout::Compiled& compiled, const RecordFields&
 }
 
 }  // namespace
+
+RecordFields RecordFieldsOf(const LoggingEventPtr& event) {
+    RecordFields fields;
+    fields.logger = &event->getLoggerName();
+    fields.level = &event->getLevel();
+    fields.file = event->getLocationInformation().getFileName();
+    fields.line = event->getLocationInformation().getLineNumber();
+    fields.time = event->getTimeStamp();
+    fields.text = event->getRenderedMessage().data();
+    fields.length = event->getRenderedMessage().size();
+    return fields;
+}
 
 void AppendNarrow(LogString& out, const wchar_t* text, size_t length) {
     if (length == 0) return;
@@ -388,7 +388,7 @@ bool CRecordLayout::Agrees(const Compiled& compiled, Pool& pool) const {
     LogString expected;
     PatternLayout::format(expected, event, pool);
     LogString actual;
-    FormatCompiled(compiled, FieldsOf(event), actual);
+    FormatCompiled(compiled, RecordFieldsOf(event), actual);
     return actual == expected;
 }
 
@@ -398,7 +398,7 @@ void CRecordLayout::FormatFields(const RecordFields& fields, LogString& out) con
 
 void CRecordLayout::format(LogString& output, const LoggingEventPtr& event, Pool& pool) const {
     if (compiled_) {
-        FormatFields(FieldsOf(event), output);
+        FormatFields(RecordFieldsOf(event), output);
         return;
     }
     // log4cxx's date converter keeps a cache of its own: one record at a time.

@@ -56,6 +56,9 @@ class CRecordLayout : public log4cxx::PatternLayout {
     mutable CSLock formatLock_;
 };
 
+// The fields of a log4cxx event, as the compiled form reads them.
+RecordFields RecordFieldsOf(const log4cxx::spi::LoggingEventPtr& event);
+
 // Appends wide text in the ANSI code page, UTF-8. A long text is measured
 // first, so that no buffer grows beyond what the text needs.
 void AppendNarrow(log4cxx::LogString& out, const wchar_t* text, size_t length);

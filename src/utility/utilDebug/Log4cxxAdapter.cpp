@@ -33,6 +33,7 @@ using log4cxx::LoggerPtr;
 using log4cxx::LogString;
 using log4cxx::rolling::RollingFileAppender;
 
+// log4cxx's object macros name "helpers" unqualified.
 namespace helpers = log4cxx::helpers;
 
 // Tells the write path that the loggers' appenders changed.
@@ -211,20 +212,17 @@ const char* CutSourceFile(const wchar_t* file, std::string& scratch) {
     const wchar_t* cut = file;
     for (const wchar_t* p = file; *p; ++p)
         if (*p == L'/' || *p == L'\\') cut = p + 1;
+    size_t length = wcslen(cut);
     ThreadBuffers& buffers = t_buffers;
-    if (buffers.gone) {
-        AppendNarrow(scratch, cut, wcslen(cut));
+    // A name too long to keep is converted for this record alone.
+    if (buffers.gone || length > MAX_PATH) {
+        AppendNarrow(scratch, cut, length);
         return scratch.c_str();
     }
     if (buffers.wideFile != cut) {
-        buffers.wideFile = cut;
+        buffers.wideFile.assign(cut, length);
         buffers.narrowFile.clear();
-        AppendNarrow(buffers.narrowFile, cut, buffers.wideFile.size());
-        // A name too long to keep is converted again next time.
-        if (buffers.wideFile.size() > MAX_PATH) {
-            std::wstring().swap(buffers.wideFile);
-            buffers.narrowFile.shrink_to_fit();
-        }
+        AppendNarrow(buffers.narrowFile, cut, length);
     }
     return buffers.narrowFile.c_str();
 }

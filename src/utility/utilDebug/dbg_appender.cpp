@@ -371,12 +371,13 @@ void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, P
 }
 
 bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
+    // Filters and a trigger that look at the event get one: log4cxx's way.
     CRecordLayout* layout = recordLayout_.load(std::memory_order_acquire);
-    if (!layout || !layout->IsCompiled() || filtered_.load(std::memory_order_relaxed)) return false;
+    if (!layout || !layout->IsCompiled() || filtered_.load(std::memory_order_relaxed) ||
+        !triggerBySize_.load(std::memory_order_relaxed))
+        return false;
     if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(*fields.level)) return true;
     try {
-        // A trigger that looks at the event gets one: log4cxx's way.
-        if (!triggerBySize_.load(std::memory_order_relaxed)) return false;
         RecordText record;
         layout->FormatFields(fields, record.text());
         WriteRecord(record.text(), log4cxx::spi::LoggingEventPtr(), nullptr);

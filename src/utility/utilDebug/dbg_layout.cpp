@@ -62,7 +62,10 @@ void AppendId(IdText& cached, DWORD id, LogString& out) {
 // The date as the last record of this thread wrote it, for one date
 // conversion of one layout.
 struct DateText {
-    uint64_t owner = 0;
+    // The layout's serial tells a layout from one built later at the same
+    // address; the item tells two date conversions of one layout apart.
+    uint64_t serial = 0;
+    const void* item = nullptr;
     log4cxx::log4cxx_time_t key = -1;
     unsigned char length = 0;
     char text[96] = {};
@@ -251,9 +254,7 @@ bool CompilePattern(const LogString& pattern, std::vector<Item>* items) {
 void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4cxx::log4cxx_time_t time, LogString& out) {
     DateText& cached = t_texts.date;
     log4cxx::log4cxx_time_t key = item.datePerSecond ? time / 1000000 : time;
-    // The serial and the item's address tell the date conversions apart.
-    uint64_t owner = compiled.serial * 64 + (reinterpret_cast<uintptr_t>(&item) & 63);
-    if (cached.owner == owner && cached.key == key) {
+    if (cached.serial == compiled.serial && cached.item == &item && cached.key == key) {
         out.append(cached.text, cached.length);
         return;
     }
@@ -265,9 +266,11 @@ void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4c
     }
     // A date too long to keep is formatted again next time.
     size_t length = out.size() - start;
-    cached.owner = length <= sizeof cached.text ? owner : 0;
+    bool kept = length <= sizeof cached.text;
+    cached.serial = kept ? compiled.serial : 0;
+    cached.item = &item;
     cached.key = key;
-    cached.length = static_cast<unsigned char>(length <= sizeof cached.text ? length : 0);
+    cached.length = static_cast<unsigned char>(kept ? length : 0);
     out.copy(cached.text, cached.length, start);
 }
 
@@ -284,7 +287,6 @@ void AppendMessage(const RecordFields& fields, LogString& out) {
     else
         out.append(fields.text, fields.length);
 }
-
 
 void FormatCompiled(const CRecordLayout::Compiled& compiled, const RecordFields& fields, LogString& out) {
     ThreadTexts& texts = t_texts;

@@ -68,10 +68,11 @@ CallFlag::~CallFlag() {
     }
 }
 
-// True when the call is inside by its flag.
-bool EnterByFlag() {
+enum class FlagEntry { Inside, GateClosed, NoFlag };
+
+FlagEntry EnterByFlag() {
     CallFlag& flag = t_flag;
-    if (flag.gone) return false;
+    if (flag.gone) return FlagEntry::NoFlag;
     if (!flag.listed) List(flag);
     // The store and the load below need no fence of their own: the closer
     // makes every running thread pass one (FlushProcessWriteBuffers) between
@@ -79,9 +80,9 @@ bool EnterByFlag() {
     // sees the other. ThreadSanitizer cannot see that barrier.
     flag.inside.store(true, kFlagOrder);
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (!g_closed.load(kFlagOrder)) return true;
+    if (!g_closed.load(kFlagOrder)) return FlagEntry::Inside;
     flag.inside.store(false, std::memory_order_release);
-    return false;
+    return FlagEntry::GateClosed;
 }
 
 void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
@@ -132,12 +133,22 @@ CLibraryCall::CLibraryCall() {
     if (t_callDepth > 0) {
         admitted_ = true;
     } else {
-        if (g_tornDown.load(std::memory_order_seq_cst)) return;
-        if (EnterByFlag()) {
-            entry_ = Entry::Flag;
-        } else {
-            AcquireSRWLockShared(&g_gate);
-            entry_ = Entry::Lock;
+        for (;;) {
+            if (g_tornDown.load(std::memory_order_seq_cst)) return;
+            FlagEntry flag = EnterByFlag();
+            if (flag == FlagEntry::Inside) {
+                entry_ = Entry::Flag;
+                break;
+            }
+            if (flag == FlagEntry::NoFlag) {
+                AcquireSRWLockShared(&g_gate);
+                entry_ = Entry::Lock;
+                break;
+            }
+            // fork() or the teardown is closing the gate: the call waits
+            // until it opens, away from the gate's lock, which fork() copies.
+            while (g_closed.load(std::memory_order_acquire) && !g_tornDown.load(std::memory_order_relaxed))
+                Sleep(0);
         }
         admitted_ = !g_tornDown.load(std::memory_order_seq_cst);
     }

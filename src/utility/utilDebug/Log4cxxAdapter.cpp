@@ -355,7 +355,7 @@ void WriteJournalNotice(const std::string& reason) {
     ModuleSlot* own = FindModuleLogger(DBG_THIS_MODULE);
     if (!own) return;
     try {
-        log4cxx::spi::LocationInfo location("dbg_journal.cpp", "dbg_journal.cpp", "", __LINE__);
+        log4cxx::spi::LocationInfo location("Log4cxxAdapter.cpp", "Log4cxxAdapter.cpp", "", __LINE__);
         own->logger->forcedLog(GetLevels().warn,
                                "The system journal cannot be reached (" + reason +
                                    "): records meant for it are written to this file",

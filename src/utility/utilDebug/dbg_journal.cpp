@@ -10,6 +10,8 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+// The entry carries the caller's location, not the location of this call.
+#define SD_JOURNAL_SUPPRESS_LOCATION 1
 #include <systemd/sd-journal.h>
 
 #include <atomic>

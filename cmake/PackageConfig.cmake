@@ -23,4 +23,16 @@ string(REGEX REPLACE "/$" "" UTILDEBUG_PC_TO_PREFIX "${UTILDEBUG_PC_TO_PREFIX}")
 configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)
 
-install(FILES README.md docs/settings.md docs/qpreg.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md docs/settings.md docs/qpreg.md docs/journal.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The lnav format of the log files, where lnav looks for the formats of the
+# whole machine (/etc/lnav/formats/*/) when installed under /usr, else below
+# the prefix; a copy beside the other data for "lnav -i".
+include(GNUInstallDirs)
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(UTILDEBUG_LNAV_FORMAT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/lnav/formats/quillpost)
+else()
+    set(UTILDEBUG_LNAV_FORMAT_DIR ${CMAKE_INSTALL_SYSCONFDIR}/lnav/formats/quillpost)
+endif()
+install(FILES share/lnav/quillpost_debug_log.json DESTINATION ${UTILDEBUG_LNAV_FORMAT_DIR})
+install(FILES share/lnav/quillpost_debug_log.json DESTINATION ${CMAKE_INSTALL_DATADIR}/utildebug/lnav)

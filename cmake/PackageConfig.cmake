@@ -26,13 +26,17 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc DESTINATION ${UTILDEBUG_P
 install(FILES README.md docs/settings.md docs/qpreg.md docs/journal.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The lnav format of the log files, where lnav looks for the formats of the
-# whole machine (/etc/lnav/formats/*/) when installed under /usr, else below
-# the prefix; a copy beside the other data for "lnav -i".
+# whole machine (/etc/lnav/formats/*/) when the tree is installed under /usr,
+# as the package is; under any other prefix in its etc folder. Decided when
+# installing: the Debian package installs with the prefix /usr whatever the
+# build's prefix was. A copy goes beside the other data, for "lnav -i".
 include(GNUInstallDirs)
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    set(UTILDEBUG_LNAV_FORMAT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/lnav/formats/quillpost)
-else()
-    set(UTILDEBUG_LNAV_FORMAT_DIR ${CMAKE_INSTALL_SYSCONFDIR}/lnav/formats/quillpost)
-endif()
-install(FILES share/lnav/quillpost_debug_log.json DESTINATION ${UTILDEBUG_LNAV_FORMAT_DIR})
+install(CODE [[
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+        set(UTILDEBUG_LNAV_FORMATS "../etc/lnav/formats/quillpost")
+    else()
+        set(UTILDEBUG_LNAV_FORMATS "etc/lnav/formats/quillpost")
+    endif()
+]])
+install(FILES share/lnav/quillpost_debug_log.json DESTINATION \${UTILDEBUG_LNAV_FORMATS})
 install(FILES share/lnav/quillpost_debug_log.json DESTINATION ${CMAKE_INSTALL_DATADIR}/utildebug/lnav)

@@ -50,7 +50,8 @@ void Refresh(const wchar_t* destination, DWORD mode) {
 
 void WrittenRecords(benchmark::State& state) {
     int i = 0;
-    for (auto _ : state) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", kBenchLine, "record %d of %s", ++i, "bench");
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", kBenchLine, "record %d of %s", ++i, "bench");
 }
 
 void BM_FileRecord(benchmark::State& state) {
@@ -69,7 +70,8 @@ void BM_JournalRecordWide(benchmark::State& state) {
     if (state.thread_index() == 0) Refresh(L"journal", 3);
     int i = 0;
     for (auto _ : state)
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"src/bench.cpp", kBenchLine, L"record %d of %s", ++i, L"bench");
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"src/bench.cpp", kBenchLine, L"record %d of %s", ++i,
+                        L"bench");
 }
 BENCHMARK(BM_JournalRecordWide)->Threads(1)->UseRealTime();
 
@@ -78,7 +80,8 @@ BENCHMARK(BM_JournalRecordWide)->Threads(1)->UseRealTime();
 void BM_RejectedRecordJournal(benchmark::State& state) {
     if (state.thread_index() == 0) Refresh(L"journal", 0);
     int i = 0;
-    for (auto _ : state) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", kBenchLine, "record %d of %s", ++i, "bench");
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", kBenchLine, "record %d of %s", ++i, "bench");
 }
 BENCHMARK(BM_RejectedRecordJournal)->Threads(1);
 
@@ -98,8 +101,8 @@ void BM_PeerSpdlogSystemdSink(benchmark::State& state) {
     std::shared_ptr<spdlog::logger> logger = SpdlogJournalPeer();
     int i = 0;
     for (auto _ : state)
-        logger->log(spdlog::source_loc{"bench.cpp", kBenchLine, ""}, spdlog::level::debug, "record {} of {}", ++i,
-                    "bench");
+        logger->log(spdlog::source_loc{"bench.cpp", kBenchLine, ""}, spdlog::level::debug, "record {} of {}",
+                    ++i, "bench");
 }
 BENCHMARK(BM_PeerSpdlogSystemdSink)->Threads(1)->Threads(2)->UseRealTime();
 
@@ -110,8 +113,9 @@ std::string g_workDir;
 int main(int argc, char** argv) {
     struct stat status;
     if (stat("/run/systemd/journal/socket", &status) != 0) {
-        std::fprintf(stderr, "utildebug_journal_bench: no journal to send to; run it through "
-                             "scripts/with-journald.sh (make bench does)\n");
+        std::fprintf(stderr,
+                     "utildebug_journal_bench: no journal to send to; run it through "
+                     "scripts/with-journald.sh (make bench does)\n");
         return 77;
     }
     const char* tmp = getenv("TMPDIR");

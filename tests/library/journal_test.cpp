@@ -43,9 +43,9 @@ class JournalTest : public testing::Test {
         nltest::WriteFile(env_.path("commands.txt"), commands);
         std::string output;
         int status = nltest::RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " +
-                                            std::string(journald ? "" : "--no-journald ") + "'" + env_.path("j") +
-                                            "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ + "' '" +
-                                            env_.path("commands.txt") + "' 2>&1",
+                                            std::string(journald ? "" : "--no-journald ") + "'" +
+                                            env_.path("j") + "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
+                                            "' '" + env_.path("commands.txt") + "' 2>&1",
                                         &output);
         if (status == 77) {
             skip_ = output;
@@ -76,8 +76,8 @@ class JournalTest : public testing::Test {
     std::string skip_;
 };
 
-#define RUN_OR_SKIP(...)                        \
-    do {                                        \
+#define RUN_OR_SKIP(...)                                   \
+    do {                                                   \
         if (!RunProbe(__VA_ARGS__)) GTEST_SKIP() << skip_; \
     } while (0)
 
@@ -88,8 +88,8 @@ TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
         const char* message;
         const char* priority;
     } rows[] = {
-        {258, "a debug record", "7"},   {272, "==> an entry", "7"},   {273, "<== an exit", "7"},
-        {4100, "<== an error exit", "3"}, {4097, "a warning", "4"},   {4098, "an error", "3"},
+        {258, "a debug record", "7"},       {272, "==> an entry", "7"},     {273, "<== an exit", "7"},
+        {4100, "<== an error exit", "3"},   {4097, "a warning", "4"},       {4098, "an error", "3"},
         {274, "critical information", "2"}, {65537, "a fatal record", "2"},
     };
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
@@ -145,20 +145,23 @@ TEST_F(JournalTest, SilencedModuleSendsNothing) {
 TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"file"));
     const std::string toJournal = env_.path("to-journal"), toFile = env_.path("to-file");
-    const std::string setJournal = "'" QPREG_PATH "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
+    const std::string setJournal = "'" QPREG_PATH
+                                   "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
                                    "/v DebugLogDestination /t REG_SZ /d journal /f >/dev/null && touch '" +
                                    toJournal + "'";
-    const std::string setFile = "'" QPREG_PATH "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
+    const std::string setFile = "'" QPREG_PATH
+                                "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
                                 "/v DebugLogDestination /t REG_SZ /d file /f >/dev/null && touch '" +
                                 toFile + "'";
     // The probe asks for each change by creating a file, and waits for it.
-    nltest::WriteFile(env_.path("changer.sh"), "while [ ! -e '" + env_.path("want-journal") + "' ]; do sleep 0.02; done\n" +
-                                                   setJournal + "\nwhile [ ! -e '" + env_.path("want-file") +
+    nltest::WriteFile(env_.path("changer.sh"), "while [ ! -e '" + env_.path("want-journal") +
+                                                   "' ]; do sleep 0.02; done\n" + setJournal +
+                                                   "\nwhile [ ! -e '" + env_.path("want-file") +
                                                    "' ]; do sleep 0.02; done\n" + setFile + "\n");
     nltest::RunCommand("sh '" + env_.path("changer.sh") + "' >/dev/null 2>&1 &");
     RUN_OR_SKIP("clock 10000000\nlog first in the file\ntouch " + env_.path("want-journal") + "\nwait " +
-                toJournal + "\nadvance 61000\nlog in the journal\ntouch " + env_.path("want-file") + "\nwait " +
-                toFile + "\nadvance 61000\nlog back in the file\n");
+                toJournal + "\nadvance 61000\nlog in the journal\ntouch " + env_.path("want-file") +
+                "\nwait " + toFile + "\nadvance 61000\nlog back in the file\n");
     std::vector<Entry> entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]["MESSAGE"], "in the journal");

@@ -79,8 +79,8 @@ unsigned ParseLogDestination(const wchar_t* text) {
 bool ReadLogDestination(HKEY key, unsigned* destination) {
     wchar_t text[kDestinationElements] = {};
     DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
-    LSTATUS status = RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text),
-                                      &size);
+    LSTATUS status =
+        RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
     NoteSettingsRead(status);
     if (status == ERROR_SUCCESS) {
         *destination = ParseLogDestination(text);
@@ -162,14 +162,10 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
     int levelLength = snprintf(levelCode, sizeof levelCode, "QUILLPOST_LEVEL_CODE=%d", record.levelCode);
 
     struct iovec fields[] = {
-        {&buffers.message[0], buffers.message.size()},
-        {priority, static_cast<size_t>(priorityLength)},
-        {&buffers.file[0], buffers.file.size()},
-        {line, static_cast<size_t>(lineLength)},
-        {&g_identifier[0], g_identifier.size()},
-        {tid, static_cast<size_t>(tidLength)},
-        {&buffers.logger[0], buffers.logger.size()},
-        {levelCode, static_cast<size_t>(levelLength)},
+        {&buffers.message[0], buffers.message.size()}, {priority, static_cast<size_t>(priorityLength)},
+        {&buffers.file[0], buffers.file.size()},       {line, static_cast<size_t>(lineLength)},
+        {&g_identifier[0], g_identifier.size()},       {tid, static_cast<size_t>(tidLength)},
+        {&buffers.logger[0], buffers.logger.size()},   {levelCode, static_cast<size_t>(levelLength)},
     };
     int sent = sd_journal_sendv(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
     TrimMessage(buffers.message);
@@ -179,6 +175,7 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
         snprintf(why, sizeof why, "the journal refused the record: %s", strerror(-sent));
         return FallBack(reason, why);
     }
-    if (g_fallBackTold.load(std::memory_order_relaxed)) g_fallBackTold.store(false, std::memory_order_relaxed);
+    if (g_fallBackTold.load(std::memory_order_relaxed))
+        g_fallBackTold.store(false, std::memory_order_relaxed);
     return true;
 }

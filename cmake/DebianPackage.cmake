@@ -12,7 +12,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 # The runtime packages of Debian's log4cxx and SQLite, at least the versions
 # built against.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "liblog4cxx15 (>= 1.0.0), libsqlite3-0 (>= 3.40), libc6, libstdc++6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "liblog4cxx15 (>= 1.0.0), libsqlite3-0 (>= 3.40), libsystemd0, libc6, libstdc++6")
 # libnlclusapi.so is loaded only when a process opens a cluster; without
 # Pacemaker's client libraries that call fails and nothing else does.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcib27, libcrmcommon34, libxml2")

@@ -2,6 +2,7 @@
 // name or a second process. Commands come one per line on stdin:
 //   log TEXT        a debug record (level 258) with TEXT
 //   error TEXT      an error record (level 4098)
+//   level CODE TEXT a record of level code CODE with TEXT
 //   clock MS        from now on GetTickCount returns MS
 //   advance MS      moves that clock on
 //   touch PATH      creates PATH (tells the test a point was reached)
@@ -76,6 +77,10 @@ void Run(const std::string& command, const std::string& argument) {
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", argument.c_str());
     } else if (command == "error") {
         DBG::DebugLogEx(DBG_THIS_MODULE, 4098, __FILE__, __LINE__, "%s", argument.c_str());
+    } else if (command == "level") {
+        size_t space = argument.find(' ');
+        DBG::DebugLogEx(DBG_THIS_MODULE, std::stoi(argument.substr(0, space)), __FILE__, __LINE__, "%s",
+                        space == std::string::npos ? "" : argument.c_str() + space + 1);
     } else if (command == "clock") {
         g_now = static_cast<DWORD>(std::stoul(argument));
         NlSetTickSourceForTesting(ProbeClock);

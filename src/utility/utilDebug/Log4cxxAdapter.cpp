@@ -20,6 +20,7 @@
 
 #include "ModuleName.h"
 #include "dbg_appender.h"
+#include "dbg_journal.h"
 #include "dbg_layout.h"
 #include "dbg_locks.h"
 #include "dbg_modules.h"
@@ -348,6 +349,44 @@ bool ReopenLogFile() {
     return true;
 }
 
+// Tells in the file, as a warning of the library, why records meant for the
+// journal are written there.
+void WriteJournalNotice(const std::string& reason) {
+    ModuleSlot* own = FindModuleLogger(DBG_THIS_MODULE);
+    if (!own) return;
+    try {
+        log4cxx::spi::LocationInfo location("Log4cxxAdapter.cpp", "Log4cxxAdapter.cpp", "", __LINE__);
+        own->logger->forcedLog(GetLevels().warn,
+                               "The system journal cannot be reached (" + reason +
+                                   "): records meant for it are written to this file",
+                               location);
+    } catch (...) {
+    }
+}
+
+// Sends the record to the journal; true when it needs nothing more. A record
+// the journal did not take goes to the file.
+template <typename Char>
+bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPtr& level, int levelCode,
+                       const char* file, int line, const char* prefix, const Char* text, size_t length) {
+    JournalRecord record;
+    record.priority = JournalPriorityOf(level->toInt());
+    record.levelCode = levelCode;
+    record.file = file;
+    record.line = line;
+    record.logger = &logger.getName();
+    record.prefix = prefix;
+    if constexpr (sizeof(Char) == 1)
+        record.text = text;
+    else
+        record.wideText = text;
+    record.length = length;
+    std::string reason;
+    if (SendToJournal(record, &reason)) return (destination & kDestinationFile) == 0;
+    if (!reason.empty()) WriteJournalNotice(reason);
+    return false;
+}
+
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
@@ -370,6 +409,11 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     std::string scratch;
     const char* sourceFile = CutSourceFile(file, scratch);
     const char* prefix = PrefixOf(levelCode);
+    // A record for the file alone pays one load here.
+    const unsigned destination = CurrentLogDestination();
+    if (destination != kDestinationFile &&
+        SentToJournalOnly(destination, *slot->logger, level, levelCode, sourceFile, line, prefix, text, length))
+        return;
     if (RoutesDirectly(*slot) && WriteDirectly(*slot->logger, level, sourceFile, line, prefix, text, length)) return;
     WriteThroughLog4cxx(*slot->logger, level, sourceFile, line, prefix, text, length);
 }
@@ -405,6 +449,7 @@ void AdapterSetUp() {
         g_featureConfig.ResolveMappingFilePath();
         g_featureConfig.LoadFeatureMapping();
         g_processBaseName = ProcessBaseName();
+        SetJournalIdentifier(g_processBaseName.c_str());
         std::wstring logFilePath = g_logFilePath;
         if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(g_processBaseName);
         if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {

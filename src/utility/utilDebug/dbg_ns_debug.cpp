@@ -9,6 +9,7 @@
 #include "Log4cxxAdapter.h"
 #include "ProductRegINIReader.h"
 #include "dbg_format.h"
+#include "dbg_journal.h"
 #include "dbg_lifecycle.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
@@ -46,6 +47,7 @@ void InitDebugInterface() {
     ReadRegistryDword(&mode, g_productRegistry.keyPath, g_productRegistry.debugLevel);
     int logCount = DBG::GetDebugLogCount();
     int criticalInfo = GetLogCriticalInfo();
+    unsigned destination = ReadLogDestinationAt(g_productRegistry.keyPath);
     if (check.Unanswered()) {
         g_initialisationFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
         return;
@@ -53,6 +55,7 @@ void InitDebugInterface() {
 
     AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
     ApplyModuleList(moduleList.get());
+    ApplyLogDestination(destination);
     SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.get());
 
     g_interfaceInitialised.store(1, std::memory_order_release);

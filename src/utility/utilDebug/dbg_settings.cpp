@@ -10,6 +10,7 @@
 #include "Log4cxxAdapter.h"
 #include "ProductRegINIReader.h"
 #include "dbg_lifecycle.h"
+#include "dbg_journal.h"
 #include "dbg_locks.h"
 #include "utilDebug.h"
 
@@ -161,6 +162,8 @@ struct RefreshReading {
     DwordReading logCount;
     DwordReading criticalInfo;
     DisabledListValues disabledLists;
+    bool destinationRead = false;
+    unsigned destination = kDestinationFile;
 };
 
 // The registry fills at most kModuleListReadBytes / 2 elements, so the one
@@ -200,6 +203,7 @@ bool ReadRefreshedSettings(RefreshReading* reading) {
     reading->mode = ReadDword(key, Names().debugLevel);
     reading->logCount = ReadDword(key, Names().debugLogCount);
     reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
+    reading->destinationRead = ReadLogDestination(key, &reading->destination);
     // The disabled lists apply only while the process logs, which the module
     // list, applied first, may switch on.
     if (g_debugEnabled.load(std::memory_order_relaxed) || ModuleListChanged(*reading))
@@ -232,6 +236,8 @@ void ReadAndApplyChangedSettings() {
     ApplyDwordIfChanged(reading.logCount, &g_snapshot.logCount, AdapterSetDebugLogCount);
     ApplyDwordIfChanged(reading.criticalInfo, &g_snapshot.criticalInfo, ApplyCriticalInfo);
     ApplyDisabledLists(reading.disabledLists);
+    // Applied every time: it also looks again whether the journal is there.
+    if (reading.destinationRead) ApplyLogDestination(reading.destination);
 }
 
 // Settings that could not be read are read again within a few seconds, not a

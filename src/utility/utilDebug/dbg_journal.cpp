@@ -1,0 +1,181 @@
+// The journal destination: the DebugLogDestination setting, and one
+// structured entry per record sent to systemd's journal with sd_journal_sendv.
+//
+// An entry carries MESSAGE (the message with its entry or exit prefix, no
+// layout), PRIORITY, CODE_FILE, CODE_LINE, SYSLOG_IDENTIFIER (the process's
+// base name), TID (the kernel thread id), QUILLPOST_LOGGER (the module's
+// logger name) and QUILLPOST_LEVEL_CODE (the caller's level code, in decimal).
+#include "dbg_journal.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+// The entry carries the caller's location, not the location of this call.
+#define SD_JOURNAL_SUPPRESS_LOCATION 1
+#include <systemd/sd-journal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "dbg_layout.h"
+#include "dbg_settings.h"
+
+const wchar_t kLogDestinationValue[] = L"DebugLogDestination";
+
+namespace {
+
+// Where sd_journal_sendv sends: it says nothing when nobody listens there.
+constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
+// Set beside the destinations while the journal's socket is missing.
+constexpr unsigned kJournalMissing = 4;
+// The setting is short: "file;journal" and some room for blanks.
+constexpr size_t kDestinationElements = 64;
+
+std::atomic<unsigned> g_destination{kDestinationFile};
+// Whether the record that falls back to the file has said why since the
+// journal was last reached.
+std::atomic<bool> g_fallBackTold{false};
+std::string g_identifier = "SYSLOG_IDENTIFIER=";
+
+bool JournalSocketExists() {
+    struct stat status;
+    return stat(kJournalSocket, &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+// The fields of a thread's entry that grow with the record.
+struct JournalBuffers {
+    std::string message;
+    std::string file;
+    std::string logger;
+    bool gone = false;
+    ~JournalBuffers() { gone = true; }
+};
+thread_local JournalBuffers t_journal;
+
+constexpr size_t kRetainedMessageCapacity = 8192;
+
+bool SplitsWords(wchar_t c) { return c == L';' || c == L',' || c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+unsigned ParseLogDestination(const wchar_t* text) {
+    unsigned destination = 0;
+    if (text) {
+        const wchar_t* at = text;
+        while (*at) {
+            while (*at && SplitsWords(*at)) ++at;
+            const wchar_t* start = at;
+            while (*at && !SplitsWords(*at)) ++at;
+            size_t length = static_cast<size_t>(at - start);
+            if (length == 4 && _wcsnicmp(start, L"file", 4) == 0) destination |= kDestinationFile;
+            if (length == 7 && _wcsnicmp(start, L"journal", 7) == 0) destination |= kDestinationJournal;
+        }
+    }
+    return destination ? destination : static_cast<unsigned>(kDestinationFile);
+}
+
+bool ReadLogDestination(HKEY key, unsigned* destination) {
+    wchar_t text[kDestinationElements] = {};
+    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
+    LSTATUS status =
+        RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS) {
+        *destination = ParseLogDestination(text);
+        return true;
+    }
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
+        *destination = kDestinationFile;
+        return true;
+    }
+    return false;
+}
+
+unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
+    unsigned destination = kDestinationFile;
+    if (HKEY key = OpenProductKeyForReading(keyPath)) {
+        ReadLogDestination(key, &destination);
+        RegCloseKey(key);
+    }
+    return destination;
+}
+
+void ApplyLogDestination(unsigned destination) {
+    if ((destination & kDestinationJournal) && !JournalSocketExists()) destination |= kJournalMissing;
+    g_destination.store(destination, std::memory_order_relaxed);
+}
+
+unsigned CurrentLogDestination() { return g_destination.load(std::memory_order_relaxed); }
+
+void SetJournalIdentifier(const wchar_t* processBaseName) {
+    g_identifier = "SYSLOG_IDENTIFIER=";
+    AppendNarrow(g_identifier, processBaseName, wcslen(processBaseName));
+}
+
+int JournalPriorityOf(int log4cxxLevel) {
+    if (log4cxxLevel >= log4cxx::Level::FATAL_INT) return 2;
+    if (log4cxxLevel >= log4cxx::Level::ERROR_INT) return 3;
+    if (log4cxxLevel >= log4cxx::Level::WARN_INT) return 4;
+    if (log4cxxLevel >= log4cxx::Level::INFO_INT) return 6;
+    return 7;
+}
+
+namespace {
+
+// Tells why the record goes to the file, once until the journal is reached
+// again.
+bool FallBack(std::string* reason, const char* why) {
+    if (reason && !g_fallBackTold.exchange(true, std::memory_order_relaxed)) *reason = why;
+    return false;
+}
+
+void TrimMessage(std::string& buffer) {
+    if (buffer.capacity() > kRetainedMessageCapacity) std::string().swap(buffer);
+}
+
+}  // namespace
+
+bool SendToJournal(const JournalRecord& record, std::string* reason) {
+    if (g_destination.load(std::memory_order_relaxed) & kJournalMissing)
+        return FallBack(reason, "there is no journal socket at /run/systemd/journal/socket");
+
+    // A record logged after the thread's destructors ran uses buffers of its own.
+    JournalBuffers own;
+    JournalBuffers& buffers = t_journal.gone ? own : t_journal;
+    buffers.message.assign("MESSAGE=");
+    buffers.message.append(record.prefix);
+    if (record.wideText)
+        AppendNarrow(buffers.message, record.wideText, record.length);
+    else
+        buffers.message.append(record.text, record.length);
+    buffers.file.assign("CODE_FILE=").append(record.file);
+    buffers.logger.assign("QUILLPOST_LOGGER");
+    buffers.logger.push_back('=');
+    if (record.logger) buffers.logger.append(*record.logger);
+
+    char priority[16], line[32], tid[32], levelCode[48];
+    int priorityLength = snprintf(priority, sizeof priority, "PRIORITY=%d", record.priority);
+    int lineLength = snprintf(line, sizeof line, "CODE_LINE=%d", record.line);
+    int tidLength = snprintf(tid, sizeof tid, "TID=%lu", static_cast<unsigned long>(GetCurrentThreadId()));
+    int levelLength = snprintf(levelCode, sizeof levelCode, "QUILLPOST_LEVEL_CODE=%d", record.levelCode);
+
+    struct iovec fields[] = {
+        {&buffers.message[0], buffers.message.size()}, {priority, static_cast<size_t>(priorityLength)},
+        {&buffers.file[0], buffers.file.size()},       {line, static_cast<size_t>(lineLength)},
+        {&g_identifier[0], g_identifier.size()},       {tid, static_cast<size_t>(tidLength)},
+        {&buffers.logger[0], buffers.logger.size()},   {levelCode, static_cast<size_t>(levelLength)},
+    };
+    int sent = sd_journal_sendv(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
+    TrimMessage(buffers.message);
+    if (sent < 0) {
+        // Kept for the notice: the reason of this record's failure.
+        static thread_local char why[160];
+        snprintf(why, sizeof why, "the journal refused the record: %s", strerror(-sent));
+        return FallBack(reason, why);
+    }
+    if (g_fallBackTold.load(std::memory_order_relaxed))
+        g_fallBackTold.store(false, std::memory_order_relaxed);
+    return true;
+}

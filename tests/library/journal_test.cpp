@@ -1,0 +1,190 @@
+// Records sent to the system journal (DebugLogDestination), read back from a
+// journald of the test's own, started by scripts/with-journald.sh in a mount
+// namespace of its own: the fields and priorities of each entry, both
+// destinations at once, a switch from the file to the journal and back by the
+// refresh, a silenced module, and the file taking the records when no journal
+// listens. Without root (or where namespaces are refused) the cases skip.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+namespace {
+
+using Entry = std::map<std::string, std::string>;
+
+// The string fields of one line of `journalctl -o json`.
+Entry ParseEntry(const std::string& line) {
+    static const std::regex field("\"([A-Z0-9_]+)\":\"((?:[^\"\\\\]|\\\\.)*)\"");
+    Entry entry;
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), field); it != std::sregex_iterator(); ++it)
+        entry[(*it)[1]] = (*it)[2];
+    return entry;
+}
+
+class JournalTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        probe_ = nltest::InstallProbe(env_, "bin/jprobe");
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"jprobe:1"));
+        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    }
+
+    // Runs the probe with commands beside a journald of its own (or none);
+    // false, with the reason in skip_, when the machine allows no namespace.
+    bool RunProbe(const std::string& commands, bool journald = true) {
+        nltest::WriteFile(env_.path("commands.txt"), commands);
+        std::string output;
+        int status = nltest::RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " +
+                                            std::string(journald ? "" : "--no-journald ") + "'" +
+                                            env_.path("j") + "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
+                                            "' '" + env_.path("commands.txt") + "' 2>&1",
+                                        &output);
+        if (status == 77) {
+            skip_ = output;
+            return false;
+        }
+        EXPECT_EQ(status, 0) << output;
+        return true;
+    }
+
+    // The probe's entries, oldest first.
+    std::vector<Entry> Entries(const std::string& identifier = "jprobe") {
+        std::string output;
+        nltest::RunCommand("journalctl --no-pager -o json -D '" + env_.path("j/journal") +
+                               "' SYSLOG_IDENTIFIER=" + identifier + " 2>/dev/null",
+                           &output);
+        std::vector<Entry> entries;
+        std::istringstream lines(output);
+        std::string line;
+        while (std::getline(lines, line))
+            if (!line.empty()) entries.push_back(ParseEntry(line));
+        return entries;
+    }
+
+    std::vector<nltest::Record> FileRecords() { return nltest::ReadRecords(env_.path("tmp/jprobe.log")); }
+
+    nltest::TestEnv env_;
+    std::string probe_;
+    std::string skip_;
+};
+
+#define RUN_OR_SKIP(...)                                   \
+    do {                                                   \
+        if (!RunProbe(__VA_ARGS__)) GTEST_SKIP() << skip_; \
+    } while (0)
+
+// One entry per record with the caller's fields; the file gets none of them.
+TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
+    struct Row {
+        int code;
+        const char* message;
+        const char* priority;
+    } rows[] = {
+        {258, "a debug record", "7"},       {272, "==> an entry", "7"},     {273, "<== an exit", "7"},
+        {4100, "<== an error exit", "3"},   {4097, "a warning", "4"},       {4098, "an error", "3"},
+        {274, "critical information", "2"}, {65537, "a fatal record", "2"},
+    };
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
+    std::string commands = "pid\n";
+    for (const Row& row : rows) {
+        std::string text = row.message;
+        if (text.rfind("==> ", 0) == 0 || text.rfind("<== ", 0) == 0) text = text.substr(4);
+        commands += "level " + std::to_string(row.code) + " " + text + "\n";
+    }
+    RUN_OR_SKIP(commands);
+
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].code);
+        Entry& e = entries[i];
+        EXPECT_EQ(e["MESSAGE"], rows[i].message);
+        EXPECT_EQ(e["PRIORITY"], rows[i].priority);
+        EXPECT_EQ(e["QUILLPOST_LEVEL_CODE"], std::to_string(rows[i].code));
+        EXPECT_EQ(e["QUILLPOST_LOGGER"], "jprobe");
+        EXPECT_EQ(e["CODE_FILE"], "log_probe.cpp");
+        EXPECT_FALSE(e["CODE_LINE"].empty());
+        EXPECT_EQ(e["TID"], e["_PID"]);  // the probe logs on its main thread
+    }
+    EXPECT_TRUE(FileRecords().empty());
+}
+
+// "file;journal" writes both; the stress banner and the library's own
+// records follow the destination.
+TEST_F(JournalTest, BothDestinationsGetEveryRecordAndTheBanner) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"File; Journal"));
+    RUN_OR_SKIP("log to both\nbanner\n");
+    std::vector<Entry> entries = Entries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[0]["MESSAGE"], "to both");
+    EXPECT_EQ(entries[1]["QUILLPOST_LOGGER"], "libutildebug.so");
+    EXPECT_EQ(entries.size(), FileRecords().size());
+}
+
+// A silenced module stays silent in the journal; the library's banner still
+// arrives.
+TEST_F(JournalTest, SilencedModuleSendsNothing) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"jprobe"));
+    RUN_OR_SKIP("log silenced\nbanner\n");
+    std::vector<Entry> entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    for (Entry& e : entries) EXPECT_EQ(e["QUILLPOST_LOGGER"], "libutildebug.so") << e["MESSAGE"];
+}
+
+// The refresh moves a running process from the file to the journal and back.
+TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"file"));
+    const std::string toJournal = env_.path("to-journal"), toFile = env_.path("to-file");
+    const std::string setJournal = "'" QPREG_PATH
+                                   "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
+                                   "/v DebugLogDestination /t REG_SZ /d journal /f >/dev/null && touch '" +
+                                   toJournal + "'";
+    const std::string setFile = "'" QPREG_PATH
+                                "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
+                                "/v DebugLogDestination /t REG_SZ /d file /f >/dev/null && touch '" +
+                                toFile + "'";
+    // The probe asks for each change by creating a file, and waits for it.
+    nltest::WriteFile(env_.path("changer.sh"), "while [ ! -e '" + env_.path("want-journal") +
+                                                   "' ]; do sleep 0.02; done\n" + setJournal +
+                                                   "\nwhile [ ! -e '" + env_.path("want-file") +
+                                                   "' ]; do sleep 0.02; done\n" + setFile + "\n");
+    nltest::RunCommand("sh '" + env_.path("changer.sh") + "' >/dev/null 2>&1 &");
+    RUN_OR_SKIP("clock 10000000\nlog first in the file\ntouch " + env_.path("want-journal") + "\nwait " +
+                toJournal + "\nadvance 61000\nlog in the journal\ntouch " + env_.path("want-file") +
+                "\nwait " + toFile + "\nadvance 61000\nlog back in the file\n");
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]["MESSAGE"], "in the journal");
+    std::vector<nltest::Record> records = FileRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "first in the file");
+    EXPECT_EQ(records[1].text, "back in the file");
+}
+
+// No journal listening: the records go to the file, the first after a
+// warning of the library that says why, once.
+TEST_F(JournalTest, MissingJournalFallsBackToTheFileWithOneWarning) {
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
+    RUN_OR_SKIP("log first\nlog second\n", false);
+    std::vector<nltest::Record> records = FileRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].level, "WARN");
+    EXPECT_EQ(records[0].logger, "libutildebug.so");
+    EXPECT_NE(records[0].text.find("The system journal cannot be reached (there is no journal socket"),
+              std::string::npos)
+        << records[0].text;
+    EXPECT_EQ(records[1].text, "first");
+    EXPECT_EQ(records[2].text, "second");
+}
+
+}  // namespace

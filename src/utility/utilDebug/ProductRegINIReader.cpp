@@ -88,6 +88,8 @@ std::wstring LoadProductRegistryNames(const wchar_t* executableDirectory, Produc
     return file;
 }
 
+void SetDefaultProductRegistryNames(ProductRegistryNames& names) { ApplyNames(false, CRegLineReaderCB(), names); }
+
 void LoadProductRegistry() {
     wchar_t directory[MAX_PATH] = {};
     LoadProductRegistryNames(GetProcessDirectory(directory, MAX_PATH) ? directory : nullptr, g_productRegistry);

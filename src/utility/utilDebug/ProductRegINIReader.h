@@ -40,6 +40,8 @@ void LoadProductRegistry();
 // its trailing '/'; null: the current directory): fills names and gives the
 // path of the file that was read, or empty when none was found.
 std::wstring LoadProductRegistryNames(const wchar_t* executableDirectory, ProductRegistryNames& names);
+// The key path and value names that stand without a file.
+void SetDefaultProductRegistryNames(ProductRegistryNames& names);
 
 // The directory of the process's executable, with its trailing '/', copied into
 // buffer (size in characters, always terminated). False when the executable's

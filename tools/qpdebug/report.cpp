@@ -147,8 +147,10 @@ int PrintStatusJson(const Settings& settings, const std::vector<Process>& proces
 std::vector<Process> Targets(const std::string& target) {
     std::vector<Process> found;
     for (const Process& p : FindProcesses())
+        // By name, only processes that read this registry.
         if (IsProcessId(target) ? p.pid == atoi(target.c_str())
-                                : _wcsicmp(FromUtf8(p.name).c_str(), FromUtf8(target).c_str()) == 0)
+                                : p.otherRegistry.empty() &&
+                                      _wcsicmp(FromUtf8(p.name).c_str(), FromUtf8(target).c_str()) == 0)
             found.push_back(p);
     return found;
 }
@@ -159,7 +161,10 @@ std::string LogOf(const Process& p) { return p.openLog.empty() ? p.wouldUse : p.
 // process id names no process that has the library loaded.
 std::vector<std::string> LogFiles(const std::string& target) {
     std::vector<std::string> files;
-    for (const Process& p : Targets(target))
+    // The file of a process that logs where one started now would comes first.
+    std::vector<Process> targets = Targets(target);
+    std::stable_partition(targets.begin(), targets.end(), [](const Process& p) { return !p.stale; });
+    for (const Process& p : targets)
         if (std::find(files.begin(), files.end(), LogOf(p)) == files.end()) files.push_back(LogOf(p));
     if (files.empty() && IsProcessId(target))
         Error("no process " + target + " has the debug library loaded");

@@ -23,4 +23,4 @@ string(REGEX REPLACE "/$" "" UTILDEBUG_PC_TO_PREFIX "${UTILDEBUG_PC_TO_PREFIX}")
 configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)
 
-install(FILES README.md docs/settings.md docs/qpreg.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md docs/settings.md docs/qpreg.md docs/qpdebug.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

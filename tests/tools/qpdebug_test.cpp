@@ -23,18 +23,18 @@ using nltest::Widen;
 class LiveProbe {
   public:
     LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& folder = "bin")
-        : env_(env), name_(name) {
+        : env_(env), name_(folder + "-" + name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
-        std::string fifo = env.path(name + ".fifo");
+        std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
         // Open for reading and writing, so that neither side waits for the
         // other; the probe sees the end of its input when this closes.
         fd_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-        nltest::RunCommand("'" + executable + "' > '" + env.path(name + ".out") + "' 2>&1 < '" + fifo + "' &");
+        nltest::RunCommand("'" + executable + "' > '" + env.path(name_ + ".out") + "' 2>&1 < '" + fifo + "' &");
         Send("clock 10000000");
         Send("pid");
         Sync();
-        std::string out = nltest::ReadFile(env.path(name + ".out"));
+        std::string out = nltest::ReadFile(env.path(name_ + ".out"));
         pid_ = out.substr(out.find("pid=") + 4, out.find('\n') - out.find("pid=") - 4);
     }
     ~LiveProbe() { close(fd_); }
@@ -229,6 +229,11 @@ TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
     worker_->Sync();
     std::string out = env_.path("tail.out");
     nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out + "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
+    // The follower stops with the case, however the case ends.
+    struct Stop {
+        std::string pidFile;
+        ~Stop() { nltest::RunCommand("kill $(cat '" + pidFile + "')"); }
+    } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
         return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; }, "tail to show " + text,
                                  std::chrono::seconds(10));
@@ -243,7 +248,6 @@ TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
     second.Send("error after re-creation");
     second.Sync();
     EXPECT_TRUE(shows("after re-creation"));
-    nltest::RunCommand("kill $(cat '" + out + ".pid')");
     EXPECT_EQ(Records(out).find("first error"), std::string::npos) << "only the last record before following";
 }
 

@@ -282,6 +282,7 @@ int Names(const std::string& kind) {
     std::set<std::string> names;
     if (kind == "processes" || kind == "modules") {
         for (const Process& p : FindProcesses()) {
+            if (!p.otherRegistry.empty()) continue;
             if (kind == "processes") names.insert(p.name);
             else names.insert(p.modules.begin(), p.modules.end());
         }

@@ -219,68 +219,90 @@ bool IsProcessId(const std::string& text) {
     return !text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), ::isdigit);
 }
 
-std::vector<Process> FindProcesses() {
-    std::vector<Process> processes;
-    const ProductRegistryNames defaultNames = DefaultNames();
-    const Settings defaultSettings = ReadSettings(defaultNames);
-    const std::string ownRegistry = RegistryFile();
-    DIR* proc = opendir("/proc");
-    if (!proc) return processes;
-    std::vector<int> pids;
-    while (dirent* entry = readdir(proc))
-        if (IsProcessId(entry->d_name)) pids.push_back(atoi(entry->d_name));
-    closedir(proc);
-    std::sort(pids.begin(), pids.end());
+namespace {
 
+// What the machine's settings are for every process that takes them as they
+// stand: this tool's registry, the default key and names.
+struct Baseline {
+    ProductRegistryNames names;
+    Settings settings;
+    std::string registry;
+};
+
+std::string WithoutDeletedMark(std::string path) {
+    const std::string mark = " (deleted)";
+    if (path.size() > mark.size() && path.compare(path.size() - mark.size(), mark.size(), mark) == 0)
+        path.resize(path.size() - mark.size());
+    return path;
+}
+
+// The process, judged by the settings it takes; false when it has not the
+// library loaded.
+bool InspectProcess(int pid, const Baseline& baseline, Process* process) {
+    process->pid = pid;
+    if (!ReadMaps(pid, &process->modules)) return false;
+    std::string base = "/proc/" + std::to_string(pid);
+    process->executable = ReadLink(base + "/exe");
+    bool environmentRead = false;
+    std::map<std::string, std::string> environment = Environment(pid, &environmentRead);
+    process->readable = !process->executable.empty() && environmentRead;
+    std::string executable = process->executable;
+    if (executable.empty()) {
+        // Another user's process: its name, from the kernel.
+        std::string comm = Slurp(base + "/comm");
+        executable = "/" + comm.substr(0, comm.find('\n'));
+    }
+    executable = WithoutDeletedMark(executable);
+    process->name = ToUtf8(ProcessBaseNameOf(FromUtf8(executable).c_str()));
+    std::wstring loggerName = FromUtf8(BaseName(executable));
+    if (!loggerName.empty()) _wcslwr(&loggerName[0]);
+    process->modules.insert(process->modules.begin(), ToUtf8(loggerName));
+
+    auto registry = environment.find("NL_REGISTRY_FILE");
+    std::string itsRegistry = registry != environment.end() && !registry->second.empty()
+                                  ? registry->second
+                                  : "/var/lib/norlake/registry.db";
+    if (environmentRead && itsRegistry != baseline.registry) process->otherRegistry = itsRegistry;
+
+    // Its own product registry file, when one redirects its settings.
+    ProductRegistryNames names = baseline.names;
+    Settings own;
+    const Settings* settings = &baseline.settings;
+    if (!process->executable.empty()) {
+        std::wstring file = LoadProductRegistryNames(FromUtf8(DirectoryOf(executable)).c_str(), names);
+        if (!file.empty() && !SameNames(names, baseline.names)) {
+            process->productRegistryFile = ToUtf8(file);
+            own = ReadSettings(names);
+            settings = &own;
+        }
+    }
+    process->switchedOn = ModuleListSwitchesOn(settings->moduleList, FromUtf8(process->name));
+    auto runId = environment.find("NL_DEBUG_LOG_OUTPUT_ID");
+    process->wouldUse = ComposeLogFile(executable, runId == environment.end() ? "" : runId->second, *settings,
+                                       TempDirOf(environment));
+    process->openLog = OpenLogFile(pid, process->wouldUse, &process->logDeleted);
+    process->stale = !process->openLog.empty() && DirectoryOf(process->openLog) != DirectoryOf(process->wouldUse);
+    return true;
+}
+
+}  // namespace
+
+std::vector<Process> FindProcesses() {
+    Baseline baseline;
+    baseline.names = DefaultNames();
+    baseline.settings = ReadSettings(baseline.names);
+    baseline.registry = RegistryFile();
+    std::vector<int> pids;
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* entry = readdir(proc))
+            if (IsProcessId(entry->d_name)) pids.push_back(atoi(entry->d_name));
+        closedir(proc);
+    }
+    std::sort(pids.begin(), pids.end());
+    std::vector<Process> processes;
     for (int pid : pids) {
         Process process;
-        process.pid = pid;
-        if (!ReadMaps(pid, &process.modules)) continue;
-        std::string base = "/proc/" + std::to_string(pid);
-        process.executable = ReadLink(base + "/exe");
-        bool environmentRead = false;
-        std::map<std::string, std::string> environment = Environment(pid, &environmentRead);
-        process.readable = !process.executable.empty() && environmentRead;
-        std::string executable = process.executable;
-        if (executable.empty()) {
-            // Another user's process: its name, from the kernel.
-            std::string comm = Slurp(base + "/comm");
-            executable = "/" + comm.substr(0, comm.find('\n'));
-        }
-        const std::string deletedMark = " (deleted)";
-        if (executable.size() > deletedMark.size() &&
-            executable.compare(executable.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0)
-            executable.resize(executable.size() - deletedMark.size());
-        process.name = ToUtf8(ProcessBaseNameOf(FromUtf8(executable).c_str()));
-        std::wstring loggerName = FromUtf8(BaseName(executable));
-        if (!loggerName.empty()) _wcslwr(&loggerName[0]);
-        process.modules.insert(process.modules.begin(), ToUtf8(loggerName));
-
-        auto registry = environment.find("NL_REGISTRY_FILE");
-        std::string itsRegistry = registry != environment.end() && !registry->second.empty()
-                                      ? registry->second
-                                      : "/var/lib/norlake/registry.db";
-        if (environmentRead && itsRegistry != ownRegistry) process.otherRegistry = itsRegistry;
-
-        // Its own product registry file, when one redirects its settings.
-        ProductRegistryNames names = defaultNames;
-        Settings own;
-        const Settings* settings = &defaultSettings;
-        if (!process.executable.empty()) {
-            std::wstring file = LoadProductRegistryNames(FromUtf8(DirectoryOf(executable)).c_str(), names);
-            if (!file.empty() && !SameNames(names, defaultNames)) {
-                process.productRegistryFile = ToUtf8(file);
-                own = ReadSettings(names);
-                settings = &own;
-            }
-        }
-        process.switchedOn = ModuleListSwitchesOn(settings->moduleList, FromUtf8(process.name));
-        auto runId = environment.find("NL_DEBUG_LOG_OUTPUT_ID");
-        process.wouldUse = ComposeLogFile(executable, runId == environment.end() ? "" : runId->second, *settings,
-                                          TempDirOf(environment));
-        process.openLog = OpenLogFile(pid, process.wouldUse, &process.logDeleted);
-        process.stale = !process.openLog.empty() && DirectoryOf(process.openLog) != DirectoryOf(process.wouldUse);
-        processes.push_back(process);
+        if (InspectProcess(pid, baseline, &process)) processes.push_back(process);
     }
     return processes;
 }

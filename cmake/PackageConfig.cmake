@@ -23,7 +23,7 @@ string(REGEX REPLACE "/$" "" UTILDEBUG_PC_TO_PREFIX "${UTILDEBUG_PC_TO_PREFIX}")
 configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)
 
-install(FILES README.md docs/settings.md docs/qpreg.md docs/journal.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md docs/settings.md docs/qpreg.md docs/journal.md docs/qpdebug.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The lnav format of the log files, where lnav looks for the formats of the
 # whole machine (/etc/lnav/formats/*/) when the tree is installed under /usr,

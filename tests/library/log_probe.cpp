@@ -21,7 +21,10 @@
 //   getenv NAME     prints the variable as the library sees it
 //   whoami          prints "secure=S euid=U pid=P": whether the process runs
 //                   in secure-execution mode, as whom, and its process id
+//   plugin PATH TEXT  loads the shared object PATH (the test plugin) and logs
+//                   TEXT through its PluginLog, under its own module
 // Without commands it logs one record and prints the state.
+#include <dlfcn.h>
 #include <sys/auxv.h>
 #include <unistd.h>
 #include <utilDebug.h>
@@ -117,6 +120,11 @@ void Run(const std::string& command, const std::string& argument) {
         std::wstring name(argument.begin(), argument.end());
         GetEnvironmentVariableW(name.c_str(), value, MAX_PATH);
         PrintWide(value);
+    } else if (command == "plugin") {
+        size_t space = argument.find(' ');
+        void* plugin = dlopen(argument.substr(0, space).c_str(), RTLD_NOW);
+        auto log = plugin ? reinterpret_cast<void (*)(const char*)>(dlsym(plugin, "PluginLog")) : nullptr;
+        if (log) log(space == std::string::npos ? "" : argument.substr(space + 1).c_str());
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

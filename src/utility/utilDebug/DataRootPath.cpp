@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "FeatureConfig.h"
-#include "dbg_settings.h"
+#include "dbg_registry.h"
 
 namespace {
 
@@ -174,9 +174,11 @@ void CFeatureConfig::ResolveMappingFilePath() {
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
     if (!key) return;
     if (ReadIsCluster(key)) mappingFilePath = FindClusterDataRoot();
+    if (!mappingFilePath.empty()) dataRootSource = DataRootSource::kCluster;
     if (mappingFilePath.empty()) mappingFilePath = ReadDataRootPath(key);
     RegCloseKey(key);
     if (mappingFilePath.empty()) return;
+    if (dataRootSource == DataRootSource::kNone) dataRootSource = DataRootSource::kDataRootPath;
     if (mappingFilePath.back() != L'/') mappingFilePath += L'/';
     mappingFilePath += kMappingFileInDataRoot;
 }

@@ -1,14 +1,11 @@
 // Disabled features and DLLs, and the feature mapping file.
 #include "FeatureConfig.h"
 
-#include <log4cxx/logger.h>
-
 #include <algorithm>
 #include <memory>
 
-#include "Log4cxxAdapter.h"
-#include "dbg_locks.h"
-#include "dbg_settings.h"
+#include "dbg_defaults.h"
+#include "dbg_registry.h"
 
 namespace {
 
@@ -19,9 +16,6 @@ constexpr size_t kDisabledListElements = 5120;
 constexpr DWORD kDisabledListReadBytes = 5119;
 // Section names, and each section's text, as the profile functions return them.
 constexpr DWORD kProfileBufferElements = 20480;
-
-const wchar_t kDisabledFeaturesValue[] = L"DebugLogDisabledFeatures";
-const wchar_t kDisabledDllsValue[] = L"DebugLogDisabledDlls";
 
 // Orders texts by their UTF-16 code units, as Windows sorts them: characters
 // beyond the BMP (two units, the first below U+E000) come before U+E000-U+FFFF.
@@ -158,7 +152,7 @@ std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) 
     return strings;
 }
 
-// ---- The back end's side ------------------------------------------------------------------
+// ---- The disabled lists in the registry ------------------------------------------------------
 
 namespace {
 
@@ -179,56 +173,11 @@ DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
     return value;
 }
 
-// Whether a value that was read differs from the text last applied; a change
-// of letter case only is no change.
-bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*applied)() const) {
-    if (!value.read) return false;
-    Guard<CSLock> guard(&AdapterLock());
-    return _wcsicmp(value.text.c_str(), (AdapterFeatureConfig().*applied)().c_str()) != 0;
-}
-
 }  // namespace
 
 DisabledListValues ReadDisabledLists(HKEY key) {
     DisabledListValues values;
-    values.features = ReadDisabledList(key, kDisabledFeaturesValue);
-    values.dlls = ReadDisabledList(key, kDisabledDllsValue);
+    values.features = ReadDisabledList(key, kValueDisabledFeatures);
+    values.dlls = ReadDisabledList(key, kValueDisabledDlls);
     return values;
-}
-
-void ApplyDisabledLists(const DisabledListValues& values) {
-    if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
-    bool featuresChanged = Differs(values.features, &CFeatureConfig::GetDisabledFeatures);
-    bool dllsChanged = !featuresChanged && Differs(values.dlls, &CFeatureConfig::GetDisabledDlls);
-    if (!featuresChanged && !dllsChanged) return;
-
-    Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = AdapterFeatureConfig();
-    config.SetDisabledFeatures(values.features.text);
-    config.SetDisabledDlls(values.dlls.text);
-    // Loggers met after this are checked one by one by the write path.
-    if (AdapterIsSetUp()) ApplyDisabledModulesToLoggers();
-}
-
-void ApplyDisabledLists(HKEY key) {
-    if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
-    ApplyDisabledLists(ReadDisabledLists(key));
-}
-
-void ReloadFeatures() {
-    if (!AdapterIsSetUp()) return;
-    Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = AdapterFeatureConfig();
-    config.LoadFeatureMapping();
-    HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
-    // Without the key the lists stay as they are until the next refresh,
-    // which finds the stored texts emptied and applies the values again.
-    if (!key) return;
-    // The disabled modules are recomputed from the values against the new
-    // table, so that names silenced only through features that the file no
-    // longer backs speak again, even when the values did not change.
-    config.ForgetAppliedLists();
-    ApplyDisabledLists(key);
-    RegCloseKey(key);
-    ApplyDisabledModulesToLoggers();
 }

@@ -83,6 +83,10 @@ class CFeatureConfig {
     static void QueryResourceControl(std::wstring& out, HRESOURCE resource, DWORD controlCode,
                                      ControlBuffer* buffer);
     const std::wstring& MappingFilePath() const { return mappingFilePath; }
+    // Where the data root of the mapping file came from.
+    enum class DataRootSource { kNone, kCluster, kDataRootPath };
+    DataRootSource DataRootOrigin() const { return dataRootSource; }
+    const std::vector<std::wstring>& DisabledModules() const { return disabledModules; }
 
   private:
     std::vector<FeatureEntry> features;  // sorted by name, names unique
@@ -90,9 +94,10 @@ class CFeatureConfig {
     std::wstring disabledDllsText;
     std::vector<std::wstring> disabledModules;  // no duplicates
     std::wstring mappingFilePath;
+    DataRootSource dataRootSource = DataRootSource::kNone;
 };
 
-// ---- The back end's side -------------------------------------------------------------
+// ---- The disabled lists in the registry ------------------------------------------------
 // A disabled list as read from the registry: whether it could be, and its text.
 struct DisabledListValue {
     bool read = false;
@@ -105,12 +110,3 @@ struct DisabledListValues {
 // Reads both values from an open key; a value whose data exceed the buffer
 // does not count as read, and its type is not checked.
 DisabledListValues ReadDisabledLists(HKEY key);
-// When either value changed (ignoring case), applies both to the live module
-// loggers. A value that was not read counts as unchanged. Nothing happens
-// while the process does not log.
-void ApplyDisabledLists(const DisabledListValues& values);
-// Reads and applies them, reading nothing while the process does not log.
-void ApplyDisabledLists(HKEY key);
-// Re-reads the feature mapping file and applies the disabled lists again;
-// does nothing before the back end is set up.
-void ReloadFeatures();

@@ -20,6 +20,7 @@
 
 #include "ModuleName.h"
 #include "dbg_appender.h"
+#include "dbg_defaults.h"
 #include "dbg_journal.h"
 #include "dbg_layout.h"
 #include "dbg_locks.h"
@@ -58,7 +59,6 @@ std::atomic<bool> g_adapterCriticalInfo{false};
 
 namespace {
 
-const wchar_t kDefaultLogFormat[] = L"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n";
 const LogString kRootAppenderName = LOG4CXX_STR("rootAppender");
 constexpr DWORD kFileCheckIntervalMs = 3000;
 // DebugLogFormat is read with 1,023 registry bytes: 510 characters and the terminator.
@@ -125,7 +125,7 @@ void ReadLogFormat(HKEY key) {
     wchar_t format[kLogFormatElements] = {};
     DWORD size = kLogFormatReadBytes;
     LSTATUS status =
-        RegQueryValueExW(key, L"DebugLogFormat", nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size);
+        RegQueryValueExW(key, kValueDebugLogFormat, nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size);
     NoteSettingsRead(status);
     if (status == ERROR_SUCCESS && format[0] != L'\0') g_logFormat = format;
 }
@@ -476,7 +476,7 @@ void AdapterSetUp() {
 // log4cxx's rolling window keeps backups 1 to 13: it refuses other counts
 // with a complaint on standard error and keeps the nearest of those. The
 // count is brought into that range first, with the same effect, quietly.
-int AppenderBackupCount(int count) { return std::clamp(count, 1, 13); }
+int AppenderBackupCount(int count) { return std::clamp(count, kMinBackupCount, kMaxBackupCount); }
 
 // An appender added to or removed from any logger (by log4cxx's own
 // configuration, say) may change where a module's records go.
@@ -524,14 +524,14 @@ void AddUnknownModuleLogger() {
 
 LevelPtr ModeToLevel(int mode) {
     const Levels& levels = GetLevels();
-    switch (mode) {
-        case 0:
+    switch (ThresholdOfMode(mode)) {
+        case Threshold::kFatal:
             return levels.fatal;
-        case 1:
+        case Threshold::kError:
             return levels.error;
-        case 2:
+        case Threshold::kInfo:
             return levels.info;
-        case 3:
+        case Threshold::kAll:
             return levels.all;
         default:
             return levels.off;
@@ -641,28 +641,12 @@ void AdapterSetDebugLogCount(int count) {
 
 // ---- Filtering -------------------------------------------------------------------------------
 
-// The list names each process that logs by its executable's base name, then
-// any one separator character, then a flag: "0" is off, anything else on.
-// Only the first occurrence of the name counts, also inside a longer word.
+// The rule is the module list's own (dbg_modulelist.h).
 void ApplyModuleList(const wchar_t* moduleList) {
     Guard<CSLock> guard(&AdapterLock());
     if (g_processBaseName.empty()) g_processBaseName = ProcessBaseName();
-    std::wstring list = moduleList ? moduleList : L"";
-    std::wstring name = g_processBaseName;
-    _wcslwr(&list[0]);
-    _wcslwr(&name[0]);
-    if (IsInstallerProcess(name.c_str())) {
-        g_debugEnabled.store(true, std::memory_order_relaxed);
-        return;
-    }
-    size_t found = name.empty() ? std::wstring::npos : list.find(name);
-    bool enabled = false;
-    if (found != std::wstring::npos) {
-        // A name that ends the list, with no flag after it, counts as on.
-        size_t flag = found + name.size() + 1;
-        enabled = flag >= list.size() || list[flag] != L'0';
-    }
-    g_debugEnabled.store(enabled, std::memory_order_relaxed);
+    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", g_processBaseName),
+                         std::memory_order_relaxed);
 }
 
 CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "FeatureConfig.h"
+#include "dbg_filter.h"
 #include "dbg_format.h"
 
 // Whether this process writes records; true until the module list says otherwise.

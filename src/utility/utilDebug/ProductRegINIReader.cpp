@@ -55,34 +55,44 @@ std::wstring CandidatePath(const std::wstring& directory, const wchar_t* folder)
     return path;
 }
 
-// Loads the first registry file that opens: config/ beside the executable,
-// then the executable's own directory. Without the executable's path the bare
-// name is tried, which resolves against the current directory.
-bool LoadRegistryFile(CProductRegINIReader& reader) {
-    wchar_t directory[MAX_PATH] = {};
-    if (!GetProcessDirectory(directory, MAX_PATH)) return reader.LoadFile(kRegistryFileName);
-    return reader.LoadFile(CandidatePath(directory, kConfigFolder).c_str()) ||
-           reader.LoadFile(CandidatePath(directory, L"").c_str());
+// Loads the first registry file that opens: config/ in the directory, then
+// the directory itself. Without a directory the bare name is tried, which
+// resolves against the current directory. Gives the file's path, or empty.
+std::wstring LoadRegistryFile(CProductRegINIReader& reader, const wchar_t* directory) {
+    if (!directory) return reader.LoadFile(kRegistryFileName) ? kRegistryFileName : std::wstring();
+    for (const wchar_t* folder : {kConfigFolder, L""}) {
+        std::wstring path = CandidatePath(directory, folder);
+        if (reader.LoadFile(path.c_str())) return path;
+    }
+    return std::wstring();
 }
 
 // A name comes from the file only when the file was found and gives the key a
 // non-empty value; otherwise its default stands.
-void ApplyNames(bool fileFound, const CRegLineReaderCB& lines) {
+void ApplyNames(bool fileFound, const CRegLineReaderCB& lines, ProductRegistryNames& names) {
     for (const NameSetting& setting : kNameSettings) {
         std::wstring value;
         const bool fromFile = fileFound && LookupValue(lines, setting.fileKey, value) && !value.empty();
-        CopyName(g_productRegistry.*setting.result, fromFile ? value.c_str() : setting.defaultName);
+        CopyName(names.*setting.result, fromFile ? value.c_str() : setting.defaultName);
     }
 }
 
 }  // namespace
 
-void LoadProductRegistry() {
+std::wstring LoadProductRegistryNames(const wchar_t* executableDirectory, ProductRegistryNames& names) {
     CProductRegINIReader reader;
-    const bool fileFound = LoadRegistryFile(reader);
+    const std::wstring file = LoadRegistryFile(reader, executableDirectory);
     CRegLineReaderCB lines;
     reader.IterateEachLine(lines);
-    ApplyNames(fileFound, lines);
+    ApplyNames(!file.empty(), lines, names);
+    return file;
+}
+
+void SetDefaultProductRegistryNames(ProductRegistryNames& names) { ApplyNames(false, CRegLineReaderCB(), names); }
+
+void LoadProductRegistry() {
+    wchar_t directory[MAX_PATH] = {};
+    LoadProductRegistryNames(GetProcessDirectory(directory, MAX_PATH) ? directory : nullptr, g_productRegistry);
 }
 
 bool GetProcessDirectory(wchar_t* buffer, int size) {

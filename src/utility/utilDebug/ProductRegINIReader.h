@@ -36,6 +36,12 @@ extern ProductRegistryNames g_productRegistry;
 // and sets g_productRegistry; every name the file does not give keeps its
 // default. Not thread-safe: the caller runs it once, under its lock.
 void LoadProductRegistry();
+// The same for a program whose executable lies in executableDirectory (with
+// its trailing '/'; null: the current directory): fills names and gives the
+// path of the file that was read, or empty when none was found.
+std::wstring LoadProductRegistryNames(const wchar_t* executableDirectory, ProductRegistryNames& names);
+// The key path and value names that stand without a file.
+void SetDefaultProductRegistryNames(ProductRegistryNames& names);
 
 // The directory of the process's executable, with its trailing '/', copied into
 // buffer (size in characters, always terminated). False when the executable's

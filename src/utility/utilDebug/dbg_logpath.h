@@ -1,12 +1,11 @@
-// Where the log file lies: <HomeDir>/Debug/<executable>[-<run id>].log, or the
-// same name in the temporary directory.
+// Where this process's log file lies (the rule is dbg_loglocation's).
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-// The installers always log, into the temporary directory.
-bool IsInstallerProcess(const wchar_t* processBaseName);
+#include "dbg_modulelist.h"
+
 // The executable's file name without directory and extension.
 void GetProcessBaseName(wchar_t* buffer, size_t size);
 // The log file path of this process into buffer (size in characters); false

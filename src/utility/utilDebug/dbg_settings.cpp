@@ -14,8 +14,6 @@
 #include "dbg_locks.h"
 #include "utilDebug.h"
 
-const wchar_t kDefaultProductKeyPath[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
-
 std::atomic<DWORD> g_lastRefreshTick{0};
 
 namespace {
@@ -44,68 +42,6 @@ bool g_productRegistryLoaded = false;  // guarded by the settings lock
 
 // The names of the settings; the product registry file may redirect them.
 const ProductRegistryNames& Names() { return g_productRegistry; }
-
-class KeyCloser {
-  public:
-    explicit KeyCloser(HKEY key) : key_(key) {}
-    ~KeyCloser() {
-        if (key_) RegCloseKey(key_);
-    }
-    KeyCloser(const KeyCloser&) = delete;
-    KeyCloser& operator=(const KeyCloser&) = delete;
-
-  private:
-    HKEY key_;
-};
-
-thread_local unsigned t_unansweredReads = 0;
-
-HKEY OpenProductKey(const wchar_t* keyPath, REGSAM access) {
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access | KEY_WOW64_64KEY, &key);
-    NoteSettingsRead(status);
-    if (status == ERROR_SUCCESS) return key;
-    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key);
-    NoteSettingsRead(status);
-    return status == ERROR_SUCCESS ? key : nullptr;
-}
-
-// Queries a value into a 4-byte integer whatever its type, as Windows does.
-// String data arrives as wchar_t, two bytes for each registry byte, so the
-// query lands in a buffer with room for that; the integer is its first four
-// bytes, which hold the same number as on Windows for a one-character text.
-bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
-    union {
-        int number;
-        wchar_t wide[2];
-    } data;
-    data.wide[1] = 0;
-    data.number = *value;
-    DWORD size = sizeof(int);
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
-    NoteSettingsRead(status);
-    if (status != ERROR_SUCCESS) return false;
-    *value = data.number;
-    return true;
-}
-
-bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName) {
-    if (!keyPath || !valueName) return false;
-    HKEY key = OpenProductKey(keyPath, KEY_WRITE);
-    if (!key) return false;
-    KeyCloser closer(key);
-    return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value) == ERROR_SUCCESS;
-}
-
-bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wchar_t* valueName) {
-    if (!text || !keyPath || !*keyPath || !valueName) return false;
-    HKEY key = OpenProductKey(keyPath, KEY_WRITE);
-    if (!key) return false;
-    KeyCloser closer(key);
-    return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          NlRegStringDataSize(text)) == ERROR_SUCCESS;
-}
 
 int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
     EnsureProductRegistryLoaded();
@@ -248,48 +184,11 @@ void RetryRefreshSoon(DWORD now) {
 
 }  // namespace
 
-// A read is answered when the store said what it holds: the value, or that
-// the key or value is missing, deleted, out of reach or too long for the
-// buffer.
-void NoteSettingsRead(LSTATUS status) {
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA &&
-        status != ERROR_KEY_DELETED && status != ERROR_ACCESS_DENIED)
-        ++t_unansweredReads;
-}
-
-CSettingsReadCheck::CSettingsReadCheck() : start_(t_unansweredReads) {}
-
-bool CSettingsReadCheck::Unanswered() const { return t_unansweredReads != start_; }
-
 void EnsureProductRegistryLoaded() {
     Guard<CSLock> guard(&SettingsLock());
     if (g_productRegistryLoaded) return;
     LoadProductRegistry();
     g_productRegistryLoaded = true;
-}
-
-HKEY OpenProductKeyForReading(const wchar_t* keyPath) {
-    if (!keyPath) return nullptr;
-    return OpenProductKey(keyPath, KEY_READ);
-}
-
-bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueName) {
-    if (!value || !keyPath || !valueName) return false;
-    HKEY key = OpenProductKey(keyPath, KEY_READ);
-    if (!key) return false;
-    KeyCloser closer(key);
-    return QueryDwordValue(key, valueName, value);
-}
-
-bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName) {
-    if (!buffer || !keyPath || !valueName) return false;
-    HKEY key = OpenProductKey(keyPath, KEY_READ);
-    if (!key) return false;
-    KeyCloser closer(key);
-    DWORD dataSize = size;
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
-    NoteSettingsRead(status);
-    return status == ERROR_SUCCESS && buffer[0] != L'\0';
 }
 
 int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }

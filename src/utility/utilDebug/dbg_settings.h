@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "dbg_registry.h"
+
 // How long the registry may keep one logging call waiting, in total, while
 // another process holds it locked; and how soon settings that could not be
 // read are read again.
@@ -30,35 +32,8 @@ class CRegistryWaitBudget {
     bool inUse_;
 };
 
-// Tells whether a registry read of the calling thread went unanswered since
-// this was built: the store was busy or failed. A missing key or value is an
-// answer; an unanswered read must not count as one.
-class CSettingsReadCheck {
-  public:
-    CSettingsReadCheck();
-    bool Unanswered() const;
-
-  private:
-    unsigned start_;
-};
-// Notes the outcome of one registry read for CSettingsReadCheck.
-void NoteSettingsRead(LSTATUS status);
-
-// The product key that the back end's own reads use, whatever the product
-// registry file says.
-extern const wchar_t kDefaultProductKeyPath[];
-
 // Settles the key path and value names from the product registry file, once.
 void EnsureProductRegistryLoaded();
-
-// Opens keyPath below HKEY_LOCAL_MACHINE for reading, 64-bit view first; null
-// when neither view opens.
-HKEY OpenProductKeyForReading(const wchar_t* keyPath);
-// Registry reads below HKEY_LOCAL_MACHINE. A null key path or value name fails.
-bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueName);
-// size is the capacity handed to the registry, in its bytes; an empty text
-// counts as a failed read.
-bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName);
 
 // The LogCriticalInfo setting as stored (0 when missing).
 int GetLogCriticalInfo();

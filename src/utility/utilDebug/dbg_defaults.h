@@ -1,0 +1,43 @@
+// The debug settings' names as stored, what each is when it cannot be read,
+// and what the debug mode lets through: the rules the library applies and the
+// qpdebug tool reports.
+#pragma once
+
+// Values under the product key (their default names: the product registry
+// file may rename the first five for a program).
+constexpr wchar_t kValueHomeDir[] = L"HomeDir";
+constexpr wchar_t kValueDebugLevel[] = L"DebugLevel";
+constexpr wchar_t kValueDebugLogCount[] = L"DebugLogCount";
+constexpr wchar_t kValueDebugModule[] = L"DebugModule";
+constexpr wchar_t kValueLogCriticalInfo[] = L"LogCriticalInfo";
+constexpr wchar_t kValueDebugLogFormat[] = L"DebugLogFormat";
+constexpr wchar_t kValueDisabledFeatures[] = L"DebugLogDisabledFeatures";
+constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
+
+// The debug mode a process logs at when DebugLevel cannot be read
+// (DBG::GetDebugMode itself reports 0 then).
+constexpr int kDefaultDebugMode = 3;
+constexpr int kGetDebugModeDefault = 0;
+// Rolled backups kept when DebugLogCount cannot be read; log4cxx's rolling
+// window keeps 1 to 13.
+constexpr int kDefaultLogCount = 1;
+constexpr int kMinBackupCount = 1;
+constexpr int kMaxBackupCount = 13;
+constexpr int kDefaultLogCriticalInfo = 0;
+
+// HomeDir is read with 260 registry bytes: at most 129 characters.
+constexpr unsigned kHomeDirReadBytes = 260;
+
+// The record layout when DebugLogFormat is not set.
+constexpr wchar_t kDefaultLogFormat[] = L"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n";
+
+// The root logger's threshold for a debug mode: 0 FATAL, 1 ERROR, 2 INFO,
+// 3 ALL, any other value OFF.
+enum class Threshold { kFatal, kError, kInfo, kAll, kOff };
+constexpr Threshold ThresholdOfMode(int mode) {
+    return mode == 0 ? Threshold::kFatal
+           : mode == 1 ? Threshold::kError
+           : mode == 2 ? Threshold::kInfo
+           : mode == 3 ? Threshold::kAll
+                       : Threshold::kOff;
+}

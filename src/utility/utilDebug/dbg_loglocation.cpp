@@ -1,0 +1,68 @@
+// The log file's location and name.
+#include "dbg_loglocation.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "dbg_modulelist.h"
+
+namespace {
+
+bool IsPathSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+// The executable's path with its extension replaced by the run identifier and
+// ".log". Only the file name is cut at its last '.', never a directory. A run
+// identifier that does not fit the environment buffer adds nothing.
+bool ComposeLogNamePath(std::wstring& namePath, const std::wstring& runId) {
+    size_t fileName = namePath.find_last_of(L"/\\");
+    fileName = fileName == std::wstring::npos ? 0 : fileName + 1;
+    size_t dot = namePath.rfind(L'.');
+    if (dot != std::wstring::npos && dot >= fileName) namePath.resize(dot);
+    if (!runId.empty() && runId.size() < MAX_PATH) namePath += L"-" + runId;
+    namePath += L".log";
+    return namePath.size() < MAX_PATH;
+}
+
+}  // namespace
+
+std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir, std::wstring* debugFolder) {
+    if (!homeDir.empty()) {
+        std::wstring folder = homeDir + (IsPathSeparator(homeDir.back()) ? L"Debug" : L"/Debug");
+        if (folder.size() < MAX_PATH) {
+            if (debugFolder) *debugFolder = folder;
+            return folder;
+        }
+    }
+    return tempDir.size() < MAX_PATH ? tempDir : std::wstring();
+}
+
+std::wstring JoinLogPath(const std::wstring& directory, const std::wstring& name) {
+    std::wstring path = directory;
+    if (!path.empty() && !IsPathSeparator(path.back())) path += L'/';
+    return path + name;
+}
+
+bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location) {
+    location->path.clear();
+    location->debugFolder.clear();
+    std::wstring namePath = inputs.executablePath.substr(0, MAX_PATH - 1);
+    std::wstring processBaseName = ProcessBaseNameOf(namePath.c_str());
+    if (!ComposeLogNamePath(namePath, inputs.runId)) return false;
+
+    std::wstring homeDir = IsInstallerProcess(processBaseName.c_str()) ? std::wstring() : inputs.homeDir;
+    std::wstring debugFolder;
+    std::wstring directory = LogDirectory(homeDir, inputs.tempDir, &debugFolder);
+
+    wchar_t name[_MAX_FNAME] = {};
+    wchar_t extension[_MAX_EXT] = {};
+    _wsplitpath(namePath.c_str(), nullptr, nullptr, name, extension);
+    // The installer's front end logs under the installer's name.
+    if (_wcsicmp(name, L"QpMFCApp") == 0) wcscpy(name, L"Setup");
+
+    std::wstring path = JoinLogPath(directory, std::wstring(name) + extension);
+    if (path.size() >= MAX_PATH) return false;
+    location->path = path;
+    location->debugFolder = debugFolder;
+    return true;
+}

@@ -1,0 +1,58 @@
+// Reads and writes of the product's settings in the registry, below
+// HKEY_LOCAL_MACHINE: the routines the settings store, the back end and the
+// qpdebug tool share, so that every reader takes a value the same way.
+#pragma once
+
+#include <windows.h>
+
+// The product key that the back end's own reads use, whatever the product
+// registry file says.
+extern const wchar_t kDefaultProductKeyPath[];
+
+// Tells whether a registry read of the calling thread went unanswered since
+// this was built: the store was busy or failed. A missing key or value is an
+// answer; an unanswered read must not count as one.
+class CSettingsReadCheck {
+  public:
+    CSettingsReadCheck();
+    bool Unanswered() const;
+
+  private:
+    unsigned start_;
+};
+// Notes the outcome of one registry read for CSettingsReadCheck.
+void NoteSettingsRead(LSTATUS status);
+
+// Opens keyPath below HKEY_LOCAL_MACHINE, 64-bit view first; null when
+// neither view opens.
+HKEY OpenProductKey(const wchar_t* keyPath, REGSAM access);
+HKEY OpenProductKeyForReading(const wchar_t* keyPath);
+
+// Queries a value into a 4-byte integer whatever its type, as Windows does; a
+// value longer than 4 bytes fails and leaves *value as it was.
+bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value);
+
+// Registry reads below HKEY_LOCAL_MACHINE. A null key path or value name fails.
+bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueName);
+// size is the capacity handed to the registry, in its bytes; an empty text
+// counts as a failed read.
+bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName);
+
+// Writes below an existing key; false when the key does not open for writing
+// or the value cannot be set.
+bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName);
+bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wchar_t* valueName);
+
+// Closes a key when it goes out of scope.
+class KeyCloser {
+  public:
+    explicit KeyCloser(HKEY key) : key_(key) {}
+    ~KeyCloser() {
+        if (key_) RegCloseKey(key_);
+    }
+    KeyCloser(const KeyCloser&) = delete;
+    KeyCloser& operator=(const KeyCloser&) = delete;
+
+  private:
+    HKEY key_;
+};

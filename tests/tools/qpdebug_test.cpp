@@ -1,0 +1,301 @@
+// qpdebug against live processes of the log probe, started by the test in a
+// scratch registry and folders: one switched on, one off, one started before
+// HomeDir was set, one whose plugin is silenced. Every command's output, and
+// its effect on their records.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "log_reader.h"
+#include "probe.h"
+#include "test_env.h"
+
+namespace {
+
+using nltest::Widen;
+
+// A probe that stays alive and takes its commands through a FIFO; its clock is
+// the probe's own, so that a minute passes at once.
+class LiveProbe {
+  public:
+    LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& folder = "bin")
+        : env_(env), name_(folder + "-" + name) {
+        std::string executable = nltest::InstallProbe(env, folder + "/" + name);
+        std::string fifo = env.path(name_ + ".fifo");
+        mkfifo(fifo.c_str(), 0600);
+        // Open for reading and writing, so that neither side waits for the
+        // other; the probe sees the end of its input when this closes.
+        fd_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        nltest::RunCommand("'" + executable + "' > '" + env.path(name_ + ".out") + "' 2>&1 < '" + fifo + "' &");
+        Send("clock 10000000");
+        Send("pid");
+        Sync();
+        std::string out = nltest::ReadFile(env.path(name_ + ".out"));
+        pid_ = out.substr(out.find("pid=") + 4, out.find('\n') - out.find("pid=") - 4);
+    }
+    ~LiveProbe() { close(fd_); }
+    void Send(const std::string& command) {
+        std::string line = command + "\n";
+        EXPECT_EQ(write(fd_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    }
+    // Waits until the probe has run every command sent so far.
+    void Sync() {
+        std::string marker = env_.path(name_ + ".sync" + std::to_string(++syncs_));
+        Send("touch " + marker);
+        ASSERT_TRUE(nltest::WaitUntil([&] { return nltest::FileExists(marker); }, name_ + " to run its commands"));
+    }
+    // A record after more than a minute: the process reads its settings again.
+    void LogAfterRefresh(const std::string& command) {
+        Send("advance 61000");
+        Send(command);
+        Sync();
+    }
+    const std::string& pid() const { return pid_; }
+
+  private:
+    const nltest::TestEnv& env_;
+    std::string name_;
+    int fd_ = -1;
+    int syncs_ = 0;
+    std::string pid_;
+};
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class QpdebugTest : public ::testing::Test {
+  protected:
+    // The machine of the cases: early logs into the temporary directory,
+    // started before HomeDir was set; then worker on, indexer off, and
+    // plugged, whose plugin is silenced.
+    void SetUp() override {
+        EXPECT_EQ(Run("on early").status, 0);
+        early_ = std::make_unique<LiveProbe>(env_, "early");
+        early_->Send("log early record");
+        early_->Sync();
+        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+        EXPECT_EQ(Run("on worker").status, 0);
+        EXPECT_EQ(Run("off indexer").status, 0);
+        EXPECT_EQ(Run("on plugged").status, 0);
+        EXPECT_EQ(Run("silence libtest_plugin.so").status, 0);
+        for (auto* probe : {&worker_, &indexer_, &plugged_}) {
+            std::string name = probe == &worker_ ? "worker" : probe == &indexer_ ? "indexer" : "plugged";
+            *probe = std::make_unique<LiveProbe>(env_, name);
+            (*probe)->Send("log first debug");
+            (*probe)->Send("error first error");
+        }
+        plugged_->Send(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
+        for (auto* probe : {&worker_, &indexer_, &plugged_}) (*probe)->Sync();
+    }
+
+    Result Run(const std::string& arguments) {
+        Result result;
+        std::string errFile = env_.path("qpdebug.err");
+        result.status = nltest::RunCommand("'" QPDEBUG_PATH "' " + arguments + " 2>'" + errFile + "'", &result.out);
+        result.err = nltest::ReadFile(errFile);
+        return result;
+    }
+    std::string Log(const std::string& name) const { return env_.path("home/Debug/" + name + ".log"); }
+    std::string Records(const std::string& path) const {
+        return nltest::FileExists(path) ? nltest::ReadFile(path) : std::string();
+    }
+    // Runs of blanks as one, so that tables compare whatever else the
+    // machine runs.
+    static std::string Squeezed(const std::string& text) {
+        std::string out;
+        for (char c : text)
+            if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+        return out;
+    }
+    // The JSON object of a process in status --json.
+    std::string StatusOf(const LiveProbe& probe) {
+        std::string json = Run("status --json").out;
+        size_t at = json.find("{\"pid\": " + probe.pid() + ",");
+        return at == std::string::npos ? std::string() : json.substr(at, json.find('}', at) - at);
+    }
+
+    nltest::TestEnv env_;
+    std::unique_ptr<LiveProbe> early_, worker_, indexer_, plugged_;
+};
+
+TEST_F(QpdebugTest, StatusTellsWhichProcessesLogWhereAndWhatToDoAboutAStaleLocation) {
+    struct Row {
+        LiveProbe* probe;
+        std::string json;
+    };
+    const std::string tmp = env_.path("tmp/");
+    for (const Row& row : std::vector<Row>{
+             {early_.get(), "\"switchedOn\": true, \"logFile\": \"" + tmp + "early.log\", \"logFileOpen\": true, "
+                            "\"wouldUse\": \"" + Log("early") + "\", \"stale\": true"},
+             {worker_.get(), "\"switchedOn\": true, \"logFile\": \"" + Log("worker") + "\", \"logFileOpen\": true"},
+             {indexer_.get(), "\"switchedOn\": false, \"logFile\": \"" + Log("indexer") + "\", \"logFileOpen\": false"},
+             {plugged_.get(), "\"switchedOn\": true, \"logFile\": \"" + Log("plugged") + "\", \"logFileOpen\": true"},
+         })
+        EXPECT_NE(StatusOf(*row.probe).find(row.json), std::string::npos) << StatusOf(*row.probe);
+    Result status = Run("status");
+    EXPECT_EQ(status.status, 0);
+    status.out = Squeezed(status.out);
+    for (const std::string& expected : std::vector<std::string>{
+             "DebugLevel 3 (not set) every record", "DebugModule early=1;worker=1;indexer=0;plugged=1",
+             "silenced modules libtest_plugin.so",
+             early_->pid() + " early on " + tmp + "early.log started before HomeDir was set: restart it to log into " +
+                 Log("early"),
+             indexer_->pid() + " indexer off " + Log("indexer") + " (not open)"})
+        EXPECT_NE(status.out.find(expected), std::string::npos) << expected << "\n" << status.out;
+    EXPECT_EQ(status.out.find('\033'), std::string::npos) << "no colour into a pipe";
+}
+
+TEST_F(QpdebugTest, ChangesReachTheRecordsOfRunningProcessesAtTheirNextRefresh) {
+    EXPECT_NE(Records(Log("worker")).find("first debug"), std::string::npos);
+    EXPECT_FALSE(nltest::FileExists(Log("indexer")));
+    std::string plugged = Records(Log("plugged"));
+    EXPECT_NE(plugged.find("first debug"), std::string::npos);
+    EXPECT_EQ(plugged.find("plugin record"), std::string::npos);
+
+    Result on = Run("on indexer");
+    EXPECT_EQ(on.status, 0);
+    EXPECT_NE(on.out.find("pid " + indexer_->pid() + ": starts logging within a minute"), std::string::npos)
+        << on.out;
+    Result unsilence = Run("unsilence libtest_plugin.so");
+    EXPECT_NE(unsilence.out.find("Silenced modules now: none"), std::string::npos) << unsilence.out;
+    indexer_->LogAfterRefresh("error indexer speaks");
+    plugged_->LogAfterRefresh(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin speaks");
+    EXPECT_NE(Records(Log("indexer")).find("indexer speaks"), std::string::npos);
+    EXPECT_NE(Records(Log("plugged")).find("plugin speaks"), std::string::npos);
+
+    EXPECT_EQ(Run("on worker --level error").status, 0);
+    EXPECT_EQ(Run("off plugged").status, 0);
+    worker_->LogAfterRefresh("log worker debug");
+    worker_->LogAfterRefresh("error worker error");
+    plugged_->LogAfterRefresh("error plugged speaks");
+    EXPECT_EQ(Records(Log("worker")).find("worker debug"), std::string::npos);
+    EXPECT_NE(Records(Log("worker")).find("worker error"), std::string::npos);
+    EXPECT_EQ(Records(Log("plugged")).find("plugged speaks"), std::string::npos);
+}
+
+TEST_F(QpdebugTest, OnAndOffEditTheModuleListKeepingOtherEntries) {
+    struct Row {
+        const wchar_t* before;
+        std::string command;
+        std::string after;
+    };
+    for (const Row& row : std::vector<Row>{
+             {L"Worker:0;indexer=1", "on worker", "Worker:1;indexer=1"},
+             {L"indexer=1", "on worker", "indexer=1;worker=1"},
+             {L"coworker=0;indexer=1", "on worker", "worker=1;coworker=0;indexer=1"},
+             {L"worker=1;indexer=0;worker=1", "off worker", "worker=0;indexer=0"},
+             {L"", "off worker", "worker=0"},
+         }) {
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", row.before));
+        EXPECT_EQ(Run(row.command).status, 0) << row.command;
+        std::string json = Run("status --json").out;
+        EXPECT_NE(json.find("\"DebugModule\": {\"value\": \"" + row.after + "\""), std::string::npos)
+            << row.command << " -> " << json.substr(json.find("\"DebugModule\""), 80);
+    }
+    Result offline = Run("on newcomer");
+    EXPECT_NE(offline.out.find("A newcomer started now logs into " + Log("newcomer")), std::string::npos);
+    Result running = Run("on early");
+    EXPECT_NE(running.out.find("pid " + early_->pid() + ": keeps logging into " + env_.path("tmp/early.log") +
+                               ", the file it chose when it started; restart it"),
+              std::string::npos)
+        << running.out;
+}
+
+TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
+    struct Row {
+        std::string target;
+        std::string path;
+    };
+    for (const Row& row : std::vector<Row>{{"worker", Log("worker")},
+                                           {worker_->pid(), Log("worker")},
+                                           {early_->pid(), env_.path("tmp/early.log")},
+                                           {"indexer", Log("indexer")},
+                                           {"nosuchprogram", Log("nosuchprogram")}}) {
+        Result where = Run("where " + row.target);
+        EXPECT_EQ(where.status, 0);
+        EXPECT_EQ(where.out, row.path + "\n") << row.target;
+    }
+    // Follows the file across a roll (renamed aside, a new one created) and a
+    // deletion and re-creation, from the last record on.
+    worker_->Send("error before tail");
+    worker_->Sync();
+    std::string out = env_.path("tail.out");
+    nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out + "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
+    // The follower stops with the case, however the case ends.
+    struct Stop {
+        std::string pidFile;
+        ~Stop() { nltest::RunCommand("kill $(cat '" + pidFile + "')"); }
+    } stop{out + ".pid"};
+    auto shows = [&](const std::string& text) {
+        return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; }, "tail to show " + text,
+                                 std::chrono::seconds(10));
+    };
+    EXPECT_TRUE(shows("before tail"));
+    nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
+    LiveProbe second(env_, "worker", "bin2");
+    second.Send("error after roll");
+    second.Sync();
+    EXPECT_TRUE(shows("after roll"));
+    nltest::RunCommand("rm '" + Log("worker") + "'; sleep 0.5");
+    second.Send("error after re-creation");
+    second.Sync();
+    EXPECT_TRUE(shows("after re-creation"));
+    EXPECT_EQ(Records(out).find("first error"), std::string::npos) << "only the last record before following";
+}
+
+TEST_F(QpdebugTest, SilenceChecksFeaturesAgainstTheMappingFile) {
+    nltest::RunCommand("mkdir -p '" + env_.path("data/config") + "'");
+    nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), "[Plugins]\nlibtest_plugin.so\n");
+    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+    Result feature = Run("silence Plugins");
+    EXPECT_EQ(feature.err, "");
+    EXPECT_NE(feature.out.find("The feature Plugins is silenced (DebugLogDisabledFeatures \"Plugins\")"),
+              std::string::npos);
+    Result unknown = Run("silence Nonesuch");
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_NE(unknown.err.find("has no feature Nonesuch"), std::string::npos) << unknown.err;
+    EXPECT_EQ(Run("names features").out, "plugins\n");
+    EXPECT_NE(Run("names processes").out.find("plugged\n"), std::string::npos);
+    EXPECT_NE(Run("names modules").out.find("libtest_plugin.so\n"), std::string::npos);
+    EXPECT_NE(Run("status").out.find("data root from DataRootPath; features: plugins"), std::string::npos);
+}
+
+TEST_F(QpdebugTest, BadUsageAndRefusedChangesSayWhyOnStandardError) {
+    struct Row {
+        std::string arguments;
+        int status;
+        std::string message;
+    };
+    for (const Row& row : std::vector<Row>{
+             {"", 2, "Usage: qpdebug"},
+             {"bogus", 2, "unknown command 'bogus'"},
+             {"on", 2, "on needs a name"},
+             {"on worker --level loud", 2, "unknown level 'loud'"},
+             {"tail worker -n many", 2, "-n takes a number"},
+             {"status --level all", 2, "--level is for on"},
+             {"where 999999", 1, "no process 999999 has the debug library loaded"},
+             {"off setup", 1, "installers always log"},
+             {"on worker", 1, "may be changed only by its owner; run qpdebug as root"},
+         }) {
+        std::string prefix = row.status == 1 && row.message.find("owner") != std::string::npos
+                                 ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                 : "";
+        std::string errFile = env_.path("qpdebug.err");
+        std::string out;
+        int status = nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row.arguments + " 2>'" + errFile + "'", &out);
+        EXPECT_EQ(status, row.status) << row.arguments;
+        EXPECT_NE(nltest::ReadFile(errFile).find(row.message), std::string::npos) << row.arguments;
+        EXPECT_EQ(out, "") << row.arguments;
+    }
+    EXPECT_EQ(Run("--version").out, "qpdebug " QPDEBUG_VERSION "\n");
+}
+
+}  // namespace

@@ -17,6 +17,7 @@
 
 #include "ModuleName.h"
 #include "dbg_defaults.h"
+#include "dbg_destination.h"
 #include "dbg_loglocation.h"
 #include "dbg_modulelist.h"
 #include "dbg_registry.h"
@@ -30,7 +31,6 @@ constexpr size_t kModuleListElements = 49152;
 constexpr DWORD kModuleListReadBytes = 49152;
 // DebugLogFormat: 1,023 registry bytes.
 constexpr DWORD kLogFormatReadBytes = 1023;
-constexpr wchar_t kValueDebugLogDestination[] = L"DebugLogDestination";
 constexpr DWORD kDestinationReadBytes = 512;
 const char kLibraryName[] = "libutilDebug.so";
 
@@ -198,7 +198,7 @@ Settings ReadSettings(const ProductRegistryNames& names) {
     settings.homeDir = ReadString(names.keyPath, names.homeDir, kHomeDirReadBytes);
     // The back end reads these under the default key and names.
     settings.format = ReadString(kDefaultProductKeyPath, kValueDebugLogFormat, kLogFormatReadBytes);
-    settings.destination = ReadString(kDefaultProductKeyPath, kValueDebugLogDestination, kDestinationReadBytes);
+    settings.destination = ReadString(kDefaultProductKeyPath, kLogDestinationValue, kDestinationReadBytes);
     if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
         settings.disabled = ReadDisabledLists(key);
         RegCloseKey(key);

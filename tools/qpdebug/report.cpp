@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "dbg_defaults.h"
+#include "dbg_destination.h"
 #include "dbg_modulelist.h"
 #include "dbg_registry.h"
 #include "machine.h"
@@ -70,10 +71,11 @@ std::vector<SettingRow> DescribeSettings(const Settings& s) {
                     Quoted(s.format.empty() ? kDefaultLogFormat : s.format), !s.format.empty(),
                     "the layout of a record, read when a process starts logging"});
     std::wstring destination = s.destination.empty() ? L"file" : s.destination;
-    std::string where = destination == L"file" ? "each process's log file"
-                        : destination == L"journal" ? "the systemd journal"
-                        : destination == L"file;journal" ? "each process's log file and the systemd journal"
-                                                         : "each process's log file (unknown destination)";
+    // The library's own reading of the value decides what it means.
+    unsigned parsed = ParseLogDestination(s.destination.c_str());
+    std::string where = parsed == (kDestinationFile | kDestinationJournal) ? "each process's log file and the systemd journal"
+                        : parsed == kDestinationJournal                   ? "the systemd journal"
+                                                                          : "each process's log file";
     rows.push_back({"DebugLogDestination", ToUtf8(destination) + (s.destination.empty() ? " (not set)" : ""),
                     Quoted(destination), !s.destination.empty(), "records go to " + where});
     rows.push_back({"DebugLogDisabledDlls", s.disabled.dlls.text.empty() ? "(empty)" : ToUtf8(s.disabled.dlls.text),

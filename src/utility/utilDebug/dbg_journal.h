@@ -6,27 +6,10 @@
 
 #include <windows.h>
 
+#include "dbg_destination.h"
+
 #include <cstddef>
 #include <string>
-
-// The setting's value name under the product key.
-extern const wchar_t kLogDestinationValue[];
-
-// The destinations a record takes.
-enum LogDestination : unsigned {
-    kDestinationFile = 1,
-    kDestinationJournal = 2,
-};
-
-// The setting as read: "file", "journal" and "file;journal" (any order, any
-// letter case, "," or ";" or blanks between); a missing, empty or unknown
-// value is the file.
-unsigned ParseLogDestination(const wchar_t* text);
-// Reads the setting under the open key; false when it was not answered (the
-// caller keeps what it has).
-bool ReadLogDestination(HKEY key, unsigned* destination);
-// Reads the setting under the key path; the file when it cannot be read.
-unsigned ReadLogDestinationAt(const wchar_t* keyPath);
 
 // Makes the destination the one records take, and looks again whether the
 // journal can be reached: run at the first call and by every refresh.

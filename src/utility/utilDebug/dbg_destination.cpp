@@ -1,0 +1,59 @@
+#include "dbg_destination.h"
+
+#include <cwchar>
+
+#include "dbg_registry.h"
+
+const wchar_t kLogDestinationValue[] = L"DebugLogDestination";
+
+namespace {
+
+// The setting is short: "file;journal" and some room for blanks.
+constexpr size_t kDestinationElements = 64;
+
+bool SplitsWords(wchar_t c) { return c == L';' || c == L',' || c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+unsigned ParseLogDestination(const wchar_t* text) {
+    unsigned destination = 0;
+    if (text) {
+        const wchar_t* at = text;
+        while (*at) {
+            while (*at && SplitsWords(*at)) ++at;
+            const wchar_t* start = at;
+            while (*at && !SplitsWords(*at)) ++at;
+            size_t length = static_cast<size_t>(at - start);
+            if (length == 4 && _wcsnicmp(start, L"file", 4) == 0) destination |= kDestinationFile;
+            if (length == 7 && _wcsnicmp(start, L"journal", 7) == 0) destination |= kDestinationJournal;
+        }
+    }
+    return destination ? destination : static_cast<unsigned>(kDestinationFile);
+}
+
+bool ReadLogDestination(HKEY key, unsigned* destination) {
+    wchar_t text[kDestinationElements] = {};
+    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
+    LSTATUS status =
+        RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS) {
+        *destination = ParseLogDestination(text);
+        return true;
+    }
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
+        *destination = kDestinationFile;
+        return true;
+    }
+    return false;
+}
+
+unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
+    unsigned destination = kDestinationFile;
+    if (HKEY key = OpenProductKeyForReading(keyPath)) {
+        ReadLogDestination(key, &destination);
+        RegCloseKey(key);
+    }
+    return destination;
+}
+

@@ -1,0 +1,25 @@
+// The DebugLogDestination setting: where records go. Read by the library at
+// the first call and by every refresh, and by qpdebug, through this one rule.
+#pragma once
+
+#include <windows.h>
+
+// The setting's value name under the product key.
+extern const wchar_t kLogDestinationValue[];
+
+// The destinations a record takes.
+enum LogDestination : unsigned {
+    kDestinationFile = 1,
+    kDestinationJournal = 2,
+};
+
+// The setting as read: "file", "journal" and "file;journal" (any order, any
+// letter case, "," or ";" or blanks between); a missing, empty or unknown
+// value is the file.
+unsigned ParseLogDestination(const wchar_t* text);
+// Reads the setting under the open key; false when it was not answered (the
+// caller keeps what it has).
+bool ReadLogDestination(HKEY key, unsigned* destination);
+// Reads the setting under the key path; the file when it cannot be read.
+unsigned ReadLogDestinationAt(const wchar_t* keyPath);
+

@@ -103,6 +103,8 @@ void ExpectNoticeThenRecord(const std::string& path, const std::string& configur
     std::vector<nltest::Record> records = nltest::ReadRecords(path);
     ASSERT_EQ(records.size(), 2u) << path;
     EXPECT_EQ(records[0].level, "WARN");
+    // Under the one logger name of all the library's own records.
+    EXPECT_EQ(records[0].logger, "libutildebug.so");
     EXPECT_NE(records[0].text.find("Debug log file " + configured + " cannot be written"), std::string::npos)
         << records[0].text;
     EXPECT_NE(records[0].text.find("records go to " + path), std::string::npos) << records[0].text;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ModuleName.h"
 #include "utilDebug.h"
 
 using log4cxx::LogString;
@@ -108,14 +109,15 @@ const char* ReasonOf(DWORD error) {
     }
 }
 
-// The logger name of the library's own records: its file name in lower case,
-// as the module logger table names every module.
+// The logger name of the library's own records: its file name in lower case
+// without the version suffix, as the module logger table names every module.
 LogString OwnLoggerName() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(DBG_THIS_MODULE, path, MAX_PATH);
     const wchar_t* slash = wcsrchr(path, L'/');
     std::wstring name = slash ? slash + 1 : path;
     _wcslwr(&name[0]);
+    DropSharedObjectVersion(name);
     return Narrow(name);
 }
 

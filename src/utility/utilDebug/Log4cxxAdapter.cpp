@@ -88,8 +88,12 @@ std::wstring g_logFilePath;      // written under the adapter lock before the se
 std::wstring g_logFormat;
 CFeatureConfig g_featureConfig;  // guarded by the adapter lock
 std::atomic<DWORD> g_lastFileCheckTick{0};
-// The appender the set-up made; it lives as long as the process.
-std::shared_ptr<CRecordFileAppender> g_recordAppender;
+// The appender the set-up made; it lives as long as the process. Never
+// destroyed: its log4cxx parts hold APR pools, and in a host that loaded the
+// library with dlopen() APR is gone before this unit's statics would be
+// destroyed. Records reach the file with each write, so nothing waits for a
+// destructor.
+std::shared_ptr<CRecordFileAppender>& g_recordAppender = *new std::shared_ptr<CRecordFileAppender>;
 // Changes whenever an appender is added to or removed from a logger, so that
 // each module's route is decided anew.
 std::atomic<unsigned> g_routeGeneration{1};

@@ -52,20 +52,42 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void OpenFirstWritable(const log4cxx::LogString& path, bool append, log4cxx::helpers::Pool& pool);
     bool Open(const log4cxx::LogString& path, bool append, DWORD* error);
     void CloseFile();
+    // Rolls the file unless another process rolled it first, in which case
+    // the file now at its name is opened; under the lock on the file.
+    void RollShared(log4cxx::helpers::Pool& pool);
     void Rollover(log4cxx::helpers::Pool& pool);
+    bool FileIsStillAtItsName() const;
+    log4cxx::LogString FormatNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     void WriteNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
-    void Write(const log4cxx::LogString& text);
+    // The bytes written of the text.
+    size_t Write(const log4cxx::LogString& text);
+    // Writes the text; a write cut short is counted and leaves its line to be
+    // ended before the next record.
+    void WriteCounted(const log4cxx::LogString& text);
+    // After a write cut short: the line break, the notice of the records
+    // lost, then the record.
+    void WriteAfterLoss(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     // Rolls when due, then writes.
     void WriteRecord(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                      log4cxx::helpers::Pool* pool);
-    bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event) const;
+    void WriteRecordAlone(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
+                          log4cxx::helpers::Pool& pool);
+    // The file's size on disk, which every process writing it adds to.
+    size_t FileSize() const;
+    bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const;
 
     // Guards the file and the policy that rolls it. Records share it: each
     // is one write on a descriptor opened for appending, which the kernel
-    // keeps whole; opening, rolling and closing hold it alone.
+    // keeps whole; opening, rolling and closing hold it alone. Processes
+    // sharing the file roll it under a lock on the file itself.
     mutable CSharedLock lock_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    std::atomic<size_t> length_{0};
+    // A write cut short (a full disk) left a line without its end.
+    std::atomic<bool> lineOpen_{false};
+    // Records lost since the last whole write.
+    std::atomic<size_t> lost_{0};
+    // Records are being dropped for the file size limit (told once).
+    bool overLimit_ = false;
     log4cxx::LogString activeFile_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
     log4cxx::rolling::TriggeringPolicyPtr trigger_;

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -161,7 +162,14 @@ size_t FileSizeLimit() {
     return static_cast<size_t>(limit.rlim_cur);
 }
 
-bool FitsUnder(size_t limit, size_t size, size_t record) { return limit == SIZE_MAX || (size <= limit && record <= limit - size); }
+bool FitsUnder(size_t limit, size_t size, size_t record) {
+    return limit == SIZE_MAX || (size <= limit && record <= limit - size);
+}
+
+// How far a process may write on its own count before it asks the disk for
+// the file's size again, and how near a limit it asks for every record.
+constexpr size_t kRecheckBytes = 64 * 1024;
+constexpr ULONGLONG kSizeLimitRereadMs = 1000;
 
 // The whole file, for LockFileEx.
 constexpr DWORD kWholeFile = 0xFFFFFFFFu;
@@ -216,8 +224,9 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
     getTriggeringPolicy()->activateOptions(pool);
     getRollingPolicy()->activateOptions(pool);
     trigger_ = getTriggeringPolicy();
-    triggerBySize_.store(log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_) != nullptr,
-                         std::memory_order_relaxed);
+    auto bySize = log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_);
+    maxSize_.store(bySize ? bySize->getMaxFileSize() : SIZE_MAX, std::memory_order_relaxed);
+    triggerBySize_.store(bySize != nullptr, std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::activateOptions(Pool& pool) {
@@ -290,6 +299,8 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error)
     }
     file_ = file;
     activeFile_ = path;
+    NoteSize(FileSize());
+    sizeLimitTick_.store(0, std::memory_order_relaxed);
     return true;
 }
 
@@ -421,6 +432,40 @@ void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
     if (!record.empty()) Write(record);
 }
 
+void CRecordFileAppender::NoteSize(size_t size) {
+    checkedSize_.store(size, std::memory_order_relaxed);
+    sinceCheck_.store(0, std::memory_order_relaxed);
+}
+
+// Each record adds its length to the count before its write, so that the
+// count is never below what this process put on disk: a larger size on disk
+// means another process writes the file.
+size_t CRecordFileAppender::SizeBefore(size_t record) {
+    size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
+    size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
+    size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
+    if (!shared_.load(std::memory_order_relaxed) && since < kRecheckBytes &&
+        (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
+        return estimate;
+    size_t size = FileSize();
+    if (size > estimate + record) shared_.store(true, std::memory_order_relaxed);
+    checkedSize_.store(size, std::memory_order_relaxed);
+    sinceCheck_.store(record, std::memory_order_relaxed);
+    return size;
+}
+
+size_t CRecordFileAppender::SizeLimit(size_t size, size_t record) {
+    ULONGLONG now = GetTickCount64();
+    size_t limit = sizeLimit_.load(std::memory_order_relaxed);
+    if (FitsUnder(limit, size, record + kRecheckBytes) &&
+        now - sizeLimitTick_.load(std::memory_order_relaxed) < kSizeLimitRereadMs)
+        return limit;
+    limit = FileSizeLimit();
+    sizeLimit_.store(limit, std::memory_order_relaxed);
+    sizeLimitTick_.store(now, std::memory_order_relaxed);
+    return limit;
+}
+
 size_t CRecordFileAppender::FileSize() const {
     LARGE_INTEGER size{};
     if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size)) return 0;
@@ -440,8 +485,8 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
     if (triggerBySize_.load(std::memory_order_relaxed)) {
         SharedGuard shared(&lock_);
         if (file_ == INVALID_HANDLE_VALUE) return;
-        size_t size = FileSize();
-        if (!RollIsDue(event, size) && FitsUnder(FileSizeLimit(), size, text.size()) &&
+        size_t size = SizeBefore(text.size());
+        if (!RollIsDue(event, size) && FitsUnder(SizeLimit(size, text.size()), size, text.size()) &&
             lost_.load(std::memory_order_relaxed) == 0 && !lineOpen_.load(std::memory_order_relaxed)) {
             WriteCounted(text);
             return;
@@ -464,11 +509,13 @@ void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx:
     Guard<CSharedLock> guard(&lock_);
     if (file_ == INVALID_HANDLE_VALUE) return;
     size_t limit = FileSizeLimit();
+    sizeLimit_.store(limit, std::memory_order_relaxed);
     size_t size = FileSize();
     if (RollIsDue(event, size) || !FitsUnder(limit, size, text.size())) {
         RollShared(pool);
         size = FileSize();
     }
+    NoteSize(size + text.size());
     if (file_ == INVALID_HANDLE_VALUE) return;
     if (!FitsUnder(limit, size, text.size())) {
         if (!overLimit_)

@@ -12,6 +12,7 @@
 #include <log4cxx/rolling/rollingfileappender.h>
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "dbg_layout.h"
@@ -74,6 +75,15 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
                           log4cxx::helpers::Pool& pool);
     // The file's size on disk, which every process writing it adds to.
     size_t FileSize() const;
+    // The file's size before a record of the given length: this process's
+    // count since it last asked the disk, while that is safe; the size on
+    // disk near the limits, every few dozen kilobytes, and for every record
+    // once another process is seen writing the file.
+    size_t SizeBefore(size_t record);
+    void NoteSize(size_t size);
+    // RLIMIT_FSIZE, read again at most once a second, and for every record
+    // that comes near it.
+    size_t SizeLimit(size_t size, size_t record);
     bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const;
 
     // Guards the file and the policy that rolls it. Records share it: each
@@ -88,6 +98,15 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     std::atomic<size_t> lost_{0};
     // Records are being dropped for the file size limit (told once).
     bool overLimit_ = false;
+    // What SizeBefore knows: the size on disk when last asked, the bytes this
+    // process wrote since, and whether another process writes the file.
+    std::atomic<size_t> checkedSize_{0};
+    std::atomic<size_t> sinceCheck_{0};
+    std::atomic<bool> shared_{false};
+    // The size trigger's limit (SIZE_MAX for another trigger).
+    std::atomic<size_t> maxSize_{SIZE_MAX};
+    std::atomic<size_t> sizeLimit_{SIZE_MAX};
+    std::atomic<ULONGLONG> sizeLimitTick_{0};
     log4cxx::LogString activeFile_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
     log4cxx::rolling::TriggeringPolicyPtr trigger_;

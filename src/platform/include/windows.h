@@ -193,18 +193,21 @@ static inline LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
 }
 
 // ---- kernel32: time, process and thread -------------------------------------
-// Not a Windows API: lets tests drive GetTickCount. A null source restores the
-// real clock.
+// Not a Windows API, and not part of the layer: tests drive GetTickCount
+// through libnl_test_hooks.so, a test-only library that defines these two
+// (tests/support/test_hooks.cpp). The layer refers to the source weakly: in a
+// process without that library it is null, and the real clock runs. A null
+// source restores the real clock.
 typedef DWORD (*NL_TICK_SOURCE)(void);
-NLAPI void NlSetTickSourceForTesting(NL_TICK_SOURCE source);
-NLAPI extern NL_TICK_SOURCE NlTickSourceForTesting;
+__attribute__((visibility("default"))) void NlSetTickSourceForTesting(NL_TICK_SOURCE source);
+__attribute__((weak, visibility("default"))) extern NL_TICK_SOURCE NlTickSourceForTesting;
 
 // Milliseconds of the monotonic clock, cut to 32 bits (wraps after ~49.7 days).
 // Reads the coarse clock: its few-millisecond resolution matches Windows's and
 // it costs a fraction of the precise one. Inline, since every logged record
 // reads it.
 static inline DWORD GetTickCount(void) {
-    NL_TICK_SOURCE source = __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED);
+    NL_TICK_SOURCE source = &NlTickSourceForTesting ? __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED) : 0;
     if (source) return source();
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);

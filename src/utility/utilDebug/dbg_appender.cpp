@@ -16,8 +16,8 @@
 
 #include <sys/resource.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
@@ -338,10 +338,11 @@ bool CRecordFileAppender::FileIsStillAtItsName() const {
 // file; the lock stays held until the new file is open, so that a process
 // that waited for it finds the name given to a new file and opens that,
 // instead of rolling again what was just rolled.
+// A file system without such locks rolls the file all the same.
 void CRecordFileAppender::RollShared(Pool& pool) {
     HANDLE locked = file_;
     OVERLAPPED whole{};
-    if (!LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, kWholeFile, kWholeFile, &whole)) return;
+    bool held = LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, kWholeFile, kWholeFile, &whole);
     if (FileIsStillAtItsName()) {
         Rollover(pool);
     } else {
@@ -351,8 +352,8 @@ void CRecordFileAppender::RollShared(Pool& pool) {
         if (!Open(path, true, &error)) file_ = locked;
     }
     if (locked == file_) {
-        UnlockFileEx(locked, 0, kWholeFile, kWholeFile, &whole);
-    } else if (locked != INVALID_HANDLE_VALUE) {
+        if (held) UnlockFileEx(locked, 0, kWholeFile, kWholeFile, &whole);
+    } else {
         // Closing the rolled file releases its lock.
         CloseHandle(locked);
     }
@@ -405,6 +406,8 @@ void CRecordFileAppender::WriteAfterLoss(const LogString& text, Pool& pool) {
                                 " lost while the debug log file could not be written (a full disk)",
                             pool);
     all += text;
+    // The line break and the notice count with the record.
+    sinceCheck_.fetch_add(all.size() - text.size(), std::memory_order_relaxed);
     size_t written = Write(all);
     if (written == all.size()) {
         lineOpen_.store(false, std::memory_order_relaxed);
@@ -429,7 +432,9 @@ LogString CRecordFileAppender::FormatNotice(const LogString& text, Pool& pool) {
 
 void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
     LogString record = FormatNotice(text, pool);
-    if (!record.empty()) Write(record);
+    if (record.empty()) return;
+    sinceCheck_.fetch_add(record.size(), std::memory_order_relaxed);
+    Write(record);
 }
 
 void CRecordFileAppender::NoteSize(size_t size) {

@@ -1,5 +1,6 @@
 // The log file on disk: every record whole, with one write, however long and
-// however many processes share the file; fixed modes whatever the umask;
+// however many processes share the file and roll it; whole lines after a
+// full disk; never past the process's file size limit; fixed modes whatever the umask;
 // never through a planted link or into another user's file; a folder that
 // cannot be written sends the records to the temporary directory, with one
 // record saying why; log4cxx keeps quiet unless asked to speak.
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -90,6 +92,87 @@ TEST_F(LogFileTest, RecordsOfAnyLengthFromTwoProcessesReachTheSharedFileWhole) {
     }
 }
 
+// Four processes of one executable roll the file they share by its size on
+// disk: each file stays within the limit (10 MB) by at most one record per
+// writer, the two backups hold what the file held, and no record is lost.
+TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
+    UseHome();
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
+    const size_t length = 2000;
+    const int perProcess = 3000;
+    nltest::WriteFile(env_.path("commands.txt"), "long " + std::to_string(perProcess) + " " +
+                                                     std::to_string(length) + "\n");
+    std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
+    nltest::RunCommand("for i in 1 2 3 4; do " + run + " & done; wait");
+    std::vector<nltest::Record> records;
+    for (const char* suffix : {"", ".1", ".2"}) {
+        std::string path = HomeLog() + suffix;
+        std::vector<nltest::Record> part = nltest::ReadRecords(path);
+        EXPECT_LE(nltest::ReadFile(path).size(), 10u * 1024 * 1024 + 4 * 2200) << path;
+        records.insert(records.end(), part.begin(), part.end());
+    }
+    EXPECT_FALSE(nltest::FileExists(HomeLog() + ".3"));
+    ExpectWholeRecords(records, length, 4 * perProcess);
+}
+
+// A record that would pass RLIMIT_FSIZE rolls the file, and one that no file
+// could take is dropped, which the diagnostics tell: the process is never
+// killed by SIGXFSZ.
+TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
+    UseHome();
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    std::string output =
+        Run("long 60 300\nlong 1 30000\nlog after\npid\n", "prlimit --fsize=20000 --");
+    EXPECT_NE(output.find("pid="), std::string::npos) << output;
+    EXPECT_NE(output.find("file size limit"), std::string::npos) << output;
+    std::vector<nltest::Record> records;
+    for (const char* suffix : {"", ".1", ".2"}) {
+        std::string path = HomeLog() + suffix;
+        EXPECT_LE(nltest::ReadFile(path).size(), 20000u) << path;
+        std::vector<nltest::Record> part = nltest::ReadRecords(path);
+        records.insert(records.begin(), part.begin(), part.end());
+    }
+    ASSERT_EQ(records.size(), 61u);
+    EXPECT_EQ(records.back().text, "after");
+}
+
+// The disk fills while the process logs, then has space again: the record
+// cut short ends its own line, and the first record written afterwards is a
+// warning that counts the records lost.
+TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
+    if (geteuid() != 0 || nltest::RunCommand("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs a mount namespace of its own for a small file system";
+    UseHome();
+    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    nltest::WriteFile(env_.path("commands.txt"),
+                      "log before\nlong 20 2000\ntouch " + env_.path("full") + "\nwait " + env_.path("freed") +
+                          "\nlog after\n");
+    std::string debug = env_.path("home/Debug");
+    std::string script = "mount -t tmpfs -o size=64k tmpfs '" + debug + "' || exit 7; dd if=/dev/zero of='" + debug +
+                         "/filler' bs=4096 count=12 2>/dev/null; '" + probe_ + "' < '" + env_.path("commands.txt") +
+                         "' & until [ -e '" + env_.path("full") + "' ]; do sleep 0.01; done; rm '" + debug +
+                         "/filler'; touch '" + env_.path("freed") + "'; wait; cp '" + HomeLog() + "' '" +
+                         env_.path("kept.log") + "'";
+    nltest::WriteFile(env_.path("full.sh"), script);
+    int status = nltest::RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
+    if (status == 7 << 8 || status == 7) GTEST_SKIP() << "no tmpfs could be mounted";
+    std::string content = nltest::ReadFile(env_.path("kept.log"));
+    std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("kept.log"));
+    ASSERT_GE(records.size(), 3u) << content;
+    // Every line is a record of its own, with its time where a time belongs.
+    EXPECT_EQ(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')), records.size()) << content;
+    for (const nltest::Record& record : records) EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
+    EXPECT_EQ(records.front().text, "before");
+    EXPECT_EQ(records.back().text, "after");
+    const nltest::Record& notice = records[records.size() - 2];
+    EXPECT_EQ(notice.level, "WARN");
+    EXPECT_EQ(notice.logger, "libutildebug.so");
+    size_t whole = 0;
+    for (const nltest::Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
+    EXPECT_EQ(notice.text, std::to_string(20 - whole) + " records lost while the debug log file could not be written (a full disk)");
+}
+
 TEST_F(LogFileTest, FilesAndFoldersGetFixedModesWhateverTheUmask) {
     UseHome();
     Run("log one\n", "umask 000;");
@@ -103,6 +186,8 @@ void ExpectNoticeThenRecord(const std::string& path, const std::string& configur
     std::vector<nltest::Record> records = nltest::ReadRecords(path);
     ASSERT_EQ(records.size(), 2u) << path;
     EXPECT_EQ(records[0].level, "WARN");
+    // Under the one logger name of all the library's own records.
+    EXPECT_EQ(records[0].logger, "libutildebug.so");
     EXPECT_NE(records[0].text.find("Debug log file " + configured + " cannot be written"), std::string::npos)
         << records[0].text;
     EXPECT_NE(records[0].text.find("records go to " + path), std::string::npos) << records[0].text;

@@ -1,8 +1,12 @@
-// Another process holds the registry locked (a long write transaction): a
-// logging call waits a bounded time, a read that got no answer is not taken
-// as a missing value, and the settings are read again within seconds.
+// Another process holds the registry locked (a long write transaction), or
+// the process has no descriptor left to open it with: a logging call waits a
+// bounded time, a read that got no answer is not taken as a missing value,
+// and the settings are read again within seconds.
 #include <gtest/gtest.h>
 #include <utilDebug.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -103,6 +107,22 @@ TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSecon
     EXPECT_EQ(nltest::RecordsWithText(records, "refresh under the lock").size(), 1u);
     EXPECT_EQ(nltest::RecordsWithText(records, "refreshed").size(), 1u);
     EXPECT_EQ(nltest::RecordsWithText(records, "filtered").size(), 0u);
+}
+
+TEST_F(RegistryLockTest, ARegistryThatCouldNotBeOpenedForWantOfDescriptorsIsOpenedLater) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own while the record is logged";
+#endif
+    std::vector<int> held;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "no descriptor left");
+    for (int fd : held) close(fd);
+    EXPECT_TRUE(DBG::IsDebugEnabled());
+    clock_.Advance(2500);
+    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "descriptors back");
+    std::vector<nltest::Record> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "descriptors back");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # libnlplatform.so exports exactly the functions that windows.h declares
-# NLAPI, each under the symbol version NLPLATFORM_1 of nlplatform.map.
+# NLAPI, each also under its second name NlImpl_<name> (the one utilDebug
+# calls), all under the symbol version NLPLATFORM_1 of nlplatform.map, and no
+# test hook.
 #
 #   exports_test.sh LIBRARY WINDOWS_H
 set -euo pipefail
@@ -9,7 +11,9 @@ library=$1 header=$2
 declared=$(grep -E '^NLAPI ' "$header" | sed -E 's/\(.*//; s/;.*//; s/.*[ *]([A-Za-z_][A-Za-z0-9_]*)[[:space:]]*$/\1/' | sort -u)
 symbols=$(nm -D --defined-only "$library" | awk '$2 != "A" { print $3 }')
 unversioned=$(grep -v '@@NLPLATFORM_1$' <<<"$symbols" || true)
-exported=$(sed 's/@@NLPLATFORM_1$//' <<<"$symbols" | sort -u)
+# Each function's second name, NlImpl_<name>, is checked below.
+exported=$(sed 's/@@NLPLATFORM_1$//' <<<"$symbols" | grep -v '^NlImpl_' | sort -u)
+bound=$(sed 's/@@NLPLATFORM_1$//' <<<"$symbols" | sed -n 's/^NlImpl_//p' | sort -u)
 
 status=0
 if [ -n "$unversioned" ]; then
@@ -29,5 +33,15 @@ if [ -n "$extra" ]; then
     echo "$extra" | sed 's/^/  /' >&2
     status=1
 fi
-[ $status -eq 0 ] && echo "ok: $(wc -l <<<"$exported") functions, all NLPLATFORM_1"
+if [ "$bound" != "$exported" ]; then
+    echo "functions without their second name NlImpl_<name>, or the reverse:" >&2
+    diff <(echo "$exported") <(echo "$bound") | sed 's/^/  /' >&2 || true
+    status=1
+fi
+if grep -q 'ForTesting' <<<"$exported"; then
+    echo "exports test hooks:" >&2
+    grep 'ForTesting' <<<"$exported" | sed 's/^/  /' >&2
+    status=1
+fi
+[ $status -eq 0 ] && echo "ok: $(wc -l <<<"$exported") functions, each also as NlImpl_<name>, all NLPLATFORM_1"
 exit $status

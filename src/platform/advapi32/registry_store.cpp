@@ -76,6 +76,9 @@ struct WaitBudget {
 };
 thread_local WaitBudget t_budget;
 
+// Why this thread's last open of a database file failed (errno).
+static thread_local int t_openError = 0;
+
 int64_t MonotonicNs() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -385,6 +388,7 @@ Connection::~Connection() {
 sqlite3* Connection::OpenFile(const std::string& path, int flags) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        t_openError = db ? sqlite3_system_errno(db) : ENOMEM;
         sqlite3_close_v2(db);
         return nullptr;
     }
@@ -397,6 +401,25 @@ std::unique_ptr<Connection> Connection::OpenReader(const std::string& path) {
     // which a read-only one cannot.
     int flags = MayWriteDatabase(path) ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
     return std::unique_ptr<Connection>(new Connection(OpenFile(path, flags)));
+}
+
+// A file that is there but could not be opened for a passing reason (the
+// process's descriptors used up, memory short, the file busy) is not an
+// empty registry: the open is tried again at the next read.
+bool Connection::OpenFailedForNow(const std::string& path) const {
+    if (db_) return false;
+    switch (t_openError) {
+        case EACCES:
+        case EPERM:
+        case ENOENT:
+        case ENOTDIR:
+        case ELOOP:
+        case EISDIR:
+        case ENXIO:
+            return false;
+        default:
+            return Exists(path);
+    }
 }
 
 bool Connection::ReadOnly() const { return db_ && sqlite3_db_readonly(db_, "main") == 1; }
@@ -818,20 +841,26 @@ class ConnectionSlot {
         return journal.file.exists && connection_->SeesUnfinishedChange();
     }
 
-    void ConnectReader(const std::string& path) {
+    LSTATUS ConnectReader(const std::string& path) {
         connection_ = Connection::OpenReader(path);
         rolledBack_ = false;
-        if (!ReadJournalState(path).file.exists || !connection_->SeesUnfinishedChange()) return;
+        if (connection_->OpenFailedForNow(path)) {
+            connection_.reset();
+            return ERROR_CANTREAD;
+        }
+        if (!ReadJournalState(path).file.exists || !connection_->SeesUnfinishedChange()) return ERROR_SUCCESS;
         std::unique_ptr<Connection> copy = Connection::OpenRolledBackCopy(path, &rolledBackJournal_);
-        if (!copy) return;
+        if (!copy) return ERROR_SUCCESS;
         connection_ = std::move(copy);
         rolledBack_ = true;
+        return ERROR_SUCCESS;
     }
 
     LSTATUS Connect(const std::string& path, Intent intent, FileIdentity* file) {
         connection_.reset();
         if (!forWrites_) {
-            ConnectReader(path);
+            LSTATUS status = ConnectReader(path);
+            if (status != ERROR_SUCCESS) return status;
         } else {
             if (!file->exists) {
                 if (intent != Intent::kCreate) return ERROR_FILE_NOT_FOUND;

@@ -68,6 +68,10 @@ class Connection {
     // Never creates the file. A file that cannot be opened gives a connection
     // to an empty registry.
     static std::unique_ptr<Connection> OpenReader(const std::string& path);
+    // Whether the file at path exists and the open failed for a passing
+    // reason (descriptors used up, the file busy): such a connection is not
+    // kept.
+    bool OpenFailedForNow(const std::string& path) const;
     // A read-only view of the database as it was before the change a killed
     // writer left unfinished, for a process that may not roll it back; null
     // when there is no such change any more. *used is the journal it undid.

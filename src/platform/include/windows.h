@@ -193,18 +193,21 @@ static inline LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
 }
 
 // ---- kernel32: time, process and thread -------------------------------------
-// Not a Windows API: lets tests drive GetTickCount. A null source restores the
-// real clock.
+// Not a Windows API, and not part of the layer: tests drive GetTickCount
+// through libnl_test_hooks.so, a test-only library that defines these two
+// (tests/support/test_hooks.cpp). The layer refers to the source weakly: in a
+// process without that library it is null, and the real clock runs. A null
+// source restores the real clock.
 typedef DWORD (*NL_TICK_SOURCE)(void);
-NLAPI void NlSetTickSourceForTesting(NL_TICK_SOURCE source);
-NLAPI extern NL_TICK_SOURCE NlTickSourceForTesting;
+__attribute__((visibility("default"))) void NlSetTickSourceForTesting(NL_TICK_SOURCE source);
+__attribute__((weak, visibility("default"))) extern NL_TICK_SOURCE NlTickSourceForTesting;
 
 // Milliseconds of the monotonic clock, cut to 32 bits (wraps after ~49.7 days).
 // Reads the coarse clock: its few-millisecond resolution matches Windows's and
 // it costs a fraction of the precise one. Inline, since every logged record
 // reads it.
 static inline DWORD GetTickCount(void) {
-    NL_TICK_SOURCE source = __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED);
+    NL_TICK_SOURCE source = &NlTickSourceForTesting ? __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED) : 0;
     if (source) return source();
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
@@ -322,6 +325,47 @@ NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECU
 // overlapped must be null.
 NLAPI BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
 NLAPI BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        } s;
+        LPVOID Pointer;
+    } u;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+#define LOCKFILE_FAIL_IMMEDIATELY 0x1u
+#define LOCKFILE_EXCLUSIVE_LOCK 0x2u
+#define ERROR_LOCK_VIOLATION 33L
+// A lock on a range of the file (from overlapped's offset, bytes long), held
+// by the handle: other handles, in this process or another, wait for it, or
+// fail with ERROR_LOCK_VIOLATION under LOCKFILE_FAIL_IMMEDIATELY. Closing
+// the handle releases its locks. An open file description's lock (F_OFD_SETLK)
+// below; overlapped is required, its event ignored.
+NLAPI BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                      LPOVERLAPPED overlapped);
+NLAPI BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+// The volume serial number and the file index name the file: two handles
+// with the same pair are open on the same file (its device and inode).
+NLAPI BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 NLAPI BOOL CloseHandle(HANDLE handle);
 NLAPI BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
 

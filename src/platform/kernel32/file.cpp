@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -188,6 +189,76 @@ BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
         return FALSE;
     }
     size->QuadPart = st.st_size;
+    return TRUE;
+}
+
+namespace {
+
+// An open file description's lock on the range overlapped names; a length of
+// zero bytes is, as on Windows, a range of its own that locks nothing else,
+// and reaches F_OFD_SETLK as one byte past the 64-bit range's end.
+BOOL LockRange(HANDLE handle, short type, bool wait, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    std::shared_ptr<FileObject> file = FileOf(handle);
+    if (!file || !overlapped) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    uint64_t start = (uint64_t{overlapped->u.s.OffsetHigh} << 32) | overlapped->u.s.Offset;
+    uint64_t length = (uint64_t{bytesHigh} << 32) | bytesLow;
+    // off_t is signed: a range past its end is cut there.
+    constexpr uint64_t kEnd = uint64_t{INT64_MAX};
+    if (start > kEnd) start = kEnd;
+    if (length > kEnd - start) length = kEnd - start;
+    lock.l_start = static_cast<off_t>(start);
+    lock.l_len = static_cast<off_t>(length == 0 ? 1 : length);
+    int rc;
+    while ((rc = fcntl(file->fd(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        SetLastError(errno == EAGAIN || errno == EACCES ? ERROR_LOCK_VIOLATION : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL LockFileEx(HANDLE handle, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    return LockRange(handle, (flags & LOCKFILE_EXCLUSIVE_LOCK) ? F_WRLCK : F_RDLCK,
+                     !(flags & LOCKFILE_FAIL_IMMEDIATELY), bytesLow, bytesHigh, overlapped);
+}
+
+BOOL UnlockFileEx(HANDLE handle, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    return LockRange(handle, F_UNLCK, false, bytesLow, bytesHigh, overlapped);
+}
+
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+    std::shared_ptr<FileObject> file = FileOf(handle);
+    struct stat st;
+    if (!file || !information || fstat(file->fd(), &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *information = {};
+    information->dwFileAttributes = S_ISDIR(st.st_mode) ? 0x10u : FILE_ATTRIBUTE_NORMAL;
+    // FILETIME counts 100 ns from 1601.
+    auto toFileTime = [](const timespec& t) {
+        uint64_t ticks = (static_cast<uint64_t>(t.tv_sec) + 11644473600ull) * 10000000ull +
+                         static_cast<uint64_t>(t.tv_nsec) / 100;
+        return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    };
+    information->ftCreationTime = toFileTime(st.st_ctim);
+    information->ftLastAccessTime = toFileTime(st.st_atim);
+    information->ftLastWriteTime = toFileTime(st.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev ^ (static_cast<uint64_t>(st.st_dev) >> 32));
+    information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    information->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(st.st_ino);
     return TRUE;
 }
 

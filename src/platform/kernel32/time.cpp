@@ -18,14 +18,7 @@ ULONGLONG CoarseMonotonicMilliseconds() {
 
 extern "C" {
 
-// Tests may replace the clock; a relaxed load keeps the real path cheap.
-NL_TICK_SOURCE NlTickSourceForTesting = nullptr;
-
 ULONGLONG GetTickCount64(void) { return CoarseMonotonicMilliseconds(); }
-
-void NlSetTickSourceForTesting(NL_TICK_SOURCE source) {
-    __atomic_store_n(&NlTickSourceForTesting, source, __ATOMIC_RELAXED);
-}
 
 void GetLocalTime(LPSYSTEMTIME out) {
     struct timespec now;

@@ -29,6 +29,8 @@
 #include "dbg_settings.h"
 #include "utilDebug.h"
 
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
+
 using log4cxx::LevelPtr;
 using log4cxx::Logger;
 using log4cxx::LoggerPtr;
@@ -89,8 +91,12 @@ std::wstring g_logFilePath;      // written under the adapter lock before the se
 std::wstring g_logFormat;
 CFeatureConfig g_featureConfig;  // guarded by the adapter lock
 std::atomic<DWORD> g_lastFileCheckTick{0};
-// The appender the set-up made; it lives as long as the process.
-std::shared_ptr<CRecordFileAppender> g_recordAppender;
+// The appender the set-up made; it lives as long as the process. Never
+// destroyed: its log4cxx parts hold APR pools, and in a host that loaded the
+// library with dlopen() APR is gone before this unit's statics would be
+// destroyed. Records reach the file with each write, so nothing waits for a
+// destructor.
+std::shared_ptr<CRecordFileAppender>& g_recordAppender = *new std::shared_ptr<CRecordFileAppender>;
 // Changes whenever an appender is added to or removed from a logger, so that
 // each module's route is decided anew.
 std::atomic<unsigned> g_routeGeneration{1};
@@ -231,10 +237,23 @@ const char* CutSourceFile(const wchar_t* file, std::string& scratch) {
 // The module's entry; a module handle whose file is unknown writes through
 // the "unknown" logger.
 ModuleSlot* FindModuleLogger(HINSTANCE module) {
-    if (ModuleSlot* slot = ModuleTable().Find(module)) return slot;
+    ModuleSlot* slot = ModuleTable().Find(module);
+    if (slot && !slot->unloaded.load(std::memory_order_relaxed)) return slot;
     return AddModuleLogger(module);
 }
 
+void MarkModuleUnloaded(void* module) { ModuleTable().MarkUnloaded(static_cast<HINSTANCE>(module)); }
+
+// A module handle is the address of the module's own __dso_handle
+// (DBG_THIS_MODULE): a handler registered with it runs when that module is
+// unloaded (and at exit, when marking it does no harm).
+void WatchModuleUnload(HINSTANCE module) {
+    if (module && module != DBG_THIS_MODULE) __cxa_atexit(MarkModuleUnloaded, module, module);
+}
+
+// Adds the module's entry, or, for a handle whose module was unloaded,
+// checks which file is at that address now: the same file keeps its entry,
+// another gets one of its own.
 ModuleSlot* AddModuleLogger(HINSTANCE module) {
     // The file name is looked up outside the lock.
     wchar_t path[MAX_PATH] = {};
@@ -247,9 +266,18 @@ ModuleSlot* AddModuleLogger(HINSTANCE module) {
     // Stored and checked against the disabled modules in one step, so that
     // the disabled lists applied meanwhile are not undone.
     Guard<CSLock> guard(&AdapterLock());
-    if (ModuleSlot* slot = ModuleTable().Find(module)) return slot;
+    ModuleSlot* slot = ModuleTable().Find(module);
+    if (slot && !slot->unloaded.load(std::memory_order_seq_cst)) return slot;
+    if (slot && slot->entry.load(std::memory_order_acquire)->name == name) {
+        slot->unloaded.store(false, std::memory_order_relaxed);
+        const_cast<ModuleLogger*>(slot->entry.load(std::memory_order_acquire))
+            ->unloaded.store(false, std::memory_order_relaxed);
+        WatchModuleUnload(module);
+        return slot;
+    }
     if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
-    return ModuleTable().Add(module, name, logger);
+    WatchModuleUnload(module);
+    return slot ? ModuleTable().Replace(module, name, logger) : ModuleTable().Add(module, name, logger);
 }
 
 // ---- The direct route ---------------------------------------------------------------------

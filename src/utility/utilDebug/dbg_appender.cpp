@@ -14,10 +14,15 @@
 #include <log4cxx/spi/location/locationinfo.h>
 #include <log4cxx/spi/loggingevent.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "ModuleName.h"
 #include "utilDebug.h"
 
 using log4cxx::LogString;
@@ -108,14 +113,15 @@ const char* ReasonOf(DWORD error) {
     }
 }
 
-// The logger name of the library's own records: its file name in lower case,
-// as the module logger table names every module.
+// The logger name of the library's own records: its file name in lower case
+// without the version suffix, as the module logger table names every module.
 LogString OwnLoggerName() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(DBG_THIS_MODULE, path, MAX_PATH);
     const wchar_t* slash = wcsrchr(path, L'/');
     std::wstring name = slash ? slash + 1 : path;
     _wcslwr(&name[0]);
+    DropSharedObjectVersion(name);
     return Narrow(name);
 }
 
@@ -147,6 +153,26 @@ class RecordText {
     RecordBuffer* shared_;
     LogString own_;
 };
+
+// The largest file the process may write (RLIMIT_FSIZE): a write past it
+// would raise SIGXFSZ, which kills a process that does not handle it.
+size_t FileSizeLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    return static_cast<size_t>(limit.rlim_cur);
+}
+
+bool FitsUnder(size_t limit, size_t size, size_t record) {
+    return limit == SIZE_MAX || (size <= limit && record <= limit - size);
+}
+
+// How far a process may write on its own count before it asks the disk for
+// the file's size again, and how near a limit it asks for every record.
+constexpr size_t kRecheckBytes = 64 * 1024;
+constexpr ULONGLONG kSizeLimitRereadMs = 1000;
+
+// The whole file, for LockFileEx.
+constexpr DWORD kWholeFile = 0xFFFFFFFFu;
 
 bool PassesFilters(const log4cxx::spi::LoggingEventPtr& event, const log4cxx::spi::FilterPtr& first) {
     for (log4cxx::spi::FilterPtr filter = first; filter; filter = filter->getNext()) {
@@ -198,8 +224,9 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
     getTriggeringPolicy()->activateOptions(pool);
     getRollingPolicy()->activateOptions(pool);
     trigger_ = getTriggeringPolicy();
-    triggerBySize_.store(log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_) != nullptr,
-                         std::memory_order_relaxed);
+    auto bySize = log4cxx::cast<log4cxx::rolling::SizeBasedTriggeringPolicy>(trigger_);
+    maxSize_.store(bySize ? bySize->getMaxFileSize() : SIZE_MAX, std::memory_order_relaxed);
+    triggerBySize_.store(bySize != nullptr, std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::activateOptions(Pool& pool) {
@@ -270,11 +297,10 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error)
         *error = GetLastError();
         return false;
     }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
     file_ = file;
-    length_.store(static_cast<size_t>(size.QuadPart), std::memory_order_relaxed);
     activeFile_ = path;
+    NoteSize(FileSize());
+    sizeLimitTick_.store(0, std::memory_order_relaxed);
     return true;
 }
 
@@ -282,7 +308,6 @@ void CRecordFileAppender::CloseFile() {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     activeFile_.clear();
-    length_.store(0, std::memory_order_relaxed);
 }
 
 void CRecordFileAppender::close() {
@@ -294,66 +319,219 @@ void CRecordFileAppender::close() {
     RollingFileAppender::close();
 }
 
+// Whether the name still leads to the open file: another process that rolled
+// it gave the name to a new file.
+bool CRecordFileAppender::FileIsStillAtItsName() const {
+    HANDLE named = CreateFileW(Widen(activeFile_).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION open{}, found{};
+    bool same = GetFileInformationByHandle(file_, &open) && GetFileInformationByHandle(named, &found) &&
+                open.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                open.nFileIndexHigh == found.nFileIndexHigh && open.nFileIndexLow == found.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+}
+
+// Processes that share the file roll it one at a time, under the lock on the
+// file; the lock stays held until the new file is open, so that a process
+// that waited for it finds the name given to a new file and opens that,
+// instead of rolling again what was just rolled.
+// A file system without such locks rolls the file all the same.
+void CRecordFileAppender::RollShared(Pool& pool) {
+    HANDLE locked = file_;
+    OVERLAPPED whole{};
+    bool held = LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, kWholeFile, kWholeFile, &whole);
+    if (FileIsStillAtItsName()) {
+        Rollover(pool);
+    } else {
+        LogString path = activeFile_;
+        file_ = INVALID_HANDLE_VALUE;
+        DWORD error = ERROR_SUCCESS;
+        if (!Open(path, true, &error)) file_ = locked;
+    }
+    if (locked == file_) {
+        if (held) UnlockFileEx(locked, 0, kWholeFile, kWholeFile, &whole);
+    } else {
+        // Closing the rolled file releases its lock.
+        CloseHandle(locked);
+    }
+}
+
 // As log4cxx rolls: the policy renames the backups and the file, and the
-// appender opens the active file anew.
+// appender opens the active file anew. The rolled file stays open (and
+// locked) until then; the caller closes it.
 void CRecordFileAppender::Rollover(Pool& pool) {
     RolloverDescriptionPtr rollover = activePolicy_->rollover(activeFile_, true, pool);
     if (!rollover) return;
     LogString path = activeFile_;
-    CloseFile();
+    HANDLE rolled = file_;
+    file_ = INVALID_HANDLE_VALUE;
     bool succeeded = true;
     Execute(rollover->getSynchronous(), pool, &succeeded);
     if (succeeded) Execute(rollover->getAsynchronous(), pool, &succeeded);
     DWORD error = ERROR_SUCCESS;
-    if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error))
-        Open(path, true, &error);
+    if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error)) {
+        if (!Open(path, true, &error)) {
+            file_ = rolled;
+            activeFile_ = path;
+        }
+    }
 }
 
-void CRecordFileAppender::Write(const LogString& text) {
+size_t CRecordFileAppender::Write(const LogString& text) {
     DWORD written = 0;
     WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    length_.fetch_add(written, std::memory_order_relaxed);
+    return written;
 }
 
-void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
+void CRecordFileAppender::WriteCounted(const LogString& text) {
+    size_t written = Write(text);
+    if (written == text.size()) return;
+    if (written > 0) lineOpen_.store(true, std::memory_order_relaxed);
+    lost_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CRecordFileAppender::WriteAfterLoss(const LogString& text, Pool& pool) {
+    size_t lost = lost_.load(std::memory_order_relaxed);
+    bool lineOpen = lineOpen_.load(std::memory_order_relaxed);
+    if (lost == 0 && !lineOpen) {
+        WriteCounted(text);
+        return;
+    }
+    LogString all = lineOpen ? LogString(LOG4CXX_STR("\n")) : LogString();
+    if (lost > 0)
+        all += FormatNotice(std::to_string(lost) + (lost == 1 ? " record" : " records") +
+                                " lost while the debug log file could not be written (a full disk)",
+                            pool);
+    all += text;
+    // The line break and the notice count with the record.
+    sinceCheck_.fetch_add(all.size() - text.size(), std::memory_order_relaxed);
+    size_t written = Write(all);
+    if (written == all.size()) {
+        lineOpen_.store(false, std::memory_order_relaxed);
+        lost_.store(0, std::memory_order_relaxed);
+        return;
+    }
+    // The line break may have gone out, and the notice with it.
+    if (written > 0) lineOpen_.store(true, std::memory_order_relaxed);
+    lost_.fetch_add(1, std::memory_order_relaxed);
+}
+
+LogString CRecordFileAppender::FormatNotice(const LogString& text, Pool& pool) {
+    LogString record;
     log4cxx::LayoutPtr layout = getLayout();
-    if (!layout) return;
+    if (!layout) return record;
     auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
         OwnLoggerName(), log4cxx::Level::getWarn(), text,
         log4cxx::spi::LocationInfo("dbg_appender.cpp", "dbg_appender.cpp", "", __LINE__));
-    LogString record;
     layout->format(record, event, pool);
+    return record;
+}
+
+void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
+    LogString record = FormatNotice(text, pool);
+    if (record.empty()) return;
+    sinceCheck_.fetch_add(record.size(), std::memory_order_relaxed);
     Write(record);
 }
 
-bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event) const {
-    return file_ != INVALID_HANDLE_VALUE && trigger_ &&
-           trigger_->isTriggeringEvent(const_cast<CRecordFileAppender*>(this), event, activeFile_,
-                                       length_.load(std::memory_order_relaxed));
+void CRecordFileAppender::NoteSize(size_t size) {
+    checkedSize_.store(size, std::memory_order_relaxed);
+    sinceCheck_.store(0, std::memory_order_relaxed);
 }
 
-// A trigger that decides by the length alone is asked by records sharing the
-// lock; any other is asked by one record at a time.
+// Each record adds its length to the count before its write, so that the
+// count is never below what this process put on disk: a larger size on disk
+// means another process writes the file.
+size_t CRecordFileAppender::SizeBefore(size_t record) {
+    size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
+    size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
+    size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
+    if (!shared_.load(std::memory_order_relaxed) && since < kRecheckBytes &&
+        (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
+        return estimate;
+    size_t size = FileSize();
+    if (size > estimate + record) shared_.store(true, std::memory_order_relaxed);
+    checkedSize_.store(size, std::memory_order_relaxed);
+    sinceCheck_.store(record, std::memory_order_relaxed);
+    return size;
+}
+
+size_t CRecordFileAppender::SizeLimit(size_t size, size_t record) {
+    ULONGLONG now = GetTickCount64();
+    size_t limit = sizeLimit_.load(std::memory_order_relaxed);
+    if (FitsUnder(limit, size, record + kRecheckBytes) &&
+        now - sizeLimitTick_.load(std::memory_order_relaxed) < kSizeLimitRereadMs)
+        return limit;
+    limit = FileSizeLimit();
+    sizeLimit_.store(limit, std::memory_order_relaxed);
+    sizeLimitTick_.store(now, std::memory_order_relaxed);
+    return limit;
+}
+
+size_t CRecordFileAppender::FileSize() const {
+    LARGE_INTEGER size{};
+    if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size)) return 0;
+    return static_cast<size_t>(size.QuadPart);
+}
+
+bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const {
+    return file_ != INVALID_HANDLE_VALUE && trigger_ &&
+           trigger_->isTriggeringEvent(const_cast<CRecordFileAppender*>(this), event, activeFile_, size);
+}
+
+// A trigger that decides by the size alone is asked by records sharing the
+// lock; any other, a roll, a record that would pass the file size limit and
+// the first record after a write cut short go one at a time.
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
     if (triggerBySize_.load(std::memory_order_relaxed)) {
         SharedGuard shared(&lock_);
-        if (!RollIsDue(event)) {
-            if (file_ != INVALID_HANDLE_VALUE) Write(text);
+        if (file_ == INVALID_HANDLE_VALUE) return;
+        size_t size = SizeBefore(text.size());
+        if (!RollIsDue(event, size) && FitsUnder(SizeLimit(size, text.size()), size, text.size()) &&
+            lost_.load(std::memory_order_relaxed) == 0 && !lineOpen_.load(std::memory_order_relaxed)) {
+            WriteCounted(text);
             return;
         }
     }
-    // Another record may have rolled the file meanwhile.
-    Guard<CSharedLock> guard(&lock_);
-    if (RollIsDue(event)) {
-        if (pool) {
-            Rollover(*pool);
-        } else {
-            Pool own;
-            Rollover(own);
-        }
+    if (pool) {
+        WriteRecordAlone(text, event, *pool);
+    } else {
+        Pool own;
+        WriteRecordAlone(text, event, own);
     }
-    if (file_ != INVALID_HANDLE_VALUE) Write(text);
+}
+
+// Another record, or another process, may have rolled the file meanwhile. A
+// record that would pass the file size limit rolls the file; when even the
+// new file cannot take it, it is dropped, and log4cxx's diagnostics (the
+// DebugLogDiagnostics switch) tell why.
+void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
+                                           Pool& pool) {
+    Guard<CSharedLock> guard(&lock_);
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    size_t limit = FileSizeLimit();
+    sizeLimit_.store(limit, std::memory_order_relaxed);
+    size_t size = FileSize();
+    if (RollIsDue(event, size) || !FitsUnder(limit, size, text.size())) {
+        RollShared(pool);
+        size = FileSize();
+    }
+    NoteSize(size + text.size());
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    if (!FitsUnder(limit, size, text.size())) {
+        if (!overLimit_)
+            log4cxx::helpers::LogLog::warn(LOG4CXX_STR("Debug records dropped: the file size limit of the process (") +
+                                           std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") +
+                                           activeFile_);
+        overLimit_ = true;
+        return;
+    }
+    overLimit_ = false;
+    WriteAfterLoss(text, pool);
 }
 
 void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, Pool& pool) {

@@ -12,6 +12,7 @@
 #include <log4cxx/rolling/rollingfileappender.h>
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "dbg_layout.h"
@@ -52,20 +53,60 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void OpenFirstWritable(const log4cxx::LogString& path, bool append, log4cxx::helpers::Pool& pool);
     bool Open(const log4cxx::LogString& path, bool append, DWORD* error);
     void CloseFile();
+    // Rolls the file unless another process rolled it first, in which case
+    // the file now at its name is opened; under the lock on the file.
+    void RollShared(log4cxx::helpers::Pool& pool);
     void Rollover(log4cxx::helpers::Pool& pool);
+    bool FileIsStillAtItsName() const;
+    log4cxx::LogString FormatNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     void WriteNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
-    void Write(const log4cxx::LogString& text);
+    // The bytes written of the text.
+    size_t Write(const log4cxx::LogString& text);
+    // Writes the text; a write cut short is counted and leaves its line to be
+    // ended before the next record.
+    void WriteCounted(const log4cxx::LogString& text);
+    // After a write cut short: the line break, the notice of the records
+    // lost, then the record.
+    void WriteAfterLoss(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     // Rolls when due, then writes.
     void WriteRecord(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                      log4cxx::helpers::Pool* pool);
-    bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event) const;
+    void WriteRecordAlone(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
+                          log4cxx::helpers::Pool& pool);
+    // The file's size on disk, which every process writing it adds to.
+    size_t FileSize() const;
+    // The file's size before a record of the given length: this process's
+    // count since it last asked the disk, while that is safe; the size on
+    // disk near the limits, every few dozen kilobytes, and for every record
+    // once another process is seen writing the file.
+    size_t SizeBefore(size_t record);
+    void NoteSize(size_t size);
+    // RLIMIT_FSIZE, read again at most once a second, and for every record
+    // that comes near it.
+    size_t SizeLimit(size_t size, size_t record);
+    bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const;
 
     // Guards the file and the policy that rolls it. Records share it: each
     // is one write on a descriptor opened for appending, which the kernel
-    // keeps whole; opening, rolling and closing hold it alone.
+    // keeps whole; opening, rolling and closing hold it alone. Processes
+    // sharing the file roll it under a lock on the file itself.
     mutable CSharedLock lock_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    std::atomic<size_t> length_{0};
+    // A write cut short (a full disk) left a line without its end.
+    std::atomic<bool> lineOpen_{false};
+    // Records lost since the last whole write.
+    std::atomic<size_t> lost_{0};
+    // Records are being dropped for the file size limit (told once).
+    bool overLimit_ = false;
+    // What SizeBefore knows: the size on disk when last asked, the bytes this
+    // process wrote since, and whether another process writes the file.
+    std::atomic<size_t> checkedSize_{0};
+    std::atomic<size_t> sinceCheck_{0};
+    std::atomic<bool> shared_{false};
+    // The size trigger's limit (SIZE_MAX for another trigger).
+    std::atomic<size_t> maxSize_{SIZE_MAX};
+    std::atomic<size_t> sizeLimit_{SIZE_MAX};
+    std::atomic<ULONGLONG> sizeLimitTick_{0};
     log4cxx::LogString activeFile_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
     log4cxx::rolling::TriggeringPolicyPtr trigger_;

@@ -16,6 +16,7 @@ ModuleSlot* CModuleLoggerTable::Slots::Put(const ModuleLogger* entry) {
     ModuleSlot& slot = entries[i];
     slot.module = entry->module;
     slot.logger = entry->logger.get();
+    slot.unloaded.store(entry->unloaded.load(std::memory_order_seq_cst), std::memory_order_relaxed);
     slot.entry.store(entry, std::memory_order_release);
     ++used;
     return &slot;
@@ -28,17 +29,52 @@ CModuleLoggerTable::~CModuleLoggerTable() { delete slots_.load(std::memory_order
 ModuleSlot* CModuleLoggerTable::Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger) {
     if (ModuleSlot* found = Find(module)) return found;
     Slots* slots = slots_.load(std::memory_order_relaxed);
-    if ((slots->used + 1) * 2 > slots->mask + 1) Grow();
-    entries_.push_back(std::make_unique<ModuleLogger>(ModuleLogger{module, name, logger}));
+    if ((slots->used + 1) * 2 > slots->mask + 1) Rebuild((slots->mask + 1) * 2);
+    entries_.push_back(std::unique_ptr<ModuleLogger>(new ModuleLogger{module, name, logger}));
     return slots_.load(std::memory_order_relaxed)->Put(entries_.back().get());
 }
 
-void CModuleLoggerTable::Grow() {
+// The entry's flag first, then the slot's in the table the marker finds: a
+// table being rebuilt meanwhile copies the entry's flag, or (published
+// before the marker looked) gets the slot's flag from the marker.
+void CModuleLoggerTable::MarkUnloaded(HINSTANCE module) {
+    for (;;) {
+        Slots* slots = slots_.load(std::memory_order_seq_cst);
+        ModuleSlot* slot = Find(module);
+        if (!slot) return;
+        const_cast<ModuleLogger*>(slot->entry.load(std::memory_order_acquire))
+            ->unloaded.store(true, std::memory_order_seq_cst);
+        slot->unloaded.store(true, std::memory_order_seq_cst);
+        if (slots_.load(std::memory_order_seq_cst) == slots) return;
+    }
+}
+
+ModuleSlot* CModuleLoggerTable::Replace(HINSTANCE module, const std::wstring& name,
+                                        const log4cxx::LoggerPtr& logger) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if ((*it)->module != module) continue;
+        replaced_.push_back(std::move(*it));
+        entries_.erase(it);
+        break;
+    }
+    entries_.push_back(std::unique_ptr<ModuleLogger>(new ModuleLogger{module, name, logger}));
+    Rebuild(slots_.load(std::memory_order_relaxed)->mask + 1);
+    return Find(module);
+}
+
+// A new table of the given capacity with every entry, published whole; the
+// old one stays readable by lookups that started in it.
+void CModuleLoggerTable::Rebuild(size_t capacity) {
     Slots* old = slots_.load(std::memory_order_relaxed);
-    auto bigger = std::make_unique<Slots>((old->mask + 1) * 2);
-    for (const auto& entry : entries_) bigger->Put(entry.get());
-    slots_.store(bigger.release(), std::memory_order_release);
+    auto rebuilt = std::make_unique<Slots>(capacity);
+    for (const auto& entry : entries_) rebuilt->Put(entry.get());
+    Slots* published = rebuilt.release();
+    slots_.store(published, std::memory_order_seq_cst);
     retired_.emplace_back(old);
+    // A module marked unloaded while the table was copied.
+    for (const auto& entry : entries_)
+        if (entry->unloaded.load(std::memory_order_seq_cst))
+            if (ModuleSlot* slot = Find(entry->module)) slot->unloaded.store(true, std::memory_order_seq_cst);
 }
 
 std::vector<const ModuleLogger*> CModuleLoggerTable::Entries() const {

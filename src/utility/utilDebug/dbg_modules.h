@@ -1,7 +1,10 @@
 // The module logger table: the logger of each calling module, found on the
 // path of every record without a lock, however many modules log. Entries are
-// added under the adapter lock and never removed: a module's logger lives as
-// long as log4cxx does.
+// added under the adapter lock. A module is its file, not its address: when a
+// module is unloaded its entry is marked, and the next record from that
+// address checks which file is there now, so that a module later loaded at
+// the same address gets an entry of its own. Entries are never freed: a
+// module's logger lives as long as log4cxx does.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +22,8 @@ struct ModuleLogger {
     // The module's file name in lower case, as the disabled lists name it.
     std::wstring name;
     log4cxx::LoggerPtr logger;
+    // Set when the module was unloaded.
+    std::atomic<bool> unloaded{false};
 };
 
 // What a record needs of its module, in one slot of the table, so that a
@@ -33,6 +38,8 @@ struct ModuleSlot {
     // generation changes (and for each slot of a table that grew).
     std::atomic<unsigned> routeGeneration{0};
     std::atomic<bool> direct{false};
+    // The entry's unloaded flag, here where a lookup reads it.
+    std::atomic<bool> unloaded{false};
 };
 
 class CModuleLoggerTable {
@@ -54,6 +61,12 @@ class CModuleLoggerTable {
     // The module's slot, its entry added unless there is one; under the
     // adapter lock.
     ModuleSlot* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
+    // Marks the module's entry unloaded; any thread, without a lock (it runs
+    // while the module is unloaded, under the loader's own lock).
+    void MarkUnloaded(HINSTANCE module);
+    // A new entry for a module that took the address of an unloaded one;
+    // under the adapter lock.
+    ModuleSlot* Replace(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
     // Every entry, in no particular order; under the adapter lock.
     std::vector<const ModuleLogger*> Entries() const;
 
@@ -72,10 +85,12 @@ class CModuleLoggerTable {
         key ^= key >> 33;
         return static_cast<size_t>(key);
     }
-    void Grow();
+    void Rebuild(size_t capacity);
 
     std::atomic<Slots*> slots_;
     // Tables that were outgrown stay readable by lookups that started in them.
     std::vector<std::unique_ptr<Slots>> retired_;
     std::vector<std::unique_ptr<ModuleLogger>> entries_;
+    // Entries of unloaded modules that were replaced: lookups may still hold them.
+    std::vector<std::unique_ptr<ModuleLogger>> replaced_;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Log4cxxAdapter.h"
+#include "dbg_diagnostics.h"
 #include "dbg_locks.h"
 #include "dbg_settings.h"
 
@@ -14,9 +15,6 @@ namespace {
 
 // Names lists are cut here before they are split.
 constexpr size_t kNameListLimit = 2047;
-// The registry values are read into 5,120 characters with 5,119 bytes.
-constexpr size_t kDisabledListElements = 5120;
-constexpr DWORD kDisabledListReadBytes = 5119;
 // Section names, and each section's text, as the profile functions return them.
 constexpr DWORD kProfileBufferElements = 20480;
 
@@ -134,8 +132,13 @@ void CFeatureConfig::LoadFeatureMapping() {
     disabledFeaturesText.clear();
     disabledDllsText.clear();
 
+    // The profile functions keep the file parsed: the sections below come
+    // from the one reading the names made.
     auto buffer = std::make_unique<wchar_t[]>(kProfileBufferElements);
     GetPrivateProfileSectionNamesW(buffer.get(), kProfileBufferElements, mappingFilePath.c_str());
+    DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS && !IsMissingFileError(error))
+        SayFileRefused("the feature mapping file", mappingFilePath, "is not read", error);
     std::vector<std::wstring> names = SplitMultiString(buffer.get());
     features.reserve(names.size());
     for (std::wstring& name : names) name = LowerCased(name);
@@ -162,20 +165,11 @@ std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) 
 
 namespace {
 
-// The registry fills at most kDisabledListReadBytes / 2 elements, so the one
-// after them ends a text stored without a terminator; an empty value
-// writes nothing at all.
+// Only the first kNameListLimit characters count: a longer value is cut, not
+// ignored.
 DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
-    std::unique_ptr<wchar_t[]> buffer(new wchar_t[kDisabledListElements]);
-    buffer[0] = L'\0';
-    buffer[kDisabledListReadBytes / 2] = L'\0';
-    DWORD size = kDisabledListReadBytes;
     DisabledListValue value;
-    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
-        ERROR_SUCCESS)
-        return value;
-    value.read = true;
-    value.text = buffer.get();
+    value.read = QueryTextValue(key, valueName, kNameListLimit, &value.text);
     return value;
 }
 

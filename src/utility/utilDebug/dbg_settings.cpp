@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "FeatureConfig.h"
 #include "Log4cxxAdapter.h"
@@ -20,9 +21,9 @@ std::atomic<DWORD> g_lastRefreshTick{0};
 namespace {
 
 // The module list buffers hold 49,151 characters and a terminator; the
-// registry reads into them are given 49,152 bytes.
+// list read into them is at most kModuleListMaxLength characters.
 constexpr size_t kModuleListElements = 49152;
-constexpr DWORD kModuleListReadBytes = 49152;
+static_assert(kModuleListMaxLength < kModuleListElements, "the module list buffers hold the list read");
 
 // What the refresh last saw and applied.
 struct RefreshSnapshot {
@@ -163,17 +164,13 @@ struct RefreshReading {
     DisabledListValues disabledLists;
 };
 
-// The registry fills at most kModuleListReadBytes / 2 elements, so the one
-// after them ends a text stored without a terminator; an empty value
-// writes nothing at all.
+// A longer list is cut to its first kModuleListMaxLength characters.
 bool ReadModuleList(HKEY key) {
-    g_refreshModuleList[0] = L'\0';
-    g_refreshModuleList[kModuleListReadBytes / 2] = L'\0';
-    DWORD size = kModuleListReadBytes;
-    LSTATUS status = RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
-                                      reinterpret_cast<BYTE*>(g_refreshModuleList), &size);
-    NoteSettingsRead(status);
-    return status == ERROR_SUCCESS;
+    std::wstring list;
+    if (!QueryTextValue(key, Names().debugModule, kModuleListMaxLength, &list)) return false;
+    std::copy(list.begin(), list.end(), g_refreshModuleList);
+    g_refreshModuleList[list.size()] = L'\0';
+    return true;
 }
 
 // A change of letter case only is no change.
@@ -286,6 +283,24 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
     return status == ERROR_SUCCESS && buffer[0] != L'\0';
 }
 
+bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text) {
+    // Most values fit a first buffer; a longer one is read again whole, in
+    // the size the registry reported, and cut.
+    std::vector<wchar_t> buffer(std::min<size_t>(maxLength, 4096) + 2, L'\0');
+    DWORD size = NlRegStringBufferSize(buffer.size() - 1);
+    LSTATUS status =
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status == ERROR_MORE_DATA) {
+        buffer.assign(size / 2 + 2, L'\0');
+        size = NlRegStringBufferSize(buffer.size() - 1);
+        status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    }
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS) return false;
+    text->assign(buffer.data(), wcsnlen(buffer.data(), maxLength));
+    return true;
+}
+
 int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
@@ -344,13 +359,21 @@ void SetDebugLogCount(int count) {
 // size is the caller's buffer in bytes, as sizeof gives it for a wchar_t
 // array (code ported from Windows passes sizeof buf); the registry is asked
 // for no more than that buffer holds.
+// A longer list is cut to what the buffer holds, and to kModuleListMaxLength
+// characters.
 void GetDebugModules(wchar_t* buffer, int size) {
     if (!buffer || size <= 0) return;
-    const DWORD dataSize = NlRegStringBufferSize(static_cast<size_t>(size) / sizeof(wchar_t));
-    if (dataSize == 0) return;
+    const size_t elements = static_cast<size_t>(size) / sizeof(wchar_t);
+    if (elements == 0) return;
     EnsureProductRegistryLoaded();
     Guard<CSLock> guard(&SettingsLock());
-    ReadRegistryString(buffer, dataSize, Names().keyPath, Names().debugModule);
+    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
+    if (!key) return;
+    KeyCloser closer(key);
+    std::wstring list;
+    if (!QueryTextValue(key, Names().debugModule, std::min(elements - 1, kModuleListMaxLength), &list)) return;
+    std::copy(list.begin(), list.end(), buffer);
+    buffer[list.size()] = L'\0';
 }
 
 void SetDebugModules(const wchar_t* moduleList) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 // How long the registry may keep one logging call waiting, in total, while
 // another process holds it locked; and how soon settings that could not be
@@ -59,6 +60,13 @@ bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueN
 // size is the capacity handed to the registry, in its bytes; an empty text
 // counts as a failed read.
 bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName);
+// Reads a text value of any length and keeps its first maxLength characters:
+// a long value is cut, not ignored. False when the value is missing or
+// unreadable; its type is not checked.
+bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text);
+
+// The most of DebugModule that is read: the rest is ignored.
+constexpr size_t kModuleListMaxLength = 24575;
 
 // The LogCriticalInfo setting as stored (0 when missing).
 int GetLogCriticalInfo();

@@ -9,6 +9,7 @@
 
 namespace nlplatform {
 
+// O_NONBLOCK stays: on a regular file it changes nothing.
 int OpenRegularFile(const std::string& path, int flags, mode_t mode) {
     int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0) return -1;
@@ -20,8 +21,6 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode) {
         refused = EISDIR;
     else if (!S_ISREG(status.st_mode))
         refused = ENXIO;
-    if (refused == 0 && !(flags & O_NONBLOCK) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        refused = errno;
     if (refused != 0) {
         close(fd);
         errno = refused;

@@ -13,8 +13,8 @@
 
 namespace nlplatform {
 
-// open(2) with O_NONBLOCK and O_CLOEXEC added; the descriptor comes back in
-// blocking mode. -1 with errno ENXIO for anything but a regular file, EISDIR
+// open(2) with O_NONBLOCK and O_CLOEXEC added (O_NONBLOCK does nothing to a
+// regular file's reads and writes). -1 with errno ENXIO for anything but a regular file, EISDIR
 // for a folder, else open(2)'s own errno.
 int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0);
 

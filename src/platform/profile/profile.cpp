@@ -100,9 +100,20 @@ std::shared_ptr<const ParsedProfile> ParseFile(const std::string& path, int fd, 
 // one. Only a regular file is read, and only its first
 // kConfigurationFileReadLimit bytes; a folder, as on Windows, is access
 // denied, and a pipe, device or socket ERROR_CANT_ACCESS_FILE.
+std::shared_ptr<const ParsedProfile> KeptParse() {
+    std::lock_guard<std::mutex> guard(CacheLock());
+    return CachedProfile();
+}
+
 std::shared_ptr<const ParsedProfile> LoadProfile(const std::string& path, DWORD* error) {
     struct timespec start;
     clock_gettime(CLOCK_REALTIME_COARSE, &start);
+    // The kept parse of an unchanged regular file is used without opening it.
+    struct stat current;
+    std::shared_ptr<const ParsedProfile> kept = KeptParse();
+    if (kept && kept->path == path && stat(path.c_str(), &current) == 0 && S_ISREG(current.st_mode) &&
+        SameFile(kept->identity, current))
+        return kept;
     int fd = nlplatform::OpenRegularFile(path, O_RDONLY);
     if (fd < 0) {
         *error = OpenError(errno);
@@ -110,10 +121,7 @@ std::shared_ptr<const ParsedProfile> LoadProfile(const std::string& path, DWORD*
     }
     struct stat identity;
     std::shared_ptr<const ParsedProfile> parsed;
-    if (fstat(fd, &identity) == 0) {
-        std::lock_guard<std::mutex> guard(CacheLock());
-        parsed = CachedProfile();
-    }
+    if (fstat(fd, &identity) == 0) parsed = KeptParse();
     if (!parsed || parsed->path != path || !SameFile(parsed->identity, identity)) {
         parsed = ParseFile(path, fd, identity, error);
         if (parsed && SettledBefore(identity.st_mtim, start) && SettledBefore(identity.st_ctim, start)) {

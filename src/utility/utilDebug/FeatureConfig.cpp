@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 
 #include "Log4cxxAdapter.h"
 #include "dbg_diagnostics.h"
@@ -97,26 +98,30 @@ std::vector<std::wstring> CFeatureConfig::SplitNameList(const std::wstring& text
     return names;
 }
 
+// Thousands of features name thousands of modules: each name is found
+// through an index, not by a walk of the list.
 ModuleReferences CFeatureConfig::CountModuleReferences() const {
     ModuleReferences references;
+    std::unordered_map<std::wstring, size_t> indexOf;
     for (const FeatureEntry& feature : features) {
         for (const std::wstring& module : feature.modules) {
-            auto found = std::find_if(references.begin(), references.end(),
-                                      [&](const auto& reference) { return reference.first == module; });
-            if (found == references.end())
+            auto inserted = indexOf.emplace(module, references.size());
+            if (inserted.second)
                 references.emplace_back(module, 1);
             else
-                ++found->second;
+                ++references[inserted.first->second].second;
         }
     }
     return references;
 }
 
 void CFeatureConfig::ReleaseFeatureModules(ModuleReferences& references, const FeatureEntry& feature) {
+    if (feature.modules.empty()) return;
+    std::unordered_map<std::wstring, size_t> indexOf;
+    for (size_t i = 0; i < references.size(); ++i) indexOf.emplace(references[i].first, i);
     for (const std::wstring& module : feature.modules) {
-        auto found = std::find_if(references.begin(), references.end(),
-                                  [&](const auto& reference) { return reference.first == module; });
-        if (found != references.end()) --found->second;
+        auto found = indexOf.find(module);
+        if (found != indexOf.end()) --references[found->second].second;
     }
 }
 
@@ -146,7 +151,8 @@ void CFeatureConfig::LoadFeatureMapping() {
     SortUnique(names);
 
     for (const std::wstring& name : names) {
-        std::fill_n(buffer.get(), kProfileBufferElements, L'\0');
+        // The call writes a terminated list, however short.
+        buffer[0] = buffer[1] = L'\0';
         GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements,
                                   mappingFilePath.c_str());
         std::vector<std::wstring> modules = SplitMultiString(buffer.get());

@@ -7,8 +7,10 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_env.h"
@@ -162,9 +164,11 @@ TEST(ProfileFiles, AChangedFileIsReadAgain) {
     std::string path = env.path("changing.ini");
     std::wstring widePath = nltest::Widen(path);
     nltest::WriteFile(path, "[one]\nx.so\n");
-    // Written long ago, so that the parse may be kept.
+    // Written long ago, and last changed (by utimensat) before the reading,
+    // so that the parse may be kept.
     struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     wchar_t buffer[64];
     for (const char* next : {"[two]\ny.so\n", "[666]\nz.so\n"}) {
         GetPrivateProfileSectionNamesW(buffer, 64, widePath.c_str());

@@ -353,7 +353,11 @@ NLAPI SIZE_T LocalSize(HLOCAL mem);
 // name is the one read. Lines are trimmed; ';' starts a comment line; a line
 // without '=' comes back bare, "key = value" as "key=value". A file that
 // cannot be read, or a name without a directory (Windows would look in its
-// own folder, which Linux has not), has no sections.
+// own folder, which Linux has not), has no sections; so does anything but a
+// regular file (a pipe is never waited for: ERROR_CANT_ACCESS_FILE; a folder
+// is ERROR_ACCESS_DENIED). Only the file's first MiB is read. As Windows does,
+// the last file read is kept parsed and read again only once it changed, so
+// that reading every section of a file one by one reads it once.
 //
 // Lists are NUL-separated and end in a second NUL; the result counts the
 // characters written without that last NUL. When the list does not fit, its

@@ -55,6 +55,8 @@ void PrepareMachine() {
     SetString(L"DebugModule", L"utildebug_bench=1");
     SetDword(L"DebugLevel", 3);
     SetDword(L"DebugLogCount", 2);
+    // Where feature_mapping_bench.cpp puts its mapping file.
+    SetString(L"DataRootPath", std::wstring(g_workDir.begin(), g_workDir.end()));
     // The first record sets the back end up.
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "bench.cpp", 1, "benchmark starts");
 }

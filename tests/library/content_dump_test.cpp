@@ -1,5 +1,8 @@
-// DebugContentToFile: the file is replaced by the content, byte for byte.
+// DebugContentToFile: the file is replaced by the content, byte for byte, by
+// the log file's rules.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utilDebug.h>
 
 #include <string>
@@ -93,6 +96,47 @@ TEST_F(ContentDumpTest, AWidePathIsUtf8OnDisk) {
     unsigned char bytes[] = {'b', 'y'};
     DebugContentToFile(widePath, bytes, 2);
     EXPECT_EQ(ReadFile(diskPath), "by");
+}
+
+// What another user plants in a world-writable folder is left alone: a link
+// is not followed, another user's file is not emptied, a pipe is not waited
+// for; a new file gets 0644 whatever the umask.
+TEST_F(ContentDumpTest, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
+    std::string shared = Path("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    std::string secret = Path("secret");
+    const std::string plantedAs[] = {"ln -s '" + secret + "' ", "echo planted > ", "mkfifo "};
+    for (const std::string& plant : plantedAs) {
+        std::string path = shared + "/dump.txt";
+        nltest::WriteFile(secret, "root's own\n");
+        std::remove(path.c_str());
+        ASSERT_EQ(nltest::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + plant + "'" +
+                                     path + "'\""),
+                  0)
+            << plant;
+        struct stat before;
+        ASSERT_EQ(lstat(path.c_str(), &before), 0);
+        DebugContentToFile(path, std::string("dump"));
+        DebugContentToFile(nltest::Widen(path), std::wstring(L"dump"));
+        unsigned char bytes[] = {'d'};
+        DebugContentToFile(path, bytes, 1);
+        DebugContentToFile(nltest::Widen(path), bytes, 1);
+        EXPECT_EQ(ReadFile(secret), "root's own\n") << plant;
+        struct stat after;
+        ASSERT_EQ(lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_uid, 65534u) << plant;
+        EXPECT_EQ(after.st_size, before.st_size) << plant;
+    }
+    std::remove((shared + "/dump.txt").c_str());
+    mode_t previous = umask(0);
+    DebugContentToFile(shared + "/own.txt", std::string("dump"));
+    umask(previous);
+    struct stat own;
+    ASSERT_EQ(stat((shared + "/own.txt").c_str(), &own), 0);
+    EXPECT_EQ(own.st_mode & 07777, 0644u);
+    EXPECT_EQ(ReadFile(shared + "/own.txt"), "dump");
 }
 
 }  // namespace

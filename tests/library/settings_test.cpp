@@ -57,8 +57,8 @@ TEST_F(SettingsTest, GettersReadTheRegistryWithTheirDefaults) {
 }
 
 // Code ported from Windows passes sizeof of its wchar_t array. A list that
-// does not fit (here 25 characters into 16) leaves the buffer as it was and
-// writes nothing past it.
+// does not fit (here 25 characters into 16) is cut to what the buffer holds,
+// and nothing beyond the buffer is touched.
 TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
     struct {
         wchar_t modules[16];
@@ -67,7 +67,7 @@ TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
     std::fill(std::begin(memory.modules), std::end(memory.modules), L'\0');
     std::fill(std::begin(memory.after), std::end(memory.after), L'#');
     DBG::GetDebugModules(memory.modules, sizeof memory.modules);
-    EXPECT_EQ(std::wstring(memory.modules, 16), std::wstring(16, L'\0'));
+    EXPECT_EQ(std::wstring(memory.modules, 16), std::wstring(L"utildebug_setti") + L'\0');
     EXPECT_EQ(std::wstring(memory.after, 32), std::wstring(32, L'#'));
 
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;x=0"));

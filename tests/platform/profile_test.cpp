@@ -1,10 +1,16 @@
 // The profile stand-ins against a table of files: encodings, line ends,
 // comments, blanks, bare lines, duplicates, and the cut of results that do
 // not fit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <windows.h>
 
+#include <chrono>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_env.h"
@@ -113,12 +119,17 @@ TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
     nltest::TestEnv env;
     std::wstring missing = nltest::Widen(env.path("missing.ini"));
     std::wstring directory = nltest::Widen(env.dir());
+    // A pipe is never waited for, a device never read without end.
+    ASSERT_EQ(mkfifo(env.path("fifo.ini").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/dev/zero", env.path("zero.ini").c_str()), 0);
     const struct {
         std::wstring path;
         DWORD error;
     } cases[] = {
         {missing, ERROR_FILE_NOT_FOUND},
         {directory, ERROR_ACCESS_DENIED},
+        {nltest::Widen(env.path("fifo.ini")), ERROR_CANT_ACCESS_FILE},
+        {nltest::Widen(env.path("zero.ini")), ERROR_CANT_ACCESS_FILE},
         {L"relative.ini", ERROR_FILE_NOT_FOUND},  // no Windows directory to look in
     };
     for (const auto& c : cases) {
@@ -144,6 +155,30 @@ TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
     SetLastError(0);
     EXPECT_EQ(GetPrivateProfileSectionW(nullptr, buffer, 8, missing.c_str()), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// The parse of the last file is kept, and dropped as soon as the file
+// changes, even to the same size within the same second.
+TEST(ProfileFiles, AChangedFileIsReadAgain) {
+    nltest::TestEnv env;
+    std::string path = env.path("changing.ini");
+    std::wstring widePath = nltest::Widen(path);
+    nltest::WriteFile(path, "[one]\nx.so\n");
+    // Written long ago, and last changed (by utimensat) before the reading,
+    // so that the parse may be kept.
+    struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    wchar_t buffer[64];
+    for (const char* next : {"[two]\ny.so\n", "[666]\nz.so\n"}) {
+        GetPrivateProfileSectionNamesW(buffer, 64, widePath.c_str());
+        std::string before = Shown(buffer, 5);
+        std::ofstream(path, std::ios::in | std::ios::out) << next;
+        EXPECT_EQ(GetPrivateProfileSectionNamesW(buffer, 64, widePath.c_str()), 4u);
+        EXPECT_EQ(Shown(buffer, 4), std::string(next, 1, 3) + "|") << "after " << before;
+        GetPrivateProfileSectionW(std::wstring(next + 1, next + 4).c_str(), buffer, 64, widePath.c_str());
+        EXPECT_EQ(Shown(buffer, 5), std::string(next + 6, next + 10) + "|");
+    }
 }
 
 struct CutCase {

@@ -1,6 +1,7 @@
 // The version functions over the version note of an ELF file: the note
 // DBG_FILE_VERSION writes, files without it, and damaged files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <utilDebug.h>
 #include <windows.h>
 
@@ -67,6 +68,7 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
     nltest::TestEnv env;
     nltest::WriteFile(env.path("text.txt"), "not an executable\n");
     nltest::WriteFile(env.path("empty"), "");
+    ASSERT_EQ(mkfifo(env.path("fifo").c_str(), 0644), 0);
     struct Case {
         std::wstring path;
         DWORD error;
@@ -75,7 +77,9 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
         {PlatformLibraryPath(), ERROR_RESOURCE_DATA_NOT_FOUND},
         {Widen(env.path("text.txt")), ERROR_BAD_FORMAT},
         {Widen(env.path("empty")), ERROR_BAD_FORMAT},
-        {Widen(env.dir()), ERROR_BAD_FORMAT},
+        // Only a regular file is read, and a pipe is never waited for.
+        {Widen(env.dir()), ERROR_ACCESS_DENIED},
+        {Widen(env.path("fifo")), ERROR_CANT_ACCESS_FILE},
         {Widen(env.path("missing")), ERROR_FILE_NOT_FOUND},
         {Widen(env.path("text.txt/below")), ERROR_PATH_NOT_FOUND},
         {L"", ERROR_BAD_PATHNAME},

@@ -17,7 +17,11 @@ inline DWORD ErrorFromOpen(int error, DWORD otherwise) {
             return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
+        case EISDIR:  // a folder, as Windows refuses one opened as a file
             return ERROR_ACCESS_DENIED;
+        case ENXIO:  // not a regular file (common/regular_file.h)
+        case ELOOP:
+            return ERROR_CANT_ACCESS_FILE;
         default:
             return otherwise;
     }

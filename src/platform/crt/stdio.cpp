@@ -6,7 +6,9 @@
 // memory file, already translated (CRLF to LF; in Unicode mode decoded to
 // UTF-8 and stripped of its byte-order mark), and the stream reads that
 // snapshot. Later changes to the file are not seen through the stream;
-// configuration files, the reason for text-mode reading, are read once anyway.
+// configuration files, the reason for text-mode reading, are read once anyway,
+// and only their first kConfigurationFileReadLimit bytes. Like every file the
+// layer opens by name, only a regular file opens (common/regular_file.h).
 #include <windows.h>
 
 #include <errno.h>
@@ -19,6 +21,8 @@
 
 #include <string>
 
+#include "common/open_error.h"
+#include "common/regular_file.h"
 #include "common/unicode.h"
 
 namespace {
@@ -106,19 +110,6 @@ bool ParseMode(const wchar_t* mode, OpenMode* out) {
     return true;
 }
 
-bool ReadWholeFile(int fd, std::string* bytes) {
-    char chunk[16384];
-    for (;;) {
-        ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes->append(chunk, static_cast<size_t>(n));
-    }
-}
-
 bool StartsWith(const std::string& bytes, const char* prefix, size_t length) {
     return bytes.size() >= length && bytes.compare(0, length, prefix, length) == 0;
 }
@@ -198,21 +189,24 @@ FILE* OpenSnapshot(const std::string& text, bool unicode) {
     return FinishStream(stream, unicode);
 }
 
+// Only the file's first kConfigurationFileReadLimit bytes are read: a stream
+// for reading in text mode is meant for configuration files.
 FILE* OpenTextForReading(const std::string& path, const OpenMode& mode) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
     std::string text;
-    const bool read = ReadWholeFile(fd, &text);
-    const int error = errno;
-    close(fd);
-    if (!read) {
-        errno = error;
-        return nullptr;
-    }
+    if (!nlplatform::ReadRegularFile(path, nlplatform::kConfigurationFileReadLimit, &text)) return nullptr;
     const bool unicode = mode.encoding != Encoding::kLocale;
     if (unicode) text = DecodeUnicodeText(text, mode.encoding);
     DropCarriageReturns(&text);
     return OpenSnapshot(text, unicode);
+}
+
+// open(2)'s flags for a mode, as fopen would pass them.
+int OpenFlags(const OpenMode& mode) {
+    int flags = mode.update ? O_RDWR : mode.access == 'r' ? O_RDONLY : O_WRONLY;
+    if (mode.access == 'w') flags |= O_CREAT | O_TRUNC;
+    if (mode.access == 'a') flags |= O_CREAT | O_APPEND;
+    if (mode.exclusive) flags |= O_EXCL;
+    return flags;
 }
 
 // Writing and update modes use the file itself: lines are written as given
@@ -226,10 +220,17 @@ FILE* OpenFile(const std::string& path, const OpenMode& mode) {
     std::string flags(1, mode.access);
     if (mode.update) flags += '+';
     if (mode.binary) flags += 'b';
-    if (mode.exclusive) flags += 'x';
-    if (mode.noInherit) flags += 'e';
     const bool unicode = mode.encoding == Encoding::kUtf8;
-    FILE* stream = FinishStream(fopen(path.c_str(), flags.c_str()), unicode);
+    int fd = nlplatform::OpenRegularFile(path, OpenFlags(mode), 0666);
+    // Inherited by a child unless N says otherwise, as on Windows.
+    if (fd >= 0 && !mode.noInherit) fcntl(fd, F_SETFD, 0);
+    FILE* stream = fd < 0 ? nullptr : fdopen(fd, flags.c_str());
+    if (fd >= 0 && !stream) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    stream = FinishStream(stream, unicode);
     if (!stream || !unicode || mode.access == 'r') return stream;
     struct stat status;
     if (fstat(fileno(stream), &status) == 0 && status.st_size == 0) fputwc(0xFEFF, stream);
@@ -248,8 +249,15 @@ FILE* _wfopen(const wchar_t* fileName, const wchar_t* mode) {
         return nullptr;
     }
     const std::string path = nlplatform::NarrowPath(fileName);
-    if (parsed.access == 'r' && !parsed.update && !parsed.binary) return OpenTextForReading(path, parsed);
-    return OpenFile(path, parsed);
+    FILE* stream = parsed.access == 'r' && !parsed.update && !parsed.binary ? OpenTextForReading(path, parsed)
+                                                                              : OpenFile(path, parsed);
+    if (stream) return stream;
+    // The Windows error stays behind, as CreateFileW below the C runtime
+    // leaves it; errno is the C runtime's: a folder is EACCES.
+    const int error = errno;
+    SetLastError(nlplatform::ErrorFromOpen(error, ERROR_ACCESS_DENIED));
+    errno = error == EISDIR ? EACCES : error;
+    return nullptr;
 }
 
 // Windows returns the number of open streams; glibc keeps that to itself.

@@ -313,11 +313,15 @@ typedef union _LARGE_INTEGER {
 // error ERROR_ALREADY_EXISTS. Sharing modes have no POSIX counterpart and are
 // accepted as given.
 //
+// Only a regular file opens, and the call never waits: a pipe, a device or a
+// socket at the path fails with ERROR_CANT_ACCESS_FILE, a folder with
+// ERROR_ACCESS_DENIED. CREATE_ALWAYS and TRUNCATE_EXISTING empty the file
+// only once it passed every check.
+//
 // FILE_FLAG_OPEN_REPARSE_POINT opens the file itself and nothing it points
-// to. Linux cannot open a symbolic link for data, so a link, a pipe or a
-// device at the path fails with ERROR_CANT_ACCESS_FILE; so does, in a
-// world-writable folder, a file owned by another user (which that user
-// could read, or have planted).
+// to. Linux cannot open a symbolic link for data, so a link at the path fails
+// with ERROR_CANT_ACCESS_FILE; so does, in a world-writable folder, a file
+// owned by another user (which that user could read, or have planted).
 NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                          DWORD creation, DWORD flags, HANDLE templateFile);
 // Writes the whole buffer with one write(2), so that a file opened with
@@ -393,7 +397,11 @@ NLAPI SIZE_T LocalSize(HLOCAL mem);
 // name is the one read. Lines are trimmed; ';' starts a comment line; a line
 // without '=' comes back bare, "key = value" as "key=value". A file that
 // cannot be read, or a name without a directory (Windows would look in its
-// own folder, which Linux has not), has no sections.
+// own folder, which Linux has not), has no sections; so does anything but a
+// regular file (a pipe is never waited for: ERROR_CANT_ACCESS_FILE; a folder
+// is ERROR_ACCESS_DENIED). Only the file's first MiB is read. As Windows does,
+// the last file read is kept parsed and read again only once it changed, so
+// that reading every section of a file one by one reads it once.
 //
 // Lists are NUL-separated and end in a second NUL; the result counts the
 // characters written without that last NUL. When the list does not fit, its
@@ -786,7 +794,10 @@ NLAPI int NlFormatSlotsW(wchar_t* buffer, size_t count, const wchar_t* format, c
 // stream then reads and writes UTF-8 whatever the locale; on reading, a
 // byte-order mark selects the encoding (a UTF-16LE one too) and is skipped,
 // and on writing to an empty file one is written. ", ccs=UTF-16LE" and
-// ", ccs=UNICODE" are for reading only (EINVAL otherwise).
+// ", ccs=UNICODE" are for reading only (EINVAL otherwise). A text-mode
+// stream for reading sees at most the file's first MiB. Only a regular file
+// opens, without waiting: a pipe, a device or a socket gives ENXIO, a folder
+// EACCES; the last error says why, as CreateFileW would.
 NLAPI FILE* _wfopen(const wchar_t* fileName, const wchar_t* mode);
 // Flushes every open stream. Returns 0: glibc does not tell how many are open.
 NLAPI int _flushall(void);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "common/regular_file.h"
 #include "common/unicode.h"
 #include "kernel32/handle.h"
 
@@ -32,13 +33,14 @@ DWORD ErrorFromErrno(int error, DWORD notFound) {
         case EACCES:
         case EPERM:
         case EROFS:
+        case EISDIR:  // a folder, which Windows opens only with backup semantics
             return ERROR_ACCESS_DENIED;
         case EEXIST:
             return ERROR_FILE_EXISTS;
         case ENAMETOOLONG:
             return ERROR_BAD_PATHNAME;
         case ELOOP:
-        case ENXIO:  // a pipe without a reader, a device without its driver
+        case ENXIO:  // not a regular file (common/regular_file.h)
             return ERROR_CANT_ACCESS_FILE;
         default:
             return ERROR_INVALID_PARAMETER;
@@ -57,27 +59,27 @@ class FileObject : public nlplatform::KernelObject {
 
 std::shared_ptr<FileObject> FileOf(HANDLE handle) { return nlplatform::FindHandleOf<FileObject>(handle); }
 
+// The file is emptied only once it is known to be one that may be opened,
+// so O_TRUNC is left to the caller.
 int OpenFlags(DWORD access, DWORD creation, DWORD attributes) {
-    int flags = O_CLOEXEC;
+    int flags = 0;
     bool read = access & GENERIC_READ;
     bool write = access & (GENERIC_WRITE | FILE_APPEND_DATA);
     flags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
     if ((access & FILE_APPEND_DATA) && !(access & GENERIC_WRITE)) flags |= O_APPEND;
-    // Not blocking on a pipe without a reader: such a path is refused below.
-    if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW | O_NONBLOCK;
+    if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
     switch (creation) {
         case CREATE_NEW:
             return flags | O_CREAT | O_EXCL;
         case CREATE_ALWAYS:
-            return flags | O_CREAT | O_TRUNC;
         case OPEN_ALWAYS:
             return flags | O_CREAT;
-        case TRUNCATE_EXISTING:
-            return flags | O_TRUNC;
         default:
             return flags;
     }
 }
+
+bool EmptiesFile(DWORD creation) { return creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING; }
 
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -85,36 +87,36 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Opens the path; *created tells whether this call created the file, which
-// then gets the default mode whatever the umask.
+// Opens the path, never waiting and only as a regular file; *created tells
+// whether this call created the file, which then gets the default mode
+// whatever the umask.
 int OpenCreating(const std::string& path, int flags, bool* created) {
     *created = false;
-    if (!(flags & O_CREAT)) return open(path.c_str(), flags);
+    if (!(flags & O_CREAT)) return nlplatform::OpenRegularFile(path, flags);
     if (flags & O_EXCL) {
-        int fd = open(path.c_str(), flags, kFileMode);
+        int fd = nlplatform::OpenRegularFile(path, flags, kFileMode);
         *created = fd >= 0;
         return fd;
     }
     // Another process may create or delete the file between the two tries.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = open(path.c_str(), flags | O_EXCL, kFileMode);
+        int fd = nlplatform::OpenRegularFile(path, flags | O_EXCL, kFileMode);
         if (fd >= 0) {
             *created = true;
             return fd;
         }
         if (errno != EEXIST) return -1;
-        fd = open(path.c_str(), flags & ~O_CREAT);
+        fd = nlplatform::OpenRegularFile(path, flags & ~O_CREAT);
         if (fd >= 0 || errno != ENOENT) return fd;
     }
     return -1;
 }
 
-// What FILE_FLAG_OPEN_REPARSE_POINT refuses once the file is open: anything
-// but a regular file, and another user's file in a world-writable folder.
+// What FILE_FLAG_OPEN_REPARSE_POINT refuses once the file is open: another
+// user's file in a world-writable folder.
 DWORD CheckOpenedEntry(int fd, const std::string& path) {
     struct stat file;
     if (fstat(fd, &file) != 0) return ERROR_CANT_ACCESS_FILE;
-    if (!S_ISREG(file.st_mode)) return ERROR_CANT_ACCESS_FILE;
     if (file.st_uid != geteuid()) {
         struct stat folder;
         if (stat(FolderOf(path).c_str(), &folder) != 0 || (folder.st_mode & S_IWOTH))
@@ -148,7 +150,11 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
             SetLastError(refused);
             return INVALID_HANDLE_VALUE;
         }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    if (!created && EmptiesFile(creation) && ftruncate(fd, 0) != 0) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
     }
     if (created) fchmod(fd, kFileMode);
     bool existed = !created && (creation == OPEN_ALWAYS || creation == CREATE_ALWAYS);

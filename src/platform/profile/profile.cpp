@@ -1,18 +1,27 @@
 // GetPrivateProfileSectionNamesW and GetPrivateProfileSectionW: a profile
 // file's section names and one section's lines, with Windows's buffer rules.
-// The file is read anew at every call; nothing is cached.
+// The last file read is kept parsed, as Windows keeps it, and read again only
+// once it changed: reading all sections of a file one by one reads the file
+// once.
 #include <windows.h>
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/casefold.h"
 #include "common/unicode.h"
+#include "common/fork_guard.h"
 #include "common/open_error.h"
+#include "common/regular_file.h"
 #include "profile/profile_parser.h"
 
 namespace {
@@ -23,33 +32,116 @@ using nlplatform::profile::ProfileSection;
 // A file that cannot be opened for any other reason is access denied.
 DWORD OpenError(int error) { return nlplatform::ErrorFromOpen(error, ERROR_ACCESS_DENIED); }
 
-// The file's bytes, or the error that kept them from being read (a
-// directory, as on Windows, is access denied).
-DWORD ReadBytes(const std::string& path, std::string* bytes) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return OpenError(errno);
-    char chunk[8192];
-    ssize_t got = 0;
-    do {
-        got = read(fd, chunk, sizeof chunk);
-        if (got > 0) bytes->append(chunk, static_cast<size_t>(got));
-    } while (got > 0 || (got < 0 && errno == EINTR));
-    int error = errno;
+// A parsed file, and what tells whether the file changed since.
+struct ParsedProfile {
+    std::string path;
+    struct stat identity;
+    std::vector<ProfileSection> sections;
+    // The first section of each name, by its upper-cased name.
+    std::unordered_map<std::wstring, size_t> firstOfName;
+};
+
+std::wstring UpperCased(const std::wstring& text) {
+    std::wstring upper(text);
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(nlplatform::UpperCase(static_cast<char32_t>(c)));
+    return upper;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
+}
+
+// Whether any later change of the file must give it another time stamp: its
+// times lie before the moment the reading started. A time in whole seconds
+// may come from a file system that keeps no finer times, where a change
+// within the same two seconds would look the same.
+bool SettledBefore(const struct timespec& time, const struct timespec& start) {
+    if (time.tv_nsec == 0) return time.tv_sec + 2 <= start.tv_sec;
+    return time.tv_sec < start.tv_sec || (time.tv_sec == start.tv_sec && time.tv_nsec < start.tv_nsec);
+}
+
+// The last file parsed, as Windows keeps its last profile file: read again
+// only when the file changed (another file, size or time stamp).
+std::mutex& CacheLock() {
+    static std::mutex* const lock = [] {
+        auto* created = new std::mutex;
+        nlplatform::KeepMutexAcrossFork(*created);
+        return created;
+    }();
+    return *lock;
+}
+std::shared_ptr<const ParsedProfile>& CachedProfile() {
+    static auto* const cached = new std::shared_ptr<const ParsedProfile>;
+    return *cached;
+}
+
+std::shared_ptr<const ParsedProfile> ParseFile(const std::string& path, int fd, const struct stat& identity,
+                                               DWORD* error) {
+    std::string bytes;
+    if (!nlplatform::ReadOpenedFile(fd, nlplatform::kConfigurationFileReadLimit, &bytes)) {
+        *error = OpenError(errno);
+        return nullptr;
+    }
+    auto parsed = std::make_shared<ParsedProfile>();
+    parsed->path = path;
+    parsed->identity = identity;
+    parsed->sections = nlplatform::profile::ParseProfile(nlplatform::profile::DecodeProfileText(bytes));
+    for (size_t i = 0; i < parsed->sections.size(); ++i)
+        parsed->firstOfName.emplace(UpperCased(parsed->sections[i].name), i);
+    return parsed;
+}
+
+// The file's parse: the one kept when the file did not change, else a new
+// one. Only a regular file is read, and only its first
+// kConfigurationFileReadLimit bytes; a folder, as on Windows, is access
+// denied, and a pipe, device or socket ERROR_CANT_ACCESS_FILE.
+std::shared_ptr<const ParsedProfile> KeptParse() {
+    std::lock_guard<std::mutex> guard(CacheLock());
+    return CachedProfile();
+}
+
+std::shared_ptr<const ParsedProfile> LoadProfile(const std::string& path, DWORD* error) {
+    struct timespec start;
+    clock_gettime(CLOCK_REALTIME_COARSE, &start);
+    // The kept parse of an unchanged regular file is used without opening it.
+    struct stat current;
+    std::shared_ptr<const ParsedProfile> kept = KeptParse();
+    if (kept && kept->path == path && stat(path.c_str(), &current) == 0 && S_ISREG(current.st_mode) &&
+        SameFile(kept->identity, current))
+        return kept;
+    int fd = nlplatform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) {
+        *error = OpenError(errno);
+        return nullptr;
+    }
+    struct stat identity;
+    std::shared_ptr<const ParsedProfile> parsed;
+    if (fstat(fd, &identity) == 0) parsed = KeptParse();
+    if (!parsed || parsed->path != path || !SameFile(parsed->identity, identity)) {
+        parsed = ParseFile(path, fd, identity, error);
+        if (parsed && SettledBefore(identity.st_mtim, start) && SettledBefore(identity.st_ctim, start)) {
+            std::lock_guard<std::mutex> guard(CacheLock());
+            CachedProfile() = parsed;
+        }
+    }
     close(fd);
-    return got == 0 ? ERROR_SUCCESS : OpenError(error == EISDIR ? EACCES : error);
+    return parsed;
 }
 
 // Reads and parses the file, and sets the last error: ERROR_SUCCESS, or why
 // it could not be read. A name without a directory would be looked for in
 // the Windows directory, which this port does not have: it is not found.
-bool ReadProfileFile(LPCWSTR fileName, std::vector<ProfileSection>* sections) {
-    std::string bytes;
-    DWORD error = fileName && wcschr(fileName, L'/') ? ReadBytes(nlplatform::NarrowPath(fileName), &bytes)
-                                                     : ERROR_FILE_NOT_FOUND;
-    SetLastError(error);
-    if (error != ERROR_SUCCESS) return false;
-    *sections = nlplatform::profile::ParseProfile(nlplatform::profile::DecodeProfileText(bytes));
-    return true;
+std::shared_ptr<const ParsedProfile> ReadProfileFile(LPCWSTR fileName) {
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    std::shared_ptr<const ParsedProfile> parsed;
+    if (fileName && wcschr(fileName, L'/')) parsed = LoadProfile(nlplatform::NarrowPath(fileName), &error);
+    SetLastError(parsed ? ERROR_SUCCESS : error);
+    return parsed;
 }
 
 // Copies at most count - 1 characters of text and a terminator, as
@@ -98,14 +190,13 @@ DWORD EmptyList(LPWSTR buffer, DWORD size) {
 // Sections with an empty name (the lines before the first header, "[]") are
 // not listed; duplicates are. A file that cannot be read gives 0 and one NUL.
 DWORD SectionNames(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
-    std::vector<ProfileSection> sections;
-    bool read = ReadProfileFile(fileName, &sections);
+    std::shared_ptr<const ParsedProfile> parsed = ReadProfileFile(fileName);
     if (!buffer || size == 0) return 0;
     buffer[0] = L'\0';
-    if (size == 1 || !read) return 0;
+    if (size == 1 || !parsed) return 0;
     size_t left = size - 1;
     LPWSTR out = buffer;
-    for (const ProfileSection& section : sections) {
+    for (const ProfileSection& section : parsed->sections) {
         if (section.name.empty()) continue;
         size_t needed = section.name.size() + 1;
         if (needed >= left) {
@@ -128,15 +219,14 @@ DWORD SectionNames(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
 // The first section whose name matches, ignoring case; comment lines are
 // left out, lines without '=' come back bare.
 DWORD SectionLines(LPCWSTR sectionName, LPWSTR buffer, DWORD size, LPCWSTR fileName) {
-    std::vector<ProfileSection> sections;
-    if (!ReadProfileFile(fileName, &sections)) return EmptyList(buffer, size);
-    for (const ProfileSection& section : sections) {
-        if (!nlplatform::EqualIgnoringCase(section.name, sectionName)) continue;
-        // With no room for a line the list is empty.
-        if (size <= 2 || section.lines.empty()) return EmptyList(buffer, size);
-        return CopySectionLines(section.lines, buffer, size);
-    }
-    return EmptyList(buffer, size);
+    std::shared_ptr<const ParsedProfile> parsed = ReadProfileFile(fileName);
+    if (!parsed) return EmptyList(buffer, size);
+    auto found = parsed->firstOfName.find(UpperCased(sectionName));
+    if (found == parsed->firstOfName.end()) return EmptyList(buffer, size);
+    const ProfileSection& section = parsed->sections[found->second];
+    // With no room for a line the list is empty.
+    if (size <= 2 || section.lines.empty()) return EmptyList(buffer, size);
+    return CopySectionLines(section.lines, buffer, size);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/open_error.h"
+#include "common/regular_file.h"
 
 namespace nlplatform {
 
@@ -134,7 +135,7 @@ DWORD ReadFromElf(const ElfFile& file, FileVersion* version) {
 }  // namespace
 
 DWORD ReadFileVersionNote(const std::string& path, FileVersion* version) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return nlplatform::ErrorFromOpen(errno, ERROR_BAD_FORMAT);
     DWORD status = ReadFromElf(ElfFile(fd), version);
     close(fd);

@@ -3,17 +3,16 @@
 
 #include <algorithm>
 #include <memory>
+#include <unordered_map>
 
 #include "dbg_defaults.h"
 #include "dbg_registry.h"
+#include "dbg_diagnostics.h"
 
 namespace {
 
 // Names lists are cut here before they are split.
 constexpr size_t kNameListLimit = 2047;
-// The registry values are read into 5,120 characters with 5,119 bytes.
-constexpr size_t kDisabledListElements = 5120;
-constexpr DWORD kDisabledListReadBytes = 5119;
 // Section names, and each section's text, as the profile functions return them.
 constexpr DWORD kProfileBufferElements = 20480;
 
@@ -93,26 +92,30 @@ std::vector<std::wstring> CFeatureConfig::SplitNameList(const std::wstring& text
     return names;
 }
 
+// Thousands of features name thousands of modules: each name is found
+// through an index, not by a walk of the list.
 ModuleReferences CFeatureConfig::CountModuleReferences() const {
     ModuleReferences references;
+    std::unordered_map<std::wstring, size_t> indexOf;
     for (const FeatureEntry& feature : features) {
         for (const std::wstring& module : feature.modules) {
-            auto found = std::find_if(references.begin(), references.end(),
-                                      [&](const auto& reference) { return reference.first == module; });
-            if (found == references.end())
+            auto inserted = indexOf.emplace(module, references.size());
+            if (inserted.second)
                 references.emplace_back(module, 1);
             else
-                ++found->second;
+                ++references[inserted.first->second].second;
         }
     }
     return references;
 }
 
 void CFeatureConfig::ReleaseFeatureModules(ModuleReferences& references, const FeatureEntry& feature) {
+    if (feature.modules.empty()) return;
+    std::unordered_map<std::wstring, size_t> indexOf;
+    for (size_t i = 0; i < references.size(); ++i) indexOf.emplace(references[i].first, i);
     for (const std::wstring& module : feature.modules) {
-        auto found = std::find_if(references.begin(), references.end(),
-                                  [&](const auto& reference) { return reference.first == module; });
-        if (found != references.end()) --found->second;
+        auto found = indexOf.find(module);
+        if (found != indexOf.end()) --references[found->second].second;
     }
 }
 
@@ -128,8 +131,13 @@ void CFeatureConfig::LoadFeatureMapping() {
     disabledFeaturesText.clear();
     disabledDllsText.clear();
 
+    // The profile functions keep the file parsed: the sections below come
+    // from the one reading the names made.
     auto buffer = std::make_unique<wchar_t[]>(kProfileBufferElements);
     GetPrivateProfileSectionNamesW(buffer.get(), kProfileBufferElements, mappingFilePath.c_str());
+    DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS && !IsMissingFileError(error))
+        SayFileRefused("the feature mapping file", mappingFilePath, "is not read", error);
     std::vector<std::wstring> names = SplitMultiString(buffer.get());
     features.reserve(names.size());
     for (std::wstring& name : names) name = LowerCased(name);
@@ -137,7 +145,8 @@ void CFeatureConfig::LoadFeatureMapping() {
     SortUnique(names);
 
     for (const std::wstring& name : names) {
-        std::fill_n(buffer.get(), kProfileBufferElements, L'\0');
+        // The call writes a terminated list, however short.
+        buffer[0] = buffer[1] = L'\0';
         GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements,
                                   mappingFilePath.c_str());
         std::vector<std::wstring> modules = SplitMultiString(buffer.get());
@@ -156,20 +165,11 @@ std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) 
 
 namespace {
 
-// The registry fills at most kDisabledListReadBytes / 2 elements, so the one
-// after them ends a text stored without a terminator; an empty value
-// writes nothing at all.
+// Only the first kNameListLimit characters count: a longer value is cut, not
+// ignored.
 DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
-    std::unique_ptr<wchar_t[]> buffer(new wchar_t[kDisabledListElements]);
-    buffer[0] = L'\0';
-    buffer[kDisabledListReadBytes / 2] = L'\0';
-    DWORD size = kDisabledListReadBytes;
     DisabledListValue value;
-    if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()), &size) !=
-        ERROR_SUCCESS)
-        return value;
-    value.read = true;
-    value.text = buffer.get();
+    value.read = QueryTextValue(key, valueName, kNameListLimit, &value.text);
     return value;
 }
 

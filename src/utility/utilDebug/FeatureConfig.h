@@ -107,6 +107,6 @@ struct DisabledListValues {
     DisabledListValue features;  // DebugLogDisabledFeatures
     DisabledListValue dlls;      // DebugLogDisabledDlls
 };
-// Reads both values from an open key; a value whose data exceed the buffer
-// does not count as read, and its type is not checked.
+// Reads both values from an open key: each its first 2,047 characters, a
+// longer value cut; the type is not checked.
 DisabledListValues ReadDisabledLists(HKEY key);

@@ -21,6 +21,7 @@
 #include "ModuleName.h"
 #include "dbg_appender.h"
 #include "dbg_defaults.h"
+#include "dbg_diagnostics.h"
 #include "dbg_journal.h"
 #include "dbg_layout.h"
 #include "dbg_locks.h"
@@ -145,6 +146,17 @@ void ReadDiagnosticsSwitch(HKEY key) {
         RegQueryValueExW(key, L"DebugLogDiagnostics", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     NoteSettingsRead(status);
     g_log4cxxDiagnostics = status == ERROR_SUCCESS && value != 0;
+    SetDiagnostics(g_log4cxxDiagnostics);
+}
+
+// A DebugLogFormat whose widths log4cxx would fill without end, or read past
+// an int, is not used: the default layout is.
+std::wstring UsableLogFormat(const std::wstring& format) {
+    if (format.empty()) return kDefaultLogFormat;
+    const char* fault = LayoutPatternFault(WideToNarrow(format.c_str()));
+    if (!fault) return format;
+    SayDiagnostic(std::string("DebugLogFormat is not used (") + fault + "): records take the default layout");
+    return kDefaultLogFormat;
 }
 
 std::wstring ProcessBaseName() {
@@ -357,10 +369,17 @@ std::wstring ActiveLogFilePath() {
     return wide;
 }
 
+// Anything but a regular file at the name counts as missing: it is never
+// waited for, and the log is opened anew.
 bool LogFileExists() {
-    HANDLE file = CreateFileW(ActiveLogFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    std::wstring path = ActiveLogFilePath();
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (!IsMissingFileError(error)) SayFileRefused("the log file", path, "is opened anew", error);
+        return false;
+    }
     CloseHandle(file);
     return true;
 }
@@ -520,7 +539,7 @@ void ListenForNewRoutes() {
 void ConfigureRootAppender() {
     log4cxx::helpers::LogLog::setQuietMode(!g_log4cxxDiagnostics);
     log4cxx::BasicConfigurator::resetConfiguration();
-    if (g_logFormat.empty()) g_logFormat = kDefaultLogFormat;
+    g_logFormat = UsableLogFormat(g_logFormat);
     log4cxx::helpers::Pool pool;
 
     auto layout = std::make_shared<CRecordLayout>();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "dbg_diagnostics.h"
+
 ProductRegistryNames g_productRegistry = {};
 
 namespace {
@@ -119,8 +121,11 @@ CProductRegINIReader::CProductRegINIReader() : text_(kTextCapacity, L'\0') {}
 bool CProductRegINIReader::LoadFile(const wchar_t* path) {
     // UTF-8 whatever the process's locale, so the file reads the same on every
     // machine; text mode drops the carriage return of a CRLF.
+    // Only a regular file is read, and only its first MiB.
     FILE* file = _wfopen(path, L"r, ccs=UTF-8");
     const bool opened = file != nullptr;
+    if (!opened && !IsMissingFileError(GetLastError()))
+        SayFileRefused("the product registry file", path, "is not read", GetLastError());
     if (opened) {
         std::vector<wchar_t> piece(kMaxPieceLength + 1, L'\0');
         while (fgetws(piece.data(), static_cast<int>(piece.size()), file) != nullptr) {

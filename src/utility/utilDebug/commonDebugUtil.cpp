@@ -3,9 +3,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
-#include <fstream>
+
+#include "dbg_diagnostics.h"
 
 namespace {
 
@@ -27,47 +30,65 @@ std::string Utf8(const std::wstring& text) {
     return converted;
 }
 
-// Replaces the file at path with what write puts into the stream. A file
-// that cannot be opened is left alone; the stream creates no folder.
-template <typename Write>
-void ReplaceFile(const std::string& path, Write write) {
-    try {
-        std::ofstream file(path, std::ios::out | std::ios::trunc);
-        if (!file) return;
-        write(file);
-        file.close();
-    } catch (...) {
-        // Out of memory: the dump is lost, the caller is not disturbed.
-    }
+// A narrow path in the ANSI code page (UTF-8), up to its first NUL.
+std::wstring WidePath(const std::string& path) {
+    int size = static_cast<int>(strlen(path.c_str()));
+    int length = size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, path.c_str(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), size, &wide[0], length);
+    return wide;
 }
 
-void WriteBytes(const std::string& path, const unsigned char* buffer, unsigned long length) {
-    ReplaceFile(path, [&](std::ofstream& file) {
-        if (buffer && length > 0) file.write(reinterpret_cast<const char*>(buffer), length);
-    });
+// Replaces the file at path with the bytes, by the log file's rules: never
+// through a link, never a pipe, device or other non-regular file, never
+// another user's file in a world-writable folder; a new file gets mode 0644.
+// A file that cannot be opened is left alone; no folder is created.
+void ReplaceFile(const std::wstring& path, const char* bytes, size_t length) {
+    if (path.empty()) return;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (!IsMissingFileError(error)) SayFileRefused("the dump file", path, "is not written", error);
+        return;
+    }
+    for (size_t done = 0; done < length;) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes + done, chunk, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    CloseHandle(file);
 }
 
 }  // namespace
 
 void DebugContentToFile(const std::string& path, const std::string& content) {
-    ReplaceFile(path, [&](std::ofstream& file) { file << content.c_str(); });
+    try {
+        ReplaceFile(WidePath(path), content.c_str(), strlen(content.c_str()));
+    } catch (...) {
+        // Out of memory: the dump is lost, the caller is not disturbed.
+    }
 }
 
 void DebugContentToFile(const std::string& path, unsigned char* buffer, unsigned long length) {
-    WriteBytes(path, buffer, length);
+    try {
+        ReplaceFile(WidePath(path), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
+    } catch (...) {
+    }
 }
 
 void DebugContentToFile(const std::wstring& path, const std::wstring& content) {
     try {
         std::string text = Utf8(content);
-        ReplaceFile(Utf8(path), [&](std::ofstream& file) { file << text; });
+        ReplaceFile(path.c_str(), text.data(), text.size());
     } catch (...) {
     }
 }
 
 void DebugContentToFile(const std::wstring& path, unsigned char* buffer, unsigned long length) {
     try {
-        WriteBytes(Utf8(path), buffer, length);
+        ReplaceFile(path.c_str(), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
     } catch (...) {
     }
 }

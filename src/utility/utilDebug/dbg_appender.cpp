@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ModuleName.h"
+#include "dbg_diagnostics.h"
 #include "utilDebug.h"
 
 using log4cxx::LogString;
@@ -97,20 +98,6 @@ std::vector<LogString> Candidates(const LogString& configured) {
     if (folder != temporary) candidates.push_back(temporary + name);
     candidates.push_back(temporary + OwnName(name));
     return candidates;
-}
-
-const char* ReasonOf(DWORD error) {
-    switch (error) {
-        case ERROR_ACCESS_DENIED:
-            return "access denied";
-        case ERROR_CANT_ACCESS_FILE:
-            return "a link, a pipe, a device or another user's file stands there";
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return "its folder cannot be created";
-        default:
-            return "the file cannot be opened";
-    }
 }
 
 // The logger name of the library's own records: its file name in lower case
@@ -274,7 +261,7 @@ void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, 
         window->initialize(candidates[i], true, pool);
         activePolicy_ = window;
         WriteNotice(LOG4CXX_STR("Debug log file ") + path + LOG4CXX_STR(" cannot be written (") +
-                        ReasonOf(firstError) + LOG4CXX_STR("): records go to ") + candidates[i],
+                        FileRefusalReason(firstError) + LOG4CXX_STR("): records go to ") + candidates[i],
                     pool);
         return;
     }

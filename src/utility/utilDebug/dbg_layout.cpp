@@ -177,25 +177,53 @@ struct CRecordLayout::Compiled {
 
 namespace {
 
+// The widths of one conversion, as log4cxx's pattern parser reads them after
+// the "%": "-", a minimum, "." and a maximum. A number is read only up to
+// just beyond its limit, so that no digits overflow.
+struct Widths {
+    bool leftAlign = false;
+    int minimum = 0;
+    int maximum = 0x7fffffff;
+    const char* fault = nullptr;
+};
+
+int ReadWidth(const LogString& pattern, size_t* at, int limit) {
+    int value = 0;
+    for (; *at < pattern.size() && IsDigit(pattern[*at]); ++*at)
+        if (value <= limit) value = value * 10 + (pattern[*at] - '0');
+    return value;
+}
+
+Widths ReadWidths(const LogString& pattern, size_t* at) {
+    Widths widths;
+    size_t& i = *at;
+    while (i < pattern.size() && pattern[i] == '-') {
+        widths.leftAlign = true;
+        ++i;
+    }
+    widths.minimum = ReadWidth(pattern, &i, kMaxPaddingWidth);
+    if (widths.minimum > kMaxPaddingWidth) widths.fault = "a field is padded beyond 1000 characters";
+    if (i < pattern.size() && pattern[i] == '.') {
+        ++i;
+        if (i >= pattern.size() || !IsDigit(pattern[i])) {
+            widths.fault = "a \".\" has no width after it";
+            return widths;
+        }
+        widths.maximum = ReadWidth(pattern, &i, kMaxCutWidth);
+        if (widths.maximum > kMaxCutWidth) widths.fault = "a field is cut beyond 100000 characters";
+    }
+    return widths;
+}
+
 // One conversion after its "%": returns false for what the compiled form
 // leaves to log4cxx.
 bool CompileConversion(const LogString& pattern, size_t* at, std::vector<Item>* items) {
     size_t i = *at;
-    bool leftAlign = false;
-    int minimum = 0;
-    int maximum = 0x7fffffff;
-    while (i < pattern.size() && pattern[i] == '-') {
-        leftAlign = true;
-        ++i;
-    }
-    while (i < pattern.size() && IsDigit(pattern[i])) minimum = minimum * 10 + (pattern[i++] - '0');
-    if (i < pattern.size() && pattern[i] == '.') {
-        ++i;
-        if (i >= pattern.size() || !IsDigit(pattern[i])) return false;
-        maximum = 0;
-        while (i < pattern.size() && IsDigit(pattern[i])) maximum = maximum * 10 + (pattern[i++] - '0');
-    }
-    if (minimum > 100000 || maximum < 0 || i >= pattern.size() || !IsLetter(pattern[i])) return false;
+    Widths widths = ReadWidths(pattern, &i);
+    bool leftAlign = widths.leftAlign;
+    int minimum = widths.minimum;
+    int maximum = widths.maximum;
+    if (widths.fault || i >= pattern.size() || !IsLetter(pattern[i])) return false;
     size_t nameStart = i;
     while (i < pattern.size() && IsNamePart(pattern[i])) ++i;
     bool known = false;
@@ -329,6 +357,18 @@ void FormatCompiled(const CRecordLayout::Compiled& compiled, const RecordFields&
 }
 
 }  // namespace
+
+const char* LayoutPatternFault(const LogString& pattern) {
+    for (size_t i = 0; i < pattern.size();) {
+        if (pattern[i++] != '%' || i >= pattern.size()) continue;
+        if (pattern[i] == '%') {
+            ++i;
+            continue;
+        }
+        if (const char* fault = ReadWidths(pattern, &i).fault) return fault;
+    }
+    return nullptr;
+}
 
 RecordFields RecordFieldsOf(const LoggingEventPtr& event) {
     RecordFields fields;

@@ -56,6 +56,14 @@ class CRecordLayout : public log4cxx::PatternLayout {
     mutable CSLock formatLock_;
 };
 
+// Widths a pattern may give a field: a minimum (padding) of at most
+// kMaxPaddingWidth characters, a maximum (cut) of at most kMaxCutWidth.
+constexpr int kMaxPaddingWidth = 1000;
+constexpr int kMaxCutWidth = 100000;
+// Why log4cxx must not be given the pattern (a width beyond those limits, or
+// a "." without its number), or null when it may.
+const char* LayoutPatternFault(const log4cxx::LogString& pattern);
+
 // The fields of a log4cxx event, as the compiled form reads them.
 RecordFields RecordFieldsOf(const log4cxx::spi::LoggingEventPtr& event);
 

@@ -2,6 +2,11 @@
 // writing one value.
 #include "dbg_registry.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
 const wchar_t kDefaultProductKeyPath[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
 
 namespace {
@@ -89,4 +94,22 @@ bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wcha
     KeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           NlRegStringDataSize(text)) == ERROR_SUCCESS;
+}
+
+bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text) {
+    // Most values fit a first buffer; a longer one is read again whole, in
+    // the size the registry reported, and cut.
+    std::vector<wchar_t> buffer(std::min<size_t>(maxLength, 4096) + 2, L'\0');
+    DWORD size = NlRegStringBufferSize(buffer.size() - 1);
+    LSTATUS status =
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status == ERROR_MORE_DATA) {
+        buffer.assign(size / 2 + 2, L'\0');
+        size = NlRegStringBufferSize(buffer.size() - 1);
+        status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    }
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS) return false;
+    text->assign(buffer.data(), wcsnlen(buffer.data(), maxLength));
+    return true;
 }

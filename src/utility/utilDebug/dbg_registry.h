@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <string>
+
 // The product key that the back end's own reads use, whatever the product
 // registry file says.
 extern const wchar_t kDefaultProductKeyPath[];
@@ -37,6 +40,14 @@ bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueN
 // size is the capacity handed to the registry, in its bytes; an empty text
 // counts as a failed read.
 bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, const wchar_t* valueName);
+
+// Reads a text value of any length and keeps its first maxLength characters:
+// a long value is cut, not ignored. False when the value is missing or
+// unreadable; its type is not checked.
+bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text);
+
+// The most of DebugModule that is read: the rest is ignored.
+constexpr size_t kModuleListMaxLength = 24575;
 
 // Writes below an existing key; false when the key does not open for writing
 // or the value cannot be set.

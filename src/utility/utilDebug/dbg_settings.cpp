@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "FeatureConfig.h"
 #include "Log4cxxAdapter.h"
@@ -19,9 +20,9 @@ std::atomic<DWORD> g_lastRefreshTick{0};
 namespace {
 
 // The module list buffers hold 49,151 characters and a terminator; the
-// registry reads into them are given 49,152 bytes.
+// list read into them is at most kModuleListMaxLength characters.
 constexpr size_t kModuleListElements = 49152;
-constexpr DWORD kModuleListReadBytes = 49152;
+static_assert(kModuleListMaxLength < kModuleListElements, "the module list buffers hold the list read");
 
 // What the refresh last saw and applied.
 struct RefreshSnapshot {
@@ -102,17 +103,13 @@ struct RefreshReading {
     unsigned destination = kDestinationFile;
 };
 
-// The registry fills at most kModuleListReadBytes / 2 elements, so the one
-// after them ends a text stored without a terminator; an empty value
-// writes nothing at all.
+// A longer list is cut to its first kModuleListMaxLength characters.
 bool ReadModuleList(HKEY key) {
-    g_refreshModuleList[0] = L'\0';
-    g_refreshModuleList[kModuleListReadBytes / 2] = L'\0';
-    DWORD size = kModuleListReadBytes;
-    LSTATUS status = RegQueryValueExW(key, Names().debugModule, nullptr, nullptr,
-                                      reinterpret_cast<BYTE*>(g_refreshModuleList), &size);
-    NoteSettingsRead(status);
-    return status == ERROR_SUCCESS;
+    std::wstring list;
+    if (!QueryTextValue(key, Names().debugModule, kModuleListMaxLength, &list)) return false;
+    std::copy(list.begin(), list.end(), g_refreshModuleList);
+    g_refreshModuleList[list.size()] = L'\0';
+    return true;
 }
 
 // A change of letter case only is no change.
@@ -249,13 +246,21 @@ void SetDebugLogCount(int count) {
 // size is the caller's buffer in bytes, as sizeof gives it for a wchar_t
 // array (code ported from Windows passes sizeof buf); the registry is asked
 // for no more than that buffer holds.
+// A longer list is cut to what the buffer holds, and to kModuleListMaxLength
+// characters.
 void GetDebugModules(wchar_t* buffer, int size) {
     if (!buffer || size <= 0) return;
-    const DWORD dataSize = NlRegStringBufferSize(static_cast<size_t>(size) / sizeof(wchar_t));
-    if (dataSize == 0) return;
+    const size_t elements = static_cast<size_t>(size) / sizeof(wchar_t);
+    if (elements == 0) return;
     EnsureProductRegistryLoaded();
     Guard<CSLock> guard(&SettingsLock());
-    ReadRegistryString(buffer, dataSize, Names().keyPath, Names().debugModule);
+    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
+    if (!key) return;
+    KeyCloser closer(key);
+    std::wstring list;
+    if (!QueryTextValue(key, Names().debugModule, std::min(elements - 1, kModuleListMaxLength), &list)) return;
+    std::copy(list.begin(), list.end(), buffer);
+    buffer[list.size()] = L'\0';
 }
 
 void SetDebugModules(const wchar_t* moduleList) {

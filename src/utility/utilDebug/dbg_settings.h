@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "dbg_registry.h"
 

@@ -1,0 +1,68 @@
+#include "dbg_diagnostics.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "dbg_registry.h"
+
+namespace {
+
+enum : int { kUnknown = -1, kOff = 0, kOn = 1 };
+std::atomic<int> g_diagnostics{kUnknown};
+
+bool DiagnosticsOn() {
+    int state = g_diagnostics.load(std::memory_order_relaxed);
+    if (state == kUnknown) {
+        int value = 0;
+        ReadRegistryDword(&value, kDefaultProductKeyPath, L"DebugLogDiagnostics");
+        state = value != 0 ? kOn : kOff;
+        g_diagnostics.store(state, std::memory_order_relaxed);
+    }
+    return state == kOn;
+}
+
+std::string Utf8(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+    std::string narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
+                            nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+void SetDiagnostics(bool on) { g_diagnostics.store(on ? kOn : kOff, std::memory_order_relaxed); }
+
+void SayDiagnostic(const std::string& text) {
+    try {
+        if (!DiagnosticsOn()) return;
+        std::string line = "utilDebug: " + text + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    } catch (...) {
+        // Out of memory: nothing is said.
+    }
+}
+
+const char* FileRefusalReason(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            return "access denied, or a folder stands there";
+        case ERROR_CANT_ACCESS_FILE:
+            return "a link, a pipe, a device, a socket or another user's file stands there";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "its folder cannot be created";
+        default:
+            return "the file cannot be opened";
+    }
+}
+
+void SayFileRefused(const char* what, const std::wstring& path, const char* outcome, DWORD error) {
+    try {
+        SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) + ")");
+    } catch (...) {
+    }
+}

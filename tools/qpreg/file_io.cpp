@@ -20,23 +20,22 @@ std::wstring KindOf(mode_t mode) {
 }
 
 // Opens without waiting (a FIFO would wait for its other end) and keeps the
-// descriptor only for a regular file.
-int OpenRegularFile(const std::string& path, int flags, std::wstring* error) {
+// descriptor only for a regular file, whose status comes in *status.
+int OpenRegularFile(const std::string& path, int flags, struct stat* status, std::wstring* error) {
     int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    struct stat status;
     if (fd < 0) {
         int failure = errno;
         // A socket, or a FIFO nobody reads, cannot even be opened.
-        if (failure == ENXIO && stat(path.c_str(), &status) == 0)
-            *error = L"it is " + KindOf(status.st_mode) + L", not a regular file";
+        if (failure == ENXIO && stat(path.c_str(), status) == 0)
+            *error = L"it is " + KindOf(status->st_mode) + L", not a regular file";
         else
             *error = SystemError(failure);
         return -1;
     }
-    if (fstat(fd, &status) != 0)
+    if (fstat(fd, status) != 0)
         *error = SystemError(errno);
-    else if (!S_ISREG(status.st_mode))
-        *error = L"it is " + KindOf(status.st_mode) + L", not a regular file";
+    else if (!S_ISREG(status->st_mode))
+        *error = L"it is " + KindOf(status->st_mode) + L", not a regular file";
     else
         return fd;
     close(fd);
@@ -51,17 +50,23 @@ bool FileExists(const std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, size_t limit, Bytes* content, std::wstring* error) {
-    int fd = OpenRegularFile(path, O_RDONLY, error);
+    struct stat status;
+    int fd = OpenRegularFile(path, O_RDONLY, &status, error);
     if (fd < 0) return false;
-    // One byte past the limit tells a file that is too large, also one that
-    // grows while it is read.
+    const std::wstring tooLarge = L"it is larger than the limit of " + std::to_wstring(limit) + L" bytes";
+    if (static_cast<uint64_t>(status.st_size) > limit) {
+        *error = tooLarge;
+        close(fd);
+        return false;
+    }
+    // The limit holds also for a file that grows while it is read.
     uint8_t buffer[65536];
     ssize_t count;
     while ((count = read(fd, buffer, sizeof buffer)) != 0) {
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) break;
         if (content->size() + static_cast<size_t>(count) > limit) {
-            *error = L"it is larger than the limit of " + std::to_wstring(limit) + L" bytes";
+            *error = tooLarge;
             close(fd);
             return false;
         }
@@ -74,7 +79,8 @@ bool ReadWholeFile(const std::string& path, size_t limit, Bytes* content, std::w
 }
 
 bool WriteWholeFile(const std::string& path, const Bytes& content, std::wstring* error) {
-    int fd = OpenRegularFile(path, O_WRONLY | O_CREAT, error);
+    struct stat status;
+    int fd = OpenRegularFile(path, O_WRONLY | O_CREAT, &status, error);
     if (fd < 0) return false;
     bool ok = ftruncate(fd, 0) == 0;
     for (size_t written = 0; ok && written < content.size();) {

@@ -630,12 +630,14 @@ LSTATUS Connection::EnumValue(KeyId key, DWORD index, std::wstring* name, Stored
     return ReadMiss(key, ERROR_NO_MORE_ITEMS);
 }
 
+// Only a damaged file holds a key deeper than the tree may grow, or rows
+// whose parents form a cycle: either gives kKeyCycle.
 int Connection::KeyDepth(KeyId key, int64_t* depth) {
     Query query(*this, kKeyDepth);
     int rc = query.Bind(key).Bind(int64_t{kMaxKeyDepth}).Step();
     if (rc != SQLITE_ROW) return rc;
     *depth = query.Int(0);
-    return SQLITE_OK;
+    return *depth > kMaxKeyDepth ? kKeyCycle : SQLITE_OK;
 }
 
 int Connection::Touch(KeyId key) {

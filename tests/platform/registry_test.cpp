@@ -289,7 +289,8 @@ std::wstring Levels(int from, int count) {
 TEST(RegistryTree, KeysAreCreatedAtMost512LevelsDeep) {
     nltest::TestEnv env;
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(HKEY_LOCAL_MACHINE, Levels(0, 513).c_str(), KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              Create(HKEY_LOCAL_MACHINE, Levels(0, 513).c_str(), KEY_ALL_ACCESS, &key));
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
     HKEY deep = CreateKey(Levels(0, 500).c_str());
     HKEY deepest = CreateKey(Levels(500, 12).c_str(), deep);

@@ -91,8 +91,8 @@ constexpr uid_t kNobody = 65534;
 pid_t RunAs(uid_t uid, const std::function<bool()>& what) {
     pid_t child = fork();
     if (child == 0) {
-        bool ok = uid == geteuid() ||
-                  (setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0);
+        bool ok = uid == geteuid() || (setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
+                                       setresuid(uid, uid, uid) == 0);
         _exit(ok && what() ? 0 : 1);
     }
     int status = 0;
@@ -184,8 +184,9 @@ TEST_F(QpdbgviewTest, ShowsWhatOtherProcessesSendWithTheirPids) {
 // Options as getopt reads them: attached values, long names, either form.
 TEST_F(QpdbgviewTest, ShowsOneProcessOnly) {
     const std::string pid = std::to_string(getpid());
-    for (const std::vector<std::string>& options :
-         {std::vector<std::string>{"-p", pid, "-n", "1"}, {"-p" + pid, "-n1"}, {"--pid=" + pid, "--count", "1"}}) {
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"-p", pid, "-n", "1"},
+                                                    {"-p" + pid, "-n1"},
+                                                    {"--pid=" + pid, "--count", "1"}}) {
         Viewer viewer(env_, options);
         ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
         SendFromProbe("from another process");
@@ -237,13 +238,13 @@ TEST_F(QpdbgviewTest, ASocketLeftByAKilledViewerIsTakenOver) {
 
 TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"-p", "abc"}, "-p takes a process id"},   {{"-p", "0"}, "-p takes a process id"},
-        {{"--pid=x"}, "-p takes a process id"},     {{"-n", "0"}, "-n takes a count"},
-        {{"-n", "-3"}, "-n takes a count"},         {{"-n0"}, "-n takes a count"},
-        {{"-n"}, "option -n needs a value"},        {{"--count"}, "option --count needs a value"},
-        {{"-x"}, "unknown argument '-x'"},          {{"-hx"}, "unknown argument '-x'"},
-        {{"--frob"}, "unknown argument '--frob'"},  {{"--help=1"}, "unknown argument '--help=1'"},
-        {{"extra"}, "unknown argument 'extra'"},    {{"--", "-n1"}, "unknown argument '-n1'"},
+        {{"-p", "abc"}, "-p takes a process id"},  {{"-p", "0"}, "-p takes a process id"},
+        {{"--pid=x"}, "-p takes a process id"},    {{"-n", "0"}, "-n takes a count"},
+        {{"-n", "-3"}, "-n takes a count"},        {{"-n0"}, "-n takes a count"},
+        {{"-n"}, "option -n needs a value"},       {{"--count"}, "option --count needs a value"},
+        {{"-x"}, "unknown argument '-x'"},         {{"-hx"}, "unknown argument '-x'"},
+        {{"--frob"}, "unknown argument '--frob'"}, {{"--help=1"}, "unknown argument '--help=1'"},
+        {{"extra"}, "unknown argument 'extra'"},   {{"--", "-n1"}, "unknown argument '-n1'"},
     };
     for (const auto& c : cases) {
         Viewer viewer(env_, c.first);
@@ -252,8 +253,10 @@ TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
         EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
     }
     const std::pair<std::vector<std::string>, const char*> informative[] = {
-        {{"--version"}, "qpdbgview (utilDebug) "}, {{"-V"}, "qpdbgview (utilDebug) "},
-        {{"--help"}, "usage: qpdbgview"},          {{"-n5", "-h"}, "usage: qpdbgview"},
+        {{"--version"}, "qpdbgview (utilDebug) "},
+        {{"-V"}, "qpdbgview (utilDebug) "},
+        {{"--help"}, "usage: qpdbgview"},
+        {{"-n5", "-h"}, "usage: qpdbgview"},
     };
     for (const auto& c : informative) {
         Viewer viewer(env_, c.first);
@@ -301,9 +304,12 @@ TEST_F(QpdbgviewTest, EachTextIsShownAsOneLineWithItsControlsEscaped) {
         {"two\n\n", "two\\n"},
         {"C:\\path\\n stays", "C:\\path\\n stays"},
         {"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
-        {"c1 \xc2\x9b" "2J, reversed \xe2\x80\xae, separator \xe2\x80\xa8",
+        {"c1 \xc2\x9b"
+         "2J, reversed \xe2\x80\xae, separator \xe2\x80\xa8",
          "c1 \\u009b2J, reversed \\u202e, separator \\u2028"},
-        {"raw \x9b" "2J, overlong \xc0\xaf, cut \xe2\x80", "raw \\x9b2J, overlong \\xc0\\xaf, cut \\xe2\\x80"},
+        {"raw \x9b"
+         "2J, overlong \xc0\xaf, cut \xe2\x80",
+         "raw \\x9b2J, overlong \\xc0\\xaf, cut \\xe2\\x80"},
     };
     std::vector<std::string> sent;
     for (const auto& text : texts) sent.push_back(text.first);
@@ -326,7 +332,9 @@ TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
         std::function<bool(const std::string& folder)> plant;
     };
     auto shell = [](const std::string& command) {
-        return [command](const std::string& folder) { return nltest::RunCommand("cd '" + folder + "' && " + command) == 0; };
+        return [command](const std::string& folder) {
+            return nltest::RunCommand("cd '" + folder + "' && " + command) == 0;
+        };
     };
     const Planted cases[] = {
         {"a file at the path", "debug.sock", shell("echo keep > debug.sock")},
@@ -350,7 +358,8 @@ TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
         ASSERT_TRUE(c.plant(folder)) << c.what;
         // Every entry but the lock file the viewer may make.
-        std::string listing = "find '" + folder + "' -mindepth 1 ! \\( -name debug.sock.lock -type f -user 0 \\) " +
+        std::string listing = "find '" + folder +
+                              "' -mindepth 1 ! \\( -name debug.sock.lock -type f -user 0 \\) " +
                               "-printf '%P %y %U %l %s\n' | sort";
         std::string before, after;
         nltest::RunCommand(listing, &before);

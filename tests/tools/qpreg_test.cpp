@@ -548,13 +548,15 @@ TEST_F(QpregTest, KeysDeeperThanTheRegistryAllowsAreRefusedOnEveryWrite) {
     };
     Add({"KEY /v A /d a"});
     std::string before = Run({"query", "HKLM\\SOFTWARE", "/s"}).out;
-    Result deep = Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE\\SOFTWARE", 599) + "]", "\"A\"=\"x\""}));
+    Result deep =
+        Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE\\SOFTWARE", 599) + "]", "\"A\"=\"x\""}));
     EXPECT_EQ(deep.status, 1);
-    EXPECT_EQ(deep.err.rfind("ERROR: Malformed line 3 in " + File() +
-                                 ": the key lies 600 levels below HKEY_LOCAL_MACHINE, deeper than the registry's "
-                                 "limit of 512. Nothing was imported.\n",
-                             0),
-              0u)
+    EXPECT_EQ(
+        deep.err.rfind("ERROR: Malformed line 3 in " + File() +
+                           ": the key lies 600 levels below HKEY_LOCAL_MACHINE, deeper than the registry's "
+                           "limit of 512. Nothing was imported.\n",
+                       0),
+        0u)
         << deep.err;
     Result added = Run({"add", path("HKLM\\SOFTWARE", 512), "/f"});
     EXPECT_EQ(added.status, 1);

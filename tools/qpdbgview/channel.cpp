@@ -126,8 +126,8 @@ bool ViewerChannel::TakeLock(std::string* error) {
     std::string lockName = name_ + ".lock", lockPath = path_ + ".lock";
     {
         ModeMask mask(022);
-        lock_ = openat(folder_, lockName.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                       0644);
+        lock_ = openat(folder_, lockName.c_str(),
+                       O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     }
     struct stat status;
     if (lock_ < 0) {
@@ -147,7 +147,8 @@ bool ViewerChannel::TakeLock(std::string* error) {
         return false;
     }
     if (!IsTrustedOwner(status.st_uid)) {
-        *error = "the lock file " + lockPath + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+        *error = "the lock file " + lockPath + " belongs to another user (uid " +
+                 std::to_string(status.st_uid) + ")";
         return false;
     }
     if (flock(lock_, LOCK_EX | LOCK_NB) == 0) return true;
@@ -167,11 +168,13 @@ bool ViewerChannel::ClearStaleSocket(std::string* error) {
         return false;
     }
     if (!S_ISSOCK(status.st_mode)) {
-        *error = WrongKind(status, path_, "a socket") + "; qpdbgview replaces only a socket a viewer left behind";
+        *error =
+            WrongKind(status, path_, "a socket") + "; qpdbgview replaces only a socket a viewer left behind";
         return false;
     }
     if (!IsTrustedOwner(status.st_uid)) {
-        *error = "the socket " + path_ + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+        *error =
+            "the socket " + path_ + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
         return false;
     }
     int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

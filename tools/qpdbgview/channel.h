@@ -53,7 +53,7 @@ class ViewerChannel {
     std::string path_;
     std::string name_;  // the socket's name inside its folder
     std::string unreachableFolder_;
-    int folder_ = -1;   // the socket's folder, opened without following links
+    int folder_ = -1;  // the socket's folder, opened without following links
     int socket_ = -1;
     int lock_ = -1;
     bool bound_ = false;

@@ -65,8 +65,10 @@ std::string Spelling(const char* argument, int option) {
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
     static const option kLongOptions[] = {
-        {"pid", required_argument, nullptr, 'p'},  {"count", required_argument, nullptr, 'n'},
-        {"help", no_argument, nullptr, 'h'},       {"version", no_argument, nullptr, 'V'},
+        {"pid", required_argument, nullptr, 'p'},
+        {"count", required_argument, nullptr, 'n'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     std::vector<std::string> copies = args;
@@ -99,7 +101,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
                 // does not take (--help=x), is named as written; an unknown
                 // letter alone, since it may stand in a group.
                 bool asWritten = optopt == 0 || strchr("pnhV", optopt) != nullptr;
-                std::string named = asWritten ? std::string(current) : std::string("-") + static_cast<char>(optopt);
+                std::string named =
+                    asWritten ? std::string(current) : std::string("-") + static_cast<char>(optopt);
                 *error = "unknown argument '" + named + "'";
                 return false;
             }

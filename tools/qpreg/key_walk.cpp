@@ -25,6 +25,8 @@ LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit, size_t depth)
 
 }  // namespace
 
-LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) { return VisitKeyTree(path, visit, path.depth()); }
+LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) {
+    return VisitKeyTree(path, visit, path.depth());
+}
 
 }  // namespace qpreg

@@ -105,7 +105,7 @@ case $mode in
         for path in usr/lib/libutilDebug.so.1 usr/lib/libnlplatform.so.1 usr/lib/libnlclusapi.so.1 \
             usr/include/utilDebug.h usr/bin/qpreg usr/bin/qpdbgview usr/bin/qpdebug \
             usr/share/man/man1/qpdebug.1.gz usr/share/bash-completion/completions/qpdebug \
-            usr/share/man/man1/qpreg.1.gz usr/share/bash-completion/completions/qpreg \
+            usr/share/man/man1/qpreg.1.gz usr/share/man/man1/qpdbgview.1.gz usr/share/bash-completion/completions/qpreg \
             usr/share/doc/utildebug/settings.md usr/lib/cmake/utilDebug/utilDebugConfig.cmake \
             usr/lib/pkgconfig/utilDebug.pc; do
             [[ $contents == *"./$path"* ]] || fail "the package lacks $path"

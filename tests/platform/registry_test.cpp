@@ -276,6 +276,33 @@ TEST(RegistryTree, SubkeysEnumerateInUpperCaseOrderAndValuesInCreationOrder) {
     RegCloseKey(parent);
 }
 
+// "k<from>\\k<from + 1>..." of count levels.
+std::wstring Levels(int from, int count) {
+    std::wstring path;
+    for (int i = from; i < from + count; ++i) path += (path.empty() ? L"k" : L"\\k") + std::to_wstring(i);
+    return path;
+}
+
+// The tree is at most 512 levels deep, so that every key reads back: no
+// creation goes deeper, in one call or from a handle already deep down, and
+// a refused one creates none of its path.
+TEST(RegistryTree, KeysAreCreatedAtMost512LevelsDeep) {
+    nltest::TestEnv env;
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              Create(HKEY_LOCAL_MACHINE, Levels(0, 513).c_str(), KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
+    HKEY deep = CreateKey(Levels(0, 500).c_str());
+    HKEY deepest = CreateKey(Levels(500, 12).c_str(), deep);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(deepest, L"k512", KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(deep, Levels(500, 13).c_str(), KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(Names{}, SubkeyNames(deepest));
+    DWORD disposition = 0;
+    EXPECT_EQ(ERROR_SUCCESS, Create(deep, Levels(500, 12).c_str(), KEY_ALL_ACCESS, &key, &disposition));
+    EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
+    for (HKEY open : {key, deepest, deep}) RegCloseKey(open);
+}
+
 TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
     nltest::TestEnv env;
     HKEY tree = CreateKey(L"Tree");

@@ -2,13 +2,17 @@
 // processes send, with their process ids, and that leaves no socket behind.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -78,6 +82,52 @@ class Viewer {
     bool exited_ = false;
 };
 
+// The user that other users' processes run as in these cases.
+constexpr uid_t kNobody = 65534;
+
+// Runs what in a child process under uid (and the same gid), or under this
+// process's ids when uid is ours; returns the child's pid, or -1 when it
+// could not take the ids or what failed.
+pid_t RunAs(uid_t uid, const std::function<bool()>& what) {
+    pid_t child = fork();
+    if (child == 0) {
+        bool ok = uid == geteuid() || (setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
+                                       setresuid(uid, uid, uid) == 0);
+        _exit(ok && what() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return child;
+}
+
+sockaddr_un SocketAddress(const std::string& path) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+// Sends each text as one datagram, waiting for room in the viewer's queue.
+bool SendTexts(const std::string& path, const std::vector<std::string>& texts) {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = SocketAddress(path);
+    bool sent = fd >= 0;
+    for (const std::string& text : texts)
+        sent = sent && sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                              sizeof address) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return sent;
+}
+
+// A socket bound at path. Its descriptor stays open: in a child that then
+// exits, the socket is left behind as by a viewer that was killed.
+bool LeaveSocket(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = SocketAddress(path);
+    return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 struct Shown {
     unsigned long pid;
     std::string text;
@@ -131,16 +181,22 @@ TEST_F(QpdbgviewTest, ShowsWhatOtherProcessesSendWithTheirPids) {
     EXPECT_EQ(access(socket_.c_str(), F_OK), -1);
 }
 
+// Options as getopt reads them: attached values, long names, either form.
 TEST_F(QpdbgviewTest, ShowsOneProcessOnly) {
-    Viewer viewer(env_, {"-p", std::to_string(getpid()), "-n", "1"});
-    ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
-    SendFromProbe("from another process");
-    OutputDebugStringW(L"from the test");
-    EXPECT_EQ(viewer.Wait(), 0);
-    std::vector<Shown> shown = ShownLines(viewer.Output());
-    ASSERT_EQ(shown.size(), 1u) << viewer.Output();
-    EXPECT_EQ(shown[0].pid, static_cast<unsigned long>(getpid()));
-    EXPECT_EQ(shown[0].text, "from the test");
+    const std::string pid = std::to_string(getpid());
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"-p", pid, "-n", "1"},
+                                                    {"-p" + pid, "-n1"},
+                                                    {"--pid=" + pid, "--count", "1"}}) {
+        Viewer viewer(env_, options);
+        ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
+        SendFromProbe("from another process");
+        OutputDebugStringW(L"from the test");
+        EXPECT_EQ(viewer.Wait(), 0) << options[0];
+        std::vector<Shown> shown = ShownLines(viewer.Output());
+        ASSERT_EQ(shown.size(), 1u) << viewer.Output();
+        EXPECT_EQ(shown[0].pid, static_cast<unsigned long>(getpid()));
+        EXPECT_EQ(shown[0].text, "from the test");
+    }
 }
 
 TEST_F(QpdbgviewTest, ASecondViewerIsRefused) {
@@ -182,9 +238,13 @@ TEST_F(QpdbgviewTest, ASocketLeftByAKilledViewerIsTakenOver) {
 
 TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"-p", "abc"}, "-p takes a process id"}, {{"-p", "0"}, "-p takes a process id"},
-        {{"-n", "0"}, "-n takes a count"},        {{"-n", "-3"}, "-n takes a count"},
-        {{"-n"}, "option -n needs a value"},      {{"-x"}, "unknown argument '-x'"},
+        {{"-p", "abc"}, "-p takes a process id"},  {{"-p", "0"}, "-p takes a process id"},
+        {{"--pid=x"}, "-p takes a process id"},    {{"-n", "0"}, "-n takes a count"},
+        {{"-n", "-3"}, "-n takes a count"},        {{"-n0"}, "-n takes a count"},
+        {{"-n"}, "option -n needs a value"},       {{"--count"}, "option --count needs a value"},
+        {{"-x"}, "unknown argument '-x'"},         {{"-hx"}, "unknown argument '-x'"},
+        {{"--frob"}, "unknown argument '--frob'"}, {{"--help=1"}, "unknown argument '--help=1'"},
+        {{"extra"}, "unknown argument 'extra'"},   {{"--", "-n1"}, "unknown argument '-n1'"},
     };
     for (const auto& c : cases) {
         Viewer viewer(env_, c.first);
@@ -192,10 +252,124 @@ TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
         EXPECT_NE(viewer.Errors().find(c.second), std::string::npos) << viewer.Errors();
         EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
     }
+    const std::pair<std::vector<std::string>, const char*> informative[] = {
+        {{"--version"}, "qpdbgview (utilDebug) "},
+        {{"-V"}, "qpdbgview (utilDebug) "},
+        {{"--help"}, "usage: qpdbgview"},
+        {{"-n5", "-h"}, "usage: qpdbgview"},
+    };
+    for (const auto& c : informative) {
+        Viewer viewer(env_, c.first);
+        EXPECT_EQ(viewer.Wait(), 0) << c.second;
+        EXPECT_EQ(viewer.Output().rfind(c.second, 0), 0u) << viewer.Output();
+    }
     setenv("NL_DEBUG_CHANNEL", env_.path(std::string(120, 'p')).c_str(), 1);
     Viewer tooLong(env_, {});
     EXPECT_EQ(tooLong.Wait(), 1);
     EXPECT_NE(tooLong.Errors().find("too long"), std::string::npos) << tooLong.Errors();
+}
+
+// ---- Other users -------------------------------------------------------------------
+
+// A viewer receives from every user by design, whatever umask it ran under.
+TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersReachTheSocket) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
+    mode_t previous = umask(077);
+    Viewer viewer(env_, {"-n", "1"});
+    umask(previous);
+    ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
+    for (const std::string& folder : {env_.path("run"), env_.path("run/norlake")}) {
+        struct stat status;
+        ASSERT_EQ(stat(folder.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0755u) << folder;
+    }
+    pid_t sender = RunAs(kNobody, [&] { return SendTexts(socket_, {"from nobody"}); });
+    ASSERT_GT(sender, 0);
+    EXPECT_EQ(viewer.Wait(), 0);
+    std::vector<Shown> shown = ShownLines(viewer.Output());
+    ASSERT_EQ(shown.size(), 1u) << viewer.Output();
+    EXPECT_EQ(shown[0].pid, static_cast<unsigned long>(sender));
+    EXPECT_EQ(shown[0].text, "from nobody");
+}
+
+// A sender can neither start a line of its own nor drive the terminal.
+TEST_F(QpdbgviewTest, EachTextIsShownAsOneLineWithItsControlsEscaped) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
+    const std::pair<std::string, std::string> texts[] = {
+        {"plain\n", "plain"},
+        {"crlf\r\n", "crlf"},
+        {"forged\n12:00:00.000 [1] from init", "forged\\n12:00:00.000 [1] from init"},
+        {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+        {"tab\there\rback\x7f", "tab\\there\\rback\\x7f"},
+        {"two\n\n", "two\\n"},
+        {"C:\\path\\n stays", "C:\\path\\n stays"},
+        {"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
+        {"c1 \xc2\x9b"
+         "2J, reversed \xe2\x80\xae, separator \xe2\x80\xa8",
+         "c1 \\u009b2J, reversed \\u202e, separator \\u2028"},
+        {"raw \x9b"
+         "2J, overlong \xc0\xaf, cut \xe2\x80",
+         "raw \\x9b2J, overlong \\xc0\\xaf, cut \\xe2\\x80"},
+    };
+    std::vector<std::string> sent;
+    for (const auto& text : texts) sent.push_back(text.first);
+    Viewer viewer(env_, {"-n", std::to_string(sent.size())});
+    ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
+    ASSERT_GT(RunAs(kNobody, [&] { return SendTexts(socket_, sent); }), 0);
+    EXPECT_EQ(viewer.Wait(), 0);
+    std::vector<Shown> shown = ShownLines(viewer.Output());
+    ASSERT_EQ(shown.size(), sent.size()) << viewer.Output();
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(shown[i].text, texts[i].second) << i;
+}
+
+// What another user planted at the channel's path, its lock or its folder
+// stays as it was, and the viewer refuses to start.
+TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
+    struct Planted {
+        const char* what;
+        std::string channel;  // relative to the case's folder
+        std::function<bool(const std::string& folder)> plant;
+    };
+    auto shell = [](const std::string& command) {
+        return [command](const std::string& folder) {
+            return nltest::RunCommand("cd '" + folder + "' && " + command) == 0;
+        };
+    };
+    const Planted cases[] = {
+        {"a file at the path", "debug.sock", shell("echo keep > debug.sock")},
+        {"a link at the path", "debug.sock", shell("ln -s target debug.sock")},
+        {"a link as the lock", "debug.sock", shell("ln -s target debug.sock.lock")},
+        {"a FIFO as the lock", "debug.sock", shell("mkfifo debug.sock.lock")},
+        {"another user's lock", "debug.sock", shell("touch debug.sock.lock && chown 65534 debug.sock.lock")},
+        {"a link as the folder", "run/debug.sock", shell("mkdir elsewhere && ln -s elsewhere run")},
+        {"another user's stale socket", "debug.sock",
+         [](const std::string& folder) {
+             return RunAs(kNobody, [&] { return LeaveSocket(folder + "/debug.sock"); }) > 0;
+         }},
+        {"a socket in use", "debug.sock",
+         [](const std::string& folder) { return LeaveSocket(folder + "/debug.sock"); }},
+    };
+    int index = 0;
+    for (const Planted& c : cases) {
+        // A folder every user may write to, as /tmp.
+        std::string folder = env_.path("case" + std::to_string(index++));
+        ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+        ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
+        ASSERT_TRUE(c.plant(folder)) << c.what;
+        // Every entry but the lock file the viewer may make.
+        std::string listing = "find '" + folder +
+                              "' -mindepth 1 ! \\( -name debug.sock.lock -type f -user 0 \\) " +
+                              "-printf '%P %y %U %l %s\n' | sort";
+        std::string before, after;
+        nltest::RunCommand(listing, &before);
+        setenv("NL_DEBUG_CHANNEL", (folder + "/" + c.channel).c_str(), 1);
+        Viewer viewer(env_, {});
+        EXPECT_EQ(viewer.Wait(), 1) << c.what << ": " << viewer.Errors();
+        EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << c.what << ": " << viewer.Errors();
+        nltest::RunCommand(listing, &after);
+        EXPECT_EQ(after, before) << c.what;
+    }
 }
 
 }  // namespace

@@ -539,6 +539,69 @@ TEST_F(QpregTest, ImportThatFailsWhileApplyingChangesNothing) {
     EXPECT_EQ(Run({"import", file}).status, 0);
 }
 
+// A key deeper than the registry reads back is never written, so that no
+// import or add can leave the tree unreadable.
+TEST_F(QpregTest, KeysDeeperThanTheRegistryAllowsAreRefusedOnEveryWrite) {
+    auto path = [](std::string root, size_t depth) {
+        for (size_t level = 0; level < depth; ++level) root += "\\k" + std::to_string(level);
+        return root;
+    };
+    Add({"KEY /v A /d a"});
+    std::string before = Run({"query", "HKLM\\SOFTWARE", "/s"}).out;
+    Result deep =
+        Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE\\SOFTWARE", 599) + "]", "\"A\"=\"x\""}));
+    EXPECT_EQ(deep.status, 1);
+    EXPECT_EQ(
+        deep.err.rfind("ERROR: Malformed line 3 in " + File() +
+                           ": the key lies 600 levels below HKEY_LOCAL_MACHINE, deeper than the registry's "
+                           "limit of 512. Nothing was imported.\n",
+                       0),
+        0u)
+        << deep.err;
+    Result added = Run({"add", path("HKLM\\SOFTWARE", 512), "/f"});
+    EXPECT_EQ(added.status, 1);
+    EXPECT_EQ(added.err.rfind("ERROR: The key lies 513 levels below HKEY_LOCAL_MACHINE", 0), 0u) << added.err;
+    Result query = Run({"query", "HKLM\\SOFTWARE", "/s"});
+    EXPECT_EQ(query.status, 0) << query.err;
+    EXPECT_EQ(query.out, before);
+    EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE", env_.path("software.reg"), "/y"}).status, 0);
+    // The deepest key the registry allows is written.
+    EXPECT_EQ(Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE", 512) + "]"})).status, 0);
+    EXPECT_EQ(Run({"add", path("HKLM", 512), "/v", "V", "/f"}).status, 0);
+}
+
+// A .reg file that could block qpreg or feed it without end is refused at
+// once: only a regular file, of bounded size, is read or written.
+TEST_F(QpregTest, ImportAndExportUseOnlyRegularFilesOfBoundedSize) {
+    std::string folder = env_.path("odd");
+    ASSERT_EQ(nltest::RunCommand("mkdir '" + folder + "' && cd '" + folder +
+                                 "' && mkfifo fifo.reg && ln -s /dev/null null.reg && mkdir folder.reg && "
+                                 "truncate -s 67108865 large.reg"),
+              0);
+    Add({"KEY /v A /d a"});
+    std::string before = Listing();
+    // Bounded, so that the fault this guards against fails instead of
+    // hanging. The device gives nothing, so that a qpreg that read it would
+    // not fill the memory either.
+    const std::string bounded = "timeout 20 ";
+    const std::pair<const char*, const char*> files[] = {
+        {"fifo.reg", "it is a FIFO, not a regular file"},
+        {"null.reg", "it is a device, not a regular file"},
+        {"folder.reg", "it is a folder, not a regular file"},
+        {"large.reg", "it is larger than the limit of 67108864 bytes"},
+    };
+    for (const auto& [name, reason] : files) {
+        std::string file = folder + "/" + name;
+        Result result = Run({"import", file}, bounded);
+        EXPECT_EQ(result.status, 1) << name;
+        EXPECT_EQ(result.err, "ERROR: Error opening the file " + file + ": " + reason + "\n") << name;
+    }
+    Result exported = Run({"export", kKey, folder + "/fifo.reg", "/y"}, bounded);
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_NE(exported.err.find("it is a FIFO, not a regular file"), std::string::npos) << exported.err;
+    EXPECT_EQ(Listing(), before);
+}
+
 // ---- access ----------------------------------------------------------------------
 
 TEST_F(QpregTest, ChangesWithoutWriteAccessAreDeniedAndChangeNothing) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "channel.h"
+#include "display.h"
 #include "options.h"
 
 namespace {
@@ -22,14 +23,13 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// "HH:MM:SS.mmm [PID] TEXT", one line feed at the end of the text dropped.
+// "HH:MM:SS.mmm [PID] TEXT", the text on one line whatever it holds.
 bool PrintMessage(const qpdbgview::Message& message) {
     timeval now;
     gettimeofday(&now, nullptr);
     tm local;
     localtime_r(&now.tv_sec, &local);
-    std::string text = message.text;
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+    std::string text = qpdbgview::ShownText(message.text);
     char prefix[64];
     snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d [%d] ", local.tm_hour, local.tm_min, local.tm_sec,
              static_cast<int>(now.tv_usec / 1000), static_cast<int>(message.sender));
@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "qpdbgview: %s\n%s", error.c_str(), qpdbgview::kUsage);
         return kExitUsage;
     }
-    if (options.help) {
-        fputs(qpdbgview::kUsage, stdout);
+    if (options.help || options.version) {
+        fputs(options.help ? qpdbgview::kUsage : qpdbgview::kVersion, stdout);
         return 0;
     }
     signal(SIGPIPE, SIG_IGN);
@@ -94,6 +94,9 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     fprintf(stderr, "qpdbgview: reading %s\n", channel.path().c_str());
+    if (!channel.unreachableFolder().empty())
+        fprintf(stderr, "qpdbgview: other users cannot pass through %s: their texts do not arrive\n",
+                channel.unreachableFolder().c_str());
     int status = View(channel, options, stop);
     channel.Close();
     return status;

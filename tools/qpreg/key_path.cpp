@@ -47,6 +47,13 @@ std::wstring KeyPath::fullName() const {
     return isRoot() ? std::wstring(kRootName) : std::wstring(kRootName) + L'\\' + subKey_;
 }
 
+size_t KeyPath::depth() const {
+    if (isRoot()) return 0;
+    size_t separators = 0;
+    for (wchar_t c : subKey_) separators += c == L'\\';
+    return separators + 1;
+}
+
 KeyPath KeyPath::child(const std::wstring& name) const {
     KeyPath path;
     path.subKey_ = isRoot() ? name : subKey_ + L'\\' + name;

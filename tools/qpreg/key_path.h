@@ -6,6 +6,10 @@
 
 namespace qpreg {
 
+// How deep the registry's tree may be: a key at most this many levels below
+// HKEY_LOCAL_MACHINE. The registry refuses to create a deeper one.
+constexpr size_t kMaxKeyDepth = 512;
+
 class KeyPath {
   public:
     // The root itself.
@@ -20,6 +24,8 @@ class KeyPath {
     // The path below HKEY_LOCAL_MACHINE, empty for the root.
     const std::wstring& subKey() const { return subKey_; }
     bool isRoot() const { return subKey_.empty(); }
+    // How many levels below HKEY_LOCAL_MACHINE the key lies, 0 for the root.
+    size_t depth() const;
     // The path as reg.exe prints it, with the full root name.
     std::wstring fullName() const;
     KeyPath child(const std::wstring& name) const;

@@ -6,11 +6,8 @@ namespace qpreg {
 
 namespace {
 
-// How deep a registry tree can be.
-constexpr int kMaxTreeDepth = 512;
-
-LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit, int depth) {
-    if (depth > kMaxTreeDepth) return ERROR_BADDB;
+LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit, size_t depth) {
+    if (depth > kMaxKeyDepth) return ERROR_BADDB;
     std::vector<std::wstring> subkeys;
     {
         KeyHandle key;
@@ -28,6 +25,8 @@ LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit, int depth) {
 
 }  // namespace
 
-LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) { return VisitKeyTree(path, visit, 0); }
+LSTATUS VisitKeyTree(const KeyPath& path, const KeyVisitor& visit) {
+    return VisitKeyTree(path, visit, path.depth());
+}
 
 }  // namespace qpreg

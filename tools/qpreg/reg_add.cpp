@@ -31,6 +31,10 @@ LSTATUS CreateKeyAndSet(const KeyPath& path, const RegistryValue& value) {
 }  // namespace
 
 int RunAdd(const Command& command) {
+    if (command.key.depth() > kMaxKeyDepth)
+        return ReportError(L"The key lies " + std::to_wstring(command.key.depth()) +
+                           L" levels below HKEY_LOCAL_MACHINE, deeper than the registry's limit of " +
+                           std::to_wstring(kMaxKeyDepth) + L".");
     RegistryValue value;
     value.name = command.valueName;
     value.type = command.type;

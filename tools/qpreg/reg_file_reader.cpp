@@ -168,6 +168,12 @@ class Parser {
         if (!KeyPath::Parse(name, false, &key_))
             return fail(L"\"" + name + L"\" is not a key name under HKEY_LOCAL_MACHINE");
         if (deletion && key_.isRoot()) return fail(L"HKEY_LOCAL_MACHINE itself cannot be deleted");
+        // A key the registry could not read back is never created; one left
+        // by a damaged file may still be deleted.
+        if (!deletion && key_.depth() > kMaxKeyDepth)
+            return fail(L"the key lies " + std::to_wstring(key_.depth()) +
+                        L" levels below HKEY_LOCAL_MACHINE, deeper than the registry's limit of " +
+                        std::to_wstring(kMaxKeyDepth));
         inKeyBlock_ = !deletion;
         addStep(deletion ? ImportStep::Action::kDeleteKey : ImportStep::Action::kCreateKey, lineNumber());
         return true;

@@ -52,7 +52,7 @@ int RunImport(const Command& command) {
     std::wstring fileName = WideFromUtf8(command.file);
     Bytes content;
     std::wstring error;
-    if (!ReadWholeFile(command.file, &content, &error))
+    if (!ReadWholeFile(command.file, kMaxRegFileBytes, &content, &error))
         return ReportError(L"Error opening the file " + fileName + L": " + error);
 
     std::vector<ImportStep> steps;

@@ -301,6 +301,7 @@ enum Connection::StatementId : int {
     kDeleteKeyRow,
     kDeleteValuesBelow,
     kDeleteKeysBelow,
+    kKeyDepth,
     kStatementCount
 };
 
@@ -330,6 +331,12 @@ const char* const kStatements[] = {
     "WITH RECURSIVE below(id) AS (SELECT id FROM keys WHERE parent = ?1"
     " UNION SELECT keys.id FROM keys JOIN below ON keys.parent = below.id)"
     " DELETE FROM keys WHERE id IN below",
+    // How many levels below HKEY_LOCAL_MACHINE the key lies; the count stops
+    // past ?2, so that rows of a damaged file forming a cycle end it.
+    "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0"
+    " UNION ALL SELECT keys.parent, up.depth + 1 FROM keys JOIN up ON keys.id = up.id"
+    " WHERE up.id != 0 AND up.depth <= ?2)"
+    " SELECT max(depth) FROM up",
 };
 
 }  // namespace
@@ -646,6 +653,16 @@ LSTATUS Connection::EnumValue(KeyId key, DWORD index, std::wstring* name, Stored
     return ReadMiss(key, ERROR_NO_MORE_ITEMS);
 }
 
+// Only a damaged file holds a key deeper than the tree may grow, or rows
+// whose parents form a cycle: either gives kKeyCycle.
+int Connection::KeyDepth(KeyId key, int64_t* depth) {
+    Query query(*this, kKeyDepth);
+    int rc = query.Bind(key).Bind(int64_t{kMaxKeyDepth}).Step();
+    if (rc != SQLITE_ROW) return rc;
+    *depth = query.Int(0);
+    return *depth > kMaxKeyDepth ? kKeyCycle : SQLITE_OK;
+}
+
 int Connection::Touch(KeyId key) {
     Query query(*this, kTouchKey);
     return Done(query.Bind(key).Bind(FileTimeNow()).Step());
@@ -664,6 +681,12 @@ LSTATUS Connection::CreateKey(KeyId base, const KeyPath& path, bool mayCreate, K
         int rc = WalkPath(base, path, &depth, key);
         *created = depth < path.size();
         if (rc == SQLITE_OK && *created && !mayCreate) return ERROR_ACCESS_DENIED;
+        if (rc == SQLITE_OK && *created) {
+            int64_t baseDepth = 0;
+            rc = KeyDepth(base, &baseDepth);
+            if (rc == SQLITE_OK && baseDepth + static_cast<int64_t>(path.size()) > kMaxKeyDepth)
+                return ERROR_INVALID_PARAMETER;
+        }
         if (rc == SQLITE_OK && *created) rc = Touch(*key);
         for (; rc == SQLITE_OK && depth < path.size(); ++depth) {
             Query insert(*this, kInsertKey);

@@ -32,6 +32,9 @@ constexpr KeyId kRootKey = 0;
 
 // Key names below some key, one per level.
 using KeyPath = std::vector<std::wstring>;
+// How deep the tree may grow: a key lies at most this many levels below
+// HKEY_LOCAL_MACHINE, as on Windows.
+constexpr int64_t kMaxKeyDepth = 512;
 
 struct StoredValue {
     DWORD type = REG_NONE;
@@ -96,7 +99,8 @@ class Connection {
     LSTATUS EnumValue(KeyId key, DWORD index, std::wstring* name, StoredValue* value);
 
     // Creates the missing keys of the path; *created tells whether any was.
-    // Without mayCreate, a missing key gives ERROR_ACCESS_DENIED.
+    // Without mayCreate, a missing key gives ERROR_ACCESS_DENIED; a key that
+    // would lie deeper than kMaxKeyDepth, ERROR_INVALID_PARAMETER.
     LSTATUS CreateKey(KeyId base, const KeyPath& path, bool mayCreate, KeyId* key, bool* created);
     LSTATUS SetValue(KeyId key, const std::wstring& name, const StoredValue& value);
     LSTATUS DeleteValue(KeyId key, const std::wstring& name);
@@ -139,6 +143,7 @@ class Connection {
     int Prepare(StatementId id, sqlite3_stmt** statement);
     int KeyExists(KeyId key);
     int WalkPath(KeyId base, const KeyPath& path, size_t* depth, KeyId* key);
+    int KeyDepth(KeyId key, int64_t* depth);
     LSTATUS ReadMiss(KeyId key, LSTATUS nothingFound);
     LSTATUS RequireKey(KeyId key);
     LSTATUS FindKeyToDelete(KeyId base, const KeyPath& path, KeyId* key);

@@ -499,7 +499,9 @@ NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT*
 //
 // Key and value names are case-insensitive (Latin, Greek and Cyrillic letters
 // fold, whatever the locale) and keep the case they were created with; paths
-// split on '\' only. Name sizes count wchar_t elements.
+// split on '\' only. Name sizes count wchar_t elements. The tree is at most
+// 512 levels deep: creating a key deeper below HKEY_LOCAL_MACHINE fails with
+// ERROR_INVALID_PARAMETER and creates none of the path.
 //
 // Data sizes count the registry's bytes as on Windows: string data
 // (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is stored as UTF-16, so a string

@@ -192,6 +192,14 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
             EXPECT_EQ(result.out, "") << line;
         }
     }
+    // A key whose backslashes the shell ate gets a hint to quote it; a key
+    // that has backslashes does not.
+    for (const auto& [line, hinted] : std::vector<std::pair<std::string, bool>>{
+             {"query HKLMSOFTWARENorlake", true}, {"add hkey_local_machinesoftware /f", true},
+             {"add SOFTWARE\\Norlake /f", false}, {"add HKCU\\Software /f", false}}) {
+        std::string err = Run(Words(line)).err;
+        EXPECT_EQ(err.find("the shell removes unquoted backslashes") != std::string::npos, hinted) << line << err;
+    }
     EXPECT_EQ(Listing(), before);
     EXPECT_EQ(Run({"query", "HKLM", "/v", "V"}).status, 1);
     EXPECT_FALSE(nltest::FileExists(File()));

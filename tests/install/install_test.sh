@@ -109,7 +109,7 @@ installed_tree() {
 # Checks that each Debian package holds what it must, and depends on what it
 # must.
 check_packages() {
-    local pkg=$1 multiarch=$2 deb path
+    local pkg=$1 multiarch=$2 deb path contents
     declare -A holds=(
         [libutildebug1]="usr/lib/$multiarch/libutilDebug.so.1 usr/lib/$multiarch/libnlplatform.so.1
                          usr/lib/$multiarch/libnlclusapi.so.1"
@@ -123,12 +123,14 @@ check_packages() {
     )
     for name in "${!holds[@]}"; do
         deb=$(ls "$pkg/${name}_"*.deb 2>/dev/null) || fail "no package $name"
+        contents=$(dpkg-deb -c "$deb")
         for path in ${holds[$name]}; do
-            dpkg-deb -c "$deb" | grep -q " \./$path\( \|$\)" || fail "$name lacks $path"
+            grep -q " \./$path\( \|$\)" <<<"$contents" || fail "$name lacks $path"
         done
     done
     # No link name or header in the runtime package.
-    ! dpkg-deb -c "$pkg"/libutildebug1_*.deb | grep -q '\.so \|\.h$' || fail "libutildebug1 holds development files"
+    contents=$(dpkg-deb -c "$pkg"/libutildebug1_*.deb)
+    ! grep -q '\.so \|\.h$' <<<"$contents" || fail "libutildebug1 holds development files"
     [ "$(dpkg-deb -f "$pkg"/libutildebug1_*.deb Multi-Arch)" = same ] || fail "libutildebug1 is not Multi-Arch: same"
     local depends
     depends=$(dpkg-deb -f "$pkg"/libutildebug1_*.deb Depends)
@@ -181,8 +183,10 @@ case $mode in
         ;;
     package)
         multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-        pkg_dir=$work/pkg
-        "$source/scripts/build-packages.sh" "$pkg_dir" 2 >/dev/null
+        # UTILDEBUG_PACKAGES names packages already built from this tree
+        # (make package), to check them without building them again.
+        pkg_dir=${UTILDEBUG_PACKAGES:-$work/pkg}
+        [ -n "${UTILDEBUG_PACKAGES:-}" ] || "$source/scripts/build-packages.sh" "$pkg_dir" 2 >/dev/null
         lintian --fail-on error,warning "$pkg_dir"/*.changes >"$work/lintian.log" 2>&1 ||
             { cat "$work/lintian.log"; fail "lintian"; }
         check_packages "$pkg_dir" "$multiarch"

@@ -200,7 +200,7 @@ case $mode in
         libdir=$root/usr/lib/$multiarch
         run_consumer "$root/usr" "$(build_with_cmake "$root/usr")" "$libdir"
         # pkg-config leaves the system folders out of the flags.
-        flags=$(PKG_CONFIG_LIBDIR=$libdir/pkgconfig pkg-config --cflags --libs utilDebug)
+        flags=$(PKG_CONFIG_LIBDIR=$libdir/pkgconfig pkg-config --cflags --libs utilDebug | sed "s/ *$//")
         [ "$flags" = "-lutilDebug" ] || fail "pkg-config gives system folders: $flags"
         rm -rf "$work/home"
         run_consumer "$root/usr" "$(PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 \

@@ -6,7 +6,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test asan tsan fuzz oracle oracle-reg bench install package format clean
+.PHONY: all deps configure build demo test asan tsan fuzz oracle oracle-reg bench install package format clean
 
 all: build
 
@@ -16,10 +16,15 @@ deps:
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-build: deps $(BUILD)/CMakeCache.txt
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only what the demo runs: the libraries, the two tools, the demo programs.
+DEMO_TARGETS := utilDebug nlplatform nlclusapi qpreg qpdbgview demo demo_plugin
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	$(BUILD)/examples/run_demo.sh
 
 test: build
@@ -53,7 +58,8 @@ oracle: build
 oracle-reg: build
 	../shared/oracle/reg/run.sh
 
-bench: build
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target utildebug_bench
 	$(BUILD)/bench/utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
 	    --benchmark_report_aggregates_only=true
 	@# The journal record, beside a journald of its own (needs root; says so otherwise).
@@ -68,9 +74,11 @@ PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, build/utildebug_<version>_<arch>.deb.
-package: build
-	cd $(BUILD) && cpack -G DEB
+# The Debian packages (debian/), built by dpkg-buildpackage from a copy of the
+# tree: build/debian/*.deb, with lintian's verdict.
+package: deps
+	scripts/build-packages.sh $(BUILD)/debian $(JOBS)
+	lintian --fail-on error,warning $(BUILD)/debian/*.changes
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

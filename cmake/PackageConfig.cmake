@@ -1,7 +1,8 @@
 # How other projects find the installed library:
 #   CMake:      find_package(utilDebug CONFIG) -> utilDebug::utilDebug
 #   pkg-config: pkg-config --cflags --libs utilDebug
-# Both locate the tree relative to their own file, so a moved tree still works.
+# The CMake package locates the tree relative to its own file, so a moved tree
+# still works; utilDebug.pc names the install prefix.
 include(CMakePackageConfigHelpers)
 
 set(UTILDEBUG_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/utilDebug)
@@ -17,13 +18,22 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebugConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/utilDebugConfigVersion.cmake
         DESTINATION ${UTILDEBUG_CMAKE_DIR} COMPONENT Development)
 
+# utilDebug.pc names the prefix it is installed under (cmake --install
+# --prefix included), so that pkg-config recognises /usr/include and the
+# system library folder and leaves them out of the flags. A tree moved after
+# its install is found with pkg-config --define-prefix.
 set(UTILDEBUG_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-file(RELATIVE_PATH UTILDEBUG_PC_TO_PREFIX "/${UTILDEBUG_PC_DIR}" "/")
-string(REGEX REPLACE "/$" "" UTILDEBUG_PC_TO_PREFIX "${UTILDEBUG_PC_TO_PREFIX}")
-configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)
+set(UTILDEBUG_PC_PREFIX "@UTILDEBUG_INSTALL_PREFIX@")
+configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc.in @ONLY)
+install(CODE "
+    set(UTILDEBUG_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc.in\" \"${CMAKE_CURRENT_BINARY_DIR}/pc/utilDebug.pc\" @ONLY)"
+    COMPONENT Development)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pc/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)
 
-install(FILES README.md docs/settings.md docs/qpreg.md docs/journal.md docs/qpdebug.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Every doc, beside the README, in the docs/ folder its links name.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
 
 # The lnav format of the log files, where lnav looks for the formats of the
 # whole machine (/etc/lnav/formats/*/) when the tree is installed under /usr,

@@ -43,8 +43,8 @@ echo "== Run 3: DebugModule demo=0 (this process silenced), run id 3"
 NL_DEBUG_LOG_OUTPUT_ID=3 "$build/examples/demo"
 if [ -e "$work/home/Debug/demo-3.log" ]; then echo "unexpected: demo-3.log exists"; else echo "-- no log file written"; fi
 
-# Counts the records of each logger in a log file (the logger is the third
-# bracketed field of the default layout).
+# Counts the records of each logger in a log file (the logger is the second
+# bracketed field of the default layout, after the process and thread ids).
 loggers() { sed -n 's/^[^[]*\[[^]]*\]  \[ *\([^]]*\)\].*/\1/p' "$1" | sort | uniq -c; }
 
 echo

@@ -4,11 +4,14 @@ set -euo pipefail
 
 # The tests also run script (bsdutils) to give qpreg a terminal, setpriv
 # (util-linux) to drop privileges, readelf and nm (binutils) on the built
-# libraries, and dpkg-deb on the package. The journal's tests start
-# systemd-journald (systemd) and read it with journalctl; the fleet example
-# runs systemd-journal-remote and systemd-journal-upload; lnav reads the logs.
+# libraries; make package builds the Debian packages with dpkg-buildpackage
+# and debhelper (dpkg-dev, debhelper) and checks them with lintian. The
+# journal's tests start systemd-journald (systemd) and read it with
+# journalctl; the fleet example runs systemd-journal-remote and
+# systemd-journal-upload; lnav reads the logs.
 packages=(cmake ninja-build g++ binutils pkg-config liblog4cxx-dev libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev libbenchmark-dev bsdutils util-linux dpkg
+          dpkg-dev debhelper lintian libxml2-dev
           clang libclang-rt-14-dev
           pacemaker-dev pacemaker-common
           libspdlog-dev

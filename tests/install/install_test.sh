@@ -6,11 +6,15 @@
 #
 # cmake, pkgconfig: installs the build into a scratch prefix, moves the tree
 #   elsewhere (it must not depend on where it was installed), checks that no
-#   RUNPATH names the build machine's folders, then builds the consumer
-#   against it through find_package or pkg-config and runs it, with settings
-#   made by the installed qpreg.
-# package: builds the .deb with CPack, checks its dependencies and contents,
-#   unpacks it into a scratch root and does the same there.
+#   RUNPATH names the build machine's folders and that the docs' links hold,
+#   then builds the consumer against it through find_package or pkg-config
+#   (--define-prefix, as for any moved tree) and runs it, with settings made
+#   by the installed qpreg.
+# package: builds the Debian packages (scripts/build-packages.sh), runs
+#   lintian, checks what each package holds and depends on, unpacks them into
+#   a scratch root, runs the common package's install and purge scripts there,
+#   builds the consumer through CMake and pkg-config against that root, and
+#   resolves its dependencies with dpkg-shlibdeps.
 # subproject: configures a project that add_subdirectory()s this one and
 #   checks that only the libraries are built unless options ask for more.
 set -euo pipefail
@@ -40,17 +44,31 @@ check_runpaths() {
     done < <(find "$tree" -type f \( -name '*.so*' -o -perm -u+x \))
 }
 
+# Every relative link of the installed README and docs names a file that is
+# installed.
+check_doc_links() {
+    local docdir=$1 doc target
+    [ -f "$docdir/README.md" ] || fail "no README.md in $docdir"
+    while IFS= read -r doc; do
+        while IFS= read -r target; do
+            [ -e "$(dirname "$doc")/$target" ] || fail "$doc links to $target, which is not installed"
+        done < <(grep -o '](\([^)#:]*\)' "$doc" | sed 's/^](//' | grep -v '^$')
+    done < <(find "$docdir" -name '*.md')
+    [ "$(find "$docdir/docs" -name '*.md' | wc -l)" -eq "$(find "$source/docs" -name '*.md' | wc -l)" ] ||
+        fail "not every doc of docs/ is installed in $docdir/docs"
+}
+
 # Sets the consumer's settings with the tree's qpreg, runs it, and expects
 # its record in the log file.
 run_consumer() {
-    local prefix=$1 consumer=$2
+    local prefix=$1 consumer=$2 libdir=${3:-$1/lib}
     export NL_REGISTRY_FILE=$work/registry.db
     local key='HKLM\SOFTWARE\Norlake\Quillpost\CurrentVersion'
     mkdir -p "$work/home"
     "$prefix/bin/qpreg" add "$key" /v HomeDir /d "$work/home" /f >/dev/null || fail "installed qpreg does not run"
     "$prefix/bin/qpreg" add "$key" /v DebugModule /d "consumer=1" /f >/dev/null
     local output
-    output=$(LD_LIBRARY_PATH=$prefix/lib "$consumer") || fail "the consumer failed: $output"
+    output=$(LD_LIBRARY_PATH=$libdir "$consumer") || fail "the consumer failed: $output"
     [ "$output" = "enabled=1" ] || fail "the consumer printed: $output"
     grep -q "hello from the consumer, 42" "$work/home/Debug/consumer.log" ||
         fail "no record in $work/home/Debug/consumer.log"
@@ -64,9 +82,11 @@ build_with_cmake() {
     echo "$work/consumer-build/consumer"
 }
 
+# pkg-config's flags for the tree under $1, built with the options that follow.
 build_with_pkgconfig() {
     local prefix=$1 flags
-    flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs utilDebug) ||
+    shift
+    flags=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config "$@" --cflags --libs utilDebug) ||
         fail "pkg-config does not find utilDebug"
     mkdir -p "$work/pc-build"
     # shellcheck disable=SC2086
@@ -77,9 +97,79 @@ build_with_pkgconfig() {
 
 installed_tree() {
     cmake --install "$build" --prefix "$work/staged" >/dev/null
+    # utilDebug.pc names the prefix it was installed under.
+    grep -qx "prefix=$work/staged" "$work/staged/lib/pkgconfig/utilDebug.pc" ||
+        fail "utilDebug.pc does not name its install prefix: $(head -1 "$work/staged/lib/pkgconfig/utilDebug.pc")"
     mv "$work/staged" "$work/moved"
     check_runpaths "$work/moved"
+    check_doc_links "$work/moved/share/doc/utildebug"
     echo "$work/moved"
+}
+
+# Checks that each Debian package holds what it must, and depends on what it
+# must.
+check_packages() {
+    local pkg=$1 multiarch=$2 deb path contents
+    declare -A holds=(
+        [libutildebug1]="usr/lib/$multiarch/libutilDebug.so.1 usr/lib/$multiarch/libnlplatform.so.1
+                         usr/lib/$multiarch/libnlclusapi.so.1"
+        [libutildebug-dev]="usr/include/utilDebug.h usr/lib/$multiarch/libutilDebug.so
+                            usr/lib/$multiarch/pkgconfig/utilDebug.pc
+                            usr/lib/$multiarch/cmake/utilDebug/utilDebugConfig.cmake"
+        [utildebug-tools]="usr/bin/qpreg usr/bin/qpdbgview usr/bin/qpdebug usr/share/man/man1/qpreg.1.gz
+                           usr/share/man/man1/qpdbgview.1.gz usr/share/man/man1/qpdebug.1.gz
+                           usr/share/bash-completion/completions/qpreg usr/share/bash-completion/completions/qpdebug"
+        [utildebug]="usr/lib/tmpfiles.d/utildebug.conf usr/share/doc/utildebug/README.md
+                     usr/share/doc/utildebug/docs/settings.md usr/share/doc/utildebug/copyright
+                     etc/lnav/formats/quillpost/quillpost_debug_log.json"
+    )
+    for name in "${!holds[@]}"; do
+        deb=$(ls "$pkg/${name}_"*.deb 2>/dev/null) || fail "no package $name"
+        contents=$(dpkg-deb -c "$deb")
+        for path in ${holds[$name]}; do
+            grep -q " \./$path\( \|$\)" <<<"$contents" || fail "$name lacks $path"
+        done
+    done
+    # No link name or header in the runtime package.
+    contents=$(dpkg-deb -c "$pkg"/libutildebug1_*.deb)
+    ! grep -q '\.so \|\.h$' <<<"$contents" || fail "libutildebug1 holds development files"
+    [ "$(dpkg-deb -f "$pkg"/libutildebug1_*.deb Multi-Arch)" = same ] || fail "libutildebug1 is not Multi-Arch: same"
+    local depends
+    depends=$(dpkg-deb -f "$pkg"/libutildebug1_*.deb Depends)
+    for dependency in liblog4cxx15 libsqlite3-0 utildebug; do
+        [[ $depends == *"$dependency"* ]] || fail "libutildebug1's Depends lacks $dependency: $depends"
+    done
+    # Pacemaker's libraries are needed only by a process that opens a cluster.
+    [[ $depends != *libcib* ]] || fail "libutildebug1 depends on Pacemaker: $depends"
+    [[ $(dpkg-deb -f "$pkg"/libutildebug1_*.deb Recommends) == *libcib* ]] || fail "libutildebug1 does not recommend libcib"
+    [[ $(dpkg-deb -f "$pkg"/libutildebug-dev_*.deb Depends) == *"libutildebug1 (= "* ]] ||
+        fail "libutildebug-dev does not depend on its libutildebug1"
+    dpkg-deb -I "$pkg"/libutildebug1_*.deb shlibs | grep -q '^libutilDebug 1 libutildebug1 (>= ' ||
+        fail "libutildebug1 has no shlibs entry for libutilDebug.so.1"
+    dpkg-deb -I "$pkg"/libutildebug1_*.deb triggers | grep -q 'ldconfig' || fail "libutildebug1 has no ldconfig trigger"
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    [ "$(dpkg-deb -f "$pkg"/libutildebug1_*.deb Version)" = "$version" ] ||
+        fail "debian/changelog's version is not the project's $version"
+}
+
+# The common package's folders: made by its postinst, removed by a purge.
+check_folders() {
+    local root=$1 folder
+    dpkg-deb -e "$pkg_dir"/utildebug_*.deb "$work/utildebug.control"
+    DPKG_ROOT=$root "$work/utildebug.control/postinst" configure >/dev/null 2>&1 ||
+        fail "utildebug's postinst failed"
+    for folder in var/lib/norlake run/norlake; do
+        [ -d "$root/$folder" ] || fail "the postinst did not make /$folder"
+        [ "$(stat -c %a "$root/$folder")" = 755 ] || fail "/$folder has mode $(stat -c %a "$root/$folder")"
+    done
+    touch "$root/var/lib/norlake/registry.db"
+    DPKG_ROOT=$root "$work/utildebug.control/postrm" remove >/dev/null 2>&1 || fail "utildebug's postrm remove failed"
+    [ -e "$root/var/lib/norlake/registry.db" ] || fail "removing (not purging) deleted the registry"
+    DPKG_ROOT=$root "$work/utildebug.control/postrm" purge >/dev/null 2>&1 || fail "utildebug's postrm purge failed"
+    for folder in var/lib/norlake run/norlake; do
+        [ ! -e "$root/$folder" ] || fail "purging left /$folder"
+    done
 }
 
 case $mode in
@@ -91,28 +181,40 @@ case $mode in
         prefix=$(installed_tree)
         [ "$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion utilDebug)" = 1.0.0 ] ||
             fail "pkg-config --modversion"
-        run_consumer "$prefix" "$(build_with_pkgconfig "$prefix")"
+        run_consumer "$prefix" "$(build_with_pkgconfig "$prefix" --define-prefix)"
         ;;
     package)
-        (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1) ||
-            { cat "$work/cpack.log"; fail "cpack failed"; }
-        deb=$(ls "$work"/pkg/*.deb)
-        depends=$(dpkg-deb -f "$deb" Depends)
-        for dependency in liblog4cxx15 libsqlite3-0; do
-            [[ $depends == *"$dependency"* ]] || fail "Depends lacks $dependency: $depends"
+        multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+        # UTILDEBUG_PACKAGES names packages already built from this tree
+        # (make package), to check them without building them again.
+        pkg_dir=${UTILDEBUG_PACKAGES:-$work/pkg}
+        [ -n "${UTILDEBUG_PACKAGES:-}" ] || "$source/scripts/build-packages.sh" "$pkg_dir" 2 >/dev/null
+        lintian --fail-on error,warning "$pkg_dir"/*.changes >"$work/lintian.log" 2>&1 ||
+            { cat "$work/lintian.log"; fail "lintian"; }
+        check_packages "$pkg_dir" "$multiarch"
+        root=$work/root
+        for deb in "$pkg_dir"/*.deb; do
+            [[ $deb == *-dbgsym_* ]] || dpkg-deb -x "$deb" "$root"
         done
-        contents=$(dpkg-deb -c "$deb")
-        for path in usr/lib/libutilDebug.so.1 usr/lib/libnlplatform.so.1 usr/lib/libnlclusapi.so.1 \
-            usr/include/utilDebug.h usr/bin/qpreg usr/bin/qpdbgview usr/bin/qpdebug \
-            usr/share/man/man1/qpdebug.1.gz usr/share/bash-completion/completions/qpdebug \
-            usr/share/man/man1/qpreg.1.gz usr/share/man/man1/qpdbgview.1.gz usr/share/bash-completion/completions/qpreg \
-            usr/share/doc/utildebug/settings.md usr/lib/cmake/utilDebug/utilDebugConfig.cmake \
-            usr/lib/pkgconfig/utilDebug.pc; do
-            [[ $contents == *"./$path"* ]] || fail "the package lacks $path"
-        done
-        dpkg-deb -x "$deb" "$work/root"
-        check_runpaths "$work/root"
-        run_consumer "$work/root/usr" "$(build_with_cmake "$work/root/usr")"
+        check_runpaths "$root"
+        check_doc_links "$root/usr/share/doc/utildebug"
+        check_folders "$root"
+        libdir=$root/usr/lib/$multiarch
+        run_consumer "$root/usr" "$(build_with_cmake "$root/usr")" "$libdir"
+        # pkg-config leaves the system folders out of the flags.
+        flags=$(PKG_CONFIG_LIBDIR=$libdir/pkgconfig pkg-config --cflags --libs utilDebug | sed "s/ *$//")
+        [ "$flags" = "-lutilDebug" ] || fail "pkg-config gives system folders: $flags"
+        rm -rf "$work/home"
+        run_consumer "$root/usr" "$(PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 \
+            PKG_CONFIG_ALLOW_SYSTEM_LIBS=1 build_with_pkgconfig "$libdir/.." --with-path="$libdir/pkgconfig")" "$libdir"
+        # dpkg-shlibdeps takes libutildebug1's shlibs file from the unpacked
+        # package (a DEBIAN folder above the library).
+        dpkg-deb -R "$pkg_dir"/libutildebug1_*.deb "$work/runtime"
+        mkdir -p "$work/shlibdeps/debian"
+        printf 'Source: consumer\n\nPackage: consumer\nArchitecture: any\n' >"$work/shlibdeps/debian/control"
+        shlibdeps=$(cd "$work/shlibdeps" && dpkg-shlibdeps -O -l"$work/runtime/usr/lib/$multiarch" \
+            "$work/pc-build/consumer" 2>&1) || fail "dpkg-shlibdeps: $shlibdeps"
+        [[ $shlibdeps == *"libutildebug1 (>= "* ]] || fail "dpkg-shlibdeps does not name libutildebug1: $shlibdeps"
         ;;
     subproject)
         mkdir -p "$work/parent"

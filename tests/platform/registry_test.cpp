@@ -352,16 +352,29 @@ TEST(RegistryFile, MissingFileReadsAsEmptyUntilTheFirstWriteCreatesItForAllToRea
               RegQueryValueExW(HKEY_LOCAL_MACHINE, L"v", nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software"));
-    EXPECT_FALSE(nltest::FileExists(env.path("registry")));
+    EXPECT_FALSE(nltest::FileExists(env.registryFile()));
 
     mode_t saved = umask(077);  // whatever the umask
     RegCloseKey(CreateKey(L"Software"));
     umask(saved);
-    struct stat folder, file;
-    ASSERT_EQ(0, stat(env.path("registry").c_str(), &folder));
+    struct stat file;
     ASSERT_EQ(0, stat(env.registryFile().c_str(), &file));
-    EXPECT_EQ(0755u, folder.st_mode & 07777);
     EXPECT_EQ(0644u, file.st_mode & 07777);
+}
+
+// A file named in a folder that does not exist is a mistyped name: writes
+// fail and create neither the folders nor a second registry.
+TEST(RegistryFile, FileInAMissingFolderIsNeverCreated) {
+    nltest::TestEnv env;
+    const std::string missing = env.path("no-such-folder/sub/registry.db");
+    setenv("NL_REGISTRY_FILE", missing.c_str(), 1);
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                    nullptr, &key, &disposition));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
+    EXPECT_FALSE(nltest::FileExists(env.path("no-such-folder")));
+    setenv("NL_REGISTRY_FILE", env.registryFile().c_str(), 1);
 }
 
 TEST(RegistryFile, CorruptOrForeignDatabaseReadsAsEmptyAndRefusesWrites) {
@@ -440,14 +453,14 @@ bool DropWriteAccess(const std::string& path) {
 TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEveryValue) {
     nltest::TestEnv env;
     EXPECT_EQ(0, InChild([&] {
-                  CHILD_CHECK(DropWriteAccess(env.dir()));
+                  CHILD_CHECK(DropWriteAccess(env.path("registry")));
                   HKEY key = nullptr;
                   CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key) == ERROR_ACCESS_DENIED);
                   CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(!nltest::FileExists(env.path("registry")));
+                  CHILD_CHECK(!nltest::FileExists(env.registryFile()));
                   return 0;
               }));
-    chmod(env.dir().c_str(), 0755);
+    chmod(env.path("registry").c_str(), 0755);
 
     std::wstring big(3000, L'b');
     const DWORD level = 4;

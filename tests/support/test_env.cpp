@@ -24,6 +24,10 @@ TestEnv::TestEnv() {
     dir_ = pattern;
     // Traversable by everyone, so that a case may drop its privileges.
     chmod(dir_.c_str(), 0755);
+    // The registry's folder exists, as on an installed machine: a registry
+    // file is created only in a folder that exists.
+    mkdir((dir_ + "/registry").c_str(), 0755);
+    chmod((dir_ + "/registry").c_str(), 0755);
     registryFile_ = dir_ + "/registry/registry.db";
     setenv("NL_REGISTRY_FILE", registryFile_.c_str(), 1);
     mkdir((dir_ + "/tmp").c_str(), 0755);

@@ -47,5 +47,12 @@ expect 'qpreg query HKLM\\SOFTWARE\\N' 'HKLM\\SOFTWARE\\Norlake'
 expect 'qpreg export "HKLM\SOFTWARE\Norlake\O' '"HKLM\SOFTWARE\Norlake\Other Key'
 expect 'qpreg query HKLM\\software\\norlake\\qu' 'HKLM\\software\\norlake\\Quillpost'
 
+# The file of import and export, absolute paths included.
+mkdir -p "$work/files/sub dir" && touch "$work/files/settings.reg" "$work/files/sub dir/x.reg"
+expect "qpreg import $work/files/s" "$work/files/settings.reg $work/files/sub dir"
+expect "qpreg export KEY $work/files/se" "$work/files/settings.reg"
+expect "qpreg import /r" "$(compgen -f -- /r | sort | tr '\n' ' ' | sed 's/ $//')"
+expect "qpreg import $work/files/settings.reg /r" "/reg:32 /reg:64"
+
 [ $failures -eq 0 ] && echo "ok: completion"
 exit $((failures > 0))

@@ -76,10 +76,10 @@ class QpregTest : public ::testing::Test {
     }
 
     // Runs with a terminal on standard input that answers with the text.
-    Result RunOnTerminal(const Args& args, const std::string& answer) {
+    Result RunOnTerminal(const Args& args, const std::string& answer, const std::string& environment = "") {
         Result result;
-        result.status = nltest::RunCommand(
-            "printf " + ShellQuote(answer) + " | script -qec " + ShellQuote(CommandLine(args)) + " /dev/null",
+        result.status = nltest::RunCommand("printf " + ShellQuote(answer) + " | " + environment + "script -qec " +
+                                               ShellQuote(CommandLine(args)) + " /dev/null",
             &result.out);
         return result;
     }
@@ -192,9 +192,39 @@ TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
             EXPECT_EQ(result.out, "") << line;
         }
     }
+    // A key whose backslashes the shell ate gets a hint to quote it; a key
+    // that has backslashes does not.
+    for (const auto& [line, hinted] : std::vector<std::pair<std::string, bool>>{
+             {"query HKLMSOFTWARENorlake", true}, {"add hkey_local_machinesoftware /f", true},
+             {"add SOFTWARE\\Norlake /f", false}, {"add HKCU\\Software /f", false}}) {
+        std::string err = Run(Words(line)).err;
+        EXPECT_EQ(err.find("the shell removes unquoted backslashes") != std::string::npos, hinted) << line << err;
+    }
     EXPECT_EQ(Listing(), before);
     EXPECT_EQ(Run({"query", "HKLM", "/v", "V"}).status, 1);
     EXPECT_FALSE(nltest::FileExists(File()));
+}
+
+// A registry file named in a folder that does not exist is a mistyped name:
+// nothing is created, and the error names the file. A file created in an
+// existing folder is named on a terminal.
+TEST_F(QpregTest, RegistryFileIsCreatedOnlyInAnExistingFolderAndNamed) {
+    const std::string missing = env_.path("no-such-folder/sub/registry.db");
+    for (const char* line : {"add KEY /v V /d x /f", "import FILE"}) {
+        nltest::WriteFile(File(), "Windows Registry Editor Version 5.00\r\n\r\n[" + kFullKey + "]\r\n");
+        Result result = Run(Words(line), "NL_REGISTRY_FILE=" + ShellQuote(missing) + " ");
+        EXPECT_EQ(result.status, 1) << line;
+        EXPECT_NE(result.err.find(missing + " (NL_REGISTRY_FILE) is in a folder that does not exist"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_FALSE(nltest::FileExists(env_.path("no-such-folder"))) << line;
+    }
+    const std::string fresh = env_.path("fresh.db");
+    Result created = RunOnTerminal(Words("add KEY /v V /d x /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
+    EXPECT_EQ(created.status, 0);
+    EXPECT_NE(created.out.find("qpreg: created the registry file " + fresh), std::string::npos) << created.out;
+    Result again = RunOnTerminal(Words("add KEY /v V /d y /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
+    EXPECT_EQ(again.out.find("created the registry file"), std::string::npos) << again.out;
 }
 
 // ---- add, query, delete --------------------------------------------------------------

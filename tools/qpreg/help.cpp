@@ -21,8 +21,9 @@ constexpr const wchar_t* kOverview =
     L"  qpreg export KEY FILE [/y]\n"
     L"  qpreg import FILE\n"
     L"\n"
-    L"KEY is HKLM\\SUBKEY or HKEY_LOCAL_MACHINE\\SUBKEY. Options start with / or -,\n"
-    L"in any case. \"qpreg OPERATION /?\" (or /h) describes one operation.\n"
+    L"KEY is HKLM\\SUBKEY or HKEY_LOCAL_MACHINE\\SUBKEY, in quotes: the shell removes\n"
+    L"unquoted backslashes. Options start with / or -, in any case.\n"
+    L"\"qpreg OPERATION /?\" (or /h) describes one operation.\n"
     L"\n"
     L"The registry is the database named by NL_REGISTRY_FILE\n"
     L"(default /var/lib/norlake/registry.db).\n"
@@ -50,7 +51,7 @@ constexpr const wchar_t* kQuery =
     L"\n"
     L"Examples:\n"
     L"  qpreg query \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel\n"
-    L"  qpreg query HKLM\\SOFTWARE\\Norlake /f worker /d /s\n";
+    L"  qpreg query \"HKLM\\SOFTWARE\\Norlake\" /f worker /d /s\n";
 
 constexpr const wchar_t* kAdd =
     L"qpreg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
@@ -71,7 +72,7 @@ constexpr const wchar_t* kAdd =
     L"Examples:\n"
     L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugModule /t REG_SZ "
     L"/d \"worker=1;indexer=0\" /f\n"
-    L"  qpreg add HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion /v DebugLevel /t REG_DWORD /d 0x5 /f\n";
+    L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel /t REG_DWORD /d 0x3 /f\n";
 
 constexpr const wchar_t* kDelete =
     L"qpreg delete KEY [/v NAME | /ve | /va] [/f]\n"

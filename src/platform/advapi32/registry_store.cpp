@@ -186,9 +186,14 @@ LSTATUS CreateFolders(const std::string& folder) {
 }
 
 // An empty file, which the first writer turns into a registry; readable by
-// everyone and writable by the owner, whatever the umask.
+// everyone and writable by the owner, whatever the umask. Only the machine's
+// registry gets its missing folders made: a file that NL_REGISTRY_FILE names
+// in a folder that does not exist is a mistyped name, which must not quietly
+// become a second registry.
 LSTATUS CreateDatabaseFile(const std::string& path) {
-    LSTATUS status = CreateFolders(Folder(path));
+    LSTATUS status = path == kDefaultDatabase ? CreateFolders(Folder(path))
+                     : Exists(Folder(path))   ? ERROR_SUCCESS
+                                              : ERROR_PATH_NOT_FOUND;
     if (status != ERROR_SUCCESS) return status;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return errno == EEXIST ? ERROR_SUCCESS : ErrnoStatus(errno);

@@ -492,8 +492,10 @@ NLAPI BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT*
 // Kept in a SQLite database named by $NL_REGISTRY_FILE, read at every open
 // (default /var/lib/norlake/registry.db), shared by all processes. A missing,
 // unreadable or corrupt file reads as an empty registry and is never created
-// by a read; the first write creates it and its folder (file 0644, folder
-// 0755). Only HKEY_LOCAL_MACHINE exists: any other root, like any handle that
+// by a read; the first write creates it (file 0644). The default file's
+// folders are made when missing (0755); a file named by $NL_REGISTRY_FILE in
+// a folder that does not exist is never created: its writes fail with
+// ERROR_PATH_NOT_FOUND. Only HKEY_LOCAL_MACHINE exists: any other root, like any handle that
 // is not open, gives ERROR_INVALID_HANDLE. KEY_WOW64_64KEY and KEY_WOW64_32KEY
 // are accepted and ignored: there is one view.
 //

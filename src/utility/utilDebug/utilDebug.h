@@ -12,6 +12,7 @@
 #include <wchar.h>
 #ifdef __cplusplus
 #include <string>
+#include <type_traits>
 #else
 #include <stdbool.h>
 #endif
@@ -50,12 +51,14 @@ enum {
 #ifdef __cplusplus
 namespace DBG {
 
-UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format,
-                              ...) __attribute__((format(printf, 5, 6)));
+// No printf format attribute: the compilers' printf check does not know the
+// Windows size prefixes (%I64d, %I32u, %Id) these formats take. The DBG_LOG
+// macros below check a literal format against its arguments instead.
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format, ...);
 UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line,
                               const wchar_t* format, ...);
 UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format,
-                              ...) __attribute__((format(printf, 5, 6)));
+                              ...);
 
 // Whether this process writes records: false once the module list leaves it out.
 UTILDEBUG_API bool IsDebugEnabled();
@@ -160,10 +163,161 @@ struct DbgFileVersionNote {
                                                       ((uint32_t)(major) << 16) | (uint32_t)(minor),       \
                                                       ((uint32_t)(build) << 16) | (uint32_t)(revision)}
 
-// Convenience macros: the calling module, file and line are filled in.
-#define DBG_LOG(level, ...) ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__)
-#define DBG_LOGW(level, ...) \
-    ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), DBG_WIDEN(__FILE__), __LINE__, __VA_ARGS__)
+#ifdef __cplusplus
+// The compile-time check of the DBG_LOG macros: a literal format, narrow or
+// wide, read with the library's conventions (Windows size prefixes I, I32,
+// I64 and w; %s of the format's own width, %S of the other, h and l/w
+// choosing narrow and wide), against the types of its arguments.
+namespace DBG {
+namespace format_check {
+
+// What an argument is, as a conversion sees it: an integer's size in bytes,
+// or one of these.
+enum : int { kFloat = 16, kNarrowText = 32, kWideText = 33, kPointer = 48, kNull = 64, kOther = 0 };
+
+template <typename T>
+constexpr int KindOf() {
+    using U = std::decay_t<T>;
+    if constexpr (std::is_enum_v<U>) {
+        return static_cast<int>(sizeof(std::underlying_type_t<U>));
+    } else if constexpr (std::is_integral_v<U>) {
+        return static_cast<int>(sizeof(U) < sizeof(int) ? sizeof(int) : sizeof(U));
+    } else if constexpr (std::is_floating_point_v<U>) {
+        return kFloat;
+    } else if constexpr (std::is_null_pointer_v<U>) {
+        return kNull;
+    } else if constexpr (std::is_pointer_v<U>) {
+        using P = std::remove_cv_t<std::remove_pointer_t<U>>;
+        if constexpr (std::is_same_v<P, char> || std::is_same_v<P, signed char> || std::is_same_v<P, unsigned char>)
+            return kNarrowText;
+        else if constexpr (std::is_same_v<P, wchar_t>)
+            return kWideText;
+        else
+            return kPointer;
+    } else {
+        return kOther;
+    }
+}
+
+template <typename... A>
+struct Kinds {
+    static constexpr int count = sizeof...(A);
+    static constexpr int values[sizeof...(A) + 1] = {KindOf<A>()..., -1};
+};
+
+// Only its type is used (in decltype): the kinds of the arguments after the
+// format.
+template <typename F, typename... A>
+Kinds<A...> KindsOf(const F&, const A&...);
+
+constexpr bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+enum Size : int { kNone, kHH, kH, kL, kLL, kBigL, kI32, kI64, kIPointer, kW };
+
+// Whether the format's conversions take exactly the arguments of K, in
+// order and of fitting types.
+template <typename C, typename K>
+constexpr bool Matches(const C* format, K) {
+    constexpr bool wideFormat = std::is_same_v<C, wchar_t>;
+    int next = 0;
+    auto take = [&next]() { return next < K::count ? K::values[next++] : (++next, -1); };
+    auto isInteger = [](int kind) { return kind >= 1 && kind <= 8; };
+    for (int i = 0; format[i] != 0; ++i) {
+        if (format[i] != '%') continue;
+        ++i;
+        if (format[i] == '%') continue;
+        while (format[i] == '-' || format[i] == '+' || format[i] == ' ' || format[i] == '#' || format[i] == '0') ++i;
+        if (format[i] == '*') {
+            if (!isInteger(take())) return false;
+            ++i;
+        }
+        while (IsDigit(format[i])) ++i;
+        if (format[i] == '.') {
+            ++i;
+            if (format[i] == '*') {
+                if (!isInteger(take())) return false;
+                ++i;
+            }
+            while (IsDigit(format[i])) ++i;
+        }
+        Size size = kNone;
+        switch (format[i]) {
+            case 'h': size = format[i + 1] == 'h' ? (++i, kHH) : kH; ++i; break;
+            case 'l': size = format[i + 1] == 'l' ? (++i, kLL) : kL; ++i; break;
+            case 'L': size = kBigL; ++i; break;
+            case 'w': size = kW; ++i; break;
+            case 'j': size = kLL; ++i; break;
+            case 'z':
+            case 't': size = kIPointer; ++i; break;
+            case 'I':
+                ++i;
+                if (format[i] == '6' && format[i + 1] == '4') size = kI64, i += 2;
+                else if (format[i] == '3' && format[i + 1] == '2') size = kI32, i += 2;
+                else size = kIPointer;
+                break;
+            default: break;
+        }
+        const int kind = format[i] == 0 ? -1 : (format[i] == '%' ? 0 : take());
+        switch (format[i]) {
+            case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': {
+                if (!isInteger(kind)) return false;
+                const int bytes = size == kL ? static_cast<int>(sizeof(long))
+                                : size == kLL || size == kI64 || size == kBigL ? 8
+                                : size == kIPointer ? static_cast<int>(sizeof(void*))
+                                : 4;
+                if (kind != bytes) return false;
+                break;
+            }
+            case 'c': case 'C':
+                if (!isInteger(kind) || kind > 4) return false;
+                break;
+            case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+                if (kind != kFloat) return false;
+                break;
+            case 's': case 'S': {
+                // Narrow for h, wide for l and w; otherwise %s is the format's
+                // own width and %S the other.
+                const bool wide = size == kH ? false
+                                : size == kL || size == kW ? true
+                                : (format[i] == 's') == wideFormat;
+                if (kind != (wide ? kWideText : kNarrowText) && kind != kNull) return false;
+                break;
+            }
+            case 'p': case 'n':
+                if (kind != kPointer && kind != kNarrowText && kind != kWideText && kind != kNull) return false;
+                break;
+            default:  // an unknown conversion, or a format ending inside one
+                return false;
+        }
+    }
+    return next == K::count;
+}
+
+template <bool formatMatchesArguments>
+constexpr int Check() {
+    static_assert(formatMatchesArguments,
+                  "DBG_LOG: the format does not match its arguments (count, or a conversion given the wrong type)");
+    return 0;
+}
+
+}  // namespace format_check
+}  // namespace DBG
+
+#define DBG_FORMAT_OF(...) DBG_FORMAT_OF_(__VA_ARGS__, 0)
+#define DBG_FORMAT_OF_(format, ...) format
+// The format must be a literal; DBG::DebugLogEx takes any.
+#define DBG_CHECK_FORMAT(...)                                                                         \
+    static_cast<void>(::DBG::format_check::Check<::DBG::format_check::Matches(                       \
+                          DBG_FORMAT_OF(__VA_ARGS__), decltype(::DBG::format_check::KindsOf(__VA_ARGS__)){})>())
+#endif
+
+// Convenience macros: the calling module, file and line are filled in, and a
+// literal format is checked against its arguments at compile time.
+#define DBG_LOG(level, ...) \
+    (DBG_CHECK_FORMAT(__VA_ARGS__), ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__))
+#define DBG_LOGW(level, ...)            \
+    (DBG_CHECK_FORMAT(__VA_ARGS__),     \
+     ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), DBG_WIDEN(__FILE__), __LINE__, __VA_ARGS__))
 #define DBG_WIDEN2(x) L##x
 #define DBG_WIDEN(x) DBG_WIDEN2(x)
 #define DBG_DEBUG(...) DBG_LOG(DBG_LEVEL_DEBUG, __VA_ARGS__)

@@ -147,7 +147,7 @@ EOF
                 status=no-build
             else
                 args=(--stop-on-failure "${exclude[@]}")
-                [ -n "$subset" ] && args=(-R "$subset" "${exclude[@]}")
+                [ -n "$subset" ] && args=(--stop-on-failure -R "$subset" "${exclude[@]}")
                 failed=$(run_tests "$work/fault.log" "${args[@]}")
                 if [ -n "$failed" ]; then
                     status=caught

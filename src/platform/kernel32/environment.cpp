@@ -64,34 +64,6 @@ DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
     return static_cast<DWORD>(value.size());
 }
 
-// Replaces each %name% by its value; an unknown %name% stays as written and
-// the scan goes on after it. Returns the characters stored with the
-// terminator, or the size needed when the destination is too small (then it
-// holds an empty string, as on Windows; the last error is unchanged).
-DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
-    if (!source) source = L"";
-    std::wstring out;
-    for (const wchar_t* p = source; *p;) {
-        const wchar_t* close = (*p == L'%') ? wcschr(p + 1, L'%') : nullptr;
-        std::wstring value;
-        if (close && LookUp(std::wstring(p + 1, close).c_str(), &value)) {
-            out += value;
-            p = close + 1;
-        } else if (close) {
-            out.append(p, close + 1);
-            p = close + 1;
-        } else {
-            out += *p++;
-        }
-    }
-    DWORD needed = static_cast<DWORD>(out.size() + 1);
-    if (destination && needed <= size)
-        wmemcpy(destination, out.c_str(), needed);
-    else if (destination && size > 0)
-        destination[0] = L'\0';
-    return needed;
-}
-
 // The port's temporary directory: $TMPDIR when set, else /tmp, with a
 // trailing separator as Windows gives it. Like Windows, a buffer too small is
 // cleared, and after the path the rest of the buffer is zeroed.

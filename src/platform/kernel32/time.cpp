@@ -4,24 +4,10 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace {
-
-ULONGLONG CoarseMonotonicMilliseconds() {
-    struct timespec now;
-    // The coarse clock ticks every few milliseconds, like the Windows timer,
-    // and costs a fraction of the precise one.
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<ULONGLONG>(now.tv_sec) * 1000u + static_cast<ULONGLONG>(now.tv_nsec) / 1000000u;
-}
-
-}  // namespace
-
 extern "C" {
 
 // Tests may replace the clock; a relaxed load keeps the real path cheap.
 NL_TICK_SOURCE NlTickSourceForTesting = nullptr;
-
-ULONGLONG GetTickCount64(void) { return CoarseMonotonicMilliseconds(); }
 
 void NlSetTickSourceForTesting(NL_TICK_SOURCE source) {
     __atomic_store_n(&NlTickSourceForTesting, source, __ATOMIC_RELAXED);

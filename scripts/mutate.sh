@@ -3,17 +3,20 @@
 # each: a realistic mistake (a wrong comparison, an off-by-one, a dropped lock,
 # a skipped step, a swapped argument) should make at least one test fail.
 #
-#   scripts/mutate.sh [-l LIST] [-o RESULT] [-r REV] [-t SECONDS] [-m REGEX]
+#   scripts/mutate.sh [-l LIST] [-o RESULT] [-r REV] [-t SECONDS] [-m REGEX] [-w DIR]
 #
 #   -l LIST     the faults (default tests/mutants.txt; its header gives the format)
-#   -o RESULT   the table written (default build-mutate/result.txt)
+#   -o RESULT   the table written (default DIR/result.txt)
 #   -r REV      plant into the tree of a commit (git archive) instead of the
 #               working tree, e.g. to measure the suite before a change
 #   -t SECONDS  each test's time limit (default 60)
 #   -m REGEX    plant only the faults whose line matches REGEX
+#   -w DIR      the copy and its build (default build-mutate), so that two
+#               runs can go on side by side
 #
-# The sources are copied into build-mutate/src and built in build-mutate/obj
-# (ccache, two jobs), so the working tree is never touched. The suite runs
+# The sources are copied into DIR/src and built in DIR/obj (ccache, two
+# jobs; an executable is not relinked when only a shared library it uses
+# changed), so the working tree is never touched. The suite runs
 # once unchanged first; tests that fail then are left out of every run. A
 # fault whose text is no longer found is reported "stale"; one that does not
 # compile, "no-build". Each fault runs the suite with --stop-on-failure, or
@@ -27,13 +30,14 @@ result=""
 rev=""
 timeout=60
 only=""
-while getopts "l:o:r:t:m:" opt; do
+while getopts "l:o:r:t:m:w:" opt; do
     case $opt in
         l) list=$(realpath "$OPTARG") ;;
         o) result=$OPTARG ;;
         r) rev=$OPTARG ;;
         t) timeout=$OPTARG ;;
         m) only=$OPTARG ;;
+        w) work=$(realpath -m "$OPTARG") ;;
         *) sed -n '2,20p' "$0" >&2; exit 2 ;;
     esac
 done
@@ -41,7 +45,8 @@ done
 src=$work/src
 obj=$work/obj
 mkdir -p "$src"
-export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+# Paths relative to the worktree, so that this tree and build/ share ccache hits.
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root"
 jobs=2
 
 # The copy: files are rewritten only when their content changed, so that the
@@ -84,7 +89,7 @@ fi
 
 if [ ! -f "$obj/CMakeCache.txt" ]; then
     cmake -S "$src" -B "$obj" -G Ninja -DCMAKE_BUILD_TYPE= -DUTILDEBUG_BUILD_BENCHMARKS=OFF \
-        -DUTILDEBUG_INSTALL=OFF >"$work/configure.log" || { echo "error: configure failed ($work/configure.log)" >&2; exit 1; }
+        -DUTILDEBUG_INSTALL=OFF -DCMAKE_LINK_DEPENDS_NO_SHARED=ON >"$work/configure.log" || { echo "error: configure failed ($work/configure.log)" >&2; exit 1; }
 fi
 build() { nice cmake --build "$obj" -j $jobs </dev/null >"$work/build.log" 2>&1; }
 build || { echo "error: the unchanged tree does not build ($work/build.log)" >&2; exit 1; }

@@ -124,8 +124,11 @@ trap restore EXIT
 n=0
 planted=0
 caught=0
-while IFS=$'\t' read -r file find replace description subset <&3; do
-    [[ -z "$file" || "$file" == \#* ]] && continue
+while IFS= read -r line <&3; do
+    [[ -z "$line" || "$line" == \#* ]] && continue
+    # Tabs become a separator that is not white space, so that an empty
+    # field (a deleting replacement) stays a field.
+    IFS=$'\x1f' read -r file find replace description subset <<<"${line//$'\t'/$'\x1f'}"
     n=$((n + 1))
     if [ -n "$only" ] && ! printf '%s\t%s\t%s\n' "$file" "$find" "$description" | grep -qE "$only"; then
         continue

@@ -4,7 +4,6 @@
 // peers are in peers_bench.cpp. Compare medians of interleaved repetitions:
 //   utildebug_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <stdlib.h>
 #include <utilDebug.h>
 #include <windows.h>
@@ -15,6 +14,7 @@
 
 #include "bench_machine.h"
 #include "ratio_reporter.h"
+#include "thread_memory.h"
 
 namespace {
 
@@ -100,29 +100,12 @@ BENCHMARK(BM_WrittenRecordManyModules)->Threads(1)->Threads(2)->UseRealTime();
 
 // ---- Memory ----------------------------------------------------------------------------
 
-// What a thread's heap keeps once it has logged one message of the longest
-// length, beyond what it kept after a short one: a thread that logged a long
-// message once must not carry it for the rest of its life.
-template <typename Char>
-size_t BytesKeptAfterLongMessage(const Char* file, const Char* format) {
-    size_t kept = 0;
-    std::thread logger([&] {
-        std::basic_string<Char> text(49151, Char('x'));
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 42, format, text.substr(0, 10).c_str());
-        size_t before = mallinfo2().uordblks;
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 42, format, text.c_str());
-        size_t after = mallinfo2().uordblks;
-        kept = after > before ? after - before : 0;
-    });
-    logger.join();
-    return kept;
-}
-
+// What a thread keeps after a long message (tests/support/thread_memory.h).
 void BM_RetainedAfterLongMessage(benchmark::State& state) {
     size_t narrow = 0, wide = 0;
     for (auto _ : state) {
-        narrow = BytesKeptAfterLongMessage("src/bench.cpp", "%s");
-        wide = BytesKeptAfterLongMessage(L"src/bench.cpp", L"%s");
+        narrow = nltest::BytesKeptAfterLongMessage("src/bench.cpp", "%s");
+        wide = nltest::BytesKeptAfterLongMessage(L"src/bench.cpp", L"%s");
     }
     state.counters["narrow_bytes"] = static_cast<double>(narrow);
     state.counters["wide_bytes"] = static_cast<double>(wide);

@@ -5,108 +5,66 @@
 #include <unistd.h>
 #include <utilDebug.h>
 
+#include <functional>
 #include <string>
 
 #include "test_env.h"
 
 namespace {
 
-using nltest::ReadFile;
 using nltest::Widen;
 
-class ContentDumpTest : public ::testing::Test {
-  protected:
-    std::string Path(const std::string& name) const { return env_.path(name); }
-    nltest::TestEnv env_;
-};
-
-TEST_F(ContentDumpTest, EachOverloadReplacesTheFile) {
-    std::string path = Path("dump.txt");
-    unsigned char bytes[] = {'b', '\n', 'c'};
-    struct Case {
-        const char* what;
-        void (*dump)(const std::string& path, unsigned char* bytes);
+// Each overload over a file that held longer content (a leftover tail would
+// show): text ends at its first NUL, bytes are written whole, wide text as
+// UTF-8, a wide path by its UTF-8 bytes; no line feed becomes CR LF.
+TEST(ContentDump, EachOverloadReplacesTheFile) {
+    nltest::TestEnv env;
+    static unsigned char bytes[] = {0, 'a', '\n', 0xff, '\r', '\n', 0};
+    const std::string all(reinterpret_cast<char*>(bytes), sizeof bytes);
+    const std::wstring wideName = L"d\u00fcmp-\u20ac.txt";
+    const std::string diskName = "d\xc3\xbcmp-\xe2\x82\xac.txt";
+    const struct {
+        std::function<void(const std::string&)> dump;
         std::string expected;
+    } cases[] = {
+        {[](const std::string& p) { DebugContentToFile(p, std::string("a\nb\0cd", 6)); }, "a\nb"},
+        {[](const std::string& p) { DebugContentToFile(p, bytes, sizeof bytes); }, all},
+        {[](const std::string& p) { DebugContentToFile(Widen(p), bytes, sizeof bytes); }, all},
+        {[](const std::string& p) { DebugContentToFile(Widen(p), std::wstring(L"w\nx\0z", 5)); }, "w\nx"},
+        {[](const std::string& p) { DebugContentToFile(Widen(p), std::wstring(L"caf\u00e9 \U0001F600")); },
+         "caf\xc3\xa9 \xf0\x9f\x98\x80"},
+        {[](const std::string& p) { DebugContentToFile(p, std::string()); }, ""},
+        {[](const std::string& p) { DebugContentToFile(Widen(p), nullptr, 0); }, ""},
+        {[&](const std::string&) { DebugContentToFile(Widen(env.dir() + "/") + wideName, std::wstring(L"t")); }, "t"},
+        {[&](const std::string&) { DebugContentToFile(Widen(env.dir() + "/") + wideName, bytes + 1, 1); }, "a"},
     };
-    const Case cases[] = {
-        {"narrow text",
-         [](const std::string& p, unsigned char*) { DebugContentToFile(p, std::string("a\nb")); }, "a\nb"},
-        {"narrow bytes", [](const std::string& p, unsigned char* b) { DebugContentToFile(p, b, 3); }, "b\nc"},
-        {"wide text",
-         [](const std::string& p, unsigned char*) { DebugContentToFile(Widen(p), std::wstring(L"w\nx")); },
-         "w\nx"},
-        {"wide path, bytes",
-         [](const std::string& p, unsigned char* b) { DebugContentToFile(Widen(p), b, 2); }, "b\n"},
-    };
-    for (const Case& c : cases) {
-        // Longer than any content: a leftover tail would show.
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::string path = env.path(i >= 7 ? diskName : "dump" + std::to_string(i));
         nltest::WriteFile(path, "previous content, longer than the new one");
-        c.dump(path, bytes);
-        // No line feed becomes CR LF.
-        EXPECT_EQ(ReadFile(path), c.expected) << c.what;
+        cases[i].dump(path);
+        EXPECT_EQ(nltest::ReadFile(path), cases[i].expected) << i;
     }
-}
-
-TEST_F(ContentDumpTest, EmptyContentEmptiesOrCreatesTheFile) {
-    nltest::WriteFile(Path("a"), "old");
-    DebugContentToFile(Path("a"), std::string());
-    EXPECT_TRUE(nltest::FileExists(Path("a")));
-    EXPECT_EQ(ReadFile(Path("a")), "");
-    DebugContentToFile(Widen(Path("b")), nullptr, 0);
-    EXPECT_TRUE(nltest::FileExists(Path("b")));
-    EXPECT_EQ(ReadFile(Path("b")), "");
-    DebugContentToFile(Widen(Path("c")), std::wstring());
-    EXPECT_TRUE(nltest::FileExists(Path("c")));
-}
-
-TEST_F(ContentDumpTest, TextEndsAtItsFirstNulButBytesAreWrittenWhole) {
-    DebugContentToFile(Path("narrow"), std::string("ab\0cd", 5));
-    EXPECT_EQ(ReadFile(Path("narrow")), "ab");
-    DebugContentToFile(Widen(Path("wide")), std::wstring(L"xy\0z", 4));
-    EXPECT_EQ(ReadFile(Path("wide")), "xy");
-    unsigned char bytes[] = {0, 'a', 0, 0xff, '\r', '\n', 0};
-    DebugContentToFile(Path("bytes"), bytes, sizeof bytes);
-    EXPECT_EQ(ReadFile(Path("bytes")), std::string(reinterpret_cast<char*>(bytes), sizeof bytes));
-    DebugContentToFile(Widen(Path("wide-bytes")), bytes, sizeof bytes);
-    EXPECT_EQ(ReadFile(Path("wide-bytes")), std::string(reinterpret_cast<char*>(bytes), sizeof bytes));
-}
-
-// Every character, not only those a single-byte locale knows.
-TEST_F(ContentDumpTest, WideTextIsWrittenAsUtf8) {
-    DebugContentToFile(Widen(Path("utf8")), std::wstring(L"caf\u00e9 \u0416 \u20ac \U0001F600 end"));
-    EXPECT_EQ(ReadFile(Path("utf8")), "caf\xc3\xa9 \xd0\x96 \xe2\x82\xac \xf0\x9f\x98\x80 end");
-}
-
-TEST_F(ContentDumpTest, AMissingFolderIsNotCreatedAndNothingIsReported) {
-    DebugContentToFile(Path("missing/a.txt"), std::string("x"));
-    unsigned char byte = 'x';
-    DebugContentToFile(Widen(Path("missing/b.txt")), &byte, 1);
-    DebugContentToFile(Widen(Path("missing/c.txt")), std::wstring(L"x"));
-    EXPECT_FALSE(nltest::FileExists(Path("missing")));
+    // An empty content creates the file; a missing folder is not created.
+    DebugContentToFile(Widen(env.path("new")), std::wstring());
+    EXPECT_TRUE(nltest::FileExists(env.path("new")));
+    DebugContentToFile(env.path("missing/a.txt"), std::string("x"));
+    DebugContentToFile(Widen(env.path("missing/b.txt")), bytes, 1);
+    DebugContentToFile(Widen(env.path("missing/c.txt")), std::wstring(L"x"));
+    EXPECT_FALSE(nltest::FileExists(env.path("missing")));
     DebugContentToFile(std::string(), std::string("x"));
     DebugContentToFile(std::wstring(), std::wstring(L"x"));
-}
-
-// A wide path names the file by its UTF-8 bytes, in both wide-path overloads.
-TEST_F(ContentDumpTest, AWidePathIsUtf8OnDisk) {
-    std::wstring widePath = Widen(Path("")) + L"d\u00fcmp-\u20ac.txt";
-    std::string diskPath = Path("d\xc3\xbcmp-\xe2\x82\xac.txt");
-    DebugContentToFile(widePath, std::wstring(L"text"));
-    EXPECT_EQ(ReadFile(diskPath), "text");
-    unsigned char bytes[] = {'b', 'y'};
-    DebugContentToFile(widePath, bytes, 2);
-    EXPECT_EQ(ReadFile(diskPath), "by");
 }
 
 // What another user plants in a world-writable folder is left alone: a link
 // is not followed, another user's file is not emptied, a pipe is not waited
 // for; a new file gets 0644 whatever the umask.
-TEST_F(ContentDumpTest, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) {
+TEST(ContentDump, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) {
+    nltest::TestEnv env;
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
-    std::string shared = Path("shared");
+    std::string shared = env.path("shared");
     ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-    std::string secret = Path("secret");
+    std::string secret = env.path("secret");
     const std::string plantedAs[] = {"ln -s '" + secret + "' ", "echo planted > ", "mkfifo "};
     for (const std::string& plant : plantedAs) {
         std::string path = shared + "/dump.txt";
@@ -123,7 +81,7 @@ TEST_F(ContentDumpTest, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsRepl
         unsigned char bytes[] = {'d'};
         DebugContentToFile(path, bytes, 1);
         DebugContentToFile(nltest::Widen(path), bytes, 1);
-        EXPECT_EQ(ReadFile(secret), "root's own\n") << plant;
+        EXPECT_EQ(nltest::ReadFile(secret), "root's own\n") << plant;
         struct stat after;
         ASSERT_EQ(lstat(path.c_str(), &after), 0);
         EXPECT_EQ(after.st_uid, 65534u) << plant;
@@ -136,7 +94,7 @@ TEST_F(ContentDumpTest, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsRepl
     struct stat own;
     ASSERT_EQ(stat((shared + "/own.txt").c_str(), &own), 0);
     EXPECT_EQ(own.st_mode & 07777, 0644u);
-    EXPECT_EQ(ReadFile(shared + "/own.txt"), "dump");
+    EXPECT_EQ(nltest::ReadFile(shared + "/own.txt"), "dump");
 }
 
 }  // namespace

@@ -40,11 +40,6 @@ TEST(DisabledNameLists, NamesAreLowerCasedSortedAndUnique) {
     EXPECT_EQ(CFeatureConfig::SplitNameList(filler + L";libz.so1;"), (Names{L"libz.so", filler}));
 }
 
-TEST(DisabledNameLists, MultiStringsSplitAtEachNul) {
-    EXPECT_EQ(CFeatureConfig::SplitMultiString(L"a\0bc\0\0"), (Names{L"a", L"bc"}));
-    EXPECT_EQ(CFeatureConfig::SplitMultiString(L"\0"), Names{});
-}
-
 // A feature mapping file under a data root named by DataRootPath.
 class FeatureMapping : public ::testing::Test {
   protected:
@@ -217,24 +212,6 @@ TEST_F(DataRoot, TheFirstProductResourceDecides) {
 TEST_F(DataRoot, NoSourceGivesNoPath) {
     UseCluster({{"a", "clusRDLL", {}}});
     EXPECT_EQ(Resolved(), L"");
-}
-
-// ---- Control buffers ----------------------------------------------------------------------
-
-TEST(ControlBuffers, GrowingKeepsTheContentsAndNeverShrinks) {
-    ControlBuffer buffer;
-    EXPECT_FALSE(GrowControlBuffer(buffer, 0));
-    ASSERT_TRUE(GrowControlBuffer(buffer, 8));
-    EXPECT_EQ(buffer.size, 8u);
-    static_cast<char*>(buffer.data)[7] = 'k';
-    ASSERT_TRUE(GrowControlBuffer(buffer, 4));
-    EXPECT_EQ(buffer.size, 8u);
-    ASSERT_TRUE(GrowControlBuffer(buffer, 1 << 20));
-    EXPECT_EQ(buffer.size, 1u << 20);
-    EXPECT_EQ(static_cast<char*>(buffer.data)[7], 'k');
-    FreeControlBuffer(buffer);
-    EXPECT_EQ(buffer.size, 0u);
-    EXPECT_EQ(buffer.data, nullptr);
 }
 
 }  // namespace

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "log_reader.h"
-#include "test_env.h"
+#include "logging_process.h"
 
 extern "C" void PluginLog(const char* text);
 extern "C" void VersionedPluginLog(const char* text);
@@ -24,16 +23,14 @@ const char kExecutable[] = "utildebug_filtering_test";
 const char kPlugin[] = "libtest_plugin.so";
 const char kVersioned[] = "libversioned_plugin.so";
 
-class FilteringTest : public ::testing::Test {
+class FilteringTest : public nltest::LoggingProcess {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_filtering_test=1"));
+        LoggingProcess::SetUp();
         mkdir(env_.path("data").c_str(), 0755);
         mkdir(env_.path("data/config").c_str(), 0755);
         ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
     }
-    std::string LogPath() const { return env_.path("Debug/utildebug_filtering_test.log"); }
     void WriteMapping(const std::string& content) {
         nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
     }
@@ -41,18 +38,17 @@ class FilteringTest : public ::testing::Test {
     // Each module writes one record with text; returns the loggers whose
     // record reached the file.
     std::vector<std::string> WhoSpeaks(const std::string& text) {
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text.c_str());
+        Log(text.c_str());
         PluginLog(text.c_str());
         VersionedPluginLog(text.c_str());
         std::vector<std::string> loggers;
-        for (const nltest::Record& record : nltest::RecordsWithText(nltest::ReadRecords(LogPath()), text))
+        for (const nltest::Record& record : nltest::RecordsWithText(Records(), text))
             loggers.push_back(record.logger);
         return loggers;
     }
     // Lets the next record run the settings refresh.
     void NextRefresh() { clock_.Advance(60001); }
 
-    nltest::TestEnv env_;
     nltest::FakeClock clock_;
 };
 

@@ -12,9 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "log_reader.h"
 #include "probe.h"
-#include "test_env.h"
 
 namespace {
 
@@ -202,6 +200,7 @@ TEST_F(LogFileTest, ALinkPlantedAtTheLogFileIsNeverFollowed) {
     Run("log probe record\n");
     EXPECT_EQ(nltest::ReadFile(secret), "root:x:0:0\n");
     ExpectNoticeThenRecord(TempLog(), HomeLog());
+    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("a link, a pipe"), std::string::npos);
 }
 
 TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) {

@@ -5,7 +5,7 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
 #include <log4cxx/filter/denyallfilter.h>
-#include <malloc.h>
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 #include <utilDebug.h>
@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "log_reader.h"
-#include "test_env.h"
+#include "logging_process.h"
+#include "thread_memory.h"
 
 extern "C" void PluginLog(const char* text);
 
@@ -29,18 +29,7 @@ using nltest::ReadRecords;
 using nltest::Record;
 using nltest::RecordsWithText;
 
-class LoggingTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_test=1"));
-    }
-
-    std::string LogPath() const { return env_.path("Debug/utildebug_test.log"); }
-    std::vector<Record> Records() const { return ReadRecords(LogPath()); }
-
-    nltest::TestEnv env_;
-};
+using LoggingTest = nltest::LoggingProcess;
 
 TEST_F(LoggingTest, RecordsCarryTheDefaultLayout) {
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/src/app/main.cpp", 17, "hello %d", 42);
@@ -252,7 +241,8 @@ TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {
 TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%c{1} %X{nobody}[%m] %F%n"));
     DBG::DebugLogEx(DBG_THIS_MODULE, 273, "/x/y.cpp", 9, "exit %d", 2);
-    EXPECT_EQ(nltest::ReadFile(LogPath()), "utildebug_test [<== exit 2] y.cpp\n");
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/x/w.cpp", 9, L"wide %s", L"caf\u00e9");
+    EXPECT_EQ(nltest::ReadFile(LogPath()), "utildebug_test [<== exit 2] y.cpp\nutildebug_test [wide caf\xC3\xA9] w.cpp\n");
 }
 
 // Collects the messages log4cxx hands it.
@@ -308,29 +298,23 @@ TEST_F(LoggingTest, Log4cxxConfigurationStillDecidesWhereRecordsGo) {
     root->setLayout(std::make_shared<log4cxx::PatternLayout>("plain %p %m%n"));
     log("in another layout");
     EXPECT_NE(nltest::ReadFile(LogPath()).find("\nplain DEBUG in another layout\n"), std::string::npos);
+
+    // Without the root's appender nothing reaches the file; with it back, again.
+    log4cxx::Logger::getRootLogger()->removeAppender(root);
+    log("no appender");
+    log4cxx::Logger::getRootLogger()->addAppender(root);
+    log("appender back");
+    std::string file = nltest::ReadFile(LogPath());
+    EXPECT_EQ(file.find("no appender"), std::string::npos);
+    EXPECT_NE(file.find("appender back"), std::string::npos);
 }
 
 // A thread that once logged a message of the longest length keeps little of
 // it: its buffers give back what they grew by.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-template <typename Char>
-size_t HeapKeptAfterLongMessage(const Char* file, const Char* format) {
-    size_t kept = 0;
-    std::thread logger([&] {
-        std::basic_string<Char> text(49151, Char('x'));
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, format, text.substr(0, 10).c_str());
-        size_t before = mallinfo2().uordblks;
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, format, text.c_str());
-        size_t after = mallinfo2().uordblks;
-        kept = after > before ? after - before : 0;
-    });
-    logger.join();
-    return kept;
-}
-
 TEST_F(LoggingTest, ALongMessageLeavesLittleBehindInItsThread) {
-    EXPECT_LE(HeapKeptAfterLongMessage("t.cpp", "%s"), 8192u);
-    EXPECT_LE(HeapKeptAfterLongMessage(L"t.cpp", L"%s"), 8192u);
+    EXPECT_LE(nltest::BytesKeptAfterLongMessage("t.cpp", "%s"), 8192u);
+    EXPECT_LE(nltest::BytesKeptAfterLongMessage(L"t.cpp", L"%s"), 8192u);
     EXPECT_EQ(Records().size(), 4u);
 }
 #endif
@@ -364,6 +348,41 @@ TEST_F(LoggingTest, QueriesBeforeTheFirstRecord) {
     EXPECT_FALSE(DBG::IsDebugEnabled());
     EXPECT_FALSE(DBG::IsCriticalLogEnabled());
     EXPECT_FALSE(nltest::FileExists(LogPath()));
+}
+
+// Source names of any length, each record its own; a null format is an empty
+// record.
+TEST_F(LoggingTest, LongWideSourceNamesAndNullFormats) {
+    const std::wstring longName = L"/src/" + std::wstring(300, L'l') + L".cpp";
+    for (const wchar_t* file : {longName.c_str(), L"a.cpp", longName.c_str(), L"b.cpp"})
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, L"%s", file);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "n.cpp", 2, static_cast<const char*>(nullptr));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"n.cpp", 3, static_cast<const wchar_t*>(nullptr));
+    std::vector<Record> records = Records();
+    ASSERT_EQ(records.size(), 6u);
+    const std::string longFile = std::string(300, 'l') + ".cpp";
+    const char* files[] = {longFile.c_str(), "a.cpp", longFile.c_str(), "b.cpp", "n.cpp", "n.cpp"};
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(records[i].file, files[i]) << i;
+    EXPECT_EQ(records[4].text, "");
+    EXPECT_EQ(records[5].text, "");
+}
+
+// The module table grows past its first 32 and 64 modules: each copy of the
+// plugin still logs under its own name.
+TEST_F(LoggingTest, SeventyModulesEachLogUnderTheirOwnName) {
+    constexpr int kModules = 70;
+    for (int i = 0; i < kModules; ++i) {
+        std::string copy = env_.path("libplugin" + std::to_string(i) + ".so");
+        nltest::RunCommand("cp '" TEST_PLUGIN_PATH "' '" + copy + "'");
+        void* module = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_TRUE(module) << dlerror();
+        reinterpret_cast<void (*)(const char*)>(dlsym(module, "PluginLog"))(("module " + std::to_string(i)).c_str());
+    }
+    for (int i = 0; i < kModules; ++i) {
+        std::vector<Record> found = RecordsWithText(Records(), "module " + std::to_string(i));
+        ASSERT_EQ(found.size(), 1u) << i;
+        EXPECT_EQ(found[0].logger, "libplugin" + std::to_string(i) + ".so");
+    }
 }
 
 }  // namespace

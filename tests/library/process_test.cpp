@@ -7,91 +7,81 @@
 #include <string>
 #include <thread>
 
-#include "log_reader.h"
 #include "probe.h"
-#include "test_env.h"
 
 namespace {
 
 using nltest::Widen;
 
-struct ModuleListCase {
-    const char* executable;
-    const wchar_t* moduleList;  // null: no DebugModule value
-    bool enabled;
-};
+using nltest::ProbeCase;
 
-void PrintTo(const ModuleListCase& c, std::ostream* out) {
-    *out << c.executable << " with ";
-    if (c.moduleList)
-        *out << "DebugModule \"" << std::string(c.moduleList, c.moduleList + wcslen(c.moduleList)) << "\"";
-    else
-        *out << "no DebugModule";
-    *out << (c.enabled ? ": logs" : ": stays silent");
-}
+class ProbeTable : public ::testing::TestWithParam<ProbeCase> {};
+TEST_P(ProbeTable, Runs) { nltest::RunProbeCase(GetParam()); }
 
-class ModuleListTest : public ::testing::TestWithParam<ModuleListCase> {};
+const std::pair<std::wstring, std::string> kHome{L"HomeDir", "{dir}/home"};
 
-// The case's name spells out the executable and the module list, so that it
-// stays the same when cases are added or reordered:
-// "worker_With_worker_eq_1", "Setup_exe_With_NoModuleList".
-std::string CaseName(const ::testing::TestParamInfo<ModuleListCase>& info) {
-    auto spell = [](std::string* name, wchar_t c) {
-        if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'))
-            *name += static_cast<char>(c);
-        else
-            *name += c == L'=' ? "_eq_" : c == L';' ? "_semicolon_" : c == L':' ? "_colon_" : "_";
-    };
-    std::string name;
-    for (const char* c = info.param.executable; *c; ++c) spell(&name, static_cast<wchar_t>(*c));
-    name += "_With_";
-    if (!info.param.moduleList)
-        name += "NoModuleList";
-    else if (!*info.param.moduleList)
-        name += "EmptyModuleList";
-    for (const wchar_t* c = info.param.moduleList; c && *c; ++c) spell(&name, *c);
-    std::string collapsed;
-    for (char c : name)
-        if (c != '_' || collapsed.empty() || collapsed.back() != '_') collapsed += c;
-    while (!collapsed.empty() && collapsed.back() == '_') collapsed.pop_back();
-    return collapsed;
-}
-
-TEST_P(ModuleListTest, DecidesWhetherTheProcessLogs) {
-    const ModuleListCase& c = GetParam();
-    nltest::TestEnv env;
-    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env.dir())));
-    if (c.moduleList) {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", c.moduleList));
-    }
-    std::string probe = nltest::InstallProbe(env, std::string("bin/") + c.executable);
-    std::string output = nltest::RunProbe(env, probe);
-    EXPECT_NE(output.find(c.enabled ? "enabled=1" : "enabled=0"), std::string::npos) << output;
+// Whether a process of a given name logs: the module list.
+ProbeCase Logs(const char* executable, const wchar_t* moduleList, bool enabled) {
+    ProbeCase c;
+    c.executable = std::string("bin/") + executable;
+    c.strings = {kHome};
+    if (moduleList) c.strings.emplace_back(L"DebugModule", std::string(moduleList, moduleList + wcslen(moduleList)));
+    c.output = enabled ? "enabled=1" : "enabled=0";
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rules, ModuleListTest,
+    ModuleList, ProbeTable,
     ::testing::Values(
-        ModuleListCase{"worker", L"worker=1", true}, ModuleListCase{"worker", L"worker=0", false},
-        ModuleListCase{"worker", nullptr, false}, ModuleListCase{"worker", L"", false},
-        ModuleListCase{"worker", L"indexer=1", false},
+        Logs("worker", L"worker=1", true), Logs("worker", L"worker=0", false), Logs("worker", nullptr, false),
+        Logs("worker", L"", false), Logs("worker", L"indexer=1", false),
         // Letter case plays no part.
-        ModuleListCase{"worker", L"WORKER=1", true}, ModuleListCase{"Worker", L"worker=0", false},
+        Logs("worker", L"WORKER=1", true), Logs("Worker", L"worker=0", false),
         // Any one character separates; only "0" in the flag position is off.
-        ModuleListCase{"worker", L"worker:0 indexer:1", false}, ModuleListCase{"worker", L"worker=00", false},
-        ModuleListCase{"worker", L"worker01", true}, ModuleListCase{"worker", L"worker=", true},
-        ModuleListCase{"worker", L"worker", true}, ModuleListCase{"indexer", L"worker=1;indexer=0", false},
+        Logs("worker", L"worker:0 indexer:1", false), Logs("worker", L"worker=00", false),
+        Logs("worker", L"worker01", true), Logs("worker", L"worker=", true), Logs("worker", L"worker", true),
+        Logs("indexer", L"worker=1;indexer=0", false),
         // The first occurrence decides, even inside a longer name.
-        ModuleListCase{"worker", L"coworker=0;worker=1", false},
-        ModuleListCase{"worker", L"worker=1;worker=0", true},
+        Logs("worker", L"coworker=0;worker=1", false), Logs("worker", L"worker=1;worker=0", true),
         // The name is the executable's file name without its extension.
-        ModuleListCase{"worker.bin", L"worker=1", true}, ModuleListCase{"worker.bin", L"worker.bin=0", true},
+        Logs("worker.bin", L"worker=1", true), Logs("worker.bin", L"worker.bin=0", true),
         // Installers always log.
-        ModuleListCase{"setup", L"setup=0", true}, ModuleListCase{"Setup.exe", nullptr, true},
-        ModuleListCase{"MSIEXEC", L"", true}, ModuleListCase{"QpRemoteInstallAgent", nullptr, true},
-        ModuleListCase{"instdeployhelper", nullptr, true}, ModuleListCase{"DeployLauncher", nullptr, true},
-        ModuleListCase{"QpMFCApp", nullptr, true}, ModuleListCase{"setup2", nullptr, false}),
-    CaseName);
+        Logs("setup", L"setup=0", true), Logs("Setup.exe", nullptr, true), Logs("MSIEXEC", L"", true),
+        Logs("QpRemoteInstallAgent", nullptr, true), Logs("instdeployhelper", nullptr, true),
+        Logs("DeployLauncher", nullptr, true), Logs("QpMFCApp", nullptr, true), Logs("setup2", nullptr, false)));
+
+// Where a process logs: executable, HomeDir, environment, the log file.
+ProbeCase LogsTo(const std::string& executable, const std::string& home, const std::string& log,
+                 const std::string& environment = "") {
+    ProbeCase c;
+    c.executable = executable;
+    c.strings = {{L"DebugModule", "worker=1;indexer=1"}};
+    c.environment = environment;
+    if (!home.empty()) c.strings.emplace_back(L"HomeDir", home);
+    c.log = log;
+    return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LogPath, ProbeTable,
+    ::testing::Values(
+        LogsTo("opt/qp-1.2/bin/worker", "{dir}/home", "home/Debug/worker.log"),
+        LogsTo("opt/qp-1.2/bin/worker", "{dir}/home", "home/Debug/worker-7.log", "NL_DEBUG_LOG_OUTPUT_ID=7"),
+        LogsTo("bin/indexer.exe", "{dir}/home", "home/Debug/indexer-A.log", "NL_DEBUG_LOG_OUTPUT_ID=A"),
+        // An empty run id adds nothing, not even the dash.
+        LogsTo("bin/indexer.exe", "{dir}/home", "home/Debug/indexer.log", "NL_DEBUG_LOG_OUTPUT_ID="),
+        LogsTo("bin/worker", "{dir}/home/", "home/Debug/worker.log"),
+        LogsTo("bin/worker", "", "tmp/worker.log"),
+        // log4cxx creates the folders of a log file it cannot open.
+        LogsTo("bin/worker", "{dir}/missing/home", "missing/home/Debug/worker.log"),
+        // Installers log into the temporary directory; the installer's front
+        // end under the installer's name, unless a run id makes it its own.
+        LogsTo("bin/setup.exe", "{dir}/home", "tmp/setup.log"), LogsTo("bin/MsiExec", "{dir}/home", "tmp/MsiExec.log"),
+        LogsTo("bin/QpMFCApp.exe", "{dir}/home", "tmp/Setup.log"),
+        LogsTo("bin/QpMFCApp.exe", "{dir}/home", "tmp/QpMFCApp-7.log", "NL_DEBUG_LOG_OUTPUT_ID=7"),
+        // A name too long for the library leaves it to the back end's own:
+        // the home directory's Debug folder and the plain name.
+        LogsTo("bin/worker", "{dir}/home", "home/Debug/worker.log", "NL_DEBUG_LOG_OUTPUT_ID=" + std::string(250, 'r'))));
 
 class LogPathTest : public ::testing::Test {
   protected:
@@ -106,55 +96,6 @@ class LogPathTest : public ::testing::Test {
 
     nltest::TestEnv env_;
 };
-
-TEST_F(LogPathTest, ProcessesLogIntoTheHomeDirectorysDebugFolder) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;indexer=1"));
-    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
-    EXPECT_EQ(RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker.log")).size(), 1u);
-    EXPECT_EQ(
-        RunAndRead("opt/qp-1.2/bin/worker", env_.path("home/Debug/worker-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7")
-            .size(),
-        1u);
-    EXPECT_EQ(RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer-A.log"), "NL_DEBUG_LOG_OUTPUT_ID=A")
-                  .size(),
-              1u);
-    // An empty run id adds nothing, not even the dash.
-    EXPECT_EQ(
-        RunAndRead("bin/indexer.exe", env_.path("home/Debug/indexer.log"), "NL_DEBUG_LOG_OUTPUT_ID=").size(),
-        1u);
-}
-
-TEST_F(LogPathTest, AHomeDirectoryWithATrailingSeparatorGivesTheSameFolder) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home/"))));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
-    EXPECT_EQ(RunAndRead("bin/worker", env_.path("home/Debug/worker.log")).size(), 1u);
-}
-
-TEST_F(LogPathTest, WithoutAHomeDirectoryProcessesLogIntoTheTemporaryDirectory) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-    EXPECT_EQ(RunAndRead("bin/worker", Temp("worker.log")).size(), 1u);
-}
-
-// log4cxx creates the folders of a log file that it cannot open, so a home
-// directory that does not exist yet loses no records.
-TEST_F(LogPathTest, AMissingHomeDirectoryIsCreatedRatherThanLosingRecords) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("missing/home"))));
-    EXPECT_EQ(RunAndRead("bin/worker", env_.path("missing/home/Debug/worker.log")).size(), 1u);
-}
-
-TEST_F(LogPathTest, InstallersLogIntoTheTemporaryDirectory) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-    nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
-    EXPECT_EQ(RunAndRead("bin/setup.exe", Temp("setup.log")).size(), 1u);
-    EXPECT_EQ(RunAndRead("bin/MsiExec", Temp("MsiExec.log")).size(), 1u);
-    // The installer's front end logs under the installer's name, unless a run
-    // id makes its name its own.
-    EXPECT_EQ(RunAndRead("bin/QpMFCApp.exe", Temp("Setup.log")).size(), 1u);
-    EXPECT_EQ(RunAndRead("bin/QpMFCApp.exe", Temp("QpMFCApp-7.log"), "NL_DEBUG_LOG_OUTPUT_ID=7").size(), 1u);
-}
 
 TEST_F(LogPathTest, HomeDirectoriesLongerThan129CharactersAreNotRead) {
     std::string home129 = env_.path("h");

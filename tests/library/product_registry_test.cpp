@@ -99,21 +99,6 @@ TEST(ProductRegistryFileTest, PieceCrossingTextCapacityEndsTheReading) {
     }
 }
 
-// ---- Splitting a line into tokens ---------------------------------------------------
-
-TEST(ProductRegistryTokenTest, SplitsAtRunsOfTheCallersDelimitersAndLeavesTheLineUnchanged) {
-    struct TokenRecorder : CProductRegINIReader::CIterateEachTokenCallback {
-        using CIterateEachTokenCallback::CIterateEachTokenCallback;
-        bool OnToken(int, const wchar_t* token) override { return tokens.push_back(token), true; }
-        Lines tokens;
-    };
-    const std::wstring line = L",a,,b\tc,";
-    TokenRecorder recorder(line.c_str(), L",");
-    LineRecorder().IterateEachToken(recorder);
-    EXPECT_EQ(recorder.tokens, (Lines{L"a", L"b\tc"}));
-    EXPECT_EQ(line, L",a,,b\tc,");
-}
-
 // ---- Key/value pairs --------------------------------------------------------------------
 
 TEST(ProductRegistryFileTest, LinesYieldPairsByTheTokenAndQuoteRules) {

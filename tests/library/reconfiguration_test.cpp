@@ -8,9 +8,8 @@
 
 #include <thread>
 
-#include "log_reader.h"
+#include "logging_process.h"
 #include "probe.h"
-#include "test_env.h"
 
 extern "C" void PluginLog(const char* text);
 
@@ -21,54 +20,31 @@ using nltest::Widen;
 using nltest::ReadRecords;
 using nltest::RecordsWithText;
 
-class ReconfigurationTest : public ::testing::Test {
+// "plugin TEXT": the plugin logs.
+class ReconfigurationTest : public nltest::LoggingProcess {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_reconfiguration_test=1"));
+    bool Step(const std::string& word, const std::string& rest) override {
+        if (word != "plugin") return false;
+        PluginLog(rest.c_str());
+        return true;
     }
-    std::string LogPath() const { return env_.path("Debug/utildebug_reconfiguration_test.log"); }
-    bool Written(const std::string& text) const {
-        return !RecordsWithText(ReadRecords(LogPath()), text).empty();
-    }
-    void Log(const char* text) { DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text); }
-
-    nltest::TestEnv env_;
 };
 
 TEST_F(ReconfigurationTest, ModeChangesReachEveryLiveLogger) {
-    Log("executable before");
-    PluginLog("plugin before");
-    DBG::SetDebugMode(1);
-    Log("executable at mode 1");
-    PluginLog("plugin at mode 1");
-    DBG::SetDebugMode(3);
-    Log("executable at mode 3");
-    PluginLog("plugin at mode 3");
-    EXPECT_FALSE(Written("executable at mode 1"));
-    EXPECT_FALSE(Written("plugin at mode 1"));
-    EXPECT_TRUE(Written("executable at mode 3"));
-    EXPECT_TRUE(Written("plugin at mode 3"));
+    RunSteps("log exe before; plugin plugin before; mode 1; log exe at 1; plugin plugin at 1; mode 3; "
+             "log exe at 3; plugin plugin at 3; missing exe at 1; missing plugin at 1; written exe at 3; "
+             "written plugin at 3");
 }
 
+// A logger switched off stays off; a module logging for the first time
+// follows the root logger.
 TEST_F(ReconfigurationTest, SwitchedOffLoggersStayOff) {
-    Log("executable before");
-    DBG::SetDebugMode(4);
-    DBG::SetDebugMode(3);
-    Log("executable after");
-    // A module logging for the first time follows the root logger.
-    PluginLog("plugin after");
-    EXPECT_FALSE(Written("executable after"));
-    EXPECT_TRUE(Written("plugin after"));
+    RunSteps("log before; mode 4; mode 3; log after; plugin plugin after; missing after; written plugin after");
 }
 
 TEST_F(ReconfigurationTest, ChangesBeforeTheFirstRecordWaitForTheSetUp) {
-    DBG::SetDebugMode(1);
     DBG::SetDebugLogCount(3);
-    Log("debug at mode 1");
-    DBG::DebugLogEx(DBG_THIS_MODULE, 4098, "t.cpp", 1, "error at mode 1");
-    EXPECT_FALSE(Written("debug at mode 1"));
-    EXPECT_TRUE(Written("error at mode 1"));
+    RunSteps("mode 1; log debug at 1; error error at 1; missing debug at 1; written error at 1");
 }
 
 TEST_F(ReconfigurationTest, TheBackupCountChangesOnTheOpenAppender) {

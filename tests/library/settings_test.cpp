@@ -15,8 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "log_reader.h"
-#include "test_env.h"
+#include "logging_process.h"
 
 namespace {
 
@@ -25,23 +24,7 @@ using nltest::Widen;
 using nltest::ReadRecords;
 using nltest::RecordsWithText;
 
-class SettingsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_settings_test=1"));
-    }
-
-    void Log(const char* text, int level = 258) {
-        DBG::DebugLogEx(DBG_THIS_MODULE, level, "t.cpp", 1, "%s", text);
-    }
-    bool Written(const char* text) const {
-        return !RecordsWithText(ReadRecords(env_.path("Debug/utildebug_settings_test.log")), text).empty();
-    }
-
-    nltest::TestEnv env_;
-    nltest::FakeClock clock_;
-};
+using SettingsTest = nltest::ClockedLoggingProcess;
 
 TEST_F(SettingsTest, GettersReadTheRegistryWithTheirDefaults) {
     EXPECT_EQ(DBG::GetDebugMode(), 0);
@@ -97,72 +80,39 @@ TEST_F(SettingsTest, SettersWriteTheRegistryAndApplyAtOnce) {
     EXPECT_TRUE(Written("error passes"));
 }
 
-TEST_F(SettingsTest, ARegistryChangeIsAppliedAfterAMinuteAndNotBefore) {
-    Log("first");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
-    clock_.Advance(60000);
-    Log("at 60000 ms");
-    clock_.Advance(1);
-    Log("at 60001 ms");
-    EXPECT_TRUE(Written("at 60000 ms"));
-    EXPECT_FALSE(Written("at 60001 ms"));
-}
+// The refresh, as scripts of steps (LoggingProcess::RunSteps); "all": somebody
+// else opens the module logger to every level.
+class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    bool Step(const std::string& word, const std::string&) override {
+        if (word != "all") return false;
+        log4cxx::Logger::getLogger("utildebug_settings_test")->setLevel(log4cxx::Level::getAll());
+        return true;
+    }
+};
 
-TEST_F(SettingsTest, AnUnchangedValueIsNotAppliedAgain) {
-    Log("first");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
-    clock_.Advance(60001);
-    Log("rejected");
-    // Somebody else raises the threshold; the next refresh finds the value it
-    // already applied and leaves the live level alone.
-    log4cxx::Logger::getLogger("utildebug_settings_test")->setLevel(log4cxx::Level::getAll());
-    clock_.Advance(60001);
-    Log("written again");
-    EXPECT_FALSE(Written("rejected"));
-    EXPECT_TRUE(Written("written again"));
-}
+TEST_P(RefreshScript, Runs) { RunSteps(GetParam()); }
 
-TEST_F(SettingsTest, ModuleListChangesOfLetterCaseOnlyAreIgnored) {
-    Log("first");
-    // The setter leaves the refresh's memory at the old list.
-    DBG::SetDebugModules(L"utildebug_settings_test=0");
-    ASSERT_FALSE(DBG::IsDebugEnabled());
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"UTILDEBUG_SETTINGS_TEST=1"));
-    clock_.Advance(60001);
-    Log("still off");
-    EXPECT_FALSE(DBG::IsDebugEnabled());
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_settings_test=2"));
-    clock_.Advance(60001);
-    Log("on again");
-    EXPECT_TRUE(DBG::IsDebugEnabled());
-    EXPECT_TRUE(Written("on again"));
-}
-
-TEST_F(SettingsTest, ARemovedValueLeavesTheLastStateInForce) {
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
-    Log("first");
-    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugLevel"));
-    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugModule"));
-    clock_.Advance(60001);
-    Log("still rejected");
-    EXPECT_TRUE(DBG::IsDebugEnabled());
-    EXPECT_FALSE(Written("still rejected"));
-    // An empty list is a list: it switches the process off.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L""));
-    clock_.Advance(60001);
-    Log("off");
-    EXPECT_FALSE(DBG::IsDebugEnabled());
-}
-
-TEST_F(SettingsTest, CriticalInfoFollowsTheRegistry) {
-    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 0xFFFFFFFFu));
-    Log("first");
-    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
-    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
-    clock_.Advance(60001);
-    Log("second");
-    EXPECT_TRUE(DBG::IsCriticalLogEnabled());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Refresh, RefreshScript,
+    ::testing::Values(
+        // Applied after a minute and not before.
+        "log first; dword DebugLevel 1; advance 60000; log at 60000; advance 1; log at 60001; "
+        "written at 60000; missing at 60001",
+        // An unchanged value is not applied again over somebody else's level.
+        "log first; dword DebugLevel 1; advance 60001; log rejected; all; advance 60001; log again; "
+        "missing rejected; written again",
+        // A change of letter case only is no change (the setter leaves the
+        // refresh's memory at the old list).
+        "log first; modules utildebug_settings_test=0; enabled 0; "
+        "string DebugModule UTILDEBUG_SETTINGS_TEST=1; advance 60001; log still off; enabled 0; "
+        "string DebugModule utildebug_settings_test=2; advance 60001; log on again; enabled 1; written on again",
+        // A removed value leaves the last state; an empty list switches off.
+        "dword DebugLevel 1; log first; delete DebugLevel; delete DebugModule; advance 60001; log rejected; "
+        "enabled 1; missing rejected; string DebugModule ; advance 60001; log off; enabled 0",
+        // LogCriticalInfo follows the registry: only 1 is on.
+        "dword LogCriticalInfo 4294967295; log first; critical 0; dword LogCriticalInfo 1; advance 60001; "
+        "log second; critical 1"));
 
 // A refresh in progress on one thread does not hold up the records of others.
 TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {

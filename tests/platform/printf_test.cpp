@@ -25,6 +25,16 @@ std::string Narrow(const char* format, ...) {
     return length < 0 ? "<overflow>" : std::string(buffer, length);
 }
 
+// _snprintf's contract, which code ported from Windows relies on through
+// _vsnprintf.
+int Snprintf(char* buffer, size_t count, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = _vsnprintf(buffer, count, format, args);
+    va_end(args);
+    return result;
+}
+
 std::wstring Wide(const wchar_t* format, ...) {
     wchar_t buffer[1024];
     va_list args;
@@ -95,7 +105,7 @@ TEST(FormatConventions, PercentNIsNeverExecuted) {
 
 // ---- truncation -------------------------------------------------------------
 
-int FormatHello(char* buffer, size_t count) { return _snprintf(buffer, count, "%s%d", "hell", 0); }
+int FormatHello(char* buffer, size_t count) { return Snprintf(buffer, count, "%s%d", "hell", 0); }
 int FormatHello(wchar_t* buffer, size_t count) { return _snwprintf(buffer, count, L"%s%d", L"hell", 0); }
 
 // "hell0" is 5 characters: a terminator only when the count leaves room for
@@ -138,23 +148,23 @@ TEST(Truncation, FollowsTheLegacyContract) {
 }
 
 TEST(Truncation, EnormousFieldsAreMeasuredAndCut) {
-    EXPECT_EQ(100000, _snprintf(nullptr, 0, "%100000d", 1));
+    EXPECT_EQ(100000, Snprintf(nullptr, 0, "%100000d", 1));
     char buffer[20];
     std::fill(std::begin(buffer), std::end(buffer), '#');
-    EXPECT_EQ(-1, _snprintf(buffer, 16, "%100000d", 1));
+    EXPECT_EQ(-1, Snprintf(buffer, 16, "%100000d", 1));
     EXPECT_EQ(std::string(16, ' ') + "####", std::string(buffer, 20));
     EXPECT_EQ(std::string(697, ' ') + "1.0|", Narrow("%700.1f|", 1.0));
     // Measuring pads and fills nothing.
-    EXPECT_EQ(5, _snprintf(nullptr, 0, "%5d", 1));
+    EXPECT_EQ(5, Snprintf(nullptr, 0, "%5d", 1));
     EXPECT_EQ(7, _snwprintf(nullptr, 0, L"%07.2f", 1.0));
 }
 
 // A precision or width of any size costs what the stored output costs: the
 // digits past what a double can hold are zeros, counted rather than rendered.
 TEST(Truncation, HugePrecisionsAreCountedNotRendered) {
-    EXPECT_EQ(1000000002, _snprintf(nullptr, 0, "%.*f", 1000000000, 1.0));
+    EXPECT_EQ(1000000002, Snprintf(nullptr, 0, "%.*f", 1000000000, 1.0));
     char buffer[64];
-    EXPECT_EQ(-1, _snprintf(buffer, sizeof buffer, "%.*e", 1000000000, -1.5));
+    EXPECT_EQ(-1, Snprintf(buffer, sizeof buffer, "%.*e", 1000000000, -1.5));
     EXPECT_EQ("-1.5" + std::string(60, '0'), std::string(buffer, sizeof buffer));
     wchar_t wide[8];
     EXPECT_EQ(-1, _snwprintf(wide, 8, L"%#.*g|%.*a", INT_MAX, 0.5, INT_MAX, 1.0));
@@ -180,8 +190,8 @@ TEST(Truncation, CountedZerosMatchFullRendering) {
             if (std::isnan(value)) continue;  // Windows spells it differently
             std::string ours(8192, '\0');
             int oursLength = isLong
-                                 ? _snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
-                                 : _snprintf(&ours[0], ours.size(), format, value);
+                                 ? Snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
+                                 : Snprintf(&ours[0], ours.size(), format, value);
             ASSERT_GE(oursLength, 0);
             ours.resize(oursLength);
             EXPECT_EQ(expected, ours);

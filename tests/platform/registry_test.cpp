@@ -308,9 +308,8 @@ TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
     HKEY tree = CreateKey(L"Tree");
     HKEY leaf = CreateKey(L"Tree\\Branch\\Leaf");
     ASSERT_EQ(ERROR_SUCCESS, SetString(tree, L"v", L"x"));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(tree, L"Branch"));  // it has a subkey
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(tree, L"Missing"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(tree, L"branch\\leaf"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeW(tree, L"Missing"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(tree, L"branch\\leaf"));
     EXPECT_EQ(ERROR_KEY_DELETED, SetString(leaf, L"v", L"x"));
     EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExW(leaf, L"v", nullptr, nullptr, nullptr, nullptr));
     // The size of a value that is not there is 0.
@@ -332,7 +331,6 @@ TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
     DWORD size = 8;
     EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyExW(tree, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""));
     RegCloseKey(tree);
     // Opening HKEY_LOCAL_MACHINE itself gives the predefined handle, which
     // closing leaves valid.
@@ -351,7 +349,7 @@ TEST(RegistryFile, MissingFileReadsAsEmptyUntilTheFirstWriteCreatesItForAllToRea
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               RegQueryValueExW(HKEY_LOCAL_MACHINE, L"v", nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software"));
     EXPECT_FALSE(nltest::FileExists(env.registryFile()));
 
     mode_t saved = umask(077);  // whatever the umask
@@ -400,44 +398,6 @@ TEST(RegistryFile, CorruptOrForeignDatabaseReadsAsEmptyAndRefusesWrites) {
         EXPECT_EQ(L"first", ReadString(first, L"v"));
     }
     RegCloseKey(first);
-}
-
-void Damage(const std::string& file, const char* sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(file.c_str(), &db));
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
-    sqlite3_close(db);
-}
-
-// Rows of a damaged file whose parents lead round in a circle (SQLite's own
-// integrity check passes them): every call ends, with an error where the
-// circle is met.
-TEST(RegistryFile, KeysFormingACycleGiveAnErrorNeverAHang) {
-    nltest::TestEnv env;
-    HKEY outer = CreateKey(L"Outer");
-    RegCloseKey(CreateKey(L"Outer\\Inner\\Leaf"));
-    // Outer becomes a child of its own grandchild: reachable only through
-    // the handle still open on it.
-    Damage(env.registryFile(),
-           "UPDATE keys SET parent = (SELECT id FROM keys WHERE name = 'Leaf') WHERE name = 'Outer'");
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(outer, nullptr));
-    RegCloseKey(outer);
-
-    // A key that is the root itself: HKEY_LOCAL_MACHINE\Loop\Loop\... forever.
-    RegCloseKey(CreateKey(L"Loop\\Below"));
-    RegCloseKey(CreateKey(L"Kept"));
-    Damage(env.registryFile(),
-           "UPDATE keys SET parent = 0 WHERE parent = (SELECT id FROM keys WHERE name = 'Loop');"
-           "UPDATE keys SET id = 0 WHERE name = 'Loop'");
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_BADDB, OpenKey(L"Loop", KEY_READ, &key));
-    EXPECT_EQ(ERROR_BADDB, OpenKey(L"Loop\\Loop\\Below", KEY_READ, &key));
-    EXPECT_EQ(ERROR_BADDB, Create(HKEY_LOCAL_MACHINE, L"Loop\\New", KEY_WRITE, &key));
-    EXPECT_EQ(ERROR_BADDB, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Loop\\Below"));
-    EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Kept", KEY_READ, &key));
-    RegCloseKey(key);
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, nullptr));
-    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
 }
 
 // ---- Permissions ---------------------------------------------------------------------------
@@ -495,7 +455,6 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEvery
             CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied) ==
                         ERROR_ACCESS_DENIED);
             CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-            CHILD_CHECK(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Missing") == ERROR_FILE_NOT_FOUND);
             CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
             HANDLE transaction = NewTransaction();
             CHILD_CHECK(CreateIn(transaction, L"Software", &denied) == ERROR_ACCESS_DENIED);
@@ -562,202 +521,6 @@ TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
     EXPECT_EQ(L"done", ReadString(shared, L"child1"));
     EXPECT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(1, 0)));
     RegCloseKey(shared);
-}
-
-// ---- Several values at once -----------------------------------------------------------
-
-// Entries naming the values, their sizes, types and addresses not set yet.
-std::vector<VALENTW> Entries(const std::vector<const wchar_t*>& names) {
-    std::vector<VALENTW> entries;
-    for (const wchar_t* name : names) entries.push_back({const_cast<wchar_t*>(name), 777, 0, 777});
-    return entries;
-}
-
-LSTATUS QueryMultiple(HKEY key, std::vector<VALENTW>& entries, std::vector<wchar_t>* buffer, DWORD* size) {
-    return RegQueryMultipleValuesW(key, entries.data(), static_cast<DWORD>(entries.size()),
-                                   buffer ? buffer->data() : nullptr, size);
-}
-
-TEST(RegistryMultipleValues, ComeInOneBufferInTheOrderAskedWithTheirTypesAndSizes) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Multiple");
-    const wchar_t multi[] = L"one\0two\0";
-    const DWORD dword = 0x01020304;
-    const BYTE binary[] = {9, 0, 7};
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"dword", 0, REG_DWORD, Bytes(&dword), 4));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"Text", L"hello"));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, Bytes(multi), 18));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"binary", 0, REG_BINARY, binary, 3));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, nullptr, L"unnamed"));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"empty", 0, REG_SZ, nullptr, 0));
-
-    // Asked in another order than they were set, names in other letter cases.
-    std::vector<VALENTW> entries = Entries({L"TEXT", L"binary", L"Dword", nullptr, L"multi", L"empty"});
-    std::vector<wchar_t> buffer(64, L'#');
-    DWORD size = NlRegStringBufferSize(buffer.size());
-    ASSERT_EQ(ERROR_SUCCESS, QueryMultiple(key, entries, &buffer, &size));
-    EXPECT_EQ(12u + 3 + 4 + 16 + 18 + 0, size);  // the registry's sizes, as on Windows
-
-    const std::tuple<DWORD, DWORD> typesAndSizes[] = {{REG_SZ, 12}, {REG_BINARY, 3},    {REG_DWORD, 4},
-                                                      {REG_SZ, 16}, {REG_MULTI_SZ, 18}, {REG_SZ, 0}};
-    const BYTE* begin = Bytes(buffer.data());
-    const BYTE* end = begin + buffer.size() * sizeof(wchar_t);
-    const BYTE* previousEnd = begin;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(std::get<0>(typesAndSizes[i]), entries[i].ve_type);
-        EXPECT_EQ(std::get<1>(typesAndSizes[i]), entries[i].ve_valuelen);
-        // Each value lies in the buffer after the one before, at a wchar_t
-        // boundary.
-        const BYTE* data = reinterpret_cast<const BYTE*>(entries[i].ve_valueptr);
-        EXPECT_TRUE(data >= previousEnd && data <= end);
-        EXPECT_EQ(0u, (data - begin) % sizeof(wchar_t));
-        previousEnd = data + (entries[i].ve_type == REG_SZ || entries[i].ve_type == REG_MULTI_SZ
-                                  ? entries[i].ve_valuelen / 2 * sizeof(wchar_t)
-                                  : entries[i].ve_valuelen);
-    }
-    auto text = [&](size_t i) {
-        return std::wstring(reinterpret_cast<const wchar_t*>(entries[i].ve_valueptr),
-                            entries[i].ve_valuelen / 2);
-    };
-    EXPECT_EQ(std::wstring(L"hello", 6), text(0));
-    EXPECT_EQ(0, memcmp(binary, reinterpret_cast<const void*>(entries[1].ve_valueptr), 3));
-    EXPECT_EQ(dword, *reinterpret_cast<const DWORD*>(entries[2].ve_valueptr));
-    EXPECT_EQ(std::wstring(L"unnamed", 8), text(3));
-    EXPECT_EQ(std::wstring(multi, 9), text(4));
-    RegCloseKey(key);
-}
-
-TEST(RegistryMultipleValues, AMissingValueFailsTheWholeCallAndChangesNothing) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Multiple");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"present", L"here"));
-    using NameList = std::vector<const wchar_t*>;
-    for (const NameList& names : {NameList{L"present", L"missing"}, NameList{L"missing", L"present"}}) {
-        std::vector<VALENTW> entries = Entries(names);
-        std::vector<wchar_t> buffer(32, L'#');
-        DWORD size = NlRegStringBufferSize(buffer.size());
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryMultiple(key, entries, &buffer, &size));
-        EXPECT_EQ(NlRegStringBufferSize(buffer.size()), size);
-        EXPECT_EQ(std::vector<wchar_t>(32, L'#'), buffer);
-        for (const VALENTW& entry : entries) EXPECT_EQ(0u, entry.ve_valueptr);
-    }
-    RegCloseKey(key);
-}
-
-TEST(RegistryMultipleValues, ATooSmallBufferGetsTheSizeNeededAndStaysUntouched) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Multiple");
-    const DWORD dword = 5;
-    const BYTE one = 1;
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"text", L"abcdef"));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"ab", L"ab"));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"dword", 0, REG_DWORD, Bytes(&dword), 4));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"one", 0, REG_BINARY, &one, 1));
-    // The values, and the size reported: the data's, as on Windows, except
-    // where the wchar_t layout takes more (here a one-byte value, which ends
-    // at the next wchar_t boundary).
-    const std::tuple<std::vector<const wchar_t*>, DWORD> cases[] = {
-        {{L"text", L"ab"}, 14 + 6},
-        {{L"dword"}, 4},
-        {{L"text", L"dword"}, 14 + 4},
-        {{L"one", L"ab"}, 8},
-    };
-    for (const auto& [names, needed] : cases) {
-        SCOPED_TRACE(needed);
-        std::vector<VALENTW> entries = Entries(names);
-        DWORD size = 0;
-        EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, entries, nullptr, &size));  // asks for the size
-        EXPECT_EQ(needed, size);
-        for (const VALENTW& entry : entries) EXPECT_NE(777u, entry.ve_valuelen);
-
-        std::vector<wchar_t> small(needed / 2 - 1, L'#');
-        size = NlRegStringBufferSize(small.size());
-        EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, entries, &small, &size));
-        EXPECT_EQ(needed, size);
-        EXPECT_EQ(std::vector<wchar_t>(small.size(), L'#'), small);
-
-        std::vector<wchar_t> fits(needed / 2, L'#');
-        size = NlRegStringBufferSize(fits.size());
-        EXPECT_EQ(ERROR_SUCCESS, QueryMultiple(key, entries, &fits, &size));
-    }
-    RegCloseKey(key);
-}
-
-TEST(RegistryMultipleValues, RefusesBadHandlesRightsArgumentsAndMoreThanAMegabyte) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Multiple");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"x"));
-    std::vector<VALENTW> entries = Entries({L"v"});
-    std::vector<wchar_t> buffer(8);
-    DWORD size = NlRegStringBufferSize(buffer.size());
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              RegQueryMultipleValuesW(key, entries.data(), 1, buffer.data(), nullptr));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegQueryMultipleValuesW(key, nullptr, 1, buffer.data(), &size));
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryMultipleValuesW(key, nullptr, 0, buffer.data(), &size));
-    EXPECT_EQ(0u, size);
-
-    HKEY writeOnly = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Multiple", KEY_SET_VALUE, &writeOnly));
-    size = NlRegStringBufferSize(buffer.size());
-    EXPECT_EQ(ERROR_ACCESS_DENIED, QueryMultiple(writeOnly, entries, &buffer, &size));
-    RegCloseKey(writeOnly);
-
-    std::string large(600 * 1024, 'z');
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key, L"large1", 0, REG_BINARY, Bytes(large.data()), large.size()));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key, L"large2", 0, REG_BINARY, Bytes(large.data()), large.size()));
-    std::vector<VALENTW> large2 = Entries({L"large1", L"large2"});
-    size = 0;
-    EXPECT_EQ(ERROR_TRANSFER_TOO_LONG, QueryMultiple(key, large2, nullptr, &size));
-    std::vector<VALENTW> large1 = Entries({L"large1"});
-    EXPECT_EQ(ERROR_MORE_DATA, QueryMultiple(key, large1, nullptr, &size));
-    EXPECT_EQ(large.size(), size);
-
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Multiple"));
-    size = NlRegStringBufferSize(buffer.size());
-    EXPECT_EQ(ERROR_KEY_DELETED, QueryMultiple(key, entries, &buffer, &size));
-    RegCloseKey(key);
-    EXPECT_EQ(ERROR_INVALID_HANDLE, QueryMultiple(key, entries, &buffer, &size));
-}
-
-// Another process changes two values together, in transactions; every read
-// of both finds them equal, never one changed and the other not yet.
-TEST(RegistryMultipleValues, ComeFromOneMomentWhileAnotherProcessChangesThem) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Pair");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"a", L"0"));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"b", L"0"));
-    pid_t writer = StartChild([] {
-        for (int round = 1; round <= 150; ++round) {
-            HANDLE transaction = NewTransaction();
-            HKEY pair = nullptr;
-            CHILD_CHECK(OpenIn(transaction, L"Software\\Pair", &pair) == ERROR_SUCCESS);
-            std::wstring value = std::to_wstring(round);
-            CHILD_CHECK(SetString(pair, L"a", value) == ERROR_SUCCESS);
-            CHILD_CHECK(SetString(pair, L"b", value) == ERROR_SUCCESS);
-            CHILD_CHECK(CommitTransaction(transaction));
-            CloseHandle(transaction);
-            RegCloseKey(pair);
-        }
-        return 0;
-    });
-    int reads = 0, mismatches = 0, status = 0;
-    while (waitpid(writer, &status, WNOHANG) == 0) {
-        std::vector<VALENTW> entries = Entries({L"a", L"b"});
-        std::vector<wchar_t> buffer(32);
-        DWORD size = NlRegStringBufferSize(buffer.size());
-        if (QueryMultiple(key, entries, &buffer, &size) != ERROR_SUCCESS) continue;
-        ++reads;
-        mismatches += wcscmp(reinterpret_cast<const wchar_t*>(entries[0].ve_valueptr),
-                             reinterpret_cast<const wchar_t*>(entries[1].ve_valueptr)) != 0;
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_GT(reads, 0);
-    EXPECT_EQ(0, mismatches) << "of " << reads << " reads";
-    EXPECT_EQ(L"150", ReadString(key, L"b"));
-    RegCloseKey(key);
 }
 
 // ---- Snapshots ------------------------------------------------------------------------------

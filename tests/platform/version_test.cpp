@@ -93,28 +93,6 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
     EXPECT_FALSE(GetFileVersionInfoW(Widen(env.path("missing")).c_str(), 0, sizeof block, block));
 }
 
-TEST(FileVersion, OnlyTheRootBlockExists) {
-    std::wstring path = OwnPath();
-    std::vector<unsigned char> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
-    ASSERT_FALSE(block.empty());
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    void* value = nullptr;
-    UINT length = 0;
-    for (const wchar_t* root : {L"\\", L"", static_cast<const wchar_t*>(nullptr), L"\\\\"}) {
-        EXPECT_TRUE(VerQueryValueW(block.data(), root, &value, &length));
-        // The pointer lies inside the caller's block: nothing to free.
-        EXPECT_GE(static_cast<unsigned char*>(value), block.data());
-        EXPECT_LE(static_cast<unsigned char*>(value) + length, block.data() + block.size());
-    }
-    for (const wchar_t* name : {L"\\VarFileInfo\\Translation", L"\\StringFileInfo\\040904b0\\FileVersion"}) {
-        length = 9;
-        SetLastError(0);
-        EXPECT_FALSE(VerQueryValueW(block.data(), name, &value, &length));
-        EXPECT_EQ(length, 0u);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-    }
-}
-
 TEST(FileVersion, ABufferTooSmallGetsAPartialBlockThatIsRefused) {
     std::wstring path = OwnPath();
     unsigned char block[40];

@@ -1,5 +1,6 @@
-// A listener on a private debug-output channel: binds a socket in a test's
-// directory and points NL_DEBUG_CHANNEL at it for the life of the object.
+// A listener on a private debug-output channel: binds a socket at path and
+// points NL_DEBUG_CHANNEL at it for the life of the object (then back). The tests read
+// its messages; the benchmark lets a thread of its own drain them.
 #pragma once
 
 #include <poll.h>
@@ -10,7 +11,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace nltest {
 
@@ -21,11 +24,18 @@ class DebugListener {
         sockaddr_un address = {};
         address.sun_family = AF_UNIX;
         strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        unlink(path.c_str());
         bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (const char* previous = getenv("NL_DEBUG_CHANNEL")) previous_ = previous;
         setenv("NL_DEBUG_CHANNEL", path.c_str(), 1);
     }
     ~DebugListener() {
-        unsetenv("NL_DEBUG_CHANNEL");
+        stop_ = true;
+        if (drainer_.joinable()) drainer_.join();
+        if (previous_.empty())
+            unsetenv("NL_DEBUG_CHANNEL");
+        else
+            setenv("NL_DEBUG_CHANNEL", previous_.c_str(), 1);
         close(fd_);
         unlink(path_.c_str());
     }
@@ -48,11 +58,23 @@ class DebugListener {
         pollfd wait = {fd_, POLLIN, 0};
         return poll(&wait, 1, 0) == 1;
     }
+    // From now on a thread reads and drops every message, as a viewer does.
+    void StartDraining() {
+        drainer_ = std::thread([this] {
+            std::string message;
+            while (!stop_)
+                if (Receive(&message, 50)) ++received_;
+        });
+    }
+    long received() const { return received_; }
 
   private:
-    std::string path_;
+    std::string path_, previous_;
     int fd_ = -1;
     bool bound_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<long> received_{0};
+    std::thread drainer_;
 };
 
 }  // namespace nltest

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <windows.h>
 
@@ -32,6 +33,8 @@ TestEnv::TestEnv() {
     setenv("NL_REGISTRY_FILE", registryFile_.c_str(), 1);
     mkdir((dir_ + "/tmp").c_str(), 0755);
     setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+    // Nothing a case sends reaches the machine's own channel.
+    setenv("NL_DEBUG_CHANNEL", (dir_ + "/nobody.sock").c_str(), 1);
 }
 
 TestEnv::~TestEnv() {
@@ -39,6 +42,7 @@ TestEnv::~TestEnv() {
         setenv("TMPDIR", savedTmpdir_.c_str(), 1);
     else
         unsetenv("TMPDIR");
+    unsetenv("NL_DEBUG_CHANNEL");
     if (!getenv("NLTEST_KEEP")) RunCommand("rm -rf '" + dir_ + "'");
 }
 
@@ -112,6 +116,13 @@ testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return testing::AssertionSuccess();
+}
+
+std::string ExecutableName() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string whole(path, length > 0 ? static_cast<size_t>(length) : 0);
+    return whole.substr(whole.rfind('/') + 1);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -1,5 +1,6 @@
 // A private world for one test case: its own temporary directory, registry
-// database (NL_REGISTRY_FILE) and TMPDIR, removed when the case ends.
+// database (NL_REGISTRY_FILE), TMPDIR and debug-output channel
+// (NL_DEBUG_CHANNEL, where nobody listens), removed when the case ends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,6 +54,9 @@ inline std::wstring Widen(const std::string& text) { return std::wstring(text.be
 //   ASSERT_TRUE(nltest::WaitUntil([&] { return FileExists(path); }, "the probe to start"));
 testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// The file name of the running executable.
+std::string ExecutableName();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

@@ -218,55 +218,6 @@ LSTATUS CopyValue(const StoredValue& value, LPDWORD type, LPBYTE data, LPDWORD d
     return ERROR_SUCCESS;
 }
 
-// ---- RegQueryMultipleValuesW's buffer ----
-
-// The most one call hands over, the entries included, as on Windows.
-constexpr size_t kMaxMultipleValuesTransfer = 1024 * 1024;
-
-// The buffer's bytes a value takes: string data as wchar_t text, each value
-// starting at a wchar_t boundary.
-size_t BufferBytes(const StoredValue& value) {
-    size_t bytes =
-        IsStringType(value.type) ? StoredText(value.data).size() * sizeof(wchar_t) : value.data.size();
-    return (bytes + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
-}
-
-struct BufferNeeds {
-    size_t registryBytes = 0;  // the sizes of the data, as Windows counts them
-    size_t bufferBytes = 0;    // what the data take in the wchar_t buffer
-};
-
-BufferNeeds Needs(const std::vector<StoredValue>& values) {
-    BufferNeeds needs;
-    for (const StoredValue& value : values) {
-        needs.registryBytes += value.data.size();
-        needs.bufferBytes += BufferBytes(value);
-    }
-    return needs;
-}
-
-// The size to ask for: the data's, or more where the wchar_t layout takes
-// more (an odd byte count, a one-byte value).
-size_t SizeNeeded(const BufferNeeds& needs) {
-    return std::max(needs.registryBytes, needs.bufferBytes / sizeof(wchar_t) * 2);
-}
-
-// Copies the values one after the other; the buffer is known to hold them.
-void FillBuffer(const std::vector<StoredValue>& values, PVALENTW entries, LPWSTR buffer) {
-    BYTE* next = reinterpret_cast<BYTE*>(buffer);
-    for (size_t i = 0; i < values.size(); ++i) {
-        const StoredValue& value = values[i];
-        if (IsStringType(value.type)) {
-            std::wstring text = StoredText(value.data);
-            StoreWide(next, 0, text.data(), text.size());
-        } else {
-            memcpy(next, value.data.data(), value.data.size());
-        }
-        entries[i].ve_valueptr = reinterpret_cast<DWORD_PTR>(next);
-        next += BufferBytes(value);
-    }
-}
-
 // A name into a buffer of *size elements, with its terminator; *size becomes
 // its length. False, changing nothing, when it does not fit.
 bool CopyName(const std::wstring& name, LPWSTR buffer, LPDWORD size) {
@@ -362,40 +313,6 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     // Asked only for the size of a value that is not there, Windows answers 0.
     if (status == ERROR_FILE_NOT_FOUND && !data && dataSize) *dataSize = 0;
     return status;
-}
-
-// Windows documents only that a missing value fails the call; like Wine it
-// reports ERROR_FILE_NOT_FOUND, as RegQueryValueExW does.
-LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW entries, DWORD count, LPWSTR buffer, LPDWORD totalSize) {
-    if (!totalSize || (!entries && count)) return ERROR_INVALID_PARAMETER;
-    OpenKey open;
-    if (!Resolve(key, &open)) return ERROR_INVALID_HANDLE;
-    if (!(open.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    std::vector<std::wstring> names;
-    names.reserve(count);
-    for (DWORD i = 0; i < count; ++i) names.push_back(ValueName(entries[i].ve_valuename));
-    std::vector<StoredValue> values;
-    LSTATUS status =
-        Run(open, Intent::kRead, [&](Connection& c) { return c.QueryValues(open.id, names, &values); });
-    if (status != ERROR_SUCCESS) return status;
-
-    BufferNeeds needs = Needs(values);
-    if (needs.registryBytes + count * sizeof(VALENTW) > kMaxMultipleValuesTransfer)
-        return ERROR_TRANSFER_TOO_LONG;
-    for (DWORD i = 0; i < count; ++i) {
-        entries[i].ve_type = values[i].type;
-        entries[i].ve_valuelen = static_cast<DWORD>(values[i].data.size());
-    }
-    // The size given must cover the data, as on Windows, and the wchar_t
-    // elements it stands for must hold them.
-    size_t capacity = *totalSize / 2 * sizeof(wchar_t);
-    if (!buffer || needs.registryBytes > *totalSize || needs.bufferBytes > capacity) {
-        *totalSize = static_cast<DWORD>(SizeNeeded(needs));
-        return ERROR_MORE_DATA;
-    }
-    FillBuffer(values, entries, buffer);
-    *totalSize = static_cast<DWORD>(needs.registryBytes);
-    return ERROR_SUCCESS;
 }
 
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {

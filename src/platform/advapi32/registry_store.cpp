@@ -616,17 +616,6 @@ LSTATUS Connection::QueryValue(KeyId key, const std::wstring& name, StoredValue*
     return ReadMiss(key, ERROR_FILE_NOT_FOUND);
 }
 
-LSTATUS Connection::QueryValues(KeyId key, const std::vector<std::wstring>& names,
-                                std::vector<StoredValue>* values) {
-    values->resize(names.size());
-    bool began = BeginReads();
-    LSTATUS status = ERROR_SUCCESS;
-    for (size_t i = 0; i < names.size() && status == ERROR_SUCCESS; ++i)
-        status = QueryValue(key, names[i], &(*values)[i]);
-    if (began) EndReads();
-    return status;
-}
-
 LSTATUS Connection::EnumKey(KeyId key, DWORD index, std::wstring* name, FILETIME* lastWrite) {
     {
         Query query(*this, kEnumKey);

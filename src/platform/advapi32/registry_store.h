@@ -89,9 +89,6 @@ class Connection {
     // names base itself.
     LSTATUS FindKey(KeyId base, const KeyPath& path, KeyId* key);
     LSTATUS QueryValue(KeyId key, const std::wstring& name, StoredValue* value);
-    // The values in one read of the database, so that they come from one
-    // moment; stops at the first that cannot be read and returns its error.
-    LSTATUS QueryValues(KeyId key, const std::vector<std::wstring>& names, std::vector<StoredValue>* values);
     // Subkeys come in the order of their upper-cased names; ERROR_NO_MORE_ITEMS
     // past the last one.
     LSTATUS EnumKey(KeyId key, DWORD index, std::wstring* name, FILETIME* lastWrite);

@@ -716,14 +716,6 @@ int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list ar
     return FormatCounted(buffer, count, format, args);
 }
 
-int _snprintf(char* buffer, size_t count, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int result = FormatCounted(buffer, count, format, args);
-    va_end(args);
-    return result;
-}
-
 int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);

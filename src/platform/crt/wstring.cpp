@@ -39,8 +39,6 @@ int _wcsicmp(const wchar_t* a, const wchar_t* b) { return CompareFolded(a, b, SI
 
 int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count) { return CompareFolded(a, b, count); }
 
-int _stricmp(const char* a, const char* b) { return CompareFolded(a, b, SIZE_MAX); }
-
 wchar_t* _wcslwr(wchar_t* text) {
     if (!text) {
         errno = EINVAL;

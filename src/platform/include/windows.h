@@ -111,7 +111,6 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
-#define ERROR_TRANSFER_TOO_LONG 222L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOACCESS 998L
@@ -142,7 +141,6 @@ NLAPI void InitializeCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI void EnterCriticalSection(LPCRITICAL_SECTION cs);
 NLAPI void LeaveCriticalSection(LPCRITICAL_SECTION cs);
-NLAPI BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs);
 
 // Slim reader/writer locks: not recursive; a thread waiting for exclusive
 // access holds off new shared owners, so a shared owner must not acquire the
@@ -213,6 +211,7 @@ static inline DWORD GetTickCount(void) {
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
     return (DWORD)((ULONGLONG)now.tv_sec * 1000u + (ULONGLONG)now.tv_nsec / 1000000u);
 }
+// The same clock in 64 bits: it does not wrap.
 NLAPI ULONGLONG GetTickCount64(void);
 NLAPI void GetLocalTime(LPSYSTEMTIME time);
 NLAPI DWORD GetCurrentProcessId(void);
@@ -388,7 +387,6 @@ NLAPI HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 NLAPI HLOCAL LocalReAlloc(HLOCAL mem, SIZE_T bytes, UINT flags);
 // NULL on success; the handle, with ERROR_INVALID_HANDLE, when it is no block.
 NLAPI HLOCAL LocalFree(HLOCAL mem);
-NLAPI SIZE_T LocalSize(HLOCAL mem);
 
 // ---- kernel32: profile (INI) files ---------------------------------------------
 // Read anew at each call. Files are UTF-16LE after a byte-order mark FF FE,
@@ -430,8 +428,6 @@ NLAPI DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD 
 // bytes with its terminator or exceeds what a socket address holds.
 NLAPI DWORD NlGetDebugChannelPath(LPSTR buffer, DWORD size);
 NLAPI void OutputDebugStringW(LPCWSTR text);
-// The text's bytes are sent unchanged: UTF-8 is this port's ANSI code page.
-NLAPI void OutputDebugStringA(LPCSTR text);
 
 // ---- kernel32: character conversion ------------------------------------------
 // The ANSI code page of this port is UTF-8, whatever the process's locale.
@@ -595,26 +591,6 @@ NLAPI LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR c
 NLAPI LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                LPDWORD dataSize);
 
-typedef struct value_entW {
-    LPWSTR ve_valuename;
-    DWORD ve_valuelen;
-    DWORD_PTR ve_valueptr;
-    DWORD ve_type;
-} VALENTW, *PVALENTW;
-
-// Reads the named values of the key in one read of the registry, so that
-// they come from one moment, into one buffer: each entry gets its value's
-// type, size (counted as RegQueryValueExW counts it) and address in the
-// buffer, and *totalSize the sum of the sizes. The buffer is a wchar_t array
-// sized as for RegQueryValueExW (NlRegStringBufferSize); string data comes as
-// wchar_t text, without a terminator the value does not store, and every
-// value starts at a wchar_t boundary. A value that does not exist fails the
-// whole call with ERROR_FILE_NOT_FOUND, changing nothing. A null or too small
-// buffer gives ERROR_MORE_DATA with the size needed in *totalSize, the
-// entries' types and sizes set and the buffer untouched. Data and entries of
-// more than a megabyte in all give ERROR_TRANSFER_TOO_LONG.
-NLAPI LSTATUS RegQueryMultipleValuesW(HKEY key, PVALENTW values, DWORD count, LPWSTR buffer,
-                                      LPDWORD totalSize);
 // For string types, dataSize counts the UTF-16 bytes to store: the
 // conversion reads at most dataSize / 2 elements of the wchar_t text and stops
 // when it has that many bytes, its terminator included when counted.
@@ -758,7 +734,6 @@ NLAPI void _wsplitpath(const wchar_t* path, wchar_t* drive, wchar_t* dir, wchar_
 // _NLSCMPERROR and EINVAL.
 NLAPI int _wcsicmp(const wchar_t* a, const wchar_t* b);
 NLAPI int _wcsnicmp(const wchar_t* a, const wchar_t* b, size_t count);
-NLAPI int _stricmp(const char* a, const char* b);
 NLAPI wchar_t* _wcslwr(wchar_t* text);
 
 // Legacy counted formatting with the Microsoft conventions, in both widths:
@@ -781,9 +756,8 @@ NLAPI wchar_t* _wcslwr(wchar_t* text);
 // than the characters stored.
 NLAPI int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 NLAPI int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list args);
-NLAPI int _snprintf(char* buffer, size_t count, const char* format, ...);
 NLAPI int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...);
-// Not a Windows API: _snprintf and _snwprintf with the arguments taken from
+// Not a Windows API: _vsnprintf and _vsnwprintf with the arguments taken from
 // an array of pointer-sized slots, the way a 64-bit Windows caller passes
 // them (a double as its bits). Past the last slot every argument reads as
 // zero (a null string, 0, 0.0), so a format never reads what was not given.

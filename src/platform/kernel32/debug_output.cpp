@@ -1,4 +1,4 @@
-// OutputDebugStringW and OutputDebugStringA: the debug-output channel, a
+// OutputDebugStringW: the debug-output channel, a
 // local datagram socket that a viewer binds (see windows.h).
 #include <windows.h>
 
@@ -108,15 +108,6 @@ void SendToChannel(const Channel& channel, const char* text, size_t length) {
     NoteSendResult(channel, error);
 }
 
-// The UTF-8 length of text cut at NL_DEBUG_CHANNEL_MAX_MESSAGE bytes,
-// without splitting a character.
-size_t CutToMessageSize(const char* text, size_t length) {
-    if (length <= NL_DEBUG_CHANNEL_MAX_MESSAGE) return length;
-    length = NL_DEBUG_CHANNEL_MAX_MESSAGE;
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-    return length;
-}
-
 // Encodes into a stack buffer for the usual short text; a longer one goes
 // through the heap.
 void SendWide(const Channel& channel, const wchar_t* text) {
@@ -171,17 +162,6 @@ void OutputDebugStringW(LPCWSTR text) {
         if (ResolveChannel(&channel) && !IsQuiet(channel)) SendWide(channel, text);
     } catch (...) {
         // Out of memory for a long text: it is lost, as with nobody listening.
-    }
-}
-
-void OutputDebugStringA(LPCSTR text) {
-    if (!text) return;
-    LastErrorKeeper keeper;
-    try {
-        Channel channel;
-        if (ResolveChannel(&channel) && !IsQuiet(channel))
-            SendToChannel(channel, text, CutToMessageSize(text, strlen(text)));
-    } catch (...) {
     }
 }
 

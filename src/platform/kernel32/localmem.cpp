@@ -1,4 +1,4 @@
-// LocalAlloc, LocalReAlloc, LocalFree, LocalSize: the local heap through
+// LocalAlloc, LocalReAlloc, LocalFree: the local heap through
 // which Windows hands out memory that another component frees (cluster
 // control output, ResUtil copies).
 //
@@ -77,14 +77,6 @@ HLOCAL LocalFree(HLOCAL mem) {
     HeaderOf(mem)->magic = 0;
     free(HeaderOf(mem));
     return nullptr;
-}
-
-SIZE_T LocalSize(HLOCAL mem) {
-    if (!IsLocalBlock(mem)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    return HeaderOf(mem)->size;
 }
 
 }  // extern "C"

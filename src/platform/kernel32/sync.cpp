@@ -18,8 +18,6 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(&cs->mutex
 
 void LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(&cs->mutex); }
 
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) { return pthread_mutex_trylock(&cs->mutex) == 0; }
-
 }  // extern "C"
 
 // SRW locks: read-write locks that prefer a waiting writer, as Windows does,

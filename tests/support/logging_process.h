@@ -1,0 +1,73 @@
+// A logging process for one test case: a private world (TestEnv) whose
+// product key sends this executable's records to <dir>/Debug/<name>.log, and
+// those records read back. Derive a fixture from it, or use it as one:
+//   using MyTest = nltest::LoggingProcess;
+#pragma once
+
+#include <gtest/gtest.h>
+#include <utilDebug.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "log_reader.h"
+#include "test_env.h"
+
+namespace nltest {
+
+class LoggingProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", Widen(ExecutableName()) + L"=1"));
+    }
+    std::string LogPath() const { return env_.path("Debug/" + ExecutableName() + ".log"); }
+    std::vector<Record> Records() const { return ReadRecords(LogPath()); }
+    bool Written(const std::string& text) const { return !RecordsWithText(Records(), text).empty(); }
+    static void Log(const char* text, int level = 258) {
+        DBG::DebugLogEx(DBG_THIS_MODULE, level, "t.cpp", 1, "%s", text);
+    }
+
+    // Runs a script of steps separated by "; ": "dword NAME N", "string NAME
+    // TEXT", "delete NAME", "advance MS" (needs the FakeClock clock_ of a
+    // derived fixture: see Advance), "mode N", "modules TEXT" (the setters),
+    // "log TEXT", "error TEXT", and the checks "written TEXT", "missing TEXT",
+    // "enabled 0|1", "critical 0|1". A fixture adds steps of its own in Step.
+    void RunSteps(const std::string& script) {
+        for (size_t start = 0, end; start < script.size(); start = end + 2) {
+            end = std::min(script.find("; ", start), script.size());
+            std::string step = script.substr(start, end - start), word = step.substr(0, step.find(' '));
+            std::string rest = step.substr(std::min(step.size(), word.size() + 1));
+            std::string name = rest.substr(0, rest.find(' '));
+            std::wstring value = Widen(rest.substr(std::min(rest.size(), name.size() + 1)));
+            SCOPED_TRACE(step);
+            if (word == "dword") ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(rest.substr(name.size()))));
+            else if (word == "string") ASSERT_TRUE(SetRegistryString(Widen(name).c_str(), value));
+            else if (word == "delete") ASSERT_TRUE(DeleteRegistryValue(Widen(name).c_str()));
+            else if (word == "advance") Advance(std::stoul(rest));
+            else if (word == "mode") DBG::SetDebugMode(std::stoi(rest));
+            else if (word == "modules") DBG::SetDebugModules(Widen(rest).c_str());
+            else if (word == "log") Log(rest.c_str());
+            else if (word == "error") Log(rest.c_str(), 4098);
+            else if (word == "written") EXPECT_TRUE(Written(rest));
+            else if (word == "missing") EXPECT_FALSE(Written(rest));
+            else if (word == "enabled") EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1");
+            else if (word == "critical") EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1");
+            else ASSERT_TRUE(Step(word, rest)) << "unknown step";
+        }
+    }
+    virtual bool Step(const std::string& /*word*/, const std::string& /*rest*/) { return false; }
+    virtual void Advance(uint32_t) { ADD_FAILURE() << "this fixture has no clock"; }
+
+    TestEnv env_;
+};
+
+// A logging process whose clock the test moves.
+class ClockedLoggingProcess : public LoggingProcess {
+  protected:
+    void Advance(uint32_t milliseconds) override { clock_.Advance(milliseconds); }
+    FakeClock clock_;
+};
+
+}  // namespace nltest

@@ -35,7 +35,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pc/utilDebug.pc DESTINATION ${UTILDEBU
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
 # The fleet example, which docs/journal.md walks through, where its link leads.
-install(PROGRAMS examples/fleet.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES examples/fleet.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # The lnav format of the log files, where lnav looks for the formats of the
 # whole machine (/etc/lnav/formats/*/) when the tree is installed under /usr,

@@ -10,8 +10,6 @@
 #include "dbg_filter.h"
 #include "dbg_format.h"
 
-// Whether this process writes records; true until the module list says otherwise.
-extern std::atomic<bool> g_debugEnabled;
 // Raises critical-information records to FATAL and lets them through.
 extern std::atomic<bool> g_adapterCriticalInfo;
 
@@ -33,10 +31,3 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
 // ---- Run-time reconfiguration ----------------------------------------------------------
 void AdapterSetDebugMode(int mode);
 void AdapterSetDebugLogCount(int count);
-
-// ---- Filtering ----------------------------------------------------------------------------
-void ApplyModuleList(const wchar_t* moduleList);
-// The back end's feature mapping object; guarded by the adapter lock.
-CFeatureConfig& AdapterFeatureConfig();
-// Gives every module logger the level the disabled module list implies.
-void ApplyDisabledModulesToLoggers();

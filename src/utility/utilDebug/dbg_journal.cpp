@@ -20,7 +20,6 @@
 #include <cwchar>
 
 #include "dbg_layout.h"
-#include "dbg_settings.h"
 
 namespace {
 

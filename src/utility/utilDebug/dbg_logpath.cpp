@@ -9,7 +9,7 @@
 #include "ProductRegINIReader.h"
 #include "dbg_defaults.h"
 #include "dbg_loglocation.h"
-#include "dbg_settings.h"
+#include "dbg_registry.h"
 
 namespace {
 

@@ -82,3 +82,5 @@ std::vector<const ModuleLogger*> CModuleLoggerTable::Entries() const {
     for (const auto& entry : entries_) all.push_back(entry.get());
     return all;
 }
+
+CModuleLoggerTable* const g_moduleLoggerTable = new CModuleLoggerTable;

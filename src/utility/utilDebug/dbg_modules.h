@@ -94,3 +94,8 @@ class CModuleLoggerTable {
     // Entries of unloaded modules that were replaced: lookups may still hold them.
     std::vector<std::unique_ptr<ModuleLogger>> replaced_;
 };
+
+// The process's one table; never destroyed, since a record may be written
+// while the process exits.
+extern CModuleLoggerTable* const g_moduleLoggerTable;
+inline CModuleLoggerTable& ModuleTable() { return *g_moduleLoggerTable; }

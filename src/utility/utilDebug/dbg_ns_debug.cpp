@@ -141,7 +141,7 @@ void ReloadFeatureConfiguration() {
     CLibraryCall call;
     if (!call.Admitted()) return;
     try {
-        ReloadFeatures();
+        if (AdapterIsSetUp()) ReloadFeatures();
     } catch (...) {
         // A reload that failed leaves the filtering as it was.
     }

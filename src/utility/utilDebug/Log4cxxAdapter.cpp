@@ -1,6 +1,7 @@
 // The back end over log4cxx: one size-rolled file per process, one logger per
 // calling module, the level code table, and live changes of level, backups
 // and the module list.
+// On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #include "Log4cxxAdapter.h"
 
 #include <log4cxx/basicconfigurator.h>
@@ -432,9 +433,7 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
-    bool criticalPass =
-        levelCode == DBG_LEVEL_CRITICAL && g_adapterCriticalInfo.load(std::memory_order_relaxed);
-    if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
+    // The entry point has asked whether this process logs: the one gate.
     if (!AdapterIsSetUp()) {
         AdapterSetUp();
         if (!AdapterIsSetUp()) return;

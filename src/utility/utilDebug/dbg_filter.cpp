@@ -1,6 +1,7 @@
 // The filter: the process switch, the feature mapping object and the
 // disabled lists applied to the live module loggers. Below the back end: it
 // includes no unit above it (see dbg_filter.h).
+// On the library's ladder: the filter; it includes no unit above (scripts/ladder.sh).
 #include "dbg_filter.h"
 
 #include <windows.h>

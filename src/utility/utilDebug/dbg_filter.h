@@ -4,6 +4,7 @@
 // store hands it the values that changed. It reaches down to the plain data
 // units (CFeatureConfig, the module table, the log location), product-key
 // access and the platform layer, never up.
+// On the library's ladder: the filter; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -5,6 +5,7 @@
 // address checks which file is there now, so that a module later loaded at
 // the same address gets an entry of its own. Entries are never freed: a
 // module's logger lives as long as log4cxx does.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,7 @@
 // Reads and writes of the product's settings in the registry, below
 // HKEY_LOCAL_MACHINE: the routines the settings store, the back end and the
 // qpdebug tool share, so that every reader takes a value the same way.
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

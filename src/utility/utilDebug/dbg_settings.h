@@ -1,6 +1,7 @@
 // The settings store: the registry reads and writes behind the DBG getters and
 // setters, and the refresh that re-reads the settings at most once a minute
 // and hands what changed to the back end.
+// On the library's ladder: the settings store; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,10 @@
 
 // Settles the key path and value names from the product registry file, once.
 void EnsureProductRegistryLoaded();
+
+// The module list as stored, cut to maxLength characters; false when it
+// could not be read.
+bool ReadModuleListSetting(size_t maxLength, std::wstring* list);
 
 // The LogCriticalInfo setting as stored (0 when missing).
 int GetLogCriticalInfo();

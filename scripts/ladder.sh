@@ -19,7 +19,7 @@ rungs=(
     "4 dbg_appender dbg_journal dbg_layout commonDebugUtil"
     "3 dbg_filter"
     "2 FeatureConfig DataRootPath dbg_modules dbg_logpath dbg_loglocation dbg_modulelist ModuleName ProductRegINIReader dbg_format dbg_destination dbg_diagnostics"
-    "1 dbg_registry dbg_defaults dbg_locks dbg_thread_annotations utilDebug"
+    "1 dbg_registry dbg_defaults dbg_locks"
 )
 declare -A rung name
 for line in "${rungs[@]}"; do
@@ -28,7 +28,7 @@ for line in "${rungs[@]}"; do
     for u in "$@"; do rung[$u]=$r; done
 done
 name=([7]="entry points" [6]="settings store" [5]="back end" [4]="back end's parts" [3]=filter
-      [2]="plain data" [1]="product-key access, locks, the public declarations")
+      [2]="plain data" [1]="product-key access, locks")
 
 fail=0
 edges=$(mktemp)

@@ -6,7 +6,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build demo test asan tsan fuzz oracle oracle-reg bench install package format clean
+.PHONY: all deps configure build demo test asan tsan fuzz oracle oracle-reg bench install package format format-check clean
 
 all: build
 
@@ -82,6 +82,10 @@ package: deps
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Fails on any source file that `make format` would change.
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -225,6 +225,8 @@ project(parent LANGUAGES C CXX)
 add_subdirectory("$source" utildebug)
 add_executable(consumer consumer.cpp)
 target_link_libraries(consumer PRIVATE utilDebug::utilDebug)
+file(GENERATE OUTPUT include-dirs.txt
+     CONTENT "\$<JOIN:\$<TARGET_PROPERTY:utilDebug,INTERFACE_INCLUDE_DIRECTORIES>,\n>\n")
 CMAKE
         cmake -S "$work/parent" -B "$work/plain" "${generator[@]}" >"$work/plain.log" 2>&1 ||
             { cat "$work/plain.log"; fail "configuring a parent project failed"; }
@@ -234,6 +236,14 @@ CMAKE
         done
         ! grep -rq --include=cmake_install.cmake "libutilDebug" "$work/plain/utildebug" ||
             fail "install rules generated without being asked for"
+        # The consumer's include path holds the public header and no internal one.
+        public=0
+        while read -r dir; do
+            [ -z "$dir" ] && continue
+            [ ! -e "$dir/FeatureConfig.h" ] || fail "a consumer can include internal headers from $dir"
+            [ ! -e "$dir/utilDebug.h" ] || public=1
+        done <"$work/plain/include-dirs.txt"
+        [ "$public" = 1 ] || fail "utilDebug.h is not on a consumer's include path"
         cmake -S "$work/parent" -B "$work/tools" "${generator[@]}" -DUTILDEBUG_BUILD_TOOLS=ON >/dev/null 2>&1
         [ -d "$work/tools/utildebug/tools/qpreg" ] || fail "UTILDEBUG_BUILD_TOOLS=ON does not configure qpreg"
         ;;

@@ -1,6 +1,7 @@
 // Where the feature mapping file lies: under the data root, which on a
 // cluster node is a private property of the product's cluster resource and
 // elsewhere, and as the fall-back, the registry value DataRootPath.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include <algorithm>
 #include <iterator>
 #include <memory>

@@ -1,4 +1,5 @@
 // Disabled features and DLLs, and the feature mapping file.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "FeatureConfig.h"
 
 #include <algorithm>

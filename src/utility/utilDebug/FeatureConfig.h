@@ -3,6 +3,7 @@
 // feature mapping file that groups modules into features, and where that
 // file lies (the data root, on a cluster node found through the product's
 // cluster resource).
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

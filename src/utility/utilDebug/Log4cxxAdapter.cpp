@@ -1,6 +1,7 @@
 // The back end over log4cxx: one size-rolled file per process, one logger per
 // calling module, the level code table, and live changes of level, backups
 // and the module list.
+// On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #include "Log4cxxAdapter.h"
 
 #include <log4cxx/basicconfigurator.h>
@@ -27,7 +28,8 @@
 #include "dbg_locks.h"
 #include "dbg_modules.h"
 #include "dbg_logpath.h"
-#include "dbg_settings.h"
+#include "dbg_filter.h"
+#include "dbg_registry.h"
 #include "utilDebug.h"
 
 extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
@@ -57,7 +59,6 @@ class CRouteListener : public virtual log4cxx::spi::HierarchyEventListener {
 };
 IMPLEMENT_LOG4CXX_OBJECT(CRouteListener)
 
-std::atomic<bool> g_debugEnabled{true};
 std::atomic<bool> g_adapterCriticalInfo{false};
 
 namespace {
@@ -90,7 +91,6 @@ int g_storedBackupCount = 10;
 std::wstring g_processBaseName;  // guarded by the adapter lock
 std::wstring g_logFilePath;      // written under the adapter lock before the set-up
 std::wstring g_logFormat;
-CFeatureConfig g_featureConfig;  // guarded by the adapter lock
 std::atomic<DWORD> g_lastFileCheckTick{0};
 // The appender the set-up made; it lives as long as the process. Never
 // destroyed: its log4cxx parts hold APR pools, and in a host that loaded the
@@ -107,10 +107,6 @@ std::atomic<unsigned> g_routeGeneration{1};
 void CRouteListener::NewRoutes() { g_routeGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 namespace {
-
-// Never destroyed: a record may be written while the process exits.
-CModuleLoggerTable* const g_moduleTable = new CModuleLoggerTable;
-CModuleLoggerTable& ModuleTable() { return *g_moduleTable; }
 
 struct Levels {
     LevelPtr debug = log4cxx::Level::getDebug();
@@ -287,7 +283,7 @@ ModuleSlot* AddModuleLogger(HINSTANCE module) {
         WatchModuleUnload(module);
         return slot;
     }
-    if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
+    if (FilterFeatureConfig().IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     WatchModuleUnload(module);
     return slot ? ModuleTable().Replace(module, name, logger) : ModuleTable().Add(module, name, logger);
 }
@@ -437,9 +433,7 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
-    bool criticalPass =
-        levelCode == DBG_LEVEL_CRITICAL && g_adapterCriticalInfo.load(std::memory_order_relaxed);
-    if (!g_debugEnabled.load(std::memory_order_relaxed) && !criticalPass) return;
+    // The entry point has asked whether this process logs: the one gate.
     if (!AdapterIsSetUp()) {
         AdapterSetUp();
         if (!AdapterIsSetUp()) return;
@@ -493,8 +487,8 @@ void AdapterSetUp() {
     try {
         CRegistryWaitBudget budget;
         CSettingsReadCheck check;
-        g_featureConfig.ResolveMappingFilePath();
-        g_featureConfig.LoadFeatureMapping();
+        FilterFeatureConfig().ResolveMappingFilePath();
+        FilterFeatureConfig().LoadFeatureMapping();
         g_processBaseName = ProcessBaseName();
         SetJournalIdentifier(g_processBaseName.c_str());
         std::wstring logFilePath = g_logFilePath;
@@ -565,7 +559,7 @@ void ConfigureRootAppender() {
 void AddUnknownModuleLogger() {
     const std::wstring name = L"unknown";
     LoggerPtr logger = Logger::getLogger(name);
-    if (g_featureConfig.IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
+    if (FilterFeatureConfig().IsModuleDisabled(name)) SetLoggerEnabled(logger, false);
     ModuleTable().Add(nullptr, name, logger);
 }
 
@@ -686,21 +680,3 @@ void AdapterSetDebugLogCount(int count) {
     appender->activateOptions(pool);
 }
 
-// ---- Filtering -------------------------------------------------------------------------------
-
-// The rule is the module list's own (dbg_modulelist.h).
-void ApplyModuleList(const wchar_t* moduleList) {
-    Guard<CSLock> guard(&AdapterLock());
-    if (g_processBaseName.empty()) g_processBaseName = ProcessBaseName();
-    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", g_processBaseName),
-                         std::memory_order_relaxed);
-}
-
-CFeatureConfig& AdapterFeatureConfig() { return g_featureConfig; }
-
-// Silenced loggers get the level OFF, all others the root logger's level.
-void ApplyDisabledModulesToLoggers() {
-    Guard<CSLock> guard(&AdapterLock());
-    for (const ModuleLogger* entry : ModuleTable().Entries())
-        SetLoggerEnabled(entry->logger, !g_featureConfig.IsModuleDisabled(entry->name));
-}

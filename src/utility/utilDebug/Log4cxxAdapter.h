@@ -1,5 +1,6 @@
 // The back end: sets log4cxx up once per process, keeps one logger per calling
 // module, writes records, and applies the settings to the live loggers.
+// On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,7 @@
 #include "dbg_filter.h"
 #include "dbg_format.h"
 
-// Whether this process writes records; true until the module list says otherwise.
-extern std::atomic<bool> g_debugEnabled;
-// Raises critical-information records to FATAL and lets them through.
+// Raises critical-information records to FATAL.
 extern std::atomic<bool> g_adapterCriticalInfo;
 
 // ---- Set-up ----------------------------------------------------------------------
@@ -23,6 +22,7 @@ void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* 
 bool AdapterIsSetUp();
 
 // ---- Record write path -------------------------------------------------------------
+// Only for a process that logs: the entry point checks g_debugEnabled first.
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
                         PendingMessage<char>& text);
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
@@ -33,10 +33,3 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
 // ---- Run-time reconfiguration ----------------------------------------------------------
 void AdapterSetDebugMode(int mode);
 void AdapterSetDebugLogCount(int count);
-
-// ---- Filtering ----------------------------------------------------------------------------
-void ApplyModuleList(const wchar_t* moduleList);
-// The back end's feature mapping object; guarded by the adapter lock.
-CFeatureConfig& AdapterFeatureConfig();
-// Gives every module logger the level the disabled module list implies.
-void ApplyDisabledModulesToLoggers();

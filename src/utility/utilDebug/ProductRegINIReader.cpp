@@ -1,3 +1,4 @@
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "ProductRegINIReader.h"
 
 #include <wchar.h>

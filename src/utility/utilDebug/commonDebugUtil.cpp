@@ -1,4 +1,5 @@
 // DebugContentToFile and DebugStringToWindbg.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "commonDebugUtil.h"
 
 #include <windows.h>

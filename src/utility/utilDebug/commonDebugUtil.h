@@ -1,6 +1,7 @@
 // The diagnostic dump utilities: DebugContentToFile and DebugStringToWindbg,
 // declared for callers in utilDebug.h. They bypass the debug log and its
 // settings, take no lock and report nothing.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <utilDebug.h>

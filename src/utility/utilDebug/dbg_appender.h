@@ -5,6 +5,7 @@
 // it never opens the file through a link, creates files and folders with
 // fixed modes, and falls back to a file of its own when the configured one
 // cannot be written.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,6 @@
 // The stress-run banner (DBG::StressLogTitle) and the stress runs' own line
 // (StressLogEx).
+// On the library's ladder: entry points; it includes no unit above (scripts/ladder.sh).
 #include <stdlib.h>
 #include <utilDebug.h>
 #include <windows.h>

@@ -1,6 +1,7 @@
 // The debug settings' names as stored, what each is when it cannot be read,
 // and what the debug mode lets through: the rules the library applies and the
 // qpdebug tool reports.
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 // Values under the product key (their default names: the product registry

@@ -1,3 +1,4 @@
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "dbg_destination.h"
 
 #include <cwchar>

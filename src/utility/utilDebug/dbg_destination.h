@@ -1,5 +1,6 @@
 // The DebugLogDestination setting: where records go. Read by the library at
 // the first call and by every refresh, and by qpdebug, through this one rule.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

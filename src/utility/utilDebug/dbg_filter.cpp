@@ -1,22 +1,59 @@
-// The back end's side of the disabled lists: applying them to the live module
-// loggers, and reloading the feature mapping file.
+// The filter: the process switch, the feature mapping object and the
+// disabled lists applied to the live module loggers. Below the back end: it
+// includes no unit above it (see dbg_filter.h).
+// On the library's ladder: the filter; it includes no unit above (scripts/ladder.sh).
+#include "dbg_filter.h"
+
 #include <windows.h>
 
-#include "Log4cxxAdapter.h"
+#include <log4cxx/level.h>
+#include <log4cxx/logger.h>
+
+#include <string>
+
 #include "dbg_locks.h"
-#include "dbg_settings.h"
+#include "dbg_logpath.h"
+#include "dbg_modules.h"
+#include "dbg_registry.h"
+
+std::atomic<bool> g_debugEnabled{true};
 
 namespace {
+
+CFeatureConfig g_featureConfig;  // guarded by the adapter lock
+std::wstring g_processBaseName;  // guarded by the adapter lock
 
 // Whether a value that was read differs from the text last applied; a change
 // of letter case only is no change.
 bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*applied)() const) {
     if (!value.read) return false;
     Guard<CSLock> guard(&AdapterLock());
-    return _wcsicmp(value.text.c_str(), (AdapterFeatureConfig().*applied)().c_str()) != 0;
+    return _wcsicmp(value.text.c_str(), (g_featureConfig.*applied)().c_str()) != 0;
 }
 
 }  // namespace
+
+void ApplyModuleList(const wchar_t* moduleList) {
+    Guard<CSLock> guard(&AdapterLock());
+    if (g_processBaseName.empty()) {
+        wchar_t name[MAX_PATH] = {};
+        GetProcessBaseName(name, MAX_PATH);
+        g_processBaseName = name;
+    }
+    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", g_processBaseName),
+                         std::memory_order_relaxed);
+}
+
+CFeatureConfig& FilterFeatureConfig() { return g_featureConfig; }
+
+// Before the back end is set up the table is empty, so this touches nothing.
+void ApplyDisabledModulesToLoggers() {
+    Guard<CSLock> guard(&AdapterLock());
+    for (const ModuleLogger* entry : ModuleTable().Entries())
+        entry->logger->setLevel(g_featureConfig.IsModuleDisabled(entry->name)
+                                    ? log4cxx::Level::getOff()
+                                    : log4cxx::Logger::getRootLogger()->getLevel());
+}
 
 void ApplyDisabledLists(const DisabledListValues& values) {
     if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
@@ -25,11 +62,11 @@ void ApplyDisabledLists(const DisabledListValues& values) {
     if (!featuresChanged && !dllsChanged) return;
 
     Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = AdapterFeatureConfig();
+    CFeatureConfig& config = g_featureConfig;
     config.SetDisabledFeatures(values.features.text);
     config.SetDisabledDlls(values.dlls.text);
     // Loggers met after this are checked one by one by the write path.
-    if (AdapterIsSetUp()) ApplyDisabledModulesToLoggers();
+    ApplyDisabledModulesToLoggers();
 }
 
 void ApplyDisabledLists(HKEY key) {
@@ -38,9 +75,8 @@ void ApplyDisabledLists(HKEY key) {
 }
 
 void ReloadFeatures() {
-    if (!AdapterIsSetUp()) return;
     Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = AdapterFeatureConfig();
+    CFeatureConfig& config = g_featureConfig;
     config.LoadFeatureMapping();
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
     // Without the key the lists stay as they are until the next refresh,

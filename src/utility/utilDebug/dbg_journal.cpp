@@ -5,6 +5,7 @@
 // layout), PRIORITY, CODE_FILE, CODE_LINE, SYSLOG_IDENTIFIER (the process's
 // base name), TID (the kernel thread id), QUILLPOST_LOGGER (the module's
 // logger name) and QUILLPOST_LEVEL_CODE (the caller's level code, in decimal).
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_journal.h"
 
 #include <errno.h>
@@ -20,7 +21,6 @@
 #include <cwchar>
 
 #include "dbg_layout.h"
-#include "dbg_settings.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // DebugLogDestination setting says ("file", the default; "journal";
 // "file;journal"). A record for the journal is one structured entry sent with
 // sd_journal_sendv on the caller's thread; nothing is buffered.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -4,6 +4,7 @@
 // in braces), knows the conversions the default pattern uses, and pads and
 // cuts each field with log4cxx's own formatting rule. The date goes through
 // log4cxx's own date converter, once per second and thread.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_layout.h"
 
 #include <windows.h>

@@ -4,6 +4,7 @@
 // from its fields, without a log4cxx event. The compiled form writes byte for
 // byte what the pattern layout writes: a pattern it does not know, or one on
 // which the two disagree when the layout is activated, is left to log4cxx.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <log4cxx/level.h>

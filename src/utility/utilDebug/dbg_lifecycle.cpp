@@ -2,6 +2,7 @@
 // library's: built when the library is loaded, after every other static
 // object of the library (this unit is linked last) and after log4cxx's own,
 // and destroyed before them.
+// On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #include "dbg_lifecycle.h"
 
 #include <windows.h>

@@ -8,6 +8,7 @@
 // the library's own teardown, calls are turned away (their records dropped)
 // instead of touching objects that exit destroys; until then, a record
 // logged from an atexit handler or a static destructor is written.
+// On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 class CLibraryCall {

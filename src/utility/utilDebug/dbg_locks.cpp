@@ -1,3 +1,4 @@
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #include "dbg_locks.h"
 
 // Built on first use, so that a record logged while other static objects are

@@ -1,6 +1,7 @@
 // The library's two locks and their scoped holder. The order is fixed: the
 // settings lock first, then the adapter lock; no path waits for the settings
 // lock while it holds the adapter lock.
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,6 @@
 // The log file's location and name, composed once per process from what the
 // process knows of itself.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "dbg_logpath.h"
 
 #include <windows.h>
@@ -9,7 +10,7 @@
 #include "ProductRegINIReader.h"
 #include "dbg_defaults.h"
 #include "dbg_loglocation.h"
-#include "dbg_settings.h"
+#include "dbg_registry.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // loads of their entry and stops at the first empty one; an addition fills a
 // slot and publishes its entry with a release store, and a table half full
 // is copied into one twice its size, which is then published whole.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "dbg_modules.h"
 
 namespace {
@@ -82,3 +83,5 @@ std::vector<const ModuleLogger*> CModuleLoggerTable::Entries() const {
     for (const auto& entry : entries_) all.push_back(entry.get());
     return all;
 }
+
+CModuleLoggerTable* const g_moduleLoggerTable = new CModuleLoggerTable;

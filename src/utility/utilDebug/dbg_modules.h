@@ -5,6 +5,7 @@
 // address checks which file is there now, so that a module later loaded at
 // the same address gets an entry of its own. Entries are never freed: a
 // module's logger lives as long as log4cxx does.
+// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -94,3 +95,8 @@ class CModuleLoggerTable {
     // Entries of unloaded modules that were replaced: lookups may still hold them.
     std::vector<std::unique_ptr<ModuleLogger>> replaced_;
 };
+
+// The process's one table; never destroyed, since a record may be written
+// while the process exits.
+extern CModuleLoggerTable* const g_moduleLoggerTable;
+inline CModuleLoggerTable& ModuleTable() { return *g_moduleLoggerTable; }

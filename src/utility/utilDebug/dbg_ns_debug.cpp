@@ -1,5 +1,6 @@
 // The logging interface's entry points: DBG::DebugLogEx and the C exports,
 // the one-time initialisation of the interface, and the library's entry point.
+// On the library's ladder: entry points; it includes no unit above (scripts/ladder.sh).
 #include <windows.h>
 
 #include <atomic>
@@ -18,11 +19,6 @@
 
 namespace {
 
-// The module list is read into a buffer of 49,152 characters, asking for at
-// most 24,576 of them (49,152 registry bytes), the terminator included.
-constexpr size_t kModuleListElements = 49152;
-constexpr int kModuleListReadSize = 24576 * sizeof(wchar_t);
-
 std::atomic<LONG> g_interfaceInitialised{0};
 // When the last initialisation found the registry unreadable (0: never).
 std::atomic<DWORD> g_initialisationFailedTick{0};
@@ -39,8 +35,9 @@ void InitDebugInterface() {
     wchar_t logFilePath[MAX_PATH] = {};
     BuildLogFilePath(logFilePath, MAX_PATH);
 
-    auto moduleList = std::make_unique<wchar_t[]>(kModuleListElements);
-    DBG::GetDebugModules(moduleList.get(), kModuleListReadSize);
+    // Held once, here; the settings store keeps its own copy to compare.
+    std::wstring moduleList;
+    if (!ReadModuleListSetting(kModuleListMaxLength, &moduleList)) moduleList.clear();
 
     // Without a DebugLevel value the process logs everything.
     int mode = 3;
@@ -54,9 +51,9 @@ void InitDebugInterface() {
     }
 
     AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
-    ApplyModuleList(moduleList.get());
+    ApplyModuleList(moduleList.c_str());
     ApplyLogDestination(destination);
-    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.get());
+    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.c_str());
 
     g_interfaceInitialised.store(1, std::memory_order_release);
 }
@@ -141,7 +138,7 @@ void ReloadFeatureConfiguration() {
     CLibraryCall call;
     if (!call.Admitted()) return;
     try {
-        ReloadFeatures();
+        if (AdapterIsSetUp()) ReloadFeatures();
     } catch (...) {
         // A reload that failed leaves the filtering as it was.
     }

@@ -1,5 +1,6 @@
 // The product's settings in the registry: opening the key, and reading and
 // writing one value.
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #include "dbg_registry.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 // Reads and writes of the product's settings in the registry, below
 // HKEY_LOCAL_MACHINE: the routines the settings store, the back end and the
 // qpdebug tool share, so that every reader takes a value the same way.
+// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -53,6 +54,29 @@ constexpr size_t kModuleListMaxLength = 24575;
 // or the value cannot be set.
 bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName);
 bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wchar_t* valueName);
+
+// How long the registry may keep one logging call waiting, in total, while
+// another process holds it locked; and how soon settings that could not be
+// read are read again.
+constexpr DWORD kLoggingCallRegistryWaitMs = 100;
+constexpr DWORD kUnreadSettingsRetryMs = 2000;
+
+// The registry reads of the calling thread share one wait budget while this
+// lives (a nested one changes nothing); with inUse false it does nothing.
+class CRegistryWaitBudget {
+  public:
+    explicit CRegistryWaitBudget(bool inUse = true) : inUse_(inUse) {
+        if (inUse_) NlBeginRegistryWaitBudget(kLoggingCallRegistryWaitMs);
+    }
+    ~CRegistryWaitBudget() {
+        if (inUse_) NlEndRegistryWaitBudget();
+    }
+    CRegistryWaitBudget(const CRegistryWaitBudget&) = delete;
+    CRegistryWaitBudget& operator=(const CRegistryWaitBudget&) = delete;
+
+  private:
+    bool inUse_;
+};
 
 // Closes a key when it goes out of scope.
 class KeyCloser {

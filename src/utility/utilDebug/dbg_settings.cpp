@@ -1,5 +1,6 @@
 // The settings store: registry access under the product key, the DBG getters
 // and setters, and the once-a-minute refresh.
+// On the library's ladder: the settings store; it includes no unit above (scripts/ladder.sh).
 #include "dbg_settings.h"
 
 #include <algorithm>
@@ -19,14 +20,9 @@ std::atomic<DWORD> g_lastRefreshTick{0};
 
 namespace {
 
-// The module list buffers hold 49,151 characters and a terminator; the
-// list read into them is at most kModuleListMaxLength characters.
-constexpr size_t kModuleListElements = 49152;
-static_assert(kModuleListMaxLength < kModuleListElements, "the module list buffers hold the list read");
-
 // What the refresh last saw and applied.
 struct RefreshSnapshot {
-    wchar_t moduleList[kModuleListElements];
+    std::wstring moduleList;
     int mode;
     int logCount;
     int criticalInfo;
@@ -34,9 +30,6 @@ struct RefreshSnapshot {
 
 RefreshSnapshot g_snapshot;
 std::atomic<bool> g_snapshotSeeded{false};
-// The refresh's own read buffer: one refresh runs at a time, and a logging
-// thread's stack may be too small for it.
-wchar_t g_refreshModuleList[kModuleListElements];
 std::atomic<LONG> g_refreshBusy{0};
 std::atomic<LONG> g_criticalInfo{0};
 bool g_productRegistryLoaded = false;  // guarded by the settings lock
@@ -92,9 +85,10 @@ struct DwordReading {
     int value = 0;
 };
 
-// Everything one refresh reads; the module list lands in g_refreshModuleList.
+// Everything one refresh reads.
 struct RefreshReading {
     bool moduleListRead = false;
+    std::wstring moduleList;
     DwordReading mode;
     DwordReading logCount;
     DwordReading criticalInfo;
@@ -104,17 +98,13 @@ struct RefreshReading {
 };
 
 // A longer list is cut to its first kModuleListMaxLength characters.
-bool ReadModuleList(HKEY key) {
-    std::wstring list;
-    if (!QueryTextValue(key, Names().debugModule, kModuleListMaxLength, &list)) return false;
-    std::copy(list.begin(), list.end(), g_refreshModuleList);
-    g_refreshModuleList[list.size()] = L'\0';
-    return true;
+bool ReadModuleList(HKEY key, std::wstring* list) {
+    return QueryTextValue(key, Names().debugModule, kModuleListMaxLength, list);
 }
 
 // A change of letter case only is no change.
 bool ModuleListChanged(const RefreshReading& reading) {
-    return reading.moduleListRead && _wcsicmp(g_refreshModuleList, g_snapshot.moduleList) != 0;
+    return reading.moduleListRead && _wcsicmp(reading.moduleList.c_str(), g_snapshot.moduleList.c_str()) != 0;
 }
 
 DwordReading ReadDword(HKEY key, const wchar_t* valueName) {
@@ -132,7 +122,7 @@ bool ReadRefreshedSettings(RefreshReading* reading) {
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
     KeyCloser closer(key);
-    reading->moduleListRead = ReadModuleList(key);
+    reading->moduleListRead = ReadModuleList(key, &reading->moduleList);
     reading->mode = ReadDword(key, Names().debugLevel);
     reading->logCount = ReadDword(key, Names().debugLogCount);
     reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
@@ -146,9 +136,9 @@ bool ReadRefreshedSettings(RefreshReading* reading) {
 
 void ApplyModuleListIfChanged(const RefreshReading& reading) {
     if (!ModuleListChanged(reading)) return;
-    wcsncpy(g_snapshot.moduleList, g_refreshModuleList, kModuleListElements - 1);
+    g_snapshot.moduleList = reading.moduleList.c_str();
     Guard<CSLock> guard(&SettingsLock());
-    ApplyModuleList(g_refreshModuleList);
+    ApplyModuleList(reading.moduleList.c_str());
 }
 
 // Hands an integer setting on when it differs from what was last seen.
@@ -188,6 +178,15 @@ void EnsureProductRegistryLoaded() {
     g_productRegistryLoaded = true;
 }
 
+bool ReadModuleListSetting(size_t maxLength, std::wstring* list) {
+    EnsureProductRegistryLoaded();
+    Guard<CSLock> guard(&SettingsLock());
+    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
+    if (!key) return false;
+    KeyCloser closer(key);
+    return QueryTextValue(key, Names().debugModule, maxLength, list);
+}
+
 int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
@@ -198,8 +197,7 @@ void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t
     g_snapshot.criticalInfo = criticalInfo;
     g_lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);
     g_criticalInfo.exchange(criticalInfo);
-    std::fill(std::begin(g_snapshot.moduleList), std::end(g_snapshot.moduleList), L'\0');
-    wcsncpy(g_snapshot.moduleList, moduleList, kModuleListElements - 1);
+    g_snapshot.moduleList = moduleList;
     g_snapshotSeeded.store(true, std::memory_order_release);
 }
 
@@ -252,13 +250,8 @@ void GetDebugModules(wchar_t* buffer, int size) {
     if (!buffer || size <= 0) return;
     const size_t elements = static_cast<size_t>(size) / sizeof(wchar_t);
     if (elements == 0) return;
-    EnsureProductRegistryLoaded();
-    Guard<CSLock> guard(&SettingsLock());
-    HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
-    if (!key) return;
-    KeyCloser closer(key);
     std::wstring list;
-    if (!QueryTextValue(key, Names().debugModule, std::min(elements - 1, kModuleListMaxLength), &list)) return;
+    if (!ReadModuleListSetting(std::min(elements - 1, kModuleListMaxLength), &list)) return;
     std::copy(list.begin(), list.end(), buffer);
     buffer[list.size()] = L'\0';
 }

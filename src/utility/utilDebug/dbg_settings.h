@@ -1,6 +1,7 @@
 // The settings store: the registry reads and writes behind the DBG getters and
 // setters, and the refresh that re-reads the settings at most once a minute
 // and hands what changed to the back end.
+// On the library's ladder: the settings store; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -10,31 +11,12 @@
 
 #include "dbg_registry.h"
 
-// How long the registry may keep one logging call waiting, in total, while
-// another process holds it locked; and how soon settings that could not be
-// read are read again.
-constexpr DWORD kLoggingCallRegistryWaitMs = 100;
-constexpr DWORD kUnreadSettingsRetryMs = 2000;
-
-// The registry reads of the calling thread share one wait budget while this
-// lives (a nested one changes nothing); with inUse false it does nothing.
-class CRegistryWaitBudget {
-  public:
-    explicit CRegistryWaitBudget(bool inUse = true) : inUse_(inUse) {
-        if (inUse_) NlBeginRegistryWaitBudget(kLoggingCallRegistryWaitMs);
-    }
-    ~CRegistryWaitBudget() {
-        if (inUse_) NlEndRegistryWaitBudget();
-    }
-    CRegistryWaitBudget(const CRegistryWaitBudget&) = delete;
-    CRegistryWaitBudget& operator=(const CRegistryWaitBudget&) = delete;
-
-  private:
-    bool inUse_;
-};
-
 // Settles the key path and value names from the product registry file, once.
 void EnsureProductRegistryLoaded();
+
+// The module list as stored, cut to maxLength characters; false when it
+// could not be read.
+bool ReadModuleListSetting(size_t maxLength, std::wstring* list);
 
 // The LogCriticalInfo setting as stored (0 when missing).
 int GetLogCriticalInfo();

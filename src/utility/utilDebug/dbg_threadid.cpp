@@ -1,5 +1,6 @@
 // DBG::NL_GetThreadId: the thread id behind a handle, through kernel32's
 // GetThreadId found at run time, so that a system without it gives 0.
+// On the library's ladder: entry points; it includes no unit above (scripts/ladder.sh).
 #include <utilDebug.h>
 #include <windows.h>
 

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The library's units as a ladder: prints each unit's rung, from the entry
+# points down to product-key access, and fails on an include of a unit that
+# stands higher, on a circle, and on a unit that has no rung. Units on the
+# same rung may include one another as long as no circle forms. Everything
+# outside the folder (the platform layer, log4cxx, the C++ library) stands
+# below the lowest rung.
+#   scripts/ladder.sh [library folder]
+set -euo pipefail
+dir=${1:-"$(dirname "$0")/../src/utility/utilDebug"}
+cd "$dir"
+[ -d internal ] && search=(. internal) || search=(.)
+
+# rung unit...   (higher rungs first)
+rungs=(
+    "7 dbg_ns_debug dbg_banner dbg_threadid"
+    "6 dbg_settings"
+    "5 Log4cxxAdapter dbg_lifecycle"
+    "4 dbg_appender dbg_journal dbg_layout commonDebugUtil"
+    "3 dbg_filter"
+    "2 FeatureConfig DataRootPath dbg_modules dbg_logpath dbg_loglocation dbg_modulelist ModuleName ProductRegINIReader dbg_format dbg_destination dbg_diagnostics"
+    "1 dbg_registry dbg_defaults dbg_locks"
+)
+declare -A rung name
+for line in "${rungs[@]}"; do
+    set -- $line
+    r=$1; shift
+    for u in "$@"; do rung[$u]=$r; done
+done
+name=([7]="entry points" [6]="settings store" [5]="back end" [4]="back end's parts" [3]=filter
+      [2]="plain data" [1]="product-key access, locks")
+
+fail=0
+edges=$(mktemp)
+trap 'rm -f "$edges"' EXIT
+for f in $(find "${search[@]}" -maxdepth 1 \( -name '*.cpp' -o -name '*.h' \) | sort); do
+    unit=$(basename "$f"); unit=${unit%.*}
+    if [ -z "${rung[$unit]:-}" ]; then
+        echo "no rung: $unit ($f)"; fail=1; continue
+    fi
+    for inc in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]\([^">]*\)[">].*/\1/p' "$f"); do
+        base=$(basename "$inc"); target=${base%.*}
+        # Only the folder's own units count.
+        found=
+        for d in "${search[@]}"; do [ -f "$d/$base" ] && found=1; done
+        [ -n "$found" ] || continue
+        [ "$target" = "$unit" ] && continue
+        echo "$unit $target" >>"$edges"
+        if [ "${rung[$target]:-0}" -gt "${rung[$unit]}" ]; then
+            echo "runs back up: $f includes $inc (rung ${rung[$unit]} -> ${rung[$target]})"
+            fail=1
+        fi
+    done
+done
+if ! tsort "$edges" >/dev/null 2>"$edges.err"; then
+    echo "circle:"; grep -v 'input contains a loop' "$edges.err" | sed 's/^tsort: /  /'
+    fail=1
+fi
+rm -f "$edges.err"
+
+for r in 7 6 5 4 3 2 1; do
+    units=$(for u in "${!rung[@]}"; do if [ "${rung[$u]}" = "$r" ]; then echo "$u"; fi; done | sort | tr '\n' ' ')
+    printf '%s %-52s %s\n' "$r" "${name[$r]}" "$units"
+done
+[ "$fail" = 0 ] && echo "ladder: no include runs back up, no circle" || { echo "ladder: broken"; exit 1; }

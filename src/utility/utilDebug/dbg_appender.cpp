@@ -296,9 +296,17 @@ void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, 
 
 bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error, bool mayWriteAlone) {
     std::wstring widePath = Widen(path);
+    // Read access too, for the shared locks that tell writers about each
+    // other; a file this process may only write is opened for that alone,
+    // and counts as shared.
     auto open = [&]() {
-        return CreateFileW(widePath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        for (DWORD access : {GENERIC_READ | FILE_APPEND_DATA, DWORD{FILE_APPEND_DATA}}) {
+            opened = CreateFileW(widePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (opened != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+        }
+        return opened;
     };
     HANDLE file = open();
     if (file == INVALID_HANDLE_VALUE &&

@@ -158,8 +158,34 @@ bool FitsUnder(size_t limit, size_t size, size_t record) {
 constexpr size_t kRecheckBytes = 64 * 1024;
 constexpr ULONGLONG kSizeLimitRereadMs = 1000;
 
-// The whole file, for LockFileEx.
-constexpr DWORD kWholeFile = 0xFFFFFFFFu;
+// Processes that write one file tell each other so through locks on two
+// bytes far past any real size (2^62 and the next): every writer holds a
+// shared lock on the first; a process that counts the file's size itself,
+// believing it writes alone, also holds one on the second. A roll locks the
+// bytes below them.
+constexpr DWORD kMarkersHigh = 0x40000000u;
+constexpr DWORD kWriterMarker = 0;
+constexpr DWORD kAloneMarker = 1;
+
+// A process writing alone looks again for other writers at least this often
+// while it writes; a newcomer that finds one counting on its own waits
+// longer than that, and a coarse clock tick, before its first record.
+constexpr ULONGLONG kAloneMs = 20;
+constexpr DWORD kNewcomerWaitMs = static_cast<DWORD>(kAloneMs) + 20;
+
+bool LockMarker(HANDLE file, DWORD marker, DWORD flags) {
+    OVERLAPPED at{};
+    at.u.s.Offset = marker;
+    at.u.s.OffsetHigh = kMarkersHigh;
+    return LockFileEx(file, flags, 0, 1, 0, &at);
+}
+
+void UnlockMarker(HANDLE file, DWORD marker) {
+    OVERLAPPED at{};
+    at.u.s.Offset = marker;
+    at.u.s.OffsetHigh = kMarkersHigh;
+    UnlockFileEx(file, 0, 1, 0, &at);
+}
 
 bool PassesFilters(const log4cxx::spi::LoggingEventPtr& event, const log4cxx::spi::FilterPtr& first) {
     for (log4cxx::spi::FilterPtr filter = first; filter; filter = filter->getNext()) {
@@ -268,11 +294,19 @@ void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, 
     log4cxx::helpers::LogLog::error(LOG4CXX_STR("No file could be opened for ") + path);
 }
 
-bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error) {
+bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error, bool mayWriteAlone) {
     std::wstring widePath = Widen(path);
+    // Read access too, for the shared locks that tell writers about each
+    // other; a file this process may only write is opened for that alone,
+    // and counts as shared.
     auto open = [&]() {
-        return CreateFileW(widePath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        for (DWORD access : {GENERIC_READ | FILE_APPEND_DATA, DWORD{FILE_APPEND_DATA}}) {
+            opened = CreateFileW(widePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (opened != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
+        }
+        return opened;
     };
     HANDLE file = open();
     if (file == INVALID_HANDLE_VALUE &&
@@ -286,14 +320,64 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error)
     }
     file_ = file;
     activeFile_ = path;
+    JoinWriters(mayWriteAlone);
     NoteSize(FileSize());
     sizeLimitTick_.store(0, std::memory_order_relaxed);
     return true;
 }
 
+// A newcomer announces itself before it looks for a process counting on its
+// own, and such a process takes its lock before it looks for other writers:
+// of two processes, one always sees the other. The newcomer then waits until
+// the other has surely looked again and stopped counting, and starts shared.
+// Without locks on the file system the file counts as shared for good.
+void CRecordFileAppender::JoinWriters(bool mayWriteAlone) {
+    shared_.store(true, std::memory_order_relaxed);
+    aloneUntil_.store(0, std::memory_order_relaxed);
+    sinceWritersCheck_.store(0, std::memory_order_relaxed);
+    holdsAloneLock_ = false;
+    if (!LockMarker(file_, kWriterMarker, 0)) return;
+    if (LockMarker(file_, kAloneMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY))
+        UnlockMarker(file_, kAloneMarker);
+    else
+        Sleep(kNewcomerWaitMs);
+    if (mayWriteAlone) CheckWritesAlone(GetTickCount64());
+}
+
+// Under the appender's lock held alone. The shared lock on the writers'
+// byte turns exclusive only when no other process holds one, and back again.
+// The time is taken before the look: the process counts on its own no longer
+// than a newcomer waits.
+void CRecordFileAppender::CheckWritesAlone(ULONGLONG now) {
+    sinceWritersCheck_.store(0, std::memory_order_relaxed);
+    if (!holdsAloneLock_)
+        holdsAloneLock_ = LockMarker(file_, kAloneMarker, LOCKFILE_FAIL_IMMEDIATELY);
+    if (holdsAloneLock_ && LockMarker(file_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+        LockMarker(file_, kWriterMarker, 0);
+        if (shared_.load(std::memory_order_relaxed)) NoteSize(FileSize());
+        aloneUntil_.store(now + kAloneMs, std::memory_order_relaxed);
+        shared_.store(false, std::memory_order_relaxed);
+        return;
+    }
+    if (holdsAloneLock_) UnlockMarker(file_, kAloneMarker);
+    holdsAloneLock_ = false;
+    aloneUntil_.store(0, std::memory_order_relaxed);
+    shared_.store(true, std::memory_order_relaxed);
+}
+
+// Alone, when the time to count on its own is over; shared, every few dozen
+// kilobytes of its own records.
+bool CRecordFileAppender::WritersCheckIsDue(ULONGLONG now) const {
+    return shared_.load(std::memory_order_relaxed)
+               ? sinceWritersCheck_.load(std::memory_order_relaxed) >= kRecheckBytes
+               : now >= aloneUntil_.load(std::memory_order_relaxed);
+}
+
 void CRecordFileAppender::CloseFile() {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
+    holdsAloneLock_ = false;
+    shared_.store(true, std::memory_order_relaxed);
     activeFile_.clear();
 }
 
@@ -329,17 +413,17 @@ bool CRecordFileAppender::FileIsStillAtItsName() const {
 void CRecordFileAppender::RollShared(Pool& pool) {
     HANDLE locked = file_;
     OVERLAPPED whole{};
-    bool held = LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, kWholeFile, kWholeFile, &whole);
+    bool held = LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, 0, kMarkersHigh, &whole);
     if (FileIsStillAtItsName()) {
         Rollover(pool);
     } else {
         LogString path = activeFile_;
         file_ = INVALID_HANDLE_VALUE;
         DWORD error = ERROR_SUCCESS;
-        if (!Open(path, true, &error)) file_ = locked;
+        if (!Open(path, true, &error, false)) file_ = locked;
     }
     if (locked == file_) {
-        if (held) UnlockFileEx(locked, 0, kWholeFile, kWholeFile, &whole);
+        if (held) UnlockFileEx(locked, 0, 0, kMarkersHigh, &whole);
     } else {
         // Closing the rolled file releases its lock.
         CloseHandle(locked);
@@ -354,13 +438,14 @@ void CRecordFileAppender::Rollover(Pool& pool) {
     if (!rollover) return;
     LogString path = activeFile_;
     HANDLE rolled = file_;
+    bool alone = !shared_.load(std::memory_order_relaxed);
     file_ = INVALID_HANDLE_VALUE;
     bool succeeded = true;
     Execute(rollover->getSynchronous(), pool, &succeeded);
     if (succeeded) Execute(rollover->getAsynchronous(), pool, &succeeded);
     DWORD error = ERROR_SUCCESS;
-    if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error)) {
-        if (!Open(path, true, &error)) {
+    if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error, alone)) {
+        if (!Open(path, true, &error, alone)) {
             file_ = rolled;
             activeFile_ = path;
         }
@@ -431,12 +516,13 @@ void CRecordFileAppender::NoteSize(size_t size) {
 
 // Each record adds its length to the count before its write, so that the
 // count is never below what this process put on disk: a larger size on disk
-// means another process writes the file.
-size_t CRecordFileAppender::SizeBefore(size_t record) {
+// means a writer that takes no lock, and the file counts as shared.
+size_t CRecordFileAppender::SizeBefore(size_t record, ULONGLONG now) {
     size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
     size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
     size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
-    if (!shared_.load(std::memory_order_relaxed) && since < kRecheckBytes &&
+    if (!shared_.load(std::memory_order_relaxed) && now < aloneUntil_.load(std::memory_order_relaxed) &&
+        since < kRecheckBytes &&
         (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
         return estimate;
     size_t size = FileSize();
@@ -446,8 +532,7 @@ size_t CRecordFileAppender::SizeBefore(size_t record) {
     return size;
 }
 
-size_t CRecordFileAppender::SizeLimit(size_t size, size_t record) {
-    ULONGLONG now = GetTickCount64();
+size_t CRecordFileAppender::SizeLimit(size_t size, size_t record, ULONGLONG now) {
     size_t limit = sizeLimit_.load(std::memory_order_relaxed);
     if (FitsUnder(limit, size, record + kRecheckBytes) &&
         now - sizeLimitTick_.load(std::memory_order_relaxed) < kSizeLimitRereadMs)
@@ -477,8 +562,11 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
     if (triggerBySize_.load(std::memory_order_relaxed)) {
         SharedGuard shared(&lock_);
         if (file_ == INVALID_HANDLE_VALUE) return;
-        size_t size = SizeBefore(text.size());
-        if (!RollIsDue(event, size) && FitsUnder(SizeLimit(size, text.size()), size, text.size()) &&
+        ULONGLONG now = GetTickCount64();
+        if (shared_.load(std::memory_order_relaxed)) sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
+        size_t size = WritersCheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
+        if (size != SIZE_MAX && !RollIsDue(event, size) &&
+            FitsUnder(SizeLimit(size, text.size(), now), size, text.size()) &&
             lost_.load(std::memory_order_relaxed) == 0 && !lineOpen_.load(std::memory_order_relaxed)) {
             WriteCounted(text);
             return;
@@ -500,6 +588,8 @@ void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx:
                                            Pool& pool) {
     Guard<CSharedLock> guard(&lock_);
     if (file_ == INVALID_HANDLE_VALUE) return;
+    ULONGLONG now = GetTickCount64();
+    if (WritersCheckIsDue(now)) CheckWritesAlone(now);
     size_t limit = FileSizeLimit();
     sizeLimit_.store(limit, std::memory_order_relaxed);
     size_t size = FileSize();

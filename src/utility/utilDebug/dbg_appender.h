@@ -52,7 +52,15 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
   private:
     void PreparePolicies(log4cxx::helpers::Pool& pool);
     void OpenFirstWritable(const log4cxx::LogString& path, bool append, log4cxx::helpers::Pool& pool);
-    bool Open(const log4cxx::LogString& path, bool append, DWORD* error);
+    // A file opened to go on from a shared file starts shared; any other
+    // may find at once that this process writes it alone.
+    bool Open(const log4cxx::LogString& path, bool append, DWORD* error, bool mayWriteAlone = true);
+    // Takes this process's place among the writers of the file just opened.
+    void JoinWriters(bool mayWriteAlone);
+    // Whether this process writes the file alone: it may count the file's
+    // size itself until a short while from now.
+    void CheckWritesAlone(ULONGLONG now);
+    bool WritersCheckIsDue(ULONGLONG now) const;
     void CloseFile();
     // Rolls the file unless another process rolled it first, in which case
     // the file now at its name is opened; under the lock on the file.
@@ -79,12 +87,12 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // The file's size before a record of the given length: this process's
     // count since it last asked the disk, while that is safe; the size on
     // disk near the limits, every few dozen kilobytes, and for every record
-    // once another process is seen writing the file.
-    size_t SizeBefore(size_t record);
+    // while another process may be writing the file.
+    size_t SizeBefore(size_t record, ULONGLONG now);
     void NoteSize(size_t size);
     // RLIMIT_FSIZE, read again at most once a second, and for every record
     // that comes near it.
-    size_t SizeLimit(size_t size, size_t record);
+    size_t SizeLimit(size_t size, size_t record, ULONGLONG now);
     bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const;
 
     // Guards the file and the policy that rolls it. Records share it: each
@@ -100,10 +108,16 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // Records are being dropped for the file size limit (told once).
     bool overLimit_ = false;
     // What SizeBefore knows: the size on disk when last asked, the bytes this
-    // process wrote since, and whether another process writes the file.
+    // process wrote since, and whether another process may write the file.
     std::atomic<size_t> checkedSize_{0};
     std::atomic<size_t> sinceCheck_{0};
-    std::atomic<bool> shared_{false};
+    std::atomic<bool> shared_{true};
+    // While the file is not shared: until when this process may count its
+    // size itself, and whether it holds the lock that tells newcomers so.
+    std::atomic<ULONGLONG> aloneUntil_{0};
+    bool holdsAloneLock_ = false;
+    // While it is: this process's bytes since it last looked for company.
+    std::atomic<size_t> sinceWritersCheck_{0};
     // The size trigger's limit (SIZE_MAX for another trigger).
     std::atomic<size_t> maxSize_{SIZE_MAX};
     std::atomic<size_t> sizeLimit_{SIZE_MAX};

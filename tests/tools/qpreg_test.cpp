@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -153,58 +154,6 @@ TEST_F(QpregTest, HelpDescribesEveryOperation) {
     EXPECT_EQ(version.out.rfind("qpreg (utilDebug) ", 0), 0u) << version.out;
 }
 
-TEST_F(QpregTest, FaultsExitWithOneAndAnErrorAndChangeNothing) {
-    Add({"KEY /v Present /d x"});
-    const std::string before = Listing();
-    // Faults with messages of their own: a missing file, and data that does
-    // not fit its type (the key is not created on the way).
-    std::vector<std::string> others = {"import FILE"};
-    for (const char* options :
-         {"REG_DWORD /d abc", "REG_DWORD /d -1", "REG_DWORD /d 4294967296", "REG_DWORD /d 0x1FFFFFFFF",
-          "REG_DWORD /d 0x", "REG_DWORD /d ''", "REG_DWORD /d 1.5", "REG_DWORD", "REG_QWORD /d --5",
-          "REG_QWORD /d 18446744073709551616", "REG_QWORD /d -18446744073709551616", "REG_BINARY /d xyz",
-          "REG_BINARY /d 0x12", "REG_MULTI_SZ /d a\\0\\0b", "REG_MULTI_SZ /d \\0a", "REG_MULTI_SZ /s # /d ##",
-          "REG_FOO /d 1"})
-        others.push_back(std::string("add KEY\\New /v V /f /t ") + options);
-    const std::pair<std::string, std::vector<std::string>> groups[] = {
-        {"ERROR: Invalid syntax.\n",
-         {"", "frobnicate", "query", "query KEY /x", "query KEY /f", "query KEY /v a /ve",
-          "query KEY /v a /f a", "query KEY /ve /k", "query KEY /t", "--version extra", "add KEY /v a /v b",
-          "add KEY /t REG_MULTI_SZ /s ab /d x", "delete KEY /v a /va", "export KEY", "import",
-          "import a.reg extra"}},
-        {"ERROR: Invalid key name.\n",
-         {"add HKCU\\Software /f", "add HKEY_CURRENT_USER\\Software /f", "add SOFTWARE\\Norlake /f",
-          "add HKLMX /f", "add HKLM\\SOFTWARE\\\\Norlake /f", "add HKLM\\ /v V /d x /f",
-          "add HKEY_LOCAL_MACHINE\\ /f", "delete HKLM /f"}},
-        {"ERROR: ", others},
-        {kNotFound,
-         {"query KEY\\Missing", "query KEY /v Missing", "query KEY\\Missing /ve", "query KEY\\Missing /s",
-          "delete KEY\\Missing /f", "delete KEY /v Missing /f", "export KEY\\Missing FILE"}},
-    };
-    for (const auto& [message, lines] : groups) {
-        for (const std::string& line : lines) {
-            Result result = Run(Words(line));
-            EXPECT_EQ(result.status, 1) << line;
-            EXPECT_EQ(result.err.rfind(message, 0), 0u) << line << ": " << result.err;
-            if (message == kNotFound) {
-                EXPECT_EQ(result.err, kNotFound) << line;
-            }
-            EXPECT_EQ(result.out, "") << line;
-        }
-    }
-    // A key whose backslashes the shell ate gets a hint to quote it; a key
-    // that has backslashes does not.
-    for (const auto& [line, hinted] : std::vector<std::pair<std::string, bool>>{
-             {"query HKLMSOFTWARENorlake", true}, {"add hkey_local_machinesoftware /f", true},
-             {"add SOFTWARE\\Norlake /f", false}, {"add HKCU\\Software /f", false}}) {
-        std::string err = Run(Words(line)).err;
-        EXPECT_EQ(err.find("the shell removes unquoted backslashes") != std::string::npos, hinted) << line << err;
-    }
-    EXPECT_EQ(Listing(), before);
-    EXPECT_EQ(Run({"query", "HKLM", "/v", "V"}).status, 1);
-    EXPECT_FALSE(nltest::FileExists(File()));
-}
-
 // A registry file named in a folder that does not exist is a mistyped name:
 // nothing is created, and the error names the file. A file created in an
 // existing folder is named on a terminal.
@@ -227,35 +176,61 @@ TEST_F(QpregTest, RegistryFileIsCreatedOnlyInAnExistingFolderAndNamed) {
     EXPECT_EQ(again.out.find("created the registry file"), std::string::npos) << again.out;
 }
 
-// ---- add, query, delete --------------------------------------------------------------
+// ---- sessions kept as data (tests/data/qpreg, whose README gives the format) ----
 
-TEST_F(QpregTest, AddStoresEachTypeAsQueryShowsIt) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"/d Gr\u00fc\u00dfe\u2603\U0001F600", "REG_SZ    Gr\u00fc\u00dfe\u2603\U0001F600"},
-        {"/t REG_SZ /d ''", "REG_SZ    "},
-        {"/t REG_EXPAND_SZ /d %HOME%\\logs", "REG_EXPAND_SZ    %HOME%\\logs"},
-        {"/t REG_MULTI_SZ /d a\\0b\\0c", "REG_MULTI_SZ    a\\0b\\0c"},
-        {"/t REG_MULTI_SZ /d fax\\0mail\\0", "REG_MULTI_SZ    fax\\0mail"},
-        {"/t REG_MULTI_SZ /s , /d one,two", "REG_MULTI_SZ    one\\0two"},
-        {"/t REG_DWORD /d 30", "REG_DWORD    0x1e"},
-        {"/t REG_DWORD /d 0xFFFFFFFF", "REG_DWORD    0xffffffff"},
-        {"/t REG_DWORD /d 0", "REG_DWORD    0x0"},
-        {"/t REG_QWORD /d 0x100000000", "REG_QWORD    0x100000000"},
-        {"/t REG_QWORD /d 18446744073709551615", "REG_QWORD    0xffffffffffffffff"},
-        {"/t REG_BINARY /d fe340ead", "REG_BINARY    FE340EAD"},
-        {"/t REG_BINARY /d ''", "REG_BINARY    "},
-        {"/t REG_NONE /d ab", "REG_NONE    610062000000"},
-        {"/t REG_NONE", "REG_NONE    0000"},
-        {"/t REG_DWORD_BIG_ENDIAN /d 456", "REG_DWORD_BIG_ENDIAN    0x1c8"},
-        {"/t REG_QWORD", "REG_QWORD    0x0"},
-        {"/t REG_QWORD /d -1", "REG_QWORD    0xffffffffffffffff"},
-        {"/t REG_QWORD /d -0x10", "REG_QWORD    0xfffffffffffffff0"},
+class QpregSession : public QpregTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
+    std::istringstream transcript(nltest::ReadFile(std::string(QPREG_DATA_DIR "/") + GetParam() + ".txt"));
+    ASSERT_FALSE(transcript.str().empty()) << GetParam();
+    int status = 0, number = 0;
+    std::string errStart, command, out, file;
+    Result result{0, "", ""};
+    auto check = [&] {
+        if (command.empty()) return;
+        EXPECT_EQ(result.status, status) << command << ": " << result.err;
+        EXPECT_EQ(result.err.rfind(errStart, 0), 0u) << command << ": " << result.err;
+        EXPECT_EQ(result.out, out) << command;
+        command.clear();
     };
-    for (const auto& [options, shown] : cases) {
-        Add({"KEY /v V " + options});
-        EXPECT_EQ(ValueLine("V"), "V    " + shown) << options;
+    for (std::string line; std::getline(transcript, line);) {
+        ++number;
+        std::string tag = line.substr(0, 1), text = line.size() > 2 ? line.substr(2) : "";
+        const std::string blank = "\u00b6";
+        if (text.size() >= blank.size() && text.compare(text.size() - blank.size(), blank.size(), blank) == 0)
+            text.resize(text.size() - blank.size());
+        SCOPED_TRACE(std::string(GetParam()) + ".txt:" + std::to_string(number));
+        if (tag == ">") {
+            out += text + "\n";
+        } else if (tag == "<") {
+            file += text + "\n";
+        } else if (tag == "~" || tag == "-") {
+            EXPECT_EQ(result.err.find(text) != std::string::npos, tag == "~") << command << ": " << result.err;
+        } else if (tag != "#" && tag != "") {
+            check();
+            if (tag == "+") {
+                Add({text});
+            } else if (tag == "$") {
+                command = text, out.clear();
+                if (!file.empty()) nltest::WriteFile(File(), file);
+                file.clear();
+                result = Run(Words(text));
+            } else if (tag == "?") {
+                status = std::stoi(text), errStart = text.size() > 2 ? text.substr(2) : "";
+            } else if (tag == "=") {
+                std::string name = text.substr(0, text.find("    "));
+                EXPECT_EQ(ValueLine(name == "(Default)" ? "" : name), text);
+            } else {
+                ADD_FAILURE() << "unknown line: " << line;
+            }
+        }
     }
+    check();
 }
+
+INSTANTIATE_TEST_SUITE_P(Transcripts, QpregSession, ::testing::Values("faults", "add", "query", "find", "delete", "import"));
+
+// ---- add, query, delete --------------------------------------------------------------
 
 TEST_F(QpregTest, AddStoresTheBytesRegExeStores) {
     // Without a value option add sets the unnamed value to an empty string,
@@ -275,113 +250,6 @@ TEST_F(QpregTest, AddStoresTheBytesRegExeStores) {
                                "\"Q\"=hex(b):00,00,00,00,00,00,00,00", "\"List\"=hex(7):00,00,00,00",
                                "\"Hash\"=hex(7):00,00,00,00", "", "[" + kFullKey + "\\New]", "@=\"\"", ""},
                               "\r\n")));
-}
-
-TEST_F(QpregTest, QueryListsAKeyATreeOrTheMatchesOfASearch) {
-    // A key without values lists as a blank line alone.
-    Add({"KEY"});
-    ASSERT_EQ(Run({"delete", kKey, "/ve", "/f"}).status, 0);
-    for (const char* options : {"", "/s"})
-        EXPECT_EQ(Run(Words("query KEY " + std::string(options))).out, "\n");
-    EXPECT_EQ(Run({"query", kKey, "/ve"}).out,
-              "\n" + kFullKey + "\n    (Default)    REG_SZ    (value not set)\n\n");
-    Add({"KEY /d fallback"});  // data without a value name sets the default value
-    EXPECT_EQ(ValueLine(""), "(Default)    REG_SZ    fallback");
-    // Options start with "/" or "-", in any case, as do the operation and the root key.
-    Add({"KEY /ve /t REG_EXPAND_SZ /d %PATH%",
-         "hkey_local_machine\\SOFTWARE\\Norlake\\Test -V Level -T reg_dword -D 1", "KEY\\Alpha",
-         "KEY\\Beta /v Mid /t REG_BINARY /d 00ff", "KEY\\Beta\\B /v LEVEL /t REG_DWORD /d 2"});
-    const std::string values =
-        "\n" + kFullKey + "\n    (Default)    REG_EXPAND_SZ    %PATH%\n    Level    REG_DWORD    0x1\n\n";
-    Result result = Run({"query", kKey});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n" + kFullKey + "\\Beta\n");
-    EXPECT_EQ(result.err, "");
-    const std::string leaf = kFullKey + "\\Beta\\B\n    LEVEL    REG_DWORD    0x2\n\n";
-    result = Run({"query", kKey, "/s"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, values + kFullKey + "\\Alpha\n    (Default)    REG_SZ    \n\n" + kFullKey +
-                              "\\Beta\n    Mid    REG_BINARY    00FF\n\n" + leaf);
-    // Names match in any case and are shown as asked for.
-    result = Run({"QUERY", kKey, "/V", "level", "-S"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out,
-              "\n" + kFullKey + "\n    level    REG_DWORD    0x1\n\n" + kFullKey +
-                  "\\Beta\\B\n    level    REG_DWORD    0x2\n\nEnd of search: 2 match(es) found.\n");
-    result = Run({"query", kKey, "/v", "Absent", "/s"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "\nEnd of search: 0 match(es) found.\n");
-    // Without values a key lists its subkeys only, and /s leaves it out, but
-    // not the keys below it.
-    ASSERT_EQ(Run({"delete", kKey + "\\Beta", "/va", "/f"}).status, 0);
-    ASSERT_EQ(Run({"add", kKey + "\\Beta\\A\\Deep", "/v", "x", "/d", "y", "/f"}).status, 0);
-    EXPECT_EQ(Run({"query", kKey + "\\Beta"}).out,
-              "\n" + kFullKey + "\\Beta\\A\n" + kFullKey + "\\Beta\\B\n");
-    EXPECT_EQ(
-        Run({"query", kKey + "\\Beta", "/s"}).out,
-        "\n" + kFullKey + "\\Beta\\A\n\n" + kFullKey + "\\Beta\\A\\Deep\n    x    REG_SZ    y\n\n" + leaf);
-}
-
-TEST_F(QpregTest, FindSearchesKeyNamesValueNamesAndData) {
-    Add({"KEY /v Mode /d worker=1", "KEY /v Level /t REG_DWORD /d 0x1F", "KEY\\Worker /v Path /d /opt/qp",
-         "KEY\\Other\\Deep /v WORKER /d other", "KEY\\Other\\Deep /v Key /t REG_BINARY /d 0fab"});
-    const std::string key = "\n" + kFullKey, end = " match(es) found.\n";
-    const std::string mode = "    Mode    REG_SZ    worker=1\n", level = "    Level    REG_DWORD    0x1f\n";
-    const std::string deep = kFullKey + "\\Other\\Deep\n", worker = kFullKey + "\\Worker\n";
-    const std::string deepWorker = "    WORKER    REG_SZ    other\n",
-                      deepKey = "    Key    REG_BINARY    0FAB\n";
-    const std::pair<std::string, std::string> searches[] = {
-        // Key names, value names and data, in any case, anywhere in the text;
-        // without /s only the key's values and its subkeys' names.
-        {"/f worker", key + "\n" + mode + "\n" + worker + "\nEnd of search: 2" + end},
-        {"/f worker /s",
-         key + "\n" + mode + "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 3" + end},
-        // /k, /v and /d choose where to look, alone or together.
-        {"/f worker /k /s", "\n" + worker + "\nEnd of search: 1" + end},
-        {"/f worker /v /s", "\n" + deep + deepWorker + "\nEnd of search: 1" + end},
-        {"/f worker /d /s", key + "\n" + mode + "\nEnd of search: 1" + end},
-        {"/f worker /k /v /s", "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 2" + end},
-        // /c: letter case counts; /e: the whole text; * and ? stand for any text.
-        {"/f WORKER /c /s", "\n" + deep + deepWorker + "\nEnd of search: 1" + end},
-        {"/f worker /e /s", "\n" + deep + deepWorker + "\n" + worker + "\nEnd of search: 2" + end},
-        {"/f w?rker=* /e /d", key + "\n" + mode + "\nEnd of search: 1" + end},
-        // Data as query shows it; /t: values of one type, and no key names.
-        {"/f 0x1f /d", key + "\n" + level + "\nEnd of search: 1" + end},
-        {"/f 0F /d /t REG_BINARY /s", "\n" + deep + deepKey + "\nEnd of search: 1" + end},
-        {"/t REG_DWORD /s", key + "\n" + level + "\nEnd of search: 1" + end},
-    };
-    for (const auto& [options, listing] : searches) {
-        Result result = Run(Words("query KEY " + options));
-        EXPECT_EQ(result.status, 0) << options << ": " << result.err;
-        EXPECT_EQ(result.out, listing) << options;
-    }
-    // As with /v NAME /s, a search that finds nothing fails.
-    Result none = Run(Words("query KEY /f absent /s"));
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.out, "\nEnd of search: 0" + end);
-}
-
-TEST_F(QpregTest, DeleteRemovesOneValueTheDefaultAllValuesOrTheSubtree) {
-    Add({"KEY /ve /d default", "KEY /v A /d a", "KEY /v B /d b", "KEY\\Sub /v C /d c",
-         "hklm\\SOFTWARE\\Norlake\\Sibling"});
-    Result result = Run({"delete", kKey, "/v", "a", "/f"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kSuccess);
-    EXPECT_EQ(Run({"query", kKey, "/v", "A"}).status, 1);
-    EXPECT_EQ(Run({"query", kKey, "/v", "B"}).status, 0);
-
-    EXPECT_EQ(Run({"delete", kKey, "/ve", "/f"}).status, 0);
-    EXPECT_EQ(ValueLine(""), "(Default)    REG_SZ    (value not set)");
-
-    EXPECT_EQ(Run({"delete", kKey, "/va", "/f"}).status, 0);
-    EXPECT_EQ(Run({"query", kKey}).out, "\n" + kFullKey + "\\Sub\n");
-    EXPECT_EQ(Run({"query", kKey + "\\Sub", "/v", "C"}).status, 0);
-
-    result = Run({"delete", kKey, "/f"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kSuccess);
-    EXPECT_EQ(Run({"query", "HKLM\\SOFTWARE\\Norlake"}).out,
-              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Sibling\n");
 }
 
 TEST_F(QpregTest, ChangesAskFirstAndAreRefusedWithoutAnAnswer) {
@@ -504,36 +372,19 @@ TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
                                                 (ansi ? "    Multi    REG_MULTI_SZ    a\\0b\n\n" : "\n"))
             << header;
     }
-    // Another REGEDIT first line heads a file that is accepted but gives nothing.
-    const std::string listing = Listing();
-    for (const char* header : {"REGEDIT5", "REGEDIT", " REGEDIT9", "REGEDIT4 later"}) {
-        Result result = Import(header + std::string("\n[") + kFullKey + "]\n\"New\"=\"x\"\n");
-        EXPECT_EQ(result.status, 0) << header << ": " << result.err;
-        EXPECT_EQ(result.out, kSuccess) << header;
-        EXPECT_EQ(Listing(), listing) << header;
-    }
 }
 
-TEST_F(QpregTest, MalformedFilesAreRejectedWithTheLineAndChangeNothing) {
-    // The last line of each file is the one at fault.
-    std::vector<std::string> files = {"Windows Registry Editor Version 4.00", "regedit4", "AREGEDIT4"};
-    // Names the registry cannot hold: a NUL would cut the name short (and
-    // could name the root), an overlong one would be refused midway.
+TEST_F(QpregTest, NamesTheRegistryCannotHoldAreRejectedWithTheLineAndChangeNothing) {
+    // A NUL would cut the name short (and could name the root), an overlong
+    // one would be refused midway. (Other malformed files: data/qpreg/import.txt.)
     const std::string nul(1, '\0');
+    std::vector<std::string> files;
     for (const std::string& body :
-         {std::string("\"A\"=\"before any key\""), std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE"),
-          std::string("[HKEY_CURRENT_USER\\Software]"),
-          std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"A\"=\"in a deleted key\""),
-          "[-HKEY_LOCAL_MACHINE\\" + nul + "]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a" + nul + "b]",
+         {"[-HKEY_LOCAL_MACHINE\\" + nul + "]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a" + nul + "b]",
           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(256, 'k') + "]",
           "[" + kFullKey + "]\n\"A" + nul + "B\"=\"x\"",
           "[" + kFullKey + "]\n\"" + std::string(16384, 'v') + "\"=\"x\""})
         files.push_back(kHeader + "\n" + body);
-    for (const char* body :
-         {"\"A\"=\"changed\"\n\"B\"=dword:123456789", "\"A\"=\"unterminated", "\"A\"=\"bad \\q escape\"",
-          "\"A\"=unknown:1", "\"A\"", "\"A\"=hex:01,02,\\\n  03,zz", "\"A\"=hex:01,02,\\", "\"A\"=hex:01 02",
-          "just text"})
-        files.push_back(kHeader + "\n[" + kFullKey + "]\n" + body);
     Add({"KEY /v A /d original"});
     std::string before = Listing();
     for (const std::string& file : files) {

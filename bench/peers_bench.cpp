@@ -26,7 +26,8 @@ constexpr int kBackups = 2;
 
 std::shared_ptr<spdlog::logger> SpdlogPeer() {
     static std::shared_ptr<spdlog::logger> logger = [] {
-        auto made = spdlog::rotating_logger_mt("peer", BenchDirectory() + "/peer-spdlog.log", kRollSize, kBackups);
+        auto made =
+            spdlog::rotating_logger_mt("peer", BenchDirectory() + "/peer-spdlog.log", kRollSize, kBackups);
         made->set_pattern("%Y/%m/%d %H:%M:%S %z  [%-5P:%5t]  [%28n][%32s(%4#)]  [%-5l]  %v");
         made->set_level(spdlog::level::trace);
         made->flush_on(spdlog::level::trace);
@@ -39,8 +40,8 @@ void BM_PeerSpdlogRotatingFlushed(benchmark::State& state) {
     std::shared_ptr<spdlog::logger> logger = SpdlogPeer();
     int i = 0;
     for (auto _ : state)
-        logger->log(spdlog::source_loc{"bench.cpp", kBenchLine, ""}, spdlog::level::debug, "record {} of {}", ++i,
-                    "bench");
+        logger->log(spdlog::source_loc{"bench.cpp", kBenchLine, ""}, spdlog::level::debug, "record {} of {}",
+                    ++i, "bench");
 }
 BENCHMARK(BM_PeerSpdlogRotatingFlushed)->Threads(1)->Threads(2)->UseRealTime();
 
@@ -72,7 +73,8 @@ void BM_PeerLog4cxxForcedLog(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         std::string message = "record " + std::to_string(++i) + " of bench";
-        logger->forcedLog(level, message, log4cxx::spi::LocationInfo("bench.cpp", "bench.cpp", "", kBenchLine));
+        logger->forcedLog(level, message,
+                          log4cxx::spi::LocationInfo("bench.cpp", "bench.cpp", "", kBenchLine));
     }
 }
 BENCHMARK(BM_PeerLog4cxxForcedLog)->Threads(1)->Threads(2)->UseRealTime();
@@ -83,7 +85,8 @@ void BM_PeerLog4cxxForcedLogWide(benchmark::State& state) {
     int i = 0;
     for (auto _ : state) {
         std::wstring message = L"record " + std::to_wstring(++i) + L" of bench";
-        logger->forcedLog(level, message, log4cxx::spi::LocationInfo("bench.cpp", "bench.cpp", "", kBenchLine));
+        logger->forcedLog(level, message,
+                          log4cxx::spi::LocationInfo("bench.cpp", "bench.cpp", "", kBenchLine));
     }
 }
 BENCHMARK(BM_PeerLog4cxxForcedLogWide)->Threads(1)->Threads(2)->UseRealTime();

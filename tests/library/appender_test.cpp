@@ -75,7 +75,8 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
         nltest::WriteFile(ours, existing);
     }
 
-    auto log4cxxAppender = Configure<log4cxx::rolling::RollingFileAppender, log4cxx::PatternLayout>(reference, c);
+    auto log4cxxAppender =
+        Configure<log4cxx::rolling::RollingFileAppender, log4cxx::PatternLayout>(reference, c);
     auto recordAppender = Configure<CRecordFileAppender, CRecordLayout>(ours, c);
     ASSERT_TRUE(log4cxx::cast<CRecordLayout>(recordAppender->getLayout())->IsCompiled());
     log4cxx::helpers::Pool pool;
@@ -84,14 +85,16 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
                                         log4cxx::Level::getWarn()};
     for (int i = 0; i < 1500; ++i) {
         if (i == c.changeBackupsAt) {
-            for (auto appender : {std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(log4cxxAppender),
-                                  std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(recordAppender)}) {
+            for (auto appender :
+                 {std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(log4cxxAppender),
+                  std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(recordAppender)}) {
                 appender->setMaxBackupIndex(c.changedBackups);
                 appender->activateOptions(pool);
             }
         }
-        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
-            loggers[i % 2], levels[i % 3], RecordText(i), log4cxx::spi::LocationInfo("src/x.cpp", "x", "", i));
+        auto event =
+            std::make_shared<log4cxx::spi::LoggingEvent>(loggers[i % 2], levels[i % 3], RecordText(i),
+                                                         log4cxx::spi::LocationInfo("src/x.cpp", "x", "", i));
         log4cxxAppender->doAppend(event, pool);
         if (i % 3 == 0)
             recordAppender->doAppend(event, pool);
@@ -105,21 +108,23 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     for (int index = 0; index <= 16; ++index) {
         std::string suffix = index == 0 ? "" : "." + std::to_string(index);
         ASSERT_EQ(nltest::FileExists(ours + suffix), nltest::FileExists(reference + suffix)) << suffix;
-        EXPECT_TRUE(nltest::ReadFile(ours + suffix) == nltest::ReadFile(reference + suffix)) << "x.log" << suffix;
+        EXPECT_TRUE(nltest::ReadFile(ours + suffix) == nltest::ReadFile(reference + suffix))
+            << "x.log" << suffix;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, AppenderTest,
-    ::testing::Values(RollingCase{"TwoBackups", 2, "20KB", 0, -1, 0},
-                      // log4cxx keeps one backup for 0 and at most 13 for more.
-                      RollingCase{"NoBackupsAsked", 0, "20KB", 0, -1, 0},
-                      RollingCase{"ManyBackupsAsked", 40, "4KB", 0, -1, 0},
-                      // An existing file counts towards the size limit.
-                      RollingCase{"ExistingContent", 1, "20KB", 19000, -1, 0},
-                      // A new count applies to the open appender.
-                      RollingCase{"FewerBackupsLater", 4, "10KB", 0, 700, 1},
-                      RollingCase{"MoreBackupsLater", 1, "10KB", 0, 700, 3}),
-    [](const ::testing::TestParamInfo<RollingCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Options, AppenderTest,
+                         ::testing::Values(RollingCase{"TwoBackups", 2, "20KB", 0, -1, 0},
+                                           // log4cxx keeps one backup for 0 and at most 13 for more.
+                                           RollingCase{"NoBackupsAsked", 0, "20KB", 0, -1, 0},
+                                           RollingCase{"ManyBackupsAsked", 40, "4KB", 0, -1, 0},
+                                           // An existing file counts towards the size limit.
+                                           RollingCase{"ExistingContent", 1, "20KB", 19000, -1, 0},
+                                           // A new count applies to the open appender.
+                                           RollingCase{"FewerBackupsLater", 4, "10KB", 0, 700, 1},
+                                           RollingCase{"MoreBackupsLater", 1, "10KB", 0, 700, 3}),
+                         [](const ::testing::TestParamInfo<RollingCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -111,7 +111,8 @@ TEST_F(BannerTest, SixteenRecordsWithTheExecutablesVersion) {
     // Two-digit year, month and day with leading zeros, then the time.
     // time() reads the coarse clock, which may lag the banner's by a tick.
     std::string started = records[1].text;
-    EXPECT_TRUE(started == StartedAt(before) || started == StartedAt(after) || started == StartedAt(after + 1))
+    EXPECT_TRUE(started == StartedAt(before) || started == StartedAt(after) ||
+                started == StartedAt(after + 1))
         << started;
 }
 

@@ -35,8 +35,12 @@ TEST(ContentDump, EachOverloadReplacesTheFile) {
          "caf\xc3\xa9 \xf0\x9f\x98\x80"},
         {[](const std::string& p) { DebugContentToFile(p, std::string()); }, ""},
         {[](const std::string& p) { DebugContentToFile(Widen(p), nullptr, 0); }, ""},
-        {[&](const std::string&) { DebugContentToFile(Widen(env.dir() + "/") + wideName, std::wstring(L"t")); }, "t"},
-        {[&](const std::string&) { DebugContentToFile(Widen(env.dir() + "/") + wideName, bytes + 1, 1); }, "a"},
+        {[&](const std::string&) {
+             DebugContentToFile(Widen(env.dir() + "/") + wideName, std::wstring(L"t"));
+         },
+         "t"},
+        {[&](const std::string&) { DebugContentToFile(Widen(env.dir() + "/") + wideName, bytes + 1, 1); },
+         "a"},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string path = env.path(i >= 7 ? diskName : "dump" + std::to_string(i));
@@ -70,8 +74,8 @@ TEST(ContentDump, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) 
         std::string path = shared + "/dump.txt";
         nltest::WriteFile(secret, "root's own\n");
         std::remove(path.c_str());
-        ASSERT_EQ(nltest::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + plant + "'" +
-                                     path + "'\""),
+        ASSERT_EQ(nltest::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + plant +
+                                     "'" + path + "'\""),
                   0)
             << plant;
         struct stat before;

@@ -18,12 +18,14 @@ class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"plugin_host=1 " + Widen(PythonName()) + L"=1"));
+        ASSERT_TRUE(
+            nltest::SetRegistryString(L"DebugModule", L"plugin_host=1 " + Widen(PythonName()) + L"=1"));
         ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
     }
     static std::string PythonName() {
         std::string path;
-        if (nltest::RunCommand("basename \"$(readlink -f \"$(command -v python3)\")\" 2>/dev/null", &path) != 0)
+        if (nltest::RunCommand("basename \"$(readlink -f \"$(command -v python3)\")\" 2>/dev/null", &path) !=
+            0)
             return "python3";
         while (!path.empty() && path.back() == '\n') path.pop_back();
         return path.empty() ? "python3" : path;
@@ -44,7 +46,8 @@ TEST_F(HostTest, AHostThatLoadsAPluginExitsCleanlyWithOrWithoutUnloadingIt) {
         std::remove(env_.path("Debug/plugin_host.log").c_str());
         std::string output;
         EXPECT_EQ(Host("load '" TEST_PLUGIN_PATH "' log 'from the plugin' " + std::string(close), &output), 0)
-            << close << "\n" << output;
+            << close << "\n"
+            << output;
         std::vector<nltest::Record> records = Records("plugin_host");
         ASSERT_EQ(records.size(), 1u) << close;
         EXPECT_EQ(records[0].text, "from the plugin");
@@ -59,9 +62,9 @@ TEST_F(HostTest, PythonLoadsAPluginThroughCtypesAndExitsCleanly) {
     std::string name = PythonName();
     if (nltest::RunCommand("command -v python3 > /dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
     std::string output;
-    int status = nltest::RunCommand(
-        "python3 -c \"import ctypes; ctypes.CDLL('" TEST_PLUGIN_PATH "').PluginLog(b'from python')\" 2>&1",
-        &output);
+    int status = nltest::RunCommand("python3 -c \"import ctypes; ctypes.CDLL('" TEST_PLUGIN_PATH
+                                    "').PluginLog(b'from python')\" 2>&1",
+                                    &output);
     EXPECT_EQ(status, 0) << output;
     std::vector<nltest::Record> records = Records(name);
     ASSERT_EQ(records.size(), 1u) << name;
@@ -74,7 +77,8 @@ TEST_F(HostTest, PythonLoadsAPluginThroughCtypesAndExitsCleanly) {
 TEST_F(HostTest, APluginLoadedWhereAnotherWasUnloadedLogsUnderItsOwnName) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libother_plugin.so"));
     std::string output;
-    ASSERT_EQ(Host("keep '" UTILDEBUG_PATH "' load '" TEST_PLUGIN_PATH "' where log first close load '" OTHER_PLUGIN_PATH
+    ASSERT_EQ(Host("keep '" UTILDEBUG_PATH "' load '" TEST_PLUGIN_PATH
+                   "' where log first close load '" OTHER_PLUGIN_PATH
                    "' where log second close load '" TEST_PLUGIN_PATH "' where log third",
                    &output),
               0)

@@ -39,8 +39,8 @@ class HostileFilesTest : public ::testing::Test {
     std::string Run(const std::string& commands, int* status) {
         nltest::WriteFile(env_.path("commands.txt"), commands);
         std::string output;
-        *status = nltest::RunCommand(kTimeout + ("'" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1"),
-                                     &output);
+        *status = nltest::RunCommand(
+            kTimeout + ("'" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1"), &output);
         return output;
     }
     std::string HomeLog() const { return env_.path("home/Debug/worker.log"); }
@@ -85,7 +85,8 @@ TEST_F(HostileFilesTest, APipeDeviceOrFolderAtAConfigurationFileCountsAsMissing)
 TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"early;late"));
     std::string early = "[early]\nnobody.so\n";
-    nltest::WriteFile(MappingFile(), early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
+    nltest::WriteFile(MappingFile(),
+                      early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
     ASSERT_EQ(truncate(MappingFile().c_str(), 100 * 1024 * 1024), 0);
     int status = 0;
     Run("log probe record\n", &status);
@@ -131,10 +132,7 @@ TEST_F(HostileFilesTest, APipeReplacingTheLogFileIsNeitherWaitedForNorWritten) {
 // gives too wide a field, or a number beyond an int, is not used at all.
 TEST_F(HostileFilesTest, AnOverWideOrOverflowingLayoutGivesWayToTheDefaultLayout) {
     const char* const formats[] = {
-        "%-99999999m%n",
-        "%d %-99999999c %m%n",
-        "%.123456789012345678901m%n",
-        "%123456789012345678901m%n",
+        "%-99999999m%n", "%d %-99999999c %m%n", "%.123456789012345678901m%n", "%123456789012345678901m%n",
         "[%.m]%n",
     };
     for (const char* format : formats) {

@@ -29,8 +29,8 @@ class LayoutTest : public ::testing::TestWithParam<PatternCase> {
     void SetUp() override { log4cxx::helpers::LogLog::setQuietMode(true); }
 };
 
-log4cxx::spi::LoggingEventPtr Event(const LogString& logger, const log4cxx::LevelPtr& level, const LogString& text,
-                                    const char* file, int line) {
+log4cxx::spi::LoggingEventPtr Event(const LogString& logger, const log4cxx::LevelPtr& level,
+                                    const LogString& text, const char* file, int line) {
     return std::make_shared<log4cxx::spi::LoggingEvent>(logger, level, text,
                                                         log4cxx::spi::LocationInfo(file, file, "", line));
 }

@@ -54,7 +54,8 @@ bool ReapChild(pid_t child, long* elapsedMs, int* status) {
     for (;;) {
         if (waitpid(child, status, WNOHANG) == child) break;
         *elapsedMs = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
         if (*elapsedMs > kChildDeadlineMs) {
             kill(child, SIGKILL);
             waitpid(child, status, 0);

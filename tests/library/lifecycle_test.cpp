@@ -23,7 +23,8 @@ class LifecycleTest : public ::testing::Test {
     std::vector<nltest::Record> AllRecords() const {
         std::vector<nltest::Record> all = nltest::ReadRecords(LogPath());
         for (int backup = 1; backup <= 13; ++backup) {
-            std::vector<nltest::Record> rolled = nltest::ReadRecords(LogPath() + "." + std::to_string(backup));
+            std::vector<nltest::Record> rolled =
+                nltest::ReadRecords(LogPath() + "." + std::to_string(backup));
             all.insert(all.end(), rolled.begin(), rolled.end());
         }
         return all;
@@ -40,8 +41,8 @@ TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
     const int forks = 200;
     std::string output;
     // The watchdog of the whole run; each child has its own in the probe.
-    int status = nltest::RunCommand("timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4",
-                                    &output);
+    int status = nltest::RunCommand(
+        "timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4", &output);
     ASSERT_EQ(status, 0) << output;
     EXPECT_NE(output.find("hung=0 failed=0 "), std::string::npos) << output;
     // The threads log on for as long as the forks take (minutes under the
@@ -62,9 +63,8 @@ TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
         std::remove(LogPath().c_str());
         int delayMicroseconds = (run * 7919) % 20000;
         std::string output;
-        int status = nltest::RunCommand("'" LIFECYCLE_PROBE_PATH "' exit 4 " + std::to_string(delayMicroseconds) +
-                                            " 2>&1",
-                                        &output);
+        int status = nltest::RunCommand(
+            "'" LIFECYCLE_PROBE_PATH "' exit 4 " + std::to_string(delayMicroseconds) + " 2>&1", &output);
         if (status != 0) {
             ++crashes;
             ADD_FAILURE() << "run " << run << " ended with " << status << ":\n" << output;

@@ -98,8 +98,8 @@ TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
     ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
     const size_t length = 2000;
     const int perProcess = 3000;
-    nltest::WriteFile(env_.path("commands.txt"), "long " + std::to_string(perProcess) + " " +
-                                                     std::to_string(length) + "\n");
+    nltest::WriteFile(env_.path("commands.txt"),
+                      "long " + std::to_string(perProcess) + " " + std::to_string(length) + "\n");
     std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
     nltest::RunCommand("for i in 1 2 3 4; do " + run + " & done; wait");
     std::vector<nltest::Record> records;
@@ -142,8 +142,7 @@ TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
     UseHome();
     ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
     ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
-    std::string output =
-        Run("long 60 300\nlong 1 30000\nlog after\npid\n", "prlimit --fsize=20000 --");
+    std::string output = Run("long 60 300\nlong 1 30000\nlog after\npid\n", "prlimit --fsize=20000 --");
     EXPECT_NE(output.find("pid="), std::string::npos) << output;
     EXPECT_NE(output.find("file size limit"), std::string::npos) << output;
     std::vector<nltest::Record> records;
@@ -165,15 +164,14 @@ TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
         GTEST_SKIP() << "needs a mount namespace of its own for a small file system";
     UseHome();
     nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
-    nltest::WriteFile(env_.path("commands.txt"),
-                      "log before\nlong 20 2000\ntouch " + env_.path("full") + "\nwait " + env_.path("freed") +
-                          "\nlog after\n");
+    nltest::WriteFile(env_.path("commands.txt"), "log before\nlong 20 2000\ntouch " + env_.path("full") +
+                                                     "\nwait " + env_.path("freed") + "\nlog after\n");
     std::string debug = env_.path("home/Debug");
-    std::string script = "mount -t tmpfs -o size=64k tmpfs '" + debug + "' || exit 7; dd if=/dev/zero of='" + debug +
-                         "/filler' bs=4096 count=12 2>/dev/null; '" + probe_ + "' < '" + env_.path("commands.txt") +
-                         "' & until [ -e '" + env_.path("full") + "' ]; do sleep 0.01; done; rm '" + debug +
-                         "/filler'; touch '" + env_.path("freed") + "'; wait; cp '" + HomeLog() + "' '" +
-                         env_.path("kept.log") + "'";
+    std::string script = "mount -t tmpfs -o size=64k tmpfs '" + debug + "' || exit 7; dd if=/dev/zero of='" +
+                         debug + "/filler' bs=4096 count=12 2>/dev/null; '" + probe_ + "' < '" +
+                         env_.path("commands.txt") + "' & until [ -e '" + env_.path("full") +
+                         "' ]; do sleep 0.01; done; rm '" + debug + "/filler'; touch '" + env_.path("freed") +
+                         "'; wait; cp '" + HomeLog() + "' '" + env_.path("kept.log") + "'";
     nltest::WriteFile(env_.path("full.sh"), script);
     int status = nltest::RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
     if (status == 7 << 8 || status == 7) GTEST_SKIP() << "no tmpfs could be mounted";
@@ -181,8 +179,10 @@ TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
     std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("kept.log"));
     ASSERT_GE(records.size(), 3u) << content;
     // Every line is a record of its own, with its time where a time belongs.
-    EXPECT_EQ(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')), records.size()) << content;
-    for (const nltest::Record& record : records) EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
+    EXPECT_EQ(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')), records.size())
+        << content;
+    for (const nltest::Record& record : records)
+        EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
     EXPECT_EQ(records.front().text, "before");
     EXPECT_EQ(records.back().text, "after");
     const nltest::Record& notice = records[records.size() - 2];
@@ -190,7 +190,8 @@ TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
     EXPECT_EQ(notice.logger, "libutildebug.so");
     size_t whole = 0;
     for (const nltest::Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
-    EXPECT_EQ(notice.text, std::to_string(20 - whole) + " records lost while the debug log file could not be written (a full disk)");
+    EXPECT_EQ(notice.text, std::to_string(20 - whole) +
+                               " records lost while the debug log file could not be written (a full disk)");
 }
 
 TEST_F(LogFileTest, FilesAndFoldersGetFixedModesWhateverTheUmask) {
@@ -218,7 +219,8 @@ TEST_F(LogFileTest, ALinkPlantedAtTheLogFileIsNeverFollowed) {
     UseHome();
     std::string secret = env_.path("secret");
     nltest::WriteFile(secret, "root:x:0:0\n");
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() + "'");
+    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() +
+                       "'");
     Run("log probe record\n");
     EXPECT_EQ(nltest::ReadFile(secret), "root:x:0:0\n");
     ExpectNoticeThenRecord(TempLog(), HomeLog());

@@ -235,14 +235,16 @@ TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%-6p|%.8c|%F:%L|%m%n"));
     DBG::DebugLogEx(DBG_THIS_MODULE, 272, "/x/y.cpp", 9, "entry %d", 1);
     DBG::DebugLogEx(DBG_THIS_MODULE, 4097, L"w.cpp", 10, L"wide %s", L"caf\u00e9");
-    EXPECT_EQ(nltest::ReadFile(LogPath()), "DEBUG |bug_test|y.cpp:9|==> entry 1\nWARN  |bug_test|w.cpp:10|wide caf\xC3\xA9\n");
+    EXPECT_EQ(nltest::ReadFile(LogPath()),
+              "DEBUG |bug_test|y.cpp:9|==> entry 1\nWARN  |bug_test|w.cpp:10|wide caf\xC3\xA9\n");
 }
 
 TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
     ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%c{1} %X{nobody}[%m] %F%n"));
     DBG::DebugLogEx(DBG_THIS_MODULE, 273, "/x/y.cpp", 9, "exit %d", 2);
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/x/w.cpp", 9, L"wide %s", L"caf\u00e9");
-    EXPECT_EQ(nltest::ReadFile(LogPath()), "utildebug_test [<== exit 2] y.cpp\nutildebug_test [wide caf\xC3\xA9] w.cpp\n");
+    EXPECT_EQ(nltest::ReadFile(LogPath()),
+              "utildebug_test [<== exit 2] y.cpp\nutildebug_test [wide caf\xC3\xA9] w.cpp\n");
 }
 
 // Collects the messages log4cxx hands it.
@@ -376,7 +378,8 @@ TEST_F(LoggingTest, SeventyModulesEachLogUnderTheirOwnName) {
         nltest::RunCommand("cp '" TEST_PLUGIN_PATH "' '" + copy + "'");
         void* module = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_TRUE(module) << dlerror();
-        reinterpret_cast<void (*)(const char*)>(dlsym(module, "PluginLog"))(("module " + std::to_string(i)).c_str());
+        reinterpret_cast<void (*)(const char*)>(dlsym(module, "PluginLog"))(
+            ("module " + std::to_string(i)).c_str());
     }
     for (int i = 0; i < kModules; ++i) {
         std::vector<Record> found = RecordsWithText(Records(), "module " + std::to_string(i));

@@ -25,30 +25,33 @@ ProbeCase Logs(const char* executable, const wchar_t* moduleList, bool enabled) 
     ProbeCase c;
     c.executable = std::string("bin/") + executable;
     c.strings = {kHome};
-    if (moduleList) c.strings.emplace_back(L"DebugModule", std::string(moduleList, moduleList + wcslen(moduleList)));
+    if (moduleList)
+        c.strings.emplace_back(L"DebugModule", std::string(moduleList, moduleList + wcslen(moduleList)));
     c.output = enabled ? "enabled=1" : "enabled=0";
     return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ModuleList, ProbeTable,
-    ::testing::Values(
-        Logs("worker", L"worker=1", true), Logs("worker", L"worker=0", false), Logs("worker", nullptr, false),
-        Logs("worker", L"", false), Logs("worker", L"indexer=1", false),
-        // Letter case plays no part.
-        Logs("worker", L"WORKER=1", true), Logs("Worker", L"worker=0", false),
-        // Any one character separates; only "0" in the flag position is off.
-        Logs("worker", L"worker:0 indexer:1", false), Logs("worker", L"worker=00", false),
-        Logs("worker", L"worker01", true), Logs("worker", L"worker=", true), Logs("worker", L"worker", true),
-        Logs("indexer", L"worker=1;indexer=0", false),
-        // The first occurrence decides, even inside a longer name.
-        Logs("worker", L"coworker=0;worker=1", false), Logs("worker", L"worker=1;worker=0", true),
-        // The name is the executable's file name without its extension.
-        Logs("worker.bin", L"worker=1", true), Logs("worker.bin", L"worker.bin=0", true),
-        // Installers always log.
-        Logs("setup", L"setup=0", true), Logs("Setup.exe", nullptr, true), Logs("MSIEXEC", L"", true),
-        Logs("QpRemoteInstallAgent", nullptr, true), Logs("instdeployhelper", nullptr, true),
-        Logs("DeployLauncher", nullptr, true), Logs("QpMFCApp", nullptr, true), Logs("setup2", nullptr, false)));
+    ::testing::Values(Logs("worker", L"worker=1", true), Logs("worker", L"worker=0", false),
+                      Logs("worker", nullptr, false), Logs("worker", L"", false),
+                      Logs("worker", L"indexer=1", false),
+                      // Letter case plays no part.
+                      Logs("worker", L"WORKER=1", true), Logs("Worker", L"worker=0", false),
+                      // Any one character separates; only "0" in the flag position is off.
+                      Logs("worker", L"worker:0 indexer:1", false), Logs("worker", L"worker=00", false),
+                      Logs("worker", L"worker01", true), Logs("worker", L"worker=", true),
+                      Logs("worker", L"worker", true), Logs("indexer", L"worker=1;indexer=0", false),
+                      // The first occurrence decides, even inside a longer name.
+                      Logs("worker", L"coworker=0;worker=1", false),
+                      Logs("worker", L"worker=1;worker=0", true),
+                      // The name is the executable's file name without its extension.
+                      Logs("worker.bin", L"worker=1", true), Logs("worker.bin", L"worker.bin=0", true),
+                      // Installers always log.
+                      Logs("setup", L"setup=0", true), Logs("Setup.exe", nullptr, true),
+                      Logs("MSIEXEC", L"", true), Logs("QpRemoteInstallAgent", nullptr, true),
+                      Logs("instdeployhelper", nullptr, true), Logs("DeployLauncher", nullptr, true),
+                      Logs("QpMFCApp", nullptr, true), Logs("setup2", nullptr, false)));
 
 // Where a process logs: executable, HomeDir, environment, the log file.
 ProbeCase LogsTo(const std::string& executable, const std::string& home, const std::string& log,
@@ -76,12 +79,14 @@ INSTANTIATE_TEST_SUITE_P(
         LogsTo("bin/worker", "{dir}/missing/home", "missing/home/Debug/worker.log"),
         // Installers log into the temporary directory; the installer's front
         // end under the installer's name, unless a run id makes it its own.
-        LogsTo("bin/setup.exe", "{dir}/home", "tmp/setup.log"), LogsTo("bin/MsiExec", "{dir}/home", "tmp/MsiExec.log"),
+        LogsTo("bin/setup.exe", "{dir}/home", "tmp/setup.log"),
+        LogsTo("bin/MsiExec", "{dir}/home", "tmp/MsiExec.log"),
         LogsTo("bin/QpMFCApp.exe", "{dir}/home", "tmp/Setup.log"),
         LogsTo("bin/QpMFCApp.exe", "{dir}/home", "tmp/QpMFCApp-7.log", "NL_DEBUG_LOG_OUTPUT_ID=7"),
         // A name too long for the library leaves it to the back end's own:
         // the home directory's Debug folder and the plain name.
-        LogsTo("bin/worker", "{dir}/home", "home/Debug/worker.log", "NL_DEBUG_LOG_OUTPUT_ID=" + std::string(250, 'r'))));
+        LogsTo("bin/worker", "{dir}/home", "home/Debug/worker.log",
+               "NL_DEBUG_LOG_OUTPUT_ID=" + std::string(250, 'r'))));
 
 class LogPathTest : public ::testing::Test {
   protected:

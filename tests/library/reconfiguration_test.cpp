@@ -31,15 +31,17 @@ class ReconfigurationTest : public nltest::LoggingProcess {
 };
 
 TEST_F(ReconfigurationTest, ModeChangesReachEveryLiveLogger) {
-    RunSteps("log exe before; plugin plugin before; mode 1; log exe at 1; plugin plugin at 1; mode 3; "
-             "log exe at 3; plugin plugin at 3; missing exe at 1; missing plugin at 1; written exe at 3; "
-             "written plugin at 3");
+    RunSteps(
+        "log exe before; plugin plugin before; mode 1; log exe at 1; plugin plugin at 1; mode 3; "
+        "log exe at 3; plugin plugin at 3; missing exe at 1; missing plugin at 1; written exe at 3; "
+        "written plugin at 3");
 }
 
 // A logger switched off stays off; a module logging for the first time
 // follows the root logger.
 TEST_F(ReconfigurationTest, SwitchedOffLoggersStayOff) {
-    RunSteps("log before; mode 4; mode 3; log after; plugin plugin after; missing after; written plugin after");
+    RunSteps(
+        "log before; mode 4; mode 3; log after; plugin plugin after; missing after; written plugin after");
 }
 
 TEST_F(ReconfigurationTest, ChangesBeforeTheFirstRecordWaitForTheSetUp) {

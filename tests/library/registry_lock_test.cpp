@@ -23,13 +23,13 @@ class ExclusiveLock {
   public:
     explicit ExclusiveLock(const nltest::TestEnv& env)
         : ready_(env.path("locked")), release_(env.path("release")) {
-        std::string script = "BEGIN EXCLUSIVE;\n.shell touch '" + ready_ +
-                             "'\n.shell i=0; while [ ! -e '" + release_ +
-                             "' ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); done\nCOMMIT;\n";
+        std::string script = "BEGIN EXCLUSIVE;\n.shell touch '" + ready_ + "'\n.shell i=0; while [ ! -e '" +
+                             release_ + "' ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); done\nCOMMIT;\n";
         nltest::WriteFile(env.path("lock.sql"), script);
         // Not through a stdio pipe: the library's configuration load flushes
         // every stream, and a thread reading a pipe holds that stream's lock.
-        std::string command = "sqlite3 '" + env.registryFile() + "' < '" + env.path("lock.sql") + "' > /dev/null";
+        std::string command =
+            "sqlite3 '" + env.registryFile() + "' < '" + env.path("lock.sql") + "' > /dev/null";
         holder_ = std::thread([command] { (void)std::system(command.c_str()); });
         while (!nltest::FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -47,7 +47,8 @@ long MillisecondsToLog(const char* text) {
     auto start = std::chrono::steady_clock::now();
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "%s", text);
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
 }
 
 class RegistryLockTest : public nltest::LoggingProcess {

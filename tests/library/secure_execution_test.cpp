@@ -30,12 +30,15 @@ TEST(SecureExecutionTest, ASetuidProcessIgnoresItsCallersEnvironment) {
     ASSERT_EQ(chown(probe.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(probe.c_str(), 04755), 0);
 
-    nltest::WriteFile(env.path("commands.txt"),
-                      "whoami\nlog nobody:x:0:0\ntemp\ngetenv NL_DEBUG_LOG_OUTPUT_ID\ngetenv NL_DEBUG_CHANNEL\n");
+    nltest::WriteFile(
+        env.path("commands.txt"),
+        "whoami\nlog nobody:x:0:0\ntemp\ngetenv NL_DEBUG_LOG_OUTPUT_ID\ngetenv NL_DEBUG_CHANNEL\n");
     std::string output;
-    nltest::RunCommand("NL_DEBUG_LOG_OUTPUT_ID=7 NL_DEBUG_CHANNEL=stderr setpriv --reuid=65534 --regid=65534 "
-                       "--clear-groups '" + probe + "' < '" + env.path("commands.txt") + "'",
-                       &output);
+    nltest::RunCommand(
+        "NL_DEBUG_LOG_OUTPUT_ID=7 NL_DEBUG_CHANNEL=stderr setpriv --reuid=65534 --regid=65534 "
+        "--clear-groups '" +
+            probe + "' < '" + env.path("commands.txt") + "'",
+        &output);
     if (output.find("secure=1 euid=0") == std::string::npos)
         GTEST_SKIP() << "the setuid copy does not run setuid here (a nosuid mount?): " << output;
 

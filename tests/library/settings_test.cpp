@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
         // refresh's memory at the old list).
         "log first; modules utildebug_settings_test=0; enabled 0; "
         "string DebugModule UTILDEBUG_SETTINGS_TEST=1; advance 60001; log still off; enabled 0; "
-        "string DebugModule utildebug_settings_test=2; advance 60001; log on again; enabled 1; written on again",
+        "string DebugModule utildebug_settings_test=2; advance 60001; log on again; enabled 1; written on "
+        "again",
         // A removed value leaves the last state; an empty list switches off.
         "dword DebugLevel 1; log first; delete DebugLevel; delete DebugModule; advance 60001; log rejected; "
         "enabled 1; missing rejected; string DebugModule ; advance 60001; log off; enabled 0",

@@ -189,9 +189,8 @@ TEST(Truncation, CountedZerosMatchFullRendering) {
             expected.resize(length);
             if (std::isnan(value)) continue;  // Windows spells it differently
             std::string ours(8192, '\0');
-            int oursLength = isLong
-                                 ? Snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
-                                 : Snprintf(&ours[0], ours.size(), format, value);
+            int oursLength = isLong ? Snprintf(&ours[0], ours.size(), format, static_cast<long double>(value))
+                                    : Snprintf(&ours[0], ours.size(), format, value);
             ASSERT_GE(oursLength, 0);
             ours.resize(oursLength);
             EXPECT_EQ(expected, ours);

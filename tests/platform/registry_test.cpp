@@ -368,8 +368,8 @@ TEST(RegistryFile, FileInAMissingFolderIsNeverCreated) {
     setenv("NL_REGISTRY_FILE", missing.c_str(), 1);
     HKEY key = nullptr;
     DWORD disposition = 0;
-    EXPECT_EQ(ERROR_PATH_NOT_FOUND, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                    nullptr, &key, &disposition));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0,
+                                                    KEY_ALL_ACCESS, nullptr, &key, &disposition));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
     EXPECT_FALSE(nltest::FileExists(env.path("no-such-folder")));
     setenv("NL_REGISTRY_FILE", env.registryFile().c_str(), 1);
@@ -445,29 +445,28 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEvery
     RegCloseKey(opened);
     RegCloseKey(key);
     // The database's permissions stand in for the keys' security.
-    EXPECT_EQ(
-        0, InChild([&] {
-            CHILD_CHECK(DropWriteAccess(env.registryFile()));
-            HKEY denied = nullptr, reader = nullptr;
-            CHILD_CHECK(OpenKey(L"Software\\Product", KEY_WRITE, &denied) == ERROR_ACCESS_DENIED);
-            CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ | KEY_SET_VALUE, &denied) ==
-                        ERROR_ACCESS_DENIED);
-            CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied) ==
-                        ERROR_ACCESS_DENIED);
-            CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-            CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
-            HANDLE transaction = NewTransaction();
-            CHILD_CHECK(CreateIn(transaction, L"Software", &denied) == ERROR_ACCESS_DENIED);
-            CloseHandle(transaction);
+    EXPECT_EQ(0, InChild([&] {
+                  CHILD_CHECK(DropWriteAccess(env.registryFile()));
+                  HKEY denied = nullptr, reader = nullptr;
+                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_WRITE, &denied) == ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ | KEY_SET_VALUE, &denied) ==
+                              ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied) ==
+                              ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
+                  CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
+                  HANDLE transaction = NewTransaction();
+                  CHILD_CHECK(CreateIn(transaction, L"Software", &denied) == ERROR_ACCESS_DENIED);
+                  CloseHandle(transaction);
 
-            DWORD read = 0, size = 4;
-            CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ, &reader) == ERROR_SUCCESS);
-            CHILD_CHECK(ReadString(reader, L"Big") == big);
-            CHILD_CHECK(RegQueryValueExW(reader, L"DebugLevel", nullptr, nullptr, Bytes(&read), &size) ==
-                        ERROR_SUCCESS);
-            CHILD_CHECK(read == level);
-            return 0;
-        }));
+                  DWORD read = 0, size = 4;
+                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ, &reader) == ERROR_SUCCESS);
+                  CHILD_CHECK(ReadString(reader, L"Big") == big);
+                  CHILD_CHECK(RegQueryValueExW(reader, L"DebugLevel", nullptr, nullptr, Bytes(&read),
+                                               &size) == ERROR_SUCCESS);
+                  CHILD_CHECK(read == level);
+                  return 0;
+              }));
 }
 
 // ---- Processes and threads sharing the registry -----------------------------------------

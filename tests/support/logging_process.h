@@ -42,19 +42,32 @@ class LoggingProcess : public ::testing::Test {
             std::string name = rest.substr(0, rest.find(' '));
             std::wstring value = Widen(rest.substr(std::min(rest.size(), name.size() + 1)));
             SCOPED_TRACE(step);
-            if (word == "dword") ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(rest.substr(name.size()))));
-            else if (word == "string") ASSERT_TRUE(SetRegistryString(Widen(name).c_str(), value));
-            else if (word == "delete") ASSERT_TRUE(DeleteRegistryValue(Widen(name).c_str()));
-            else if (word == "advance") Advance(std::stoul(rest));
-            else if (word == "mode") DBG::SetDebugMode(std::stoi(rest));
-            else if (word == "modules") DBG::SetDebugModules(Widen(rest).c_str());
-            else if (word == "log") Log(rest.c_str());
-            else if (word == "error") Log(rest.c_str(), 4098);
-            else if (word == "written") EXPECT_TRUE(Written(rest));
-            else if (word == "missing") EXPECT_FALSE(Written(rest));
-            else if (word == "enabled") EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1");
-            else if (word == "critical") EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1");
-            else ASSERT_TRUE(Step(word, rest)) << "unknown step";
+            if (word == "dword")
+                ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(rest.substr(name.size()))));
+            else if (word == "string")
+                ASSERT_TRUE(SetRegistryString(Widen(name).c_str(), value));
+            else if (word == "delete")
+                ASSERT_TRUE(DeleteRegistryValue(Widen(name).c_str()));
+            else if (word == "advance")
+                Advance(std::stoul(rest));
+            else if (word == "mode")
+                DBG::SetDebugMode(std::stoi(rest));
+            else if (word == "modules")
+                DBG::SetDebugModules(Widen(rest).c_str());
+            else if (word == "log")
+                Log(rest.c_str());
+            else if (word == "error")
+                Log(rest.c_str(), 4098);
+            else if (word == "written")
+                EXPECT_TRUE(Written(rest));
+            else if (word == "missing")
+                EXPECT_FALSE(Written(rest));
+            else if (word == "enabled")
+                EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1");
+            else if (word == "critical")
+                EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1");
+            else
+                ASSERT_TRUE(Step(word, rest)) << "unknown step";
         }
     }
     virtual bool Step(const std::string& /*word*/, const std::string& /*rest*/) { return false; }

@@ -36,13 +36,13 @@ inline std::string RunProbe(const TestEnv& env, const std::string& executable,
 // One run of the probe as a table row. In the values and paths "{dir}"
 // stands for the case's private directory, where "home" exists.
 struct ProbeCase {
-    std::string executable;                                 // where the probe runs, under {dir}
+    std::string executable;                                     // where the probe runs, under {dir}
     std::vector<std::pair<std::wstring, std::string>> strings;  // product key values
-    std::string environment;                                // shell assignments
-    std::string commands;                                   // the probe's stdin (empty: one record)
-    std::string output;                                     // printed by the probe, when not empty
-    std::string log;                                        // the log file, under {dir}, when not empty
-    size_t records = 1;                                     // what that file holds
+    std::string environment;                                    // shell assignments
+    std::string commands;                                       // the probe's stdin (empty: one record)
+    std::string output;                                         // printed by the probe, when not empty
+    std::string log;                                            // the log file, under {dir}, when not empty
+    size_t records = 1;                                         // what that file holds
 };
 
 inline void PrintTo(const ProbeCase& c, std::ostream* out) {

@@ -30,7 +30,8 @@ class LiveProbe {
         // Open for reading and writing, so that neither side waits for the
         // other; the probe sees the end of its input when this closes.
         fd_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-        nltest::RunCommand("'" + executable + "' > '" + env.path(name_ + ".out") + "' 2>&1 < '" + fifo + "' &");
+        nltest::RunCommand("'" + executable + "' > '" + env.path(name_ + ".out") + "' 2>&1 < '" + fifo +
+                           "' &");
         Send("clock 10000000");
         Send("pid");
         Sync();
@@ -46,7 +47,8 @@ class LiveProbe {
     void Sync() {
         std::string marker = env_.path(name_ + ".sync" + std::to_string(++syncs_));
         Send("touch " + marker);
-        ASSERT_TRUE(nltest::WaitUntil([&] { return nltest::FileExists(marker); }, name_ + " to run its commands"));
+        ASSERT_TRUE(
+            nltest::WaitUntil([&] { return nltest::FileExists(marker); }, name_ + " to run its commands"));
     }
     // A record after more than a minute: the process reads its settings again.
     void LogAfterRefresh(const std::string& command) {
@@ -99,7 +101,8 @@ class QpdebugTest : public ::testing::Test {
     Result Run(const std::string& arguments) {
         Result result;
         std::string errFile = env_.path("qpdebug.err");
-        result.status = nltest::RunCommand("'" QPDEBUG_PATH "' " + arguments + " 2>'" + errFile + "'", &result.out);
+        result.status =
+            nltest::RunCommand("'" QPDEBUG_PATH "' " + arguments + " 2>'" + errFile + "'", &result.out);
         result.err = nltest::ReadFile(errFile);
         return result;
     }
@@ -133,11 +136,16 @@ TEST_F(QpdebugTest, StatusTellsWhichProcessesLogWhereAndWhatToDoAboutAStaleLocat
     };
     const std::string tmp = env_.path("tmp/");
     for (const Row& row : std::vector<Row>{
-             {early_.get(), "\"switchedOn\": true, \"logFile\": \"" + tmp + "early.log\", \"logFileOpen\": true, "
-                            "\"wouldUse\": \"" + Log("early") + "\", \"stale\": true"},
-             {worker_.get(), "\"switchedOn\": true, \"logFile\": \"" + Log("worker") + "\", \"logFileOpen\": true"},
-             {indexer_.get(), "\"switchedOn\": false, \"logFile\": \"" + Log("indexer") + "\", \"logFileOpen\": false"},
-             {plugged_.get(), "\"switchedOn\": true, \"logFile\": \"" + Log("plugged") + "\", \"logFileOpen\": true"},
+             {early_.get(), "\"switchedOn\": true, \"logFile\": \"" + tmp +
+                                "early.log\", \"logFileOpen\": true, "
+                                "\"wouldUse\": \"" +
+                                Log("early") + "\", \"stale\": true"},
+             {worker_.get(),
+              "\"switchedOn\": true, \"logFile\": \"" + Log("worker") + "\", \"logFileOpen\": true"},
+             {indexer_.get(),
+              "\"switchedOn\": false, \"logFile\": \"" + Log("indexer") + "\", \"logFileOpen\": false"},
+             {plugged_.get(),
+              "\"switchedOn\": true, \"logFile\": \"" + Log("plugged") + "\", \"logFileOpen\": true"},
          })
         EXPECT_NE(StatusOf(*row.probe).find(row.json), std::string::npos) << StatusOf(*row.probe);
     Result status = Run("status");
@@ -146,8 +154,8 @@ TEST_F(QpdebugTest, StatusTellsWhichProcessesLogWhereAndWhatToDoAboutAStaleLocat
     for (const std::string& expected : std::vector<std::string>{
              "DebugLevel 3 (not set) every record", "DebugModule early=1;worker=1;indexer=0;plugged=1",
              "silenced modules libtest_plugin.so",
-             early_->pid() + " early on " + tmp + "early.log started before HomeDir was set: restart it to log into " +
-                 Log("early"),
+             early_->pid() + " early on " + tmp +
+                 "early.log started before HomeDir was set: restart it to log into " + Log("early"),
              indexer_->pid() + " indexer off " + Log("indexer") + " (not open)"})
         EXPECT_NE(status.out.find(expected), std::string::npos) << expected << "\n" << status.out;
     EXPECT_EQ(status.out.find('\033'), std::string::npos) << "no colour into a pipe";
@@ -228,15 +236,16 @@ TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
     worker_->Send("error before tail");
     worker_->Sync();
     std::string out = env_.path("tail.out");
-    nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out + "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
+    nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
+                       "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
     // The follower stops with the case, however the case ends.
     struct Stop {
         std::string pidFile;
         ~Stop() { nltest::RunCommand("kill $(cat '" + pidFile + "')"); }
     } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
-        return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; }, "tail to show " + text,
-                                 std::chrono::seconds(10));
+        return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; },
+                                 "tail to show " + text, std::chrono::seconds(10));
     };
     EXPECT_TRUE(shows("before tail"));
     nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
@@ -290,7 +299,8 @@ TEST_F(QpdebugTest, BadUsageAndRefusedChangesSayWhyOnStandardError) {
                                  : "";
         std::string errFile = env_.path("qpdebug.err");
         std::string out;
-        int status = nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row.arguments + " 2>'" + errFile + "'", &out);
+        int status =
+            nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row.arguments + " 2>'" + errFile + "'", &out);
         EXPECT_EQ(status, row.status) << row.arguments;
         EXPECT_NE(nltest::ReadFile(errFile).find(row.message), std::string::npos) << row.arguments;
         EXPECT_EQ(out, "") << row.arguments;

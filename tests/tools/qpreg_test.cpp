@@ -79,9 +79,9 @@ class QpregTest : public ::testing::Test {
     // Runs with a terminal on standard input that answers with the text.
     Result RunOnTerminal(const Args& args, const std::string& answer, const std::string& environment = "") {
         Result result;
-        result.status = nltest::RunCommand("printf " + ShellQuote(answer) + " | " + environment + "script -qec " +
-                                               ShellQuote(CommandLine(args)) + " /dev/null",
-            &result.out);
+        result.status = nltest::RunCommand("printf " + ShellQuote(answer) + " | " + environment +
+                                               "script -qec " + ShellQuote(CommandLine(args)) + " /dev/null",
+                                           &result.out);
         return result;
     }
 
@@ -169,10 +169,13 @@ TEST_F(QpregTest, RegistryFileIsCreatedOnlyInAnExistingFolderAndNamed) {
         EXPECT_FALSE(nltest::FileExists(env_.path("no-such-folder"))) << line;
     }
     const std::string fresh = env_.path("fresh.db");
-    Result created = RunOnTerminal(Words("add KEY /v V /d x /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
+    Result created =
+        RunOnTerminal(Words("add KEY /v V /d x /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
     EXPECT_EQ(created.status, 0);
-    EXPECT_NE(created.out.find("qpreg: created the registry file " + fresh), std::string::npos) << created.out;
-    Result again = RunOnTerminal(Words("add KEY /v V /d y /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
+    EXPECT_NE(created.out.find("qpreg: created the registry file " + fresh), std::string::npos)
+        << created.out;
+    Result again =
+        RunOnTerminal(Words("add KEY /v V /d y /f"), "", "NL_REGISTRY_FILE=" + ShellQuote(fresh) + " ");
     EXPECT_EQ(again.out.find("created the registry file"), std::string::npos) << again.out;
 }
 
@@ -205,7 +208,8 @@ TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
         } else if (tag == "<") {
             file += text + "\n";
         } else if (tag == "~" || tag == "-") {
-            EXPECT_EQ(result.err.find(text) != std::string::npos, tag == "~") << command << ": " << result.err;
+            EXPECT_EQ(result.err.find(text) != std::string::npos, tag == "~")
+                << command << ": " << result.err;
         } else if (tag != "#" && tag != "") {
             check();
             if (tag == "+") {
@@ -228,7 +232,8 @@ TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
     check();
 }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, QpregSession, ::testing::Values("faults", "add", "query", "find", "delete", "import"));
+INSTANTIATE_TEST_SUITE_P(Transcripts, QpregSession,
+                         ::testing::Values("faults", "add", "query", "find", "delete", "import"));
 
 // ---- add, query, delete --------------------------------------------------------------
 

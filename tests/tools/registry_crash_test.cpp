@@ -24,13 +24,15 @@ std::string LargeImport() {
         for (int value = 0; value < 100; ++value)
             text += "\"V" + std::to_string(value) + "\"=\"" + std::string(200, 'x') + "\"\n";
     }
-    return text + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion]\n\"DebugModule\"=\"new\"\n";
+    return text +
+           "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion]\n\"DebugModule\"=\"new\"\n";
 }
 
 // The DebugModule value as a process of the given user reads it.
 std::string ReadDebugModule(const std::string& asUser) {
     std::string output;
-    int status = nltest::RunCommand(asUser + " '" QPREG_PATH "' query '" + std::string(kKey) + "' /v DebugModule 2>&1", &output);
+    int status = nltest::RunCommand(
+        asUser + " '" QPREG_PATH "' query '" + std::string(kKey) + "' /v DebugModule 2>&1", &output);
     output += " (exit " + std::to_string(status) + ")";
     return output;
 }
@@ -43,7 +45,8 @@ bool HasLiveJournal(const std::string& database) {
 }
 
 bool IsWholeState(const std::string& query) {
-    return query.find("REG_SZ    before\n") != std::string::npos || query.find("REG_SZ    new\n") != std::string::npos;
+    return query.find("REG_SZ    before\n") != std::string::npos ||
+           query.find("REG_SZ    new\n") != std::string::npos;
 }
 
 TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImport) {
@@ -59,7 +62,8 @@ TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImpo
     for (int attempt = 0; attempt < attempts; ++attempt) {
         pid_t writer = fork();
         if (writer == 0) {
-            execl(QPREG_PATH, QPREG_PATH, "import", env.path("bulk.reg").c_str(), static_cast<char*>(nullptr));
+            execl(QPREG_PATH, QPREG_PATH, "import", env.path("bulk.reg").c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         // The kill falls at a different point of the change each time: once

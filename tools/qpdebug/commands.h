@@ -24,7 +24,8 @@ int Names(const std::string& kind);
 // names it keeps its place and separator; without one, "name=1" or "name=0"
 // is appended. Other entries stay as they are. Empty, with *problem set, when
 // no such list gives name the wanted flag under the module list's rule.
-std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, bool on, std::string* problem);
+std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, bool on,
+                            std::string* problem);
 // A ';'-separated list with name added (unless there, ignoring case) or
 // removed; other names keep their text and order.
 std::wstring EditNameList(const std::wstring& list, const std::wstring& name, bool add);

@@ -65,16 +65,18 @@ std::wstring EntryName(const std::wstring& entry) {
 // written by this user.
 bool MayWrite() {
     HKEY key = nullptr;
-    LSTATUS status =
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDefaultProductKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDefaultProductKeyPath, 0, nullptr, 0, KEY_WRITE,
+                                     nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
         RegCloseKey(key);
         return true;
     }
     if (status == ERROR_ACCESS_DENIED)
-        Error("the registry " + RegistryFile() + " may be changed only by its owner; run qpdebug as root (sudo qpdebug ...)");
+        Error("the registry " + RegistryFile() +
+              " may be changed only by its owner; run qpdebug as root (sudo qpdebug ...)");
     else
-        Error("cannot open the product key in the registry " + RegistryFile() + " (error " + std::to_string(status) + ")");
+        Error("cannot open the product key in the registry " + RegistryFile() + " (error " +
+              std::to_string(status) + ")");
     return false;
 }
 
@@ -102,11 +104,15 @@ void TellRunning(const std::string& name, bool on, const std::string& newPath) {
         } else if (!on) {
             line += "stops logging within a minute, at its next record";
         } else if (!process.openLog.empty() && process.openLog != newPath) {
-            line += "keeps logging into " + process.openLog + ", the file it chose when it started; restart it to log into " + newPath;
+            line += "keeps logging into " + process.openLog +
+                    ", the file it chose when it started; restart it to log into " + newPath;
         } else if (!process.openLog.empty()) {
             line += "logs into " + process.openLog + " within a minute, at its next record";
         } else {
-            line += "starts logging within a minute, at its next record (into the file it chose when it started, " + process.wouldUse + " unless HomeDir changed since)";
+            line +=
+                "starts logging within a minute, at its next record (into the file it chose when it "
+                "started, " +
+                process.wouldUse + " unless HomeDir changed since)";
         }
         std::printf("%s\n", line.c_str());
     }
@@ -114,7 +120,8 @@ void TellRunning(const std::string& name, bool on, const std::string& newPath) {
 
 }  // namespace
 
-std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, bool on, std::string* problem) {
+std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, bool on,
+                            std::string* problem) {
     const wchar_t flag = on ? L'1' : L'0';
     std::vector<std::wstring> pieces = Split(list);
     bool found = false;
@@ -152,8 +159,10 @@ std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, 
         return other.empty() || ModuleListSwitchesOn(moved, other) == ModuleListSwitchesOn(list, other);
     });
     if (ModuleListSwitchesOn(moved, name) == on && othersKept) return moved;
-    *problem = "the module list \"" + ToUtf8(list) + "\" cannot switch " + ToUtf8(name) + (on ? " on" : " off") +
-               " without changing another entry: the first place where the name appears decides, also inside a longer name";
+    *problem = "the module list \"" + ToUtf8(list) + "\" cannot switch " + ToUtf8(name) +
+               (on ? " on" : " off") +
+               " without changing another entry: the first place where the name appears decides, also inside "
+               "a longer name";
     return std::wstring();
 }
 
@@ -190,15 +199,18 @@ int SwitchOn(const std::string& name, const std::string& level) {
     int inForce = mode >= 0 ? mode : settings.mode;
     std::string path = LogFileForName(name, settings);
     std::printf("%s is switched on (DebugModule \"%s\"), level %s (DebugLevel %d).\n", name.c_str(),
-                ToUtf8(list).c_str(), ThresholdOfMode(inForce) == Threshold::kOff ? "off" : kLevelNames[inForce], inForce);
+                ToUtf8(list).c_str(),
+                ThresholdOfMode(inForce) == Threshold::kOff ? "off" : kLevelNames[inForce], inForce);
     if (IsInstallerProcess(wideName.c_str()))
         std::printf("%s is an installer: it always logs, into the temporary directory.\n", name.c_str());
     std::printf("A %s started now logs into %s.\n", name.c_str(), path.c_str());
     if (settings.homeDir.empty())
-        std::printf("HomeDir is not set, so that is the temporary directory. To keep the logs in <home>/Debug, set it\n"
-                    "(qpreg add 'HKLM\\%s' /v HomeDir /t REG_SZ /d <home> /f) before %s starts:\n"
-                    "a process reads HomeDir once, when it starts, and keeps that file for its life.\n",
-                    ToUtf8(kDefaultProductKeyPath).c_str(), name.c_str());
+        std::printf(
+            "HomeDir is not set, so that is the temporary directory. To keep the logs in <home>/Debug, set "
+            "it\n"
+            "(qpreg add 'HKLM\\%s' /v HomeDir /t REG_SZ /d <home> /f) before %s starts:\n"
+            "a process reads HomeDir once, when it starts, and keeps that file for its life.\n",
+            ToUtf8(kDefaultProductKeyPath).c_str(), name.c_str());
     std::printf("%s\n", kPickUp);
     TellRunning(name, true, path);
     return 0;
@@ -218,7 +230,8 @@ int SwitchOff(const std::string& name) {
         return kExitFailure;
     }
     if (!MayWrite() || !Write(kValueDebugModule, list)) return kExitFailure;
-    std::printf("%s is switched off (DebugModule \"%s\").\n%s\n", name.c_str(), ToUtf8(list).c_str(), kPickUp);
+    std::printf("%s is switched off (DebugModule \"%s\").\n%s\n", name.c_str(), ToUtf8(list).c_str(),
+                kPickUp);
     TellRunning(name, false, std::string());
     return 0;
 }
@@ -243,8 +256,8 @@ int Silence(const std::string& name, bool silence) {
             Warning(settings.mappingFile.empty()
                         ? "no feature mapping file is in use (DataRootPath is not set): the feature " + name +
                               " silences nothing"
-                        : "the feature mapping file " + ToUtf8(settings.mappingFile) + " has no feature " + name +
-                              ": it silences nothing until the file lists it");
+                        : "the feature mapping file " + ToUtf8(settings.mappingFile) + " has no feature " +
+                              name + ": it silences nothing until the file lists it");
         }
         if (isModule) {
             dlls = EditNameList(dlls, wideName, true);
@@ -257,8 +270,9 @@ int Silence(const std::string& name, bool silence) {
         std::wstring newFeatures = EditNameList(features, wideName, false);
         std::wstring newDlls = EditNameList(dlls, wideName, false);
         if (newFeatures == Join(Split(features)) && newDlls == Join(Split(dlls))) {
-            std::printf("%s is not silenced: neither DebugLogDisabledDlls nor DebugLogDisabledFeatures names it.\n",
-                        name.c_str());
+            std::printf(
+                "%s is not silenced: neither DebugLogDisabledDlls nor DebugLogDisabledFeatures names it.\n",
+                name.c_str());
             return 0;
         }
         what = newFeatures != Join(Split(features)) ? "feature" : "module";
@@ -268,12 +282,14 @@ int Silence(const std::string& name, bool silence) {
     if (!MayWrite()) return kExitFailure;
     if (what == "feature" && !Write(kValueDisabledFeatures, features)) return kExitFailure;
     if (what == "module" && !Write(kValueDisabledDlls, dlls)) return kExitFailure;
-    std::printf("The %s %s is %s (%s \"%s\").\n", what.c_str(), name.c_str(), silence ? "silenced" : "no longer silenced",
+    std::printf("The %s %s is %s (%s \"%s\").\n", what.c_str(), name.c_str(),
+                silence ? "silenced" : "no longer silenced",
                 what == "feature" ? "DebugLogDisabledFeatures" : "DebugLogDisabledDlls",
                 ToUtf8(what == "feature" ? features : dlls).c_str());
     Settings after = ReadSettings(DefaultNames());
     std::string modules;
-    for (const std::wstring& module : after.silencedModules) modules += (modules.empty() ? "" : ", ") + ToUtf8(module);
+    for (const std::wstring& module : after.silencedModules)
+        modules += (modules.empty() ? "" : ", ") + ToUtf8(module);
     std::printf("Silenced modules now: %s.\n%s\n", modules.empty() ? "none" : modules.c_str(), kPickUp);
     return 0;
 }

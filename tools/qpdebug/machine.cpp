@@ -109,13 +109,14 @@ std::string OpenLogFile(int pid, const std::string& expected, bool* deleted) {
         while (dirent* entry = readdir(dir)) {
             std::string target = ReadLink(fd + "/" + entry->d_name);
             const std::string deletedMark = " (deleted)";
-            bool gone = target.size() > deletedMark.size() &&
-                        target.compare(target.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0;
+            bool gone =
+                target.size() > deletedMark.size() &&
+                target.compare(target.size() - deletedMark.size(), deletedMark.size(), deletedMark) == 0;
             if (gone) target.resize(target.size() - deletedMark.size());
             std::string name = BaseName(target);
-            bool matches = name == expectedName ||
-                           (name.compare(0, stem.size() + 1, stem + ".") == 0 && name.size() > 4 &&
-                            name.compare(name.size() - 4, 4, ".log") == 0);
+            bool matches =
+                name == expectedName || (name.compare(0, stem.size() + 1, stem + ".") == 0 &&
+                                         name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0);
             if (matches && (found.empty() || target == expected)) {
                 found = target;
                 *deleted = gone;
@@ -281,7 +282,8 @@ bool InspectProcess(int pid, const Baseline& baseline, Process* process) {
     process->wouldUse = ComposeLogFile(executable, runId == environment.end() ? "" : runId->second, *settings,
                                        TempDirOf(environment));
     process->openLog = OpenLogFile(pid, process->wouldUse, &process->logDeleted);
-    process->stale = !process->openLog.empty() && DirectoryOf(process->openLog) != DirectoryOf(process->wouldUse);
+    process->stale =
+        !process->openLog.empty() && DirectoryOf(process->openLog) != DirectoryOf(process->wouldUse);
     return true;
 }
 

@@ -27,8 +27,8 @@ struct Settings {
     std::wstring moduleList;
     bool criticalSet = false;
     int critical = 0;
-    std::wstring homeDir;  // empty: not set (or longer than can be read)
-    std::wstring format;   // empty: the default layout
+    std::wstring homeDir;      // empty: not set (or longer than can be read)
+    std::wstring format;       // empty: the default layout
     std::wstring destination;  // empty: not set ("file")
     DisabledListValues disabled;
     std::wstring mappingFile;
@@ -44,16 +44,16 @@ ProductRegistryNames DefaultNames();
 // A process of the machine that has the library loaded.
 struct Process {
     int pid = 0;
-    std::string name;        // the executable's base name, as the module list names it
-    std::string executable;  // empty when it cannot be read (another user's process)
-    bool readable = false;   // its executable, environment and descriptors could be read
-    std::string otherRegistry;  // the registry it reads, when not this tool's
+    std::string name;                 // the executable's base name, as the module list names it
+    std::string executable;           // empty when it cannot be read (another user's process)
+    bool readable = false;            // its executable, environment and descriptors could be read
+    std::string otherRegistry;        // the registry it reads, when not this tool's
     std::string productRegistryFile;  // cfg_ProductRegistry.txt that redirects its settings
     bool switchedOn = false;
-    std::string openLog;   // the log file it has open, or empty
+    std::string openLog;  // the log file it has open, or empty
     bool logDeleted = false;
-    std::string wouldUse;  // the log file a process of it started now would use
-    bool stale = false;    // openLog lies elsewhere than wouldUse
+    std::string wouldUse;              // the log file a process of it started now would use
+    bool stale = false;                // openLog lies elsewhere than wouldUse
     std::vector<std::string> modules;  // logger names of its loaded objects
 };
 std::vector<Process> FindProcesses();

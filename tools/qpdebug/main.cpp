@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
             } else {
                 char* end = nullptr;
                 lines = std::strtol(value.c_str(), &end, 10);
-                if (value.empty() || *end || lines < 0) return Usage("-n takes a number of lines, not '" + value + "'");
+                if (value.empty() || *end || lines < 0)
+                    return Usage("-n takes a number of lines, not '" + value + "'");
                 linesGiven = true;
             }
         } else if (arg.compare(0, 8, "--level=") == 0) {

@@ -16,7 +16,8 @@ bool UseColour() {
 
 // Columns count characters, not bytes, so that UTF-8 names line up.
 static size_t DisplayWidth(const std::string& text) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::string& indent) {
@@ -43,11 +44,21 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             default:
                 if (c < 0x20) {
                     char escaped[8];

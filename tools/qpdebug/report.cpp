@@ -32,11 +32,16 @@ struct SettingRow {
 
 const char* ThresholdMeaning(int mode) {
     switch (ThresholdOfMode(mode)) {
-        case Threshold::kFatal: return "fatal records only";
-        case Threshold::kError: return "errors and fatal records";
-        case Threshold::kInfo: return "information, warnings, errors and fatal records (no debug records)";
-        case Threshold::kAll: return "every record";
-        default: return "nothing: no process writes records";
+        case Threshold::kFatal:
+            return "fatal records only";
+        case Threshold::kError:
+            return "errors and fatal records";
+        case Threshold::kInfo:
+            return "information, warnings, errors and fatal records (no debug records)";
+        case Threshold::kAll:
+            return "every record";
+        default:
+            return "nothing: no process writes records";
     }
 }
 
@@ -51,34 +56,42 @@ std::string Joined(const std::vector<std::wstring>& names) {
 std::vector<SettingRow> DescribeSettings(const Settings& s) {
     std::vector<SettingRow> rows;
     std::string mode = std::to_string(s.mode);
-    rows.push_back({"DebugLevel", s.modeSet ? mode : mode + " (not set)", mode, s.modeSet, ThresholdMeaning(s.mode)});
+    rows.push_back(
+        {"DebugLevel", s.modeSet ? mode : mode + " (not set)", mode, s.modeSet, ThresholdMeaning(s.mode)});
     int kept = std::clamp(s.count, kMinBackupCount, kMaxBackupCount);
     std::string count = std::to_string(s.count);
-    rows.push_back({"DebugLogCount", s.countSet ? count : count + " (not set)", count, s.countSet,
-                    std::to_string(kept) + " rolled backup(s) kept beside each log file, which rolls at 10 MB"});
-    rows.push_back({"DebugModule", s.moduleList.empty() ? "(empty)" : ToUtf8(s.moduleList), Quoted(s.moduleList),
-                    !s.moduleList.empty(),
-                    s.moduleList.empty() ? "no process logs but the installers"
-                                         : "processes named with a flag other than 0 log; the installers always do"});
+    rows.push_back(
+        {"DebugLogCount", s.countSet ? count : count + " (not set)", count, s.countSet,
+         std::to_string(kept) + " rolled backup(s) kept beside each log file, which rolls at 10 MB"});
+    rows.push_back({"DebugModule", s.moduleList.empty() ? "(empty)" : ToUtf8(s.moduleList),
+                    Quoted(s.moduleList), !s.moduleList.empty(),
+                    s.moduleList.empty()
+                        ? "no process logs but the installers"
+                        : "processes named with a flag other than 0 log; the installers always do"});
     std::string critical = std::to_string(s.critical);
     rows.push_back({"LogCriticalInfo", critical, critical, s.criticalSet,
-                    s.critical > 0 ? "critical-information records are written as FATAL: they pass every level"
-                                   : "critical-information records are errors"});
-    rows.push_back({"HomeDir", s.homeDir.empty() ? "(not set)" : ToUtf8(s.homeDir), Quoted(s.homeDir), !s.homeDir.empty(),
+                    s.critical > 0
+                        ? "critical-information records are written as FATAL: they pass every level"
+                        : "critical-information records are errors"});
+    rows.push_back({"HomeDir", s.homeDir.empty() ? "(not set)" : ToUtf8(s.homeDir), Quoted(s.homeDir),
+                    !s.homeDir.empty(),
                     s.homeDir.empty() ? "logs go to each process's temporary directory"
-                                      : "logs go to " + ToUtf8(s.homeDir) + "/Debug; a process reads it once, when it starts"});
+                                      : "logs go to " + ToUtf8(s.homeDir) +
+                                            "/Debug; a process reads it once, when it starts"});
     rows.push_back({"DebugLogFormat", s.format.empty() ? "(default)" : ToUtf8(s.format),
                     Quoted(s.format.empty() ? kDefaultLogFormat : s.format), !s.format.empty(),
                     "the layout of a record, read when a process starts logging"});
     std::wstring destination = s.destination.empty() ? L"file" : s.destination;
     // The library's own reading of the value decides what it means.
     unsigned parsed = ParseLogDestination(s.destination.c_str());
-    std::string where = parsed == (kDestinationFile | kDestinationJournal) ? "each process's log file and the systemd journal"
-                        : parsed == kDestinationJournal                   ? "the systemd journal"
-                                                                          : "each process's log file";
+    std::string where = parsed == (kDestinationFile | kDestinationJournal)
+                            ? "each process's log file and the systemd journal"
+                        : parsed == kDestinationJournal ? "the systemd journal"
+                                                        : "each process's log file";
     rows.push_back({"DebugLogDestination", ToUtf8(destination) + (s.destination.empty() ? " (not set)" : ""),
                     Quoted(destination), !s.destination.empty(), "records go to " + where});
-    rows.push_back({"DebugLogDisabledDlls", s.disabled.dlls.text.empty() ? "(empty)" : ToUtf8(s.disabled.dlls.text),
+    rows.push_back({"DebugLogDisabledDlls",
+                    s.disabled.dlls.text.empty() ? "(empty)" : ToUtf8(s.disabled.dlls.text),
                     Quoted(s.disabled.dlls.text), s.disabled.dlls.read, "modules silenced by name"});
     rows.push_back({"DebugLogDisabledFeatures",
                     s.disabled.features.text.empty() ? "(empty)" : ToUtf8(s.disabled.features.text),
@@ -87,16 +100,18 @@ std::vector<SettingRow> DescribeSettings(const Settings& s) {
     std::string silenced = Joined(s.silencedModules);
     rows.push_back({"silenced modules", silenced.empty() ? "(none)" : silenced, "", true,
                     "what the two lists silence together, in every process that logs"});
-    std::string source = s.dataRootSource == CFeatureConfig::DataRootSource::kCluster ? "the cluster resource's QPEX_DATA_PATH"
+    std::string source = s.dataRootSource == CFeatureConfig::DataRootSource::kCluster
+                             ? "the cluster resource's QPEX_DATA_PATH"
                          : s.dataRootSource == CFeatureConfig::DataRootSource::kDataRootPath ? "DataRootPath"
-                                                                                            : "";
+                                                                                             : "";
     std::string mapping = s.mappingFile.empty() ? "(none)" : ToUtf8(s.mappingFile);
     std::string features;
     for (const FeatureEntry& f : s.features) features += (features.empty() ? "" : ", ") + ToUtf8(f.name);
     rows.push_back({"feature mapping file", mapping, Quoted(s.mappingFile), !s.mappingFile.empty(),
                     s.mappingFile.empty() ? "no data root (DataRootPath is not set): features silence nothing"
-                    : s.features.empty() ? "data root from " + source + "; missing or empty: features silence nothing"
-                                         : "data root from " + source + "; features: " + features});
+                    : s.features.empty()
+                        ? "data root from " + source + "; missing or empty: features silence nothing"
+                        : "data root from " + source + "; features: " + features});
     return rows;
 }
 
@@ -105,7 +120,8 @@ std::string Note(const Process& p, const Settings& settings) {
     std::string note;
     if (!p.readable) note = "not readable by this user: run qpdebug as root";
     if (!p.productRegistryFile.empty()) note += "settings redirected by " + p.productRegistryFile;
-    if (p.logDeleted) note += (note.empty() ? "" : "; ") + std::string("log file deleted: re-created at its next record");
+    if (p.logDeleted)
+        note += (note.empty() ? "" : "; ") + std::string("log file deleted: re-created at its next record");
     if (p.stale)
         note += (note.empty() ? "" : "; ") +
                 std::string(settings.homeDir.empty() ? "chose its log file while HomeDir was set"
@@ -115,8 +131,8 @@ std::string Note(const Process& p, const Settings& settings) {
 }
 
 int PrintStatusJson(const Settings& settings, const std::vector<Process>& processes) {
-    std::printf("{\n  \"registry\": %s,\n  \"key\": %s,\n  \"settings\": {\n", JsonString(RegistryFile()).c_str(),
-                JsonString("HKLM\\" + ToUtf8(settings.keyPath)).c_str());
+    std::printf("{\n  \"registry\": %s,\n  \"key\": %s,\n  \"settings\": {\n",
+                JsonString(RegistryFile()).c_str(), JsonString("HKLM\\" + ToUtf8(settings.keyPath)).c_str());
     std::vector<SettingRow> rows = DescribeSettings(settings);
     bool first = true;
     for (const SettingRow& row : rows) {
@@ -132,14 +148,15 @@ int PrintStatusJson(const Settings& settings, const std::vector<Process>& proces
     std::printf("]\n  },\n  \"processes\": [");
     for (size_t i = 0; i < processes.size(); ++i) {
         const Process& p = processes[i];
-        std::printf("%s\n    {\"pid\": %d, \"name\": %s, \"executable\": %s, \"switchedOn\": %s, \"logFile\": %s, "
-                    "\"logFileOpen\": %s, \"wouldUse\": %s, \"stale\": %s, \"productRegistryFile\": %s, "
-                    "\"otherRegistry\": %s, \"note\": %s}",
-                    i ? "," : "", p.pid, JsonString(p.name).c_str(), JsonString(p.executable).c_str(),
-                    p.switchedOn ? "true" : "false", JsonString(p.openLog.empty() ? p.wouldUse : p.openLog).c_str(),
-                    p.openLog.empty() ? "false" : "true", JsonString(p.wouldUse).c_str(), p.stale ? "true" : "false",
-                    JsonString(p.productRegistryFile).c_str(), JsonString(p.otherRegistry).c_str(),
-                    JsonString(Note(p, settings)).c_str());
+        std::printf(
+            "%s\n    {\"pid\": %d, \"name\": %s, \"executable\": %s, \"switchedOn\": %s, \"logFile\": %s, "
+            "\"logFileOpen\": %s, \"wouldUse\": %s, \"stale\": %s, \"productRegistryFile\": %s, "
+            "\"otherRegistry\": %s, \"note\": %s}",
+            i ? "," : "", p.pid, JsonString(p.name).c_str(), JsonString(p.executable).c_str(),
+            p.switchedOn ? "true" : "false", JsonString(p.openLog.empty() ? p.wouldUse : p.openLog).c_str(),
+            p.openLog.empty() ? "false" : "true", JsonString(p.wouldUse).c_str(), p.stale ? "true" : "false",
+            JsonString(p.productRegistryFile).c_str(), JsonString(p.otherRegistry).c_str(),
+            JsonString(Note(p, settings)).c_str());
     }
     std::printf("%s]\n}\n", processes.empty() ? "" : "\n  ");
     return 0;
@@ -214,9 +231,11 @@ int Status(bool json) {
     Settings settings = ReadSettings(DefaultNames());
     std::vector<Process> processes = FindProcesses();
     if (json) return PrintStatusJson(settings, processes);
-    std::printf("Settings under HKLM\\%s (registry %s):\n", ToUtf8(settings.keyPath).c_str(), RegistryFile().c_str());
+    std::printf("Settings under HKLM\\%s (registry %s):\n", ToUtf8(settings.keyPath).c_str(),
+                RegistryFile().c_str());
     std::vector<std::vector<std::string>> table = {{"SETTING", "VALUE", "MEANING"}};
-    for (const SettingRow& row : DescribeSettings(settings)) table.push_back({row.name, row.value, row.meaning});
+    for (const SettingRow& row : DescribeSettings(settings))
+        table.push_back({row.name, row.value, row.meaning});
     PrintTable(table, "  ");
     std::printf("\nProcesses with the debug library loaded:\n");
     if (processes.empty()) {
@@ -225,10 +244,12 @@ int Status(bool json) {
     }
     table = {{"PID", "NAME", "LOGS", "LOG FILE", "NOTE"}};
     for (const Process& p : processes)
-        table.push_back({std::to_string(p.pid), p.name, p.otherRegistry.empty() ? (p.switchedOn ? "on" : "off") : "?",
+        table.push_back({std::to_string(p.pid), p.name,
+                         p.otherRegistry.empty() ? (p.switchedOn ? "on" : "off") : "?",
                          p.openLog.empty() ? LogOf(p) + " (not open)" : p.openLog, Note(p, settings)});
     PrintTable(table, "  ");
-    std::printf("\nLOGS: whether the module list switches the process on (it applies a change within a minute).\n");
+    std::printf(
+        "\nLOGS: whether the module list switches the process on (it applies a change within a minute).\n");
     return 0;
 }
 
@@ -245,7 +266,8 @@ int Tail(const std::string& target, long lines) {
     std::vector<std::string> files = LogFiles(target);
     if (files.empty()) return kExitFailure;
     const std::string path = files.front();
-    if (files.size() > 1) Warning("several processes of " + target + " log into different files; following " + path);
+    if (files.size() > 1)
+        Warning("several processes of " + target + " log into different files; following " + path);
     signal(SIGPIPE, SIG_DFL);
     int fd = -1;
     struct stat followed = {};
@@ -285,8 +307,10 @@ int Names(const std::string& kind) {
     if (kind == "processes" || kind == "modules") {
         for (const Process& p : FindProcesses()) {
             if (!p.otherRegistry.empty()) continue;
-            if (kind == "processes") names.insert(p.name);
-            else names.insert(p.modules.begin(), p.modules.end());
+            if (kind == "processes")
+                names.insert(p.name);
+            else
+                names.insert(p.modules.begin(), p.modules.end());
         }
     } else if (kind == "features") {
         for (const FeatureEntry& f : ReadSettings(DefaultNames()).features) names.insert(ToUtf8(f.name));

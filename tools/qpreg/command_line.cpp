@@ -191,9 +191,12 @@ bool InvalidKeyName(const wchar_t* operation, const std::wstring& key) {
     std::wstring upper;
     for (wchar_t c : key) upper += static_cast<wchar_t>(std::towupper(c));
     bool underRoot = upper.rfind(L"HKLM", 0) == 0 || upper.rfind(L"HKEY_LOCAL_MACHINE", 0) == 0;
-    if (underRoot && key.find(L'\\') == std::wstring::npos && upper != L"HKLM" && upper != L"HKEY_LOCAL_MACHINE")
-        PrintError(L"The key has no backslash: the shell removes unquoted backslashes. Quote the key:\n"
-                   L"  qpreg " + std::wstring(operation) + L" \"HKLM\\SOFTWARE\\...\"\n");
+    if (underRoot && key.find(L'\\') == std::wstring::npos && upper != L"HKLM" &&
+        upper != L"HKEY_LOCAL_MACHINE")
+        PrintError(
+            L"The key has no backslash: the shell removes unquoted backslashes. Quote the key:\n"
+            L"  qpreg " +
+            std::wstring(operation) + L" \"HKLM\\SOFTWARE\\...\"\n");
     return false;
 }
 
@@ -250,7 +253,8 @@ bool ParseOperation(const OperationSyntax& syntax, const std::vector<std::wstrin
     bool takesFile = syntax.positionals != Positionals::kKey;
     size_t next = 1;
     if (args.size() < next + takesKey + takesFile) return InvalidSyntax(syntax.name);
-    if (takesKey && !KeyPath::Parse(args[next], true, &command->key)) return InvalidKeyName(syntax.name, args[next]);
+    if (takesKey && !KeyPath::Parse(args[next], true, &command->key))
+        return InvalidKeyName(syntax.name, args[next]);
     if (takesKey) ++next;
     // A file name is taken as typed: on Linux it is bytes, not text.
     if (takesFile) command->file = rawArgs[next++];

@@ -72,7 +72,8 @@ constexpr const wchar_t* kAdd =
     L"Examples:\n"
     L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugModule /t REG_SZ "
     L"/d \"worker=1;indexer=0\" /f\n"
-    L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel /t REG_DWORD /d 0x3 /f\n";
+    L"  qpreg add \"HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion\" /v DebugLevel /t REG_DWORD /d 0x3 "
+    L"/f\n";
 
 constexpr const wchar_t* kDelete =
     L"qpreg delete KEY [/v NAME | /ve | /va] [/f]\n"

@@ -52,12 +52,14 @@ bool Exists(const std::string& path) {
 void ReportRegistryFile(const std::string& file, bool existed, int status) {
     if (existed) return;
     if (Exists(file)) {
-        if (isatty(STDERR_FILENO)) qpreg::PrintError(L"qpreg: created the registry file " + qpreg::WideFromUtf8(file) + L"\n");
+        if (isatty(STDERR_FILENO))
+            qpreg::PrintError(L"qpreg: created the registry file " + qpreg::WideFromUtf8(file) + L"\n");
         return;
     }
     std::string folder = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/') + 1);
     if (status != qpreg::kExitSuccess && !Exists(folder))
-        qpreg::PrintError(L"qpreg: the registry file " + qpreg::WideFromUtf8(file) + L" (NL_REGISTRY_FILE) is in a folder that does not exist\n");
+        qpreg::PrintError(L"qpreg: the registry file " + qpreg::WideFromUtf8(file) +
+                          L" (NL_REGISTRY_FILE) is in a folder that does not exist\n");
 }
 
 }  // namespace

@@ -86,7 +86,8 @@ int64_t MonotonicNs() {
 }
 
 void SleepNs(int64_t nanoseconds) {
-    timespec pause{static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
+    timespec pause{static_cast<time_t>(nanoseconds / 1000000000),
+                   static_cast<long>(nanoseconds % 1000000000)};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
 }
@@ -102,7 +103,9 @@ int WaitWhileBusy(void*, int attempt) {
         SleepNs(std::min(stepNs, leftNs));
         return 1;
     }
-    int64_t waitedMs = attempt < 10 ? attempt : attempt < 30 ? 10 + (attempt - 10) * 5 : 110 + (attempt - 30) * 20;
+    int64_t waitedMs = attempt < 10   ? attempt
+                       : attempt < 30 ? 10 + (attempt - 10) * 5
+                                      : 110 + (attempt - 30) * 20;
     if (waitedMs >= kBusyTimeoutMs) return 0;
     SleepNs(stepNs);
     return 1;
@@ -454,7 +457,8 @@ std::unique_ptr<Connection> Connection::OpenRolledBackCopy(const std::string& pa
     for (int attempt = 0; attempt < 5 && !connection; ++attempt) {
         JournalState before = ReadJournalState(path);
         std::string journal, database;
-        if (!before.file.exists || !ReadWholeFile(path + "-journal", &journal) || !ReadWholeFile(path, &database))
+        if (!before.file.exists || !ReadWholeFile(path + "-journal", &journal) ||
+            !ReadWholeFile(path, &database))
             break;
         if (!(ReadJournalState(path) == before)) continue;
         if (WriteWholeFile(copy, database) && WriteWholeFile(copy + "-journal", journal)) {

@@ -16,7 +16,7 @@ struct NlClusterApi {
     DWORD (*ClusterCloseEnum)(HCLUSENUM enumeration);
     HRESOURCE (*OpenClusterResource)(HCLUSTER cluster, LPCWSTR resourceName);
     BOOL (*CloseClusterResource)(HRESOURCE resource);
-    DWORD (*ClusterResourceControl)
+    DWORD(*ClusterResourceControl)
     (HRESOURCE resource, HNODE node, DWORD controlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
      DWORD outBufferSize, LPDWORD bytesReturned);
 };

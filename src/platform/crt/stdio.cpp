@@ -250,7 +250,7 @@ FILE* _wfopen(const wchar_t* fileName, const wchar_t* mode) {
     }
     const std::string path = nlplatform::NarrowPath(fileName);
     FILE* stream = parsed.access == 'r' && !parsed.update && !parsed.binary ? OpenTextForReading(path, parsed)
-                                                                              : OpenFile(path, parsed);
+                                                                            : OpenFile(path, parsed);
     if (stream) return stream;
     // The Windows error stays behind, as CreateFileW below the C runtime
     // leaves it; errno is the C runtime's: a folder is EACCES.

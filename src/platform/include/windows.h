@@ -205,7 +205,8 @@ __attribute__((weak, visibility("default"))) extern NL_TICK_SOURCE NlTickSourceF
 // it costs a fraction of the precise one. Inline, since every logged record
 // reads it.
 static inline DWORD GetTickCount(void) {
-    NL_TICK_SOURCE source = &NlTickSourceForTesting ? __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED) : 0;
+    NL_TICK_SOURCE source =
+        &NlTickSourceForTesting ? __atomic_load_n(&NlTickSourceForTesting, __ATOMIC_RELAXED) : 0;
     if (source) return source();
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
@@ -326,7 +327,8 @@ NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECU
 // Writes the whole buffer with one write(2), so that a file opened with
 // FILE_APPEND_DATA by several processes never interleaves their writes.
 // overlapped must be null.
-NLAPI BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPVOID overlapped);
+NLAPI BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                     LPVOID overlapped);
 NLAPI BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 
 typedef struct _OVERLAPPED {
@@ -352,7 +354,8 @@ typedef struct _OVERLAPPED {
 // below; overlapped is required, its event ignored.
 NLAPI BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
                       LPOVERLAPPED overlapped);
-NLAPI BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
+NLAPI BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                        LPOVERLAPPED overlapped);
 
 typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;

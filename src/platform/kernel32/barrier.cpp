@@ -19,13 +19,12 @@
 
 namespace {
 
-bool MembarrierExpedited() {
-    return syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0;
-}
+bool MembarrierExpedited() { return syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0; }
 
 // Registration belongs to the address space: a forked child registers anew.
 bool RegisterAndCallMembarrier() {
-    return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0 && MembarrierExpedited();
+    return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0 &&
+           MembarrierExpedited();
 }
 
 void FlushByProtectionChange() {
@@ -36,8 +35,8 @@ void FlushByProtectionChange() {
     }();
     static void* const page = [] {
         long size = sysconf(_SC_PAGESIZE);
-        void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                            -1, 0);
+        void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED) return static_cast<void*>(nullptr);
         mlock(mapped, static_cast<size_t>(size));
         return mapped;

@@ -203,7 +203,8 @@ namespace {
 // An open file description's lock on the range overlapped names; a length of
 // zero bytes is, as on Windows, a range of its own that locks nothing else,
 // and reaches F_OFD_SETLK as one byte past the 64-bit range's end.
-BOOL LockRange(HANDLE handle, short type, bool wait, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+BOOL LockRange(HANDLE handle, short type, bool wait, DWORD bytesLow, DWORD bytesHigh,
+               LPOVERLAPPED overlapped) {
     std::shared_ptr<FileObject> file = FileOf(handle);
     if (!file || !overlapped) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -259,7 +260,8 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     information->ftCreationTime = toFileTime(st.st_ctim);
     information->ftLastAccessTime = toFileTime(st.st_atim);
     information->ftLastWriteTime = toFileTime(st.st_mtim);
-    information->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev ^ (static_cast<uint64_t>(st.st_dev) >> 32));
+    information->dwVolumeSerialNumber =
+        static_cast<DWORD>(st.st_dev ^ (static_cast<uint64_t>(st.st_dev) >> 32));
     information->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
     information->nFileSizeLow = static_cast<DWORD>(st.st_size);
     information->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);

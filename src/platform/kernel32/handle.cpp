@@ -27,7 +27,6 @@ HandleTable& Table() {
     return *table;
 }
 
-
 }  // namespace
 
 HANDLE AddHandle(std::unique_ptr<KernelObject> object) {

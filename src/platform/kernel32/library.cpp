@@ -39,7 +39,6 @@ LibraryTable& Libraries() {
     return *table;
 }
 
-
 bool IsReplacedComponent(const std::wstring& name) {
     for (const wchar_t* component : kReplacedComponents) {
         std::wstring withExtension = std::wstring(component) + L".dll";

@@ -138,8 +138,8 @@ void ReadLogFormat(HKEY key) {
 void ReadDiagnosticsSwitch(HKEY key) {
     DWORD value = 0;
     DWORD size = sizeof value;
-    LSTATUS status =
-        RegQueryValueExW(key, L"DebugLogDiagnostics", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    LSTATUS status = RegQueryValueExW(key, L"DebugLogDiagnostics", nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&value), &size);
     NoteSettingsRead(status);
     g_log4cxxDiagnostics = status == ERROR_SUCCESS && value != 0;
     SetDiagnostics(g_log4cxxDiagnostics);
@@ -320,8 +320,8 @@ bool RoutesDirectly(ModuleSlot& slot) {
 }
 
 template <typename Char>
-bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line, const char* prefix,
-                   const Char* text, size_t length) {
+bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line,
+                   const char* prefix, const Char* text, size_t length) {
     RecordFields fields;
     fields.logger = &logger.getName();
     fields.level = &level;
@@ -338,8 +338,8 @@ bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file
 }
 
 template <typename Char>
-void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file, int line, const char* prefix,
-                         const Char* text, size_t length) {
+void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file, int line,
+                         const char* prefix, const Char* text, size_t length) {
     LogString own;
     LogString& recordText = t_buffers.gone ? own : t_buffers.recordText;
     BuildRecordText(recordText, prefix, text, length);
@@ -452,10 +452,11 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     const char* prefix = PrefixOf(levelCode);
     // A record for the file alone pays one load here.
     const unsigned destination = CurrentLogDestination();
-    if (destination != kDestinationFile &&
-        SentToJournalOnly(destination, *slot->logger, level, levelCode, sourceFile, line, prefix, text, length))
+    if (destination != kDestinationFile && SentToJournalOnly(destination, *slot->logger, level, levelCode,
+                                                             sourceFile, line, prefix, text, length))
         return;
-    if (RoutesDirectly(*slot) && WriteDirectly(*slot->logger, level, sourceFile, line, prefix, text, length)) return;
+    if (RoutesDirectly(*slot) && WriteDirectly(*slot->logger, level, sourceFile, line, prefix, text, length))
+        return;
     WriteThroughLog4cxx(*slot->logger, level, sourceFile, line, prefix, text, length);
 }
 
@@ -679,4 +680,3 @@ void AdapterSetDebugLogCount(int count) {
     log4cxx::helpers::Pool pool;
     appender->activateOptions(pool);
 }
-

@@ -91,11 +91,14 @@ std::wstring LoadProductRegistryNames(const wchar_t* executableDirectory, Produc
     return file;
 }
 
-void SetDefaultProductRegistryNames(ProductRegistryNames& names) { ApplyNames(false, CRegLineReaderCB(), names); }
+void SetDefaultProductRegistryNames(ProductRegistryNames& names) {
+    ApplyNames(false, CRegLineReaderCB(), names);
+}
 
 void LoadProductRegistry() {
     wchar_t directory[MAX_PATH] = {};
-    LoadProductRegistryNames(GetProcessDirectory(directory, MAX_PATH) ? directory : nullptr, g_productRegistry);
+    LoadProductRegistryNames(GetProcessDirectory(directory, MAX_PATH) ? directory : nullptr,
+                             g_productRegistry);
 }
 
 bool GetProcessDirectory(wchar_t* buffer, int size) {

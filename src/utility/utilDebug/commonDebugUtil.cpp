@@ -46,8 +46,9 @@ std::wstring WidePath(const std::string& path) {
 // A file that cannot be opened is left alone; no folder is created.
 void ReplaceFile(const std::wstring& path, const char* bytes, size_t length) {
     if (path.empty()) return;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (!IsMissingFileError(error)) SayFileRefused("the dump file", path, "is not written", error);

@@ -48,8 +48,8 @@ std::wstring Widen(const LogString& text) {
 }
 
 LogString Narrow(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
     LogString narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
@@ -81,7 +81,8 @@ LogString TemporaryDirectory() {
 LogString OwnName(const LogString& name) {
     LogString stem = name;
     const LogString extension = ".log";
-    if (stem.size() > extension.size() && stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
+    if (stem.size() > extension.size() &&
+        stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
         stem.resize(stem.size() - extension.size());
     return stem + "." + std::to_string(GetCurrentProcessId()) + extension;
 }
@@ -302,8 +303,9 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error,
     auto open = [&]() {
         HANDLE opened = INVALID_HANDLE_VALUE;
         for (DWORD access : {GENERIC_READ | FILE_APPEND_DATA, DWORD{FILE_APPEND_DATA}}) {
-            opened = CreateFileW(widePath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            opened = CreateFileW(widePath.c_str(), access,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (opened != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
         }
         return opened;
@@ -350,9 +352,9 @@ void CRecordFileAppender::JoinWriters(bool mayWriteAlone) {
 // than a newcomer waits.
 void CRecordFileAppender::CheckWritesAlone(ULONGLONG now) {
     sinceWritersCheck_.store(0, std::memory_order_relaxed);
-    if (!holdsAloneLock_)
-        holdsAloneLock_ = LockMarker(file_, kAloneMarker, LOCKFILE_FAIL_IMMEDIATELY);
-    if (holdsAloneLock_ && LockMarker(file_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    if (!holdsAloneLock_) holdsAloneLock_ = LockMarker(file_, kAloneMarker, LOCKFILE_FAIL_IMMEDIATELY);
+    if (holdsAloneLock_ &&
+        LockMarker(file_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
         LockMarker(file_, kWriterMarker, 0);
         if (shared_.load(std::memory_order_relaxed)) NoteSize(FileSize());
         aloneUntil_.store(now + kAloneMs, std::memory_order_relaxed);
@@ -520,7 +522,8 @@ void CRecordFileAppender::NoteSize(size_t size) {
 size_t CRecordFileAppender::SizeBefore(size_t record, ULONGLONG now) {
     size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
     size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
-    size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
+    size_t limit =
+        std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
     if (!shared_.load(std::memory_order_relaxed) && now < aloneUntil_.load(std::memory_order_relaxed) &&
         since < kRecheckBytes &&
         (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
@@ -563,7 +566,8 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
         SharedGuard shared(&lock_);
         if (file_ == INVALID_HANDLE_VALUE) return;
         ULONGLONG now = GetTickCount64();
-        if (shared_.load(std::memory_order_relaxed)) sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
+        if (shared_.load(std::memory_order_relaxed))
+            sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
         size_t size = WritersCheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
         if (size != SIZE_MAX && !RollIsDue(event, size) &&
             FitsUnder(SizeLimit(size, text.size(), now), size, text.size()) &&
@@ -601,9 +605,9 @@ void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx:
     if (file_ == INVALID_HANDLE_VALUE) return;
     if (!FitsUnder(limit, size, text.size())) {
         if (!overLimit_)
-            log4cxx::helpers::LogLog::warn(LOG4CXX_STR("Debug records dropped: the file size limit of the process (") +
-                                           std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") +
-                                           activeFile_);
+            log4cxx::helpers::LogLog::warn(
+                LOG4CXX_STR("Debug records dropped: the file size limit of the process (") +
+                std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") + activeFile_);
         overLimit_ = true;
         return;
     }

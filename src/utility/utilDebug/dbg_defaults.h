@@ -30,13 +30,14 @@ constexpr int kDefaultLogCriticalInfo = 0;
 constexpr unsigned kHomeDirReadBytes = 260;
 
 // The record layout when DebugLogFormat is not set.
-constexpr wchar_t kDefaultLogFormat[] = L"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n";
+constexpr wchar_t kDefaultLogFormat[] =
+    L"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n";
 
 // The root logger's threshold for a debug mode: 0 FATAL, 1 ERROR, 2 INFO,
 // 3 ALL, any other value OFF.
 enum class Threshold { kFatal, kError, kInfo, kAll, kOff };
 constexpr Threshold ThresholdOfMode(int mode) {
-    return mode == 0 ? Threshold::kFatal
+    return mode == 0   ? Threshold::kFatal
            : mode == 1 ? Threshold::kError
            : mode == 2 ? Threshold::kInfo
            : mode == 3 ? Threshold::kAll

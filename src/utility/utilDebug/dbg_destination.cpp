@@ -57,4 +57,3 @@ unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
     }
     return destination;
 }
-

@@ -23,4 +23,3 @@ unsigned ParseLogDestination(const wchar_t* text);
 bool ReadLogDestination(HKEY key, unsigned* destination);
 // Reads the setting under the key path; the file when it cannot be read.
 unsigned ReadLogDestinationAt(const wchar_t* keyPath);
-

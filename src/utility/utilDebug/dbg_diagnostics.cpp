@@ -23,8 +23,8 @@ bool DiagnosticsOn() {
 }
 
 std::string Utf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
     std::string narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
@@ -63,7 +63,8 @@ const char* FileRefusalReason(DWORD error) {
 
 void SayFileRefused(const char* what, const std::wstring& path, const char* outcome, DWORD error) {
     try {
-        SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) + ")");
+        SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) +
+                      ")");
     } catch (...) {
     }
 }

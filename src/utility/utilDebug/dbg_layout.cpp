@@ -79,7 +79,8 @@ struct ThreadTexts {
     IdText thread;
     DateText date;
 };
-static_assert(std::is_trivially_destructible<ThreadTexts>::value, "per-thread texts outlive the thread's destructors");
+static_assert(std::is_trivially_destructible<ThreadTexts>::value,
+              "per-thread texts outlive the thread's destructors");
 thread_local ThreadTexts t_texts;
 
 // ---- The library's conversions for log4cxx's converters ---------------------------------
@@ -87,7 +88,8 @@ thread_local ThreadTexts t_texts;
 class FieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
   public:
     using Field = void (*)(const LoggingEventPtr&, LogString&);
-    FieldConverter(const LogString& name, Field field) : LoggingEventPatternConverter(name, name), field_(field) {}
+    FieldConverter(const LogString& name, Field field)
+        : LoggingEventPatternConverter(name, name), field_(field) {}
     using LoggingEventPatternConverter::format;
     void format(const LoggingEventPtr& event, LogString& out, Pool&) const override { field_(event, out); }
 
@@ -100,7 +102,9 @@ class FieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
 void AppendProcessId(const LoggingEventPtr&, LogString& out) {
     AppendId(t_texts.process, GetCurrentProcessId(), out);
 }
-void AppendThreadId(const LoggingEventPtr&, LogString& out) { AppendId(t_texts.thread, GetCurrentThreadId(), out); }
+void AppendThreadId(const LoggingEventPtr&, LogString& out) {
+    AppendId(t_texts.thread, GetCurrentThreadId(), out);
+}
 // The source file as given: UTF-8, like log4cxx's own strings, so that a
 // non-ASCII name is written unchanged whatever the process's locale.
 void AppendSourceFile(const LoggingEventPtr& event, LogString& out) {
@@ -123,10 +127,11 @@ Field FieldNamed(const LogString& name, bool* known) {
         Field field;
     };
     static const Name names[] = {
-        {"c", Field::Logger},     {"logger", Field::Logger}, {"d", Field::Date},     {"date", Field::Date},
-        {"s", Field::Process},    {"t", Field::Thread},      {"thread", Field::Thread}, {"F", Field::File},
-        {"file", Field::File},    {"L", Field::Line},        {"line", Field::Line},  {"p", Field::Level},
-        {"level", Field::Level},  {"m", Field::Message},     {"message", Field::Message},
+        {"c", Field::Logger},      {"logger", Field::Logger}, {"d", Field::Date},
+        {"date", Field::Date},     {"s", Field::Process},     {"t", Field::Thread},
+        {"thread", Field::Thread}, {"F", Field::File},        {"file", Field::File},
+        {"L", Field::Line},        {"line", Field::Line},     {"p", Field::Level},
+        {"level", Field::Level},   {"m", Field::Message},     {"message", Field::Message},
         {"n", Field::Newline},
     };
     for (const Name& entry : names) {
@@ -280,7 +285,8 @@ bool CompilePattern(const LogString& pattern, std::vector<Item>* items) {
     return true;
 }
 
-void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4cxx::log4cxx_time_t time, LogString& out) {
+void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4cxx::log4cxx_time_t time,
+                LogString& out) {
     DateText& cached = t_texts.date;
     log4cxx::log4cxx_time_t key = item.datePerSecond ? time / 1000000 : time;
     if (cached.serial == compiled.serial && cached.item == &item && cached.key == key) {
@@ -388,7 +394,8 @@ void AppendNarrow(LogString& out, const wchar_t* text, size_t length) {
     size_t start = out.size();
     size_t room = length * 4;
     if (length > kDirectConversionLength) {
-        int needed = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        int needed =
+            WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
         room = static_cast<size_t>(needed > 0 ? needed : 0);
     }
     out.resize(start + room);
@@ -406,7 +413,8 @@ log4cxx::pattern::PatternMap CRecordLayout::getFormatSpecifiers() {
     specifiers[LOG4CXX_STR("s")] = ConverterOf(LOG4CXX_STR("process"), AppendProcessId);
     specifiers[LOG4CXX_STR("t")] = specifiers[LOG4CXX_STR("thread")] =
         ConverterOf(LOG4CXX_STR("thread"), AppendThreadId);
-    specifiers[LOG4CXX_STR("F")] = specifiers[LOG4CXX_STR("file")] = ConverterOf(LOG4CXX_STR("file"), AppendSourceFile);
+    specifiers[LOG4CXX_STR("F")] = specifiers[LOG4CXX_STR("file")] =
+        ConverterOf(LOG4CXX_STR("file"), AppendSourceFile);
     return specifiers;
 }
 

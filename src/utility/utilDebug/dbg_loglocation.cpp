@@ -27,7 +27,8 @@ bool ComposeLogNamePath(std::wstring& namePath, const std::wstring& runId) {
 
 }  // namespace
 
-std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir, std::wstring* debugFolder) {
+std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir,
+                          std::wstring* debugFolder) {
     if (!homeDir.empty()) {
         std::wstring folder = homeDir + (IsPathSeparator(homeDir.back()) ? L"Debug" : L"/Debug");
         if (folder.size() < MAX_PATH) {

@@ -28,7 +28,8 @@ bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location);
 // The directory of the log file, with no separator at its end: the home
 // directory's Debug folder (then also in *debugFolder) or the temporary
 // directory.
-std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir, std::wstring* debugFolder);
+std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir,
+                          std::wstring* debugFolder);
 
 // directory, a separator when it has none at its end, and the name.
 std::wstring JoinLogPath(const std::wstring& directory, const std::wstring& name);

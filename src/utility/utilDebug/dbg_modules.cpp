@@ -27,7 +27,8 @@ CModuleLoggerTable::CModuleLoggerTable() : slots_(new Slots(kFirstCapacity)) {}
 
 CModuleLoggerTable::~CModuleLoggerTable() { delete slots_.load(std::memory_order_relaxed); }
 
-ModuleSlot* CModuleLoggerTable::Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger) {
+ModuleSlot* CModuleLoggerTable::Add(HINSTANCE module, const std::wstring& name,
+                                    const log4cxx::LoggerPtr& logger) {
     if (ModuleSlot* found = Find(module)) return found;
     Slots* slots = slots_.load(std::memory_order_relaxed);
     if ((slots->used + 1) * 2 > slots->mask + 1) Rebuild((slots->mask + 1) * 2);

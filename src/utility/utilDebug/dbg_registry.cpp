@@ -53,7 +53,8 @@ bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     data.wide[1] = 0;
     data.number = *value;
     DWORD size = sizeof(int);
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    LSTATUS status =
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
     NoteSettingsRead(status);
     if (status != ERROR_SUCCESS) return false;
     *value = data.number;
@@ -74,7 +75,8 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
     if (!key) return false;
     KeyCloser closer(key);
     DWORD dataSize = size;
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
+    LSTATUS status =
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
     NoteSettingsRead(status);
     return status == ERROR_SUCCESS && buffer[0] != L'\0';
 }
@@ -107,7 +109,8 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
     if (status == ERROR_MORE_DATA) {
         buffer.assign(size / 2 + 2, L'\0');
         size = NlRegStringBufferSize(buffer.size() - 1);
-        status = RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        status =
+            RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
     }
     NoteSettingsRead(status);
     if (status != ERROR_SUCCESS) return false;

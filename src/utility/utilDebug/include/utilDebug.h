@@ -54,7 +54,8 @@ namespace DBG {
 // No printf format attribute: the compilers' printf check does not know the
 // Windows size prefixes (%I64d, %I32u, %Id) these formats take. The DBG_LOG
 // macros below check a literal format against its arguments instead.
-UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format, ...);
+UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const char* format,
+                              ...);
 UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line,
                               const wchar_t* format, ...);
 UTILDEBUG_API void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, const char* format,
@@ -188,7 +189,8 @@ constexpr int KindOf() {
         return kNull;
     } else if constexpr (std::is_pointer_v<U>) {
         using P = std::remove_cv_t<std::remove_pointer_t<U>>;
-        if constexpr (std::is_same_v<P, char> || std::is_same_v<P, signed char> || std::is_same_v<P, unsigned char>)
+        if constexpr (std::is_same_v<P, char> || std::is_same_v<P, signed char> ||
+                      std::is_same_v<P, unsigned char>)
             return kNarrowText;
         else if constexpr (std::is_same_v<P, wchar_t>)
             return kWideText;
@@ -226,7 +228,9 @@ constexpr bool Matches(const C* format, K) {
         if (format[i] != '%') continue;
         ++i;
         if (format[i] == '%') continue;
-        while (format[i] == '-' || format[i] == '+' || format[i] == ' ' || format[i] == '#' || format[i] == '0') ++i;
+        while (format[i] == '-' || format[i] == '+' || format[i] == ' ' || format[i] == '#' ||
+               format[i] == '0')
+            ++i;
         if (format[i] == '*') {
             if (!isInteger(take())) return false;
             ++i;
@@ -242,49 +246,87 @@ constexpr bool Matches(const C* format, K) {
         }
         Size size = kNone;
         switch (format[i]) {
-            case 'h': size = format[i + 1] == 'h' ? (++i, kHH) : kH; ++i; break;
-            case 'l': size = format[i + 1] == 'l' ? (++i, kLL) : kL; ++i; break;
-            case 'L': size = kBigL; ++i; break;
-            case 'w': size = kW; ++i; break;
-            case 'j': size = kLL; ++i; break;
+            case 'h':
+                size = format[i + 1] == 'h' ? (++i, kHH) : kH;
+                ++i;
+                break;
+            case 'l':
+                size = format[i + 1] == 'l' ? (++i, kLL) : kL;
+                ++i;
+                break;
+            case 'L':
+                size = kBigL;
+                ++i;
+                break;
+            case 'w':
+                size = kW;
+                ++i;
+                break;
+            case 'j':
+                size = kLL;
+                ++i;
+                break;
             case 'z':
-            case 't': size = kIPointer; ++i; break;
+            case 't':
+                size = kIPointer;
+                ++i;
+                break;
             case 'I':
                 ++i;
-                if (format[i] == '6' && format[i + 1] == '4') size = kI64, i += 2;
-                else if (format[i] == '3' && format[i + 1] == '2') size = kI32, i += 2;
-                else size = kIPointer;
+                if (format[i] == '6' && format[i + 1] == '4')
+                    size = kI64, i += 2;
+                else if (format[i] == '3' && format[i + 1] == '2')
+                    size = kI32, i += 2;
+                else
+                    size = kIPointer;
                 break;
-            default: break;
+            default:
+                break;
         }
         const int kind = format[i] == 0 ? -1 : (format[i] == '%' ? 0 : take());
         switch (format[i]) {
-            case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': {
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'o':
+            case 'x':
+            case 'X': {
                 if (!isInteger(kind)) return false;
                 const int bytes = size == kL ? static_cast<int>(sizeof(long))
-                                : size == kLL || size == kI64 || size == kBigL ? 8
-                                : size == kIPointer ? static_cast<int>(sizeof(void*))
-                                : 4;
+                                  : size == kLL || size == kI64 || size == kBigL ? 8
+                                  : size == kIPointer ? static_cast<int>(sizeof(void*))
+                                                      : 4;
                 if (kind != bytes) return false;
                 break;
             }
-            case 'c': case 'C':
+            case 'c':
+            case 'C':
                 if (!isInteger(kind) || kind > 4) return false;
                 break;
-            case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+            case 'e':
+            case 'E':
+            case 'f':
+            case 'F':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
                 if (kind != kFloat) return false;
                 break;
-            case 's': case 'S': {
+            case 's':
+            case 'S': {
                 // Narrow for h, wide for l and w; otherwise %s is the format's
                 // own width and %S the other.
-                const bool wide = size == kH ? false
-                                : size == kL || size == kW ? true
-                                : (format[i] == 's') == wideFormat;
+                const bool wide = size == kH                 ? false
+                                  : size == kL || size == kW ? true
+                                                             : (format[i] == 's') == wideFormat;
                 if (kind != (wide ? kWideText : kNarrowText) && kind != kNull) return false;
                 break;
             }
-            case 'p': case 'n':
-                if (kind != kPointer && kind != kNarrowText && kind != kWideText && kind != kNull) return false;
+            case 'p':
+            case 'n':
+                if (kind != kPointer && kind != kNarrowText && kind != kWideText && kind != kNull)
+                    return false;
                 break;
             default:  // an unknown conversion, or a format ending inside one
                 return false;
@@ -295,8 +337,9 @@ constexpr bool Matches(const C* format, K) {
 
 template <bool formatMatchesArguments>
 constexpr int Check() {
-    static_assert(formatMatchesArguments,
-                  "DBG_LOG: the format does not match its arguments (count, or a conversion given the wrong type)");
+    static_assert(
+        formatMatchesArguments,
+        "DBG_LOG: the format does not match its arguments (count, or a conversion given the wrong type)");
     return 0;
 }
 
@@ -306,17 +349,19 @@ constexpr int Check() {
 #define DBG_FORMAT_OF(...) DBG_FORMAT_OF_(__VA_ARGS__, 0)
 #define DBG_FORMAT_OF_(format, ...) format
 // The format must be a literal; DBG::DebugLogEx takes any.
-#define DBG_CHECK_FORMAT(...)                                                                         \
-    static_cast<void>(::DBG::format_check::Check<::DBG::format_check::Matches(                       \
-                          DBG_FORMAT_OF(__VA_ARGS__), decltype(::DBG::format_check::KindsOf(__VA_ARGS__)){})>())
+#define DBG_CHECK_FORMAT(...)                                    \
+    static_cast<void>(                                           \
+        ::DBG::format_check::Check<::DBG::format_check::Matches( \
+            DBG_FORMAT_OF(__VA_ARGS__), decltype(::DBG::format_check::KindsOf(__VA_ARGS__)){})>())
 #endif
 
 // Convenience macros: the calling module, file and line are filled in, and a
 // literal format is checked against its arguments at compile time.
-#define DBG_LOG(level, ...) \
-    (DBG_CHECK_FORMAT(__VA_ARGS__), ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__))
-#define DBG_LOGW(level, ...)            \
-    (DBG_CHECK_FORMAT(__VA_ARGS__),     \
+#define DBG_LOG(level, ...)         \
+    (DBG_CHECK_FORMAT(__VA_ARGS__), \
+     ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), __FILE__, __LINE__, __VA_ARGS__))
+#define DBG_LOGW(level, ...)        \
+    (DBG_CHECK_FORMAT(__VA_ARGS__), \
      ::DBG::DebugLogEx(DBG_THIS_MODULE, (level), DBG_WIDEN(__FILE__), __LINE__, __VA_ARGS__))
 #define DBG_WIDEN2(x) L##x
 #define DBG_WIDEN(x) DBG_WIDEN2(x)

@@ -6,6 +6,8 @@
 #include "ProductRegINIReader.h"
 #include "fuzz_support.h"
 
+using namespace dbg_internal;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = nlfuzz::ScratchPath("cfg_ProductRegistry.txt");
     nlfuzz::WriteBytes(path, data, size);

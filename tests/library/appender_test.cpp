@@ -15,6 +15,8 @@
 #include "dbg_appender.h"
 #include "test_env.h"
 
+using namespace dbg_internal;
+
 namespace {
 
 using log4cxx::LogString;

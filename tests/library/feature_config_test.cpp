@@ -13,6 +13,8 @@
 #include "cib_file.h"
 #include "test_env.h"
 
+using namespace dbg_internal;
+
 namespace {
 
 using nltest::CibPrimitive;

@@ -13,6 +13,8 @@
 
 #include "dbg_layout.h"
 
+using namespace dbg_internal;
+
 namespace {
 
 using log4cxx::LogString;

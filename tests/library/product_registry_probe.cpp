@@ -8,6 +8,8 @@
 
 #include "ProductRegINIReader.h"
 
+using namespace dbg_internal;
+
 int main() {
     LoadProductRegistry();
     if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr) return 2;

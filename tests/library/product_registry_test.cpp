@@ -12,6 +12,8 @@
 
 #include "test_env.h"
 
+using namespace dbg_internal;
+
 namespace {
 
 using Pairs = std::map<std::wstring, std::wstring>;

@@ -22,6 +22,8 @@
 #include "dbg_modulelist.h"
 #include "dbg_registry.h"
 
+using namespace dbg_internal;
+
 namespace qpdebug {
 
 namespace {

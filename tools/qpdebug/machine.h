@@ -30,16 +30,17 @@ struct Settings {
     std::wstring homeDir;      // empty: not set (or longer than can be read)
     std::wstring format;       // empty: the default layout
     std::wstring destination;  // empty: not set ("file")
-    DisabledListValues disabled;
+    dbg_internal::DisabledListValues disabled;
     std::wstring mappingFile;
-    CFeatureConfig::DataRootSource dataRootSource = CFeatureConfig::DataRootSource::kNone;
-    std::vector<FeatureEntry> features;
+    dbg_internal::CFeatureConfig::DataRootSource dataRootSource =
+        dbg_internal::CFeatureConfig::DataRootSource::kNone;
+    std::vector<dbg_internal::FeatureEntry> features;
     std::vector<std::wstring> silencedModules;
 };
 // The settings under the key and names given (the default ones unless a
 // product registry file redirects them).
-Settings ReadSettings(const ProductRegistryNames& names);
-ProductRegistryNames DefaultNames();
+Settings ReadSettings(const dbg_internal::ProductRegistryNames& names);
+dbg_internal::ProductRegistryNames DefaultNames();
 
 // A process of the machine that has the library loaded.
 struct Process {

@@ -18,6 +18,8 @@
 #include "machine.h"
 #include "output.h"
 
+using namespace dbg_internal;
+
 namespace qpdebug {
 
 namespace {

@@ -9,6 +9,8 @@
 #include "FeatureConfig.h"
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 namespace {
 
 const wchar_t kMappingFileInDataRoot[] = L"config/dbglog_FeatureMapping.ini";
@@ -183,3 +185,5 @@ void CFeatureConfig::ResolveMappingFilePath() {
     if (mappingFilePath.back() != L'/') mappingFilePath += L'/';
     mappingFilePath += kMappingFileInDataRoot;
 }
+
+}  // namespace dbg_internal

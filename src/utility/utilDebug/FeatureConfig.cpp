@@ -10,6 +10,8 @@
 #include "dbg_registry.h"
 #include "dbg_diagnostics.h"
 
+namespace dbg_internal {
+
 namespace {
 
 // Names lists are cut here before they are split.
@@ -182,3 +184,5 @@ DisabledListValues ReadDisabledLists(HKEY key) {
     values.dlls = ReadDisabledList(key, kValueDisabledDlls);
     return values;
 }
+
+}  // namespace dbg_internal

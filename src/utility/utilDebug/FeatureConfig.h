@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace dbg_internal {
+
 // One section of the feature mapping file: a feature and its modules, both
 // lower-cased; modules in file order, duplicates kept.
 struct FeatureEntry {
@@ -111,3 +113,5 @@ struct DisabledListValues {
 // Reads both values from an open key: each its first 2,047 characters, a
 // longer value cut; the type is not checked.
 DisabledListValues ReadDisabledLists(HKEY key);
+
+}  // namespace dbg_internal

@@ -32,18 +32,18 @@
 #include "dbg_registry.h"
 #include "utilDebug.h"
 
-extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
-
-using log4cxx::LevelPtr;
-using log4cxx::Logger;
-using log4cxx::LoggerPtr;
-using log4cxx::LogString;
-using log4cxx::rolling::RollingFileAppender;
-
 // log4cxx's object macros name "helpers" unqualified.
 namespace helpers = log4cxx::helpers;
 
-// Tells the write path that the loggers' appenders changed.
+namespace {
+
+// Changes whenever an appender is added to or removed from a logger, so that
+// each module's route is decided anew.
+std::atomic<unsigned> g_routeGeneration{1};
+
+// Tells the write path that the loggers' appenders changed. log4cxx's class
+// macros open namespace log4cxx, so the listener stands outside the library's
+// namespace, in this file alone.
 class CRouteListener : public virtual log4cxx::spi::HierarchyEventListener {
   public:
     DECLARE_ABSTRACT_LOG4CXX_OBJECT(CRouteListener)
@@ -51,13 +51,26 @@ class CRouteListener : public virtual log4cxx::spi::HierarchyEventListener {
     LOG4CXX_CAST_ENTRY(log4cxx::spi::HierarchyEventListener)
     END_LOG4CXX_CAST_MAP()
 
-    void addAppenderEvent(const Logger*, const log4cxx::Appender*) override { NewRoutes(); }
-    void removeAppenderEvent(const Logger*, const log4cxx::Appender*) override { NewRoutes(); }
+    void addAppenderEvent(const log4cxx::Logger*, const log4cxx::Appender*) override { NewRoutes(); }
+    void removeAppenderEvent(const log4cxx::Logger*, const log4cxx::Appender*) override { NewRoutes(); }
 
   private:
-    static void NewRoutes();
+    static void NewRoutes() { g_routeGeneration.fetch_add(1, std::memory_order_acq_rel); }
 };
+
+}  // namespace
+
 IMPLEMENT_LOG4CXX_OBJECT(CRouteListener)
+
+namespace dbg_internal {
+
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
+
+using log4cxx::LevelPtr;
+using log4cxx::Logger;
+using log4cxx::LoggerPtr;
+using log4cxx::LogString;
+using log4cxx::rolling::RollingFileAppender;
 
 std::atomic<bool> g_adapterCriticalInfo{false};
 
@@ -98,13 +111,8 @@ std::atomic<DWORD> g_lastFileCheckTick{0};
 // destroyed. Records reach the file with each write, so nothing waits for a
 // destructor.
 std::shared_ptr<CRecordFileAppender>& g_recordAppender = *new std::shared_ptr<CRecordFileAppender>;
-// Changes whenever an appender is added to or removed from a logger, so that
-// each module's route is decided anew.
-std::atomic<unsigned> g_routeGeneration{1};
 
 }  // namespace
-
-void CRouteListener::NewRoutes() { g_routeGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 namespace {
 
@@ -680,3 +688,5 @@ void AdapterSetDebugLogCount(int count) {
     log4cxx::helpers::Pool pool;
     appender->activateOptions(pool);
 }
+
+}  // namespace dbg_internal

@@ -11,6 +11,8 @@
 #include "dbg_filter.h"
 #include "dbg_format.h"
 
+namespace dbg_internal {
+
 // Raises critical-information records to FATAL.
 extern std::atomic<bool> g_adapterCriticalInfo;
 
@@ -33,3 +35,5 @@ void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int lev
 // ---- Run-time reconfiguration ----------------------------------------------------------
 void AdapterSetDebugMode(int mode);
 void AdapterSetDebugLogCount(int count);
+
+}  // namespace dbg_internal

@@ -1,6 +1,8 @@
 // On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "ModuleName.h"
 
+namespace dbg_internal {
+
 namespace {
 
 bool AllDigits(const std::wstring& text, size_t begin, size_t end) {
@@ -24,3 +26,5 @@ void DropSharedObjectVersion(std::wstring& fileName) {
     if (fileName.compare(cut - kSharedObject.size(), kSharedObject.size(), kSharedObject) == 0)
         fileName.resize(cut);
 }
+
+}  // namespace dbg_internal

@@ -7,6 +7,8 @@
 
 #include "dbg_diagnostics.h"
 
+namespace dbg_internal {
+
 ProductRegistryNames g_productRegistry = {};
 
 namespace {
@@ -216,3 +218,5 @@ bool LookupValue(const CRegLineReaderCB& lines, const wchar_t* key, std::wstring
     value = found->second;
     return true;
 }
+
+}  // namespace dbg_internal

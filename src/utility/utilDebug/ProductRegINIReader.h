@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace dbg_internal {
+
 // The product key path below HKEY_LOCAL_MACHINE and the names of the five
 // settings values, each at most 259 characters; empty strings until
 // LoadProductRegistry has run.
@@ -143,3 +145,5 @@ class CRegLineReaderTokenCB : public CProductRegINIReader::CIterateEachTokenCall
 
 // True when the file gave key a value; the value is then copied into value.
 bool LookupValue(const CRegLineReaderCB& lines, const wchar_t* key, std::wstring& value);
+
+}  // namespace dbg_internal

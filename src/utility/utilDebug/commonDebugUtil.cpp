@@ -11,6 +11,7 @@
 
 #include "dbg_diagnostics.h"
 
+namespace dbg_internal {
 namespace {
 
 // Debugger viewers of the product expect every string-overload message to
@@ -64,6 +65,9 @@ void ReplaceFile(const std::wstring& path, const char* bytes, size_t length) {
 }
 
 }  // namespace
+}  // namespace dbg_internal
+
+using namespace dbg_internal;
 
 void DebugContentToFile(const std::string& path, const std::string& content) {
     try {

@@ -8,6 +8,10 @@
 
 #include <cstddef>
 
+namespace dbg_internal {
+
 // The longest message the format overload of DebugStringToWindbg sends;
 // longer output is cut there.
 constexpr size_t kMaxDebuggerMessageLength = 1023;
+
+}  // namespace dbg_internal

@@ -26,6 +26,8 @@
 #include "dbg_diagnostics.h"
 #include "utilDebug.h"
 
+namespace dbg_internal {
+
 using log4cxx::LogString;
 using log4cxx::helpers::Pool;
 using log4cxx::rolling::FixedWindowRollingPolicy;
@@ -687,3 +689,5 @@ void WarmUpLog4cxx() {
     } catch (const std::exception&) {
     }
 }
+
+}  // namespace dbg_internal

@@ -19,6 +19,8 @@
 #include "dbg_layout.h"
 #include "dbg_locks.h"
 
+namespace dbg_internal {
+
 class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
   public:
     CRecordFileAppender();
@@ -136,3 +138,5 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
 // Builds log4cxx's process-wide objects that a record uses, so that they are
 // destroyed only after everything built later, at exit.
 void WarmUpLog4cxx();
+
+}  // namespace dbg_internal

@@ -5,6 +5,7 @@
 #include <utilDebug.h>
 #include <windows.h>
 
+namespace dbg_internal {
 namespace {
 
 // Stress-run tools find the banner's records by this location and these
@@ -86,6 +87,9 @@ void ProcessRecords() {
 }
 
 }  // namespace
+}  // namespace dbg_internal
+
+using namespace dbg_internal;
 
 namespace DBG {
 

@@ -4,6 +4,8 @@
 // On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
+namespace dbg_internal {
+
 // Values under the product key (their default names: the product registry
 // file may rename the first five for a program).
 constexpr wchar_t kValueHomeDir[] = L"HomeDir";
@@ -43,3 +45,5 @@ constexpr Threshold ThresholdOfMode(int mode) {
            : mode == 3 ? Threshold::kAll
                        : Threshold::kOff;
 }
+
+}  // namespace dbg_internal

@@ -5,6 +5,8 @@
 
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 const wchar_t kLogDestinationValue[] = L"DebugLogDestination";
 
 namespace {
@@ -57,3 +59,5 @@ unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
     }
     return destination;
 }
+
+}  // namespace dbg_internal

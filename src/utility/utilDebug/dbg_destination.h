@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace dbg_internal {
+
 // The setting's value name under the product key.
 extern const wchar_t kLogDestinationValue[];
 
@@ -23,3 +25,5 @@ unsigned ParseLogDestination(const wchar_t* text);
 bool ReadLogDestination(HKEY key, unsigned* destination);
 // Reads the setting under the key path; the file when it cannot be read.
 unsigned ReadLogDestinationAt(const wchar_t* keyPath);
+
+}  // namespace dbg_internal

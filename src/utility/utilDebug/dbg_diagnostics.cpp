@@ -6,6 +6,8 @@
 
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 namespace {
 
 enum : int { kUnknown = -1, kOff = 0, kOn = 1 };
@@ -68,3 +70,5 @@ void SayFileRefused(const char* what, const std::wstring& path, const char* outc
     } catch (...) {
     }
 }
+
+}  // namespace dbg_internal

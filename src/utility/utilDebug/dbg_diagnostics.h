@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace dbg_internal {
+
 // The switch as the back end's set-up read it; before the set-up the value
 // is read from the registry when there is something to say.
 void SetDiagnostics(bool on);
@@ -23,3 +25,5 @@ inline bool IsMissingFileError(DWORD error) {
 // "<what> <path> <outcome> (<reason>)", for a file that was there but was
 // refused: a pipe, a device, a socket, a folder, a link where none may be.
 void SayFileRefused(const char* what, const std::wstring& path, const char* outcome, DWORD error);
+
+}  // namespace dbg_internal

@@ -16,6 +16,8 @@
 #include "dbg_modules.h"
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 std::atomic<bool> g_debugEnabled{true};
 
 namespace {
@@ -90,3 +92,5 @@ void ReloadFeatures() {
     RegCloseKey(key);
     ApplyDisabledModulesToLoggers();
 }
+
+}  // namespace dbg_internal

@@ -13,6 +13,8 @@
 
 #include "FeatureConfig.h"
 
+namespace dbg_internal {
+
 // Whether this process writes records; true until the module list says otherwise.
 extern std::atomic<bool> g_debugEnabled;
 
@@ -36,3 +38,5 @@ void ApplyDisabledLists(HKEY key);
 // Re-reads the feature mapping file and applies the disabled lists again.
 // The caller runs it only once the back end is set up.
 void ReloadFeatures();
+
+}  // namespace dbg_internal

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <string>
 
+namespace dbg_internal {
+
 namespace {
 
 constexpr size_t kInitialMessageCapacity = 512;
@@ -105,3 +107,5 @@ void PendingMessage<Char>::Release() {
 
 template class PendingMessage<char>;
 template class PendingMessage<wchar_t>;
+
+}  // namespace dbg_internal

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace dbg_internal {
+
 // The longest message a record carries; longer output is cut there.
 constexpr size_t kMaxMessageLength = 49151;
 
@@ -40,3 +42,5 @@ class PendingMessage {
 
 extern template class PendingMessage<char>;
 extern template class PendingMessage<wchar_t>;
+
+}  // namespace dbg_internal

@@ -22,6 +22,8 @@
 
 #include "dbg_layout.h"
 
+namespace dbg_internal {
+
 namespace {
 
 // Where sd_journal_sendv sends: it says nothing when nobody listens there.
@@ -131,3 +133,5 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
         g_fallBackTold.store(false, std::memory_order_relaxed);
     return true;
 }
+
+}  // namespace dbg_internal

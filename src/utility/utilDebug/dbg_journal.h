@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+namespace dbg_internal {
+
 // Makes the destination the one records take, and looks again whether the
 // journal can be reached: run at the first call and by every refresh.
 void ApplyLogDestination(unsigned destination);
@@ -42,3 +44,5 @@ void SetJournalIdentifier(const wchar_t* processBaseName);
 
 // The journal's priority of a log4cxx level, by its number.
 int JournalPriorityOf(int log4cxxLevel);
+
+}  // namespace dbg_internal

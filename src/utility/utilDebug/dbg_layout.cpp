@@ -27,6 +27,8 @@
 
 #include "dbg_locks.h"
 
+namespace dbg_internal {
+
 using log4cxx::LogString;
 using log4cxx::helpers::Pool;
 using log4cxx::pattern::DatePatternConverter;
@@ -456,3 +458,5 @@ void CRecordLayout::format(LogString& output, const LoggingEventPtr& event, Pool
     Guard<CSLock> guard(&formatLock_);
     PatternLayout::format(output, event, pool);
 }
+
+}  // namespace dbg_internal

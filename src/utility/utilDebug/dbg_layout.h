@@ -15,6 +15,8 @@
 
 #include "dbg_locks.h"
 
+namespace dbg_internal {
+
 // One record as the compiled layout reads it. The message is the prefix
 // followed by either UTF-8 text or wide text.
 struct RecordFields {
@@ -71,3 +73,5 @@ RecordFields RecordFieldsOf(const log4cxx::spi::LoggingEventPtr& event);
 // Appends wide text in the ANSI code page, UTF-8. A long text is measured
 // first, so that no buffer grows beyond what the text needs.
 void AppendNarrow(log4cxx::LogString& out, const wchar_t* text, size_t length);
+
+}  // namespace dbg_internal

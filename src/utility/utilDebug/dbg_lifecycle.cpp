@@ -12,6 +12,8 @@
 #include "dbg_appender.h"
 #include "dbg_locks.h"
 
+namespace dbg_internal {
+
 namespace {
 
 // A call passes the gate by raising its thread's own flag and finding the
@@ -164,3 +166,5 @@ CLibraryCall::~CLibraryCall() {
     else if (entry_ == Entry::Lock)
         ReleaseSRWLockShared(&g_gate);
 }
+
+}  // namespace dbg_internal

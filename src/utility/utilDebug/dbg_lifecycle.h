@@ -11,6 +11,8 @@
 // On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
+namespace dbg_internal {
+
 class CLibraryCall {
   public:
     CLibraryCall();
@@ -27,3 +29,5 @@ class CLibraryCall {
     // shared lock.
     enum class Entry : unsigned char { None, Flag, Lock } entry_ = Entry::None;
 };
+
+}  // namespace dbg_internal

@@ -1,6 +1,8 @@
 // On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #include "dbg_locks.h"
 
+namespace dbg_internal {
+
 // Built on first use, so that a record logged while other static objects are
 // still being built finds its locks ready, and never destroyed, so that a
 // thread still running at exit finds them too.
@@ -13,3 +15,5 @@ CSLock& AdapterLock() {
     static CSLock* const lock = new CSLock;
     return *lock;
 }
+
+}  // namespace dbg_internal

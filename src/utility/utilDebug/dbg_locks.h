@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+namespace dbg_internal {
+
 // A lock holding one critical section: recursive, like every Windows critical
 // section, so a thread that holds it may take it again.
 class CSLock {
@@ -82,3 +84,5 @@ CSLock& SettingsLock();
 // Guards the back end: its set-up, the log file path, the module logger table
 // and the feature state.
 CSLock& AdapterLock();
+
+}  // namespace dbg_internal

@@ -8,6 +8,8 @@
 
 #include "dbg_modulelist.h"
 
+namespace dbg_internal {
+
 namespace {
 
 bool IsPathSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
@@ -68,3 +70,5 @@ bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location) 
     location->debugFolder = debugFolder;
     return true;
 }
+
+}  // namespace dbg_internal

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace dbg_internal {
+
 struct LogLocationInputs {
     std::wstring executablePath;  // full path of the process's executable
     std::wstring runId;           // NL_DEBUG_LOG_OUTPUT_ID, or empty
@@ -33,3 +35,5 @@ std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempD
 
 // directory, a separator when it has none at its end, and the name.
 std::wstring JoinLogPath(const std::wstring& directory, const std::wstring& name);
+
+}  // namespace dbg_internal

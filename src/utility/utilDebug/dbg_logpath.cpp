@@ -12,6 +12,8 @@
 #include "dbg_loglocation.h"
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 namespace {
 
 std::wstring TemporaryDirectory() {
@@ -72,3 +74,5 @@ std::wstring ComposeFallbackLogPath(const std::wstring& processBaseName) {
     CreateDebugFolder(debugFolder);
     return JoinLogPath(directory, processBaseName + L".log");
 }
+
+}  // namespace dbg_internal

@@ -7,6 +7,8 @@
 
 #include "dbg_modulelist.h"
 
+namespace dbg_internal {
+
 // The executable's file name without directory and extension.
 void GetProcessBaseName(wchar_t* buffer, size_t size);
 // The log file path of this process into buffer (size in characters); false
@@ -16,3 +18,5 @@ bool BuildLogFilePath(wchar_t* buffer, int size);
 // directory under the default key, or the temporary directory, and the
 // process base name.
 std::wstring ComposeFallbackLogPath(const std::wstring& processBaseName);
+
+}  // namespace dbg_internal

@@ -7,6 +7,8 @@
 
 #include <cwchar>
 
+namespace dbg_internal {
+
 namespace {
 const wchar_t* const kInstallerProcesses[] = {
     L"setup", L"QpRemoteInstallAgent", L"instDeployHelper", L"DeployLauncher", L"MsiExec", L"QpMFCApp"};
@@ -35,3 +37,5 @@ std::wstring ProcessBaseNameOf(const wchar_t* executablePath) {
     _wsplitpath(executablePath, nullptr, nullptr, name, nullptr);
     return name;
 }
+
+}  // namespace dbg_internal

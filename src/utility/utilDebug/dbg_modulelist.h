@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace dbg_internal {
+
 // The installers always log, into the temporary directory.
 bool IsInstallerProcess(const wchar_t* processBaseName);
 
@@ -18,3 +20,5 @@ bool ModuleListSwitchesOn(const std::wstring& moduleList, const std::wstring& pr
 
 // The executable's file name without directory and extension.
 std::wstring ProcessBaseNameOf(const wchar_t* executablePath);
+
+}  // namespace dbg_internal

@@ -5,6 +5,8 @@
 // On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "dbg_modules.h"
 
+namespace dbg_internal {
+
 namespace {
 constexpr size_t kFirstCapacity = 64;
 }  // namespace
@@ -86,3 +88,5 @@ std::vector<const ModuleLogger*> CModuleLoggerTable::Entries() const {
 }
 
 CModuleLoggerTable* const g_moduleLoggerTable = new CModuleLoggerTable;
+
+}  // namespace dbg_internal

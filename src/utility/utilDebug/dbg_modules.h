@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace dbg_internal {
+
 struct ModuleLogger {
     HINSTANCE module;
     // The module's file name in lower case, as the disabled lists name it.
@@ -100,3 +102,5 @@ class CModuleLoggerTable {
 // while the process exits.
 extern CModuleLoggerTable* const g_moduleLoggerTable;
 inline CModuleLoggerTable& ModuleTable() { return *g_moduleLoggerTable; }
+
+}  // namespace dbg_internal

@@ -17,6 +17,7 @@
 #include "dbg_settings.h"
 #include "utilDebug.h"
 
+namespace dbg_internal {
 namespace {
 
 std::atomic<LONG> g_interfaceInitialised{0};
@@ -95,6 +96,9 @@ void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, Pend
 }
 
 }  // namespace
+}  // namespace dbg_internal
+
+using namespace dbg_internal;
 
 namespace DBG {
 

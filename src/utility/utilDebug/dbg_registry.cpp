@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace dbg_internal {
+
 const wchar_t kDefaultProductKeyPath[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
 
 namespace {
@@ -117,3 +119,5 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
     text->assign(buffer.data(), wcsnlen(buffer.data(), maxLength));
     return true;
 }
+
+}  // namespace dbg_internal

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+namespace dbg_internal {
+
 // The product key that the back end's own reads use, whatever the product
 // registry file says.
 extern const wchar_t kDefaultProductKeyPath[];
@@ -91,3 +93,5 @@ class KeyCloser {
   private:
     HKEY key_;
 };
+
+}  // namespace dbg_internal

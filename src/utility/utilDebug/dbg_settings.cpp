@@ -16,6 +16,8 @@
 #include "dbg_locks.h"
 #include "utilDebug.h"
 
+namespace dbg_internal {
+
 std::atomic<DWORD> g_lastRefreshTick{0};
 
 namespace {
@@ -224,6 +226,10 @@ __attribute__((noinline)) void RefreshWhenIdle() {
     }
     g_refreshBusy.exchange(0);
 }
+
+}  // namespace dbg_internal
+
+using namespace dbg_internal;
 
 // ---- Exported getters and setters ---------------------------------------------------
 

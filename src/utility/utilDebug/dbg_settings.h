@@ -11,6 +11,8 @@
 
 #include "dbg_registry.h"
 
+namespace dbg_internal {
+
 // Settles the key path and value names from the product registry file, once.
 void EnsureProductRegistryLoaded();
 
@@ -41,3 +43,5 @@ inline bool RefreshIsDue() {
 inline void RefreshDebugSettings() {
     if (RefreshIsDue()) RefreshWhenIdle();
 }
+
+}  // namespace dbg_internal

@@ -4,6 +4,7 @@
 #include <utilDebug.h>
 #include <windows.h>
 
+namespace dbg_internal {
 namespace {
 
 using GetThreadIdFunction = DWORD (*)(HANDLE);
@@ -31,6 +32,9 @@ class ThreadIdLookup {
 };
 
 }  // namespace
+}  // namespace dbg_internal
+
+using namespace dbg_internal;
 
 namespace DBG {
 

@@ -8,6 +8,7 @@
 
 #include "FeatureConfig.h"
 #include "ProductRegINIReader.h"
+#include "dbg_registry.h"
 
 namespace qpdebug {
 

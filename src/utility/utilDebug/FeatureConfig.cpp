@@ -7,15 +7,12 @@
 #include <unordered_map>
 
 #include "dbg_defaults.h"
-#include "dbg_registry.h"
 #include "dbg_diagnostics.h"
 
 namespace dbg_internal {
 
 namespace {
 
-// Names lists are cut here before they are split.
-constexpr size_t kNameListLimit = 2047;
 // Section names, and each section's text, as the profile functions return them.
 constexpr DWORD kProfileBufferElements = 20480;
 
@@ -82,7 +79,7 @@ void CFeatureConfig::ForgetAppliedLists() {
 }
 
 std::vector<std::wstring> CFeatureConfig::SplitNameList(const std::wstring& text) {
-    std::wstring list = LowerCased(text.substr(0, kNameListLimit));
+    std::wstring list = LowerCased(text.substr(0, kDisabledListLimit));
     std::vector<std::wstring> names;
     size_t start = 0;
     while (start <= list.size()) {
@@ -162,27 +159,6 @@ std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) 
     std::vector<std::wstring> strings;
     for (const wchar_t* p = list; p && *p; p += wcslen(p) + 1) strings.emplace_back(p);
     return strings;
-}
-
-// ---- The disabled lists in the registry ------------------------------------------------------
-
-namespace {
-
-// Only the first kNameListLimit characters count: a longer value is cut, not
-// ignored.
-DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
-    DisabledListValue value;
-    value.read = QueryTextValue(key, valueName, kNameListLimit, &value.text);
-    return value;
-}
-
-}  // namespace
-
-DisabledListValues ReadDisabledLists(HKEY key) {
-    DisabledListValues values;
-    values.features = ReadDisabledList(key, kValueDisabledFeatures);
-    values.dlls = ReadDisabledList(key, kValueDisabledDlls);
-    return values;
 }
 
 }  // namespace dbg_internal

@@ -100,18 +100,4 @@ class CFeatureConfig {
     DataRootSource dataRootSource = DataRootSource::kNone;
 };
 
-// ---- The disabled lists in the registry ------------------------------------------------
-// A disabled list as read from the registry: whether it could be, and its text.
-struct DisabledListValue {
-    bool read = false;
-    std::wstring text;
-};
-struct DisabledListValues {
-    DisabledListValue features;  // DebugLogDisabledFeatures
-    DisabledListValue dlls;      // DebugLogDisabledDlls
-};
-// Reads both values from an open key: each its first 2,047 characters, a
-// longer value cut; the type is not checked.
-DisabledListValues ReadDisabledLists(HKEY key);
-
 }  // namespace dbg_internal

@@ -4,6 +4,8 @@
 // On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
+#include <cstddef>
+
 namespace dbg_internal {
 
 // Values under the product key (their default names: the product registry
@@ -16,6 +18,8 @@ constexpr wchar_t kValueLogCriticalInfo[] = L"LogCriticalInfo";
 constexpr wchar_t kValueDebugLogFormat[] = L"DebugLogFormat";
 constexpr wchar_t kValueDisabledFeatures[] = L"DebugLogDisabledFeatures";
 constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
+// The disabled lists count their first 2,047 characters: a longer value is cut.
+constexpr size_t kDisabledListLimit = 2047;
 
 // The debug mode a process logs at when DebugLevel cannot be read
 // (DBG::GetDebugMode itself reports 0 then).

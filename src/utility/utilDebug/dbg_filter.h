@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "FeatureConfig.h"
+#include "dbg_registry.h"
 
 namespace dbg_internal {
 

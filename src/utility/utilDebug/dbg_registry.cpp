@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "dbg_defaults.h"
+
 namespace dbg_internal {
 
 const wchar_t kDefaultProductKeyPath[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
@@ -118,6 +120,27 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
     if (status != ERROR_SUCCESS) return false;
     text->assign(buffer.data(), wcsnlen(buffer.data(), maxLength));
     return true;
+}
+
+// ---- The disabled lists in the registry ------------------------------------------------------
+
+namespace {
+
+// Only the first kDisabledListLimit characters count: a longer value is cut, not
+// ignored.
+DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
+    DisabledListValue value;
+    value.read = QueryTextValue(key, valueName, kDisabledListLimit, &value.text);
+    return value;
+}
+
+}  // namespace
+
+DisabledListValues ReadDisabledLists(HKEY key) {
+    DisabledListValues values;
+    values.features = ReadDisabledList(key, kValueDisabledFeatures);
+    values.dlls = ReadDisabledList(key, kValueDisabledDlls);
+    return values;
 }
 
 }  // namespace dbg_internal

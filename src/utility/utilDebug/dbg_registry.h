@@ -80,6 +80,19 @@ class CRegistryWaitBudget {
     bool inUse_;
 };
 
+// A disabled list as read from the registry: whether it could be, and its text.
+struct DisabledListValue {
+    bool read = false;
+    std::wstring text;
+};
+struct DisabledListValues {
+    DisabledListValue features;  // DebugLogDisabledFeatures
+    DisabledListValue dlls;      // DebugLogDisabledDlls
+};
+// Reads both values from an open key: each its first 2,047 characters, a
+// longer value cut; the type is not checked.
+DisabledListValues ReadDisabledLists(HKEY key);
+
 // Closes a key when it goes out of scope.
 class KeyCloser {
   public:

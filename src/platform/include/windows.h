@@ -769,6 +769,19 @@ NLAPI int NlFormatSlots(char* buffer, size_t count, const char* format, const UL
 NLAPI int NlFormatSlotsW(wchar_t* buffer, size_t count, const wchar_t* format, const ULONG_PTR* slots,
                          size_t slotCount);
 
+// Not a Windows API: systemd's journal, where a Windows program would report
+// to the event log. A field is one "NAME=value" of an entry, not terminated.
+typedef struct NL_JOURNAL_FIELD {
+    const void* data;
+    SIZE_T length;
+} NL_JOURNAL_FIELD;
+// Whether the journal listens at its socket: sending says nothing when it
+// does not.
+NLAPI BOOL NlJournalIsListening(void);
+// Sends one entry of count fields (at most 64). Returns 0, or a negative errno
+// value when the journal refused it.
+NLAPI int NlJournalSend(const NL_JOURNAL_FIELD* fields, int count);
+
 // Opens a file named by a wide path (its UTF-8 bytes). Text mode, the default,
 // drops the carriage return of each CRLF on reading; lines are written with LF
 // alone, as Linux files have them. The mode may carry ", ccs=UTF-8": the

@@ -1,5 +1,6 @@
 // The journal destination: the DebugLogDestination setting, and one
-// structured entry per record sent to systemd's journal with sd_journal_sendv.
+// structured entry per record sent to systemd's journal through the platform
+// layer.
 //
 // An entry carries MESSAGE (the message with its entry or exit prefix, no
 // layout), PRIORITY, CODE_FILE, CODE_LINE, SYSLOG_IDENTIFIER (the process's
@@ -7,13 +8,6 @@
 // logger name) and QUILLPOST_LEVEL_CODE (the caller's level code, in decimal).
 // On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_journal.h"
-
-#include <errno.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-// The entry carries the caller's location, not the location of this call.
-#define SD_JOURNAL_SUPPRESS_LOCATION 1
-#include <systemd/sd-journal.h>
 
 #include <atomic>
 #include <cstdio>
@@ -26,8 +20,6 @@ namespace dbg_internal {
 
 namespace {
 
-// Where sd_journal_sendv sends: it says nothing when nobody listens there.
-constexpr char kJournalSocket[] = "/run/systemd/journal/socket";
 // Set beside the destinations while the journal's socket is missing.
 constexpr unsigned kJournalMissing = 4;
 
@@ -36,11 +28,6 @@ std::atomic<unsigned> g_destination{kDestinationFile};
 // journal was last reached.
 std::atomic<bool> g_fallBackTold{false};
 std::string g_identifier = "SYSLOG_IDENTIFIER=";
-
-bool JournalSocketExists() {
-    struct stat status;
-    return stat(kJournalSocket, &status) == 0 && S_ISSOCK(status.st_mode);
-}
 
 // The fields of a thread's entry that grow with the record.
 struct JournalBuffers {
@@ -57,7 +44,7 @@ constexpr size_t kRetainedMessageCapacity = 8192;
 }  // namespace
 
 void ApplyLogDestination(unsigned destination) {
-    if ((destination & kDestinationJournal) && !JournalSocketExists()) destination |= kJournalMissing;
+    if ((destination & kDestinationJournal) && !NlJournalIsListening()) destination |= kJournalMissing;
     g_destination.store(destination, std::memory_order_relaxed);
 }
 
@@ -115,13 +102,13 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
     int tidLength = snprintf(tid, sizeof tid, "TID=%lu", static_cast<unsigned long>(GetCurrentThreadId()));
     int levelLength = snprintf(levelCode, sizeof levelCode, "QUILLPOST_LEVEL_CODE=%d", record.levelCode);
 
-    struct iovec fields[] = {
+    NL_JOURNAL_FIELD fields[] = {
         {&buffers.message[0], buffers.message.size()}, {priority, static_cast<size_t>(priorityLength)},
         {&buffers.file[0], buffers.file.size()},       {line, static_cast<size_t>(lineLength)},
         {&g_identifier[0], g_identifier.size()},       {tid, static_cast<size_t>(tidLength)},
         {&buffers.logger[0], buffers.logger.size()},   {levelCode, static_cast<size_t>(levelLength)},
     };
-    int sent = sd_journal_sendv(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
+    int sent = NlJournalSend(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
     TrimMessage(buffers.message);
     if (sent < 0) {
         // Kept for the notice: the reason of this record's failure.

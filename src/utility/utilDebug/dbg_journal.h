@@ -1,7 +1,7 @@
 // Where records go: the log file, the system journal, or both, as the
 // DebugLogDestination setting says ("file", the default; "journal";
-// "file;journal"). A record for the journal is one structured entry sent with
-// sd_journal_sendv on the caller's thread; nothing is buffered.
+// "file;journal"). A record for the journal is one structured entry sent on the
+// caller's thread; nothing is buffered.
 // On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #pragma once
 

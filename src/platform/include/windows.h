@@ -249,6 +249,11 @@ NLAPI BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
 // executable. Resolved with dladdr; the executable with /proc/self/exe.
 NLAPI DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 NLAPI BOOL DisableThreadLibraryCalls(HMODULE module);
+// Not a Windows API: calls callback(context) when the module is unloaded, or
+// at exit if it stays. module must be the module's own handle, the address of
+// its __dso_handle (DBG_THIS_MODULE in utilDebug.h), not just any address in
+// it. Fails with ERROR_INVALID_PARAMETER for a null module or callback.
+NLAPI BOOL NlCallOnModuleUnload(HMODULE module, void (*callback)(void* context), void* context);
 
 // Run-time loading over dlopen. A name holding '/' is a path; any other is
 // looked up as dlopen looks up a bare name. The Windows components this
@@ -330,6 +335,10 @@ NLAPI HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECU
 NLAPI BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                      LPVOID overlapped);
 NLAPI BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+// Not a Windows API: the largest file the process may write (its
+// RLIMIT_FSIZE), or ~0 when there is no limit. A write past it raises
+// SIGXFSZ, which kills a process that does not handle it.
+NLAPI ULONGLONG NlGetFileSizeLimit(void);
 
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,6 +186,12 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesW
     }
     if (bytesWritten) *bytesWritten = done;
     return TRUE;
+}
+
+ULONGLONG NlGetFileSizeLimit(void) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0ULL;
+    return static_cast<ULONGLONG>(limit.rlim_cur);
 }
 
 BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {

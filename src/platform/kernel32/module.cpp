@@ -58,6 +58,8 @@ DWORD CopyModulePath(const std::wstring& path, LPWSTR out, DWORD size) {
 
 }  // namespace
 
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
+
 extern "C" {
 
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
@@ -75,5 +77,15 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
 
 // Linux has no per-thread notifications to switch off.
 BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+// The C++ runtime runs a module's handlers registered with its __dso_handle
+// when the module is unloaded, and the remaining ones at exit.
+BOOL NlCallOnModuleUnload(HMODULE module, void (*callback)(void* context), void* context) {
+    if (!module || !callback || __cxa_atexit(callback, context, module) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
 
 }  // extern "C"

@@ -64,8 +64,6 @@ IMPLEMENT_LOG4CXX_OBJECT(CRouteListener)
 
 namespace dbg_internal {
 
-extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso);
-
 using log4cxx::LevelPtr;
 using log4cxx::Logger;
 using log4cxx::LoggerPtr;
@@ -264,7 +262,7 @@ void MarkModuleUnloaded(void* module) { ModuleTable().MarkUnloaded(static_cast<H
 // (DBG_THIS_MODULE): a handler registered with it runs when that module is
 // unloaded (and at exit, when marking it does no harm).
 void WatchModuleUnload(HINSTANCE module) {
-    if (module && module != DBG_THIS_MODULE) __cxa_atexit(MarkModuleUnloaded, module, module);
+    if (module && module != DBG_THIS_MODULE) NlCallOnModuleUnload(module, MarkModuleUnloaded, module);
 }
 
 // Adds the module's entry, or, for a handle whose module was unloaded,

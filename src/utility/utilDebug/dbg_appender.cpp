@@ -14,8 +14,6 @@
 #include <log4cxx/spi/location/locationinfo.h>
 #include <log4cxx/spi/loggingevent.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -144,12 +142,11 @@ class RecordText {
     LogString own_;
 };
 
-// The largest file the process may write (RLIMIT_FSIZE): a write past it
-// would raise SIGXFSZ, which kills a process that does not handle it.
+// The largest file the process may write: a write past it would raise
+// SIGXFSZ, which kills a process that does not handle it.
 size_t FileSizeLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
-    return static_cast<size_t>(limit.rlim_cur);
+    ULONGLONG limit = NlGetFileSizeLimit();
+    return limit >= SIZE_MAX ? SIZE_MAX : static_cast<size_t>(limit);
 }
 
 bool FitsUnder(size_t limit, size_t size, size_t record) {

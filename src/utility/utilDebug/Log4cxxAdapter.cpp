@@ -101,6 +101,7 @@ int g_storedMode = 0;
 int g_storedBackupCount = 10;
 std::wstring g_processBaseName;  // guarded by the adapter lock
 std::wstring g_logFilePath;      // written under the adapter lock before the set-up
+LogString g_logFileName;         // the same, as log4cxx takes it: converted once, by the set-up
 std::wstring g_logFormat;
 std::atomic<DWORD> g_lastFileCheckTick{0};
 // The appender the set-up made; it lives as long as the process. Never
@@ -362,13 +363,7 @@ void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file
 // back to.
 std::wstring ActiveLogFilePath() {
     auto appender = std::dynamic_pointer_cast<CRecordFileAppender>(RootAppender());
-    if (!appender) return g_logFilePath;
-    LogString path = appender->getActiveFile();
-    std::wstring wide(path.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0],
-                                     static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(length > 0 ? length : 0));
-    return wide;
+    return appender ? appender->ActiveFileW() : g_logFilePath;
 }
 
 // Anything but a regular file at the name counts as missing: it is never
@@ -392,7 +387,7 @@ bool ReopenLogFile() {
     Guard<CSLock> guard(&AdapterLock());
     std::shared_ptr<RollingFileAppender> appender = RootAppender();
     if (!appender) return false;
-    appender->setFile(WideToNarrow(g_logFilePath.c_str()));
+    appender->setFile(g_logFileName);
     log4cxx::helpers::Pool pool;
     appender->activateOptions(pool);
     return true;
@@ -511,6 +506,7 @@ void AdapterSetUp() {
             return;
         }
         g_logFilePath = logFilePath;
+        g_logFileName = WideToNarrow(g_logFilePath.c_str());
         ConfigureRootAppender();
         AddUnknownModuleLogger();
     } catch (...) {
@@ -548,7 +544,7 @@ void ConfigureRootAppender() {
 
     auto appender = std::make_shared<CRecordFileAppender>();
     appender->setLayout(layout);
-    appender->setFile(WideToNarrow(g_logFilePath.c_str()));
+    appender->setFile(g_logFileName);
     appender->setName(kRootAppenderName);
     appender->setMaxFileSize(LOG4CXX_STR("10MB"));
     appender->setMaxBackupIndex(AppenderBackupCount(g_storedBackupCount));

@@ -221,6 +221,11 @@ LogString CRecordFileAppender::getActiveFile() const {
     return activeFile_;
 }
 
+std::wstring CRecordFileAppender::ActiveFileW() const {
+    Guard<CSharedLock> guard(&lock_);
+    return activeFileW_;
+}
+
 // The policies log4cxx's own appender would use: those the options set, else
 // a fixed window of backups named <file>.<n> and the size trigger.
 void CRecordFileAppender::PreparePolicies(Pool& pool) {
@@ -321,6 +326,7 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error,
     }
     file_ = file;
     activeFile_ = path;
+    activeFileW_ = std::move(widePath);
     JoinWriters(mayWriteAlone);
     NoteSize(FileSize());
     sizeLimitTick_.store(0, std::memory_order_relaxed);
@@ -380,6 +386,7 @@ void CRecordFileAppender::CloseFile() {
     holdsAloneLock_ = false;
     shared_.store(true, std::memory_order_relaxed);
     activeFile_.clear();
+    activeFileW_.clear();
 }
 
 void CRecordFileAppender::close() {
@@ -394,7 +401,7 @@ void CRecordFileAppender::close() {
 // Whether the name still leads to the open file: another process that rolled
 // it gave the name to a new file.
 bool CRecordFileAppender::FileIsStillAtItsName() const {
-    HANDLE named = CreateFileW(Widen(activeFile_).c_str(), GENERIC_READ,
+    HANDLE named = CreateFileW(activeFileW_.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (named == INVALID_HANDLE_VALUE) return false;

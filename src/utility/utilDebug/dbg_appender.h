@@ -50,6 +50,9 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
 
     // The file the records go to; empty when none could be opened.
     log4cxx::LogString getActiveFile() const;
+    // The same name as the platform layer takes it, converted once when the
+    // file was opened.
+    std::wstring ActiveFileW() const;
 
   private:
     void PreparePolicies(log4cxx::helpers::Pool& pool);
@@ -125,6 +128,7 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     std::atomic<size_t> sizeLimit_{SIZE_MAX};
     std::atomic<ULONGLONG> sizeLimitTick_{0};
     log4cxx::LogString activeFile_;
+    std::wstring activeFileW_;  // activeFile_ as opened
     log4cxx::rolling::RollingPolicyPtr activePolicy_;
     log4cxx::rolling::TriggeringPolicyPtr trigger_;
     // Whether the trigger decides by the file's length alone.

@@ -1,6 +1,7 @@
 // The record file appender: log4cxx's rolling policies decide when and how
 // the file rolls; the file itself is opened and written through the platform
 // layer, one write per record.
+// On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_appender.h"
 
 #include <log4cxx/helpers/loglog.h>

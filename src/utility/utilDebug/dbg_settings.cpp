@@ -155,8 +155,10 @@ void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshT
     ApplyModuleList(reading.moduleList.c_str());
 }
 
-// Hands an integer setting on when it differs from what was last seen.
-void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int)) {
+// Hands an integer setting on when it differs from what was last seen (in
+// the snapshot).
+void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int))
+    REQUIRES(g_refreshTurn) {
     if (!reading.read || reading.value == *lastSeen) return;
     *lastSeen = reading.value;
     Guard<CSLock> guard(&SettingsLock());

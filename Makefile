@@ -6,7 +6,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build demo test asan tsan fuzz oracle oracle-reg bench install package format format-check clean
+.PHONY: all deps configure build demo test asan tsan thread-safety fuzz oracle oracle-reg bench install package format format-check clean
 
 all: build
 
@@ -42,6 +42,12 @@ tsan: deps
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNL_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS)
+
+# The lock rules, checked at compile time: the library's units built with
+# clang's thread-safety analysis, its warnings as errors (build-tsa/).
+thread-safety: deps
+	CC=clang CXX=clang++ cmake -S . -B build-tsa $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DNL_THREAD_SAFETY=ON
+	cmake --build build-tsa --target utilDebug utilDebug_internal -j $(JOBS)
 
 # libFuzzer targets, built with clang in their own tree; each runs for
 # FUZZ_SECONDS from the seeds in tests/fuzz/ (scripts/fuzz.sh).
@@ -88,4 +94,4 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-tsa build-fuzz

@@ -19,7 +19,7 @@ rungs=(
     "4 dbg_appender dbg_journal dbg_layout commonDebugUtil"
     "3 dbg_filter"
     "2 FeatureConfig DataRootPath dbg_modules dbg_logpath dbg_loglocation dbg_modulelist ModuleName ProductRegINIReader dbg_format dbg_destination dbg_diagnostics"
-    "1 dbg_registry dbg_defaults dbg_locks"
+    "1 dbg_registry dbg_defaults dbg_locks dbg_thread_safety"
 )
 declare -A rung name
 for line in "${rungs[@]}"; do

@@ -82,13 +82,14 @@ constexpr size_t kLogFormatElements = 1024;
 
 // The set-up and write-path steps, in the order they run.
 void AdapterSetUp();
-void ConfigureRootAppender();
-void AddUnknownModuleLogger();
+void ConfigureRootAppender() REQUIRES(AdapterLock());
+void AddUnknownModuleLogger() REQUIRES(AdapterLock());
 LevelPtr ModeToLevel(int mode);
 ModuleSlot* AddModuleLogger(HINSTANCE module);
 const LevelPtr& LevelCodeToLevel(int levelCode);
 void SetLoggerEnabled(const LoggerPtr& logger, bool enabled);
-void CheckLogFileRecreated();
+// Logs a record of its own, whose entry point may take the settings lock.
+void CheckLogFileRecreated() EXCLUDES(AdapterLock());
 std::string WideToNarrow(const wchar_t* text);
 
 // ---- Adapter state ----------------------------------------------------------------
@@ -96,13 +97,15 @@ std::atomic<bool> g_setUp{false};
 // When the last set-up found the registry unreadable (0: never).
 std::atomic<DWORD> g_setUpFailedTick{0};
 // log4cxx's own diagnostics reach standard error only when asked for.
-bool g_log4cxxDiagnostics = false;
-int g_storedMode = 0;
-int g_storedBackupCount = 10;
-std::wstring g_processBaseName;  // guarded by the adapter lock
-std::wstring g_logFilePath;      // written under the adapter lock before the set-up
-LogString g_logFileName;         // the same, as log4cxx takes it: converted once, by the set-up
-std::wstring g_logFormat;
+bool g_log4cxxDiagnostics GUARDED_BY(AdapterLock()) = false;
+int g_storedMode GUARDED_BY(AdapterLock()) = 0;
+int g_storedBackupCount GUARDED_BY(AdapterLock()) = 10;
+std::wstring g_processBaseName GUARDED_BY(AdapterLock());
+// Written before the set-up, and by it; after it, only read.
+std::wstring g_logFilePath GUARDED_BY(AdapterLock());
+// The same, as log4cxx takes it: converted once, by the set-up.
+LogString g_logFileName GUARDED_BY(AdapterLock());
+std::wstring g_logFormat GUARDED_BY(AdapterLock());
 std::atomic<DWORD> g_lastFileCheckTick{0};
 // The appender the set-up made; it lives as long as the process. Never
 // destroyed: its log4cxx parts hold APR pools, and in a host that loaded the
@@ -131,7 +134,7 @@ const Levels& GetLevels() {
 
 // ---- Set-up steps -------------------------------------------------------------------
 
-void ReadLogFormat(HKEY key) {
+void ReadLogFormat(HKEY key) REQUIRES(AdapterLock()) {
     wchar_t format[kLogFormatElements] = {};
     DWORD size = kLogFormatReadBytes;
     LSTATUS status =
@@ -142,7 +145,7 @@ void ReadLogFormat(HKEY key) {
 
 // DebugLogDiagnostics, set to anything but 0, lets log4cxx report its own
 // troubles (a file it cannot open, a bad pattern) on standard error.
-void ReadDiagnosticsSwitch(HKEY key) {
+void ReadDiagnosticsSwitch(HKEY key) REQUIRES(AdapterLock()) {
     DWORD value = 0;
     DWORD size = sizeof value;
     LSTATUS status = RegQueryValueExW(key, L"DebugLogDiagnostics", nullptr, nullptr,
@@ -361,7 +364,9 @@ void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file
 
 // The file the root appender writes: the configured one, or the file it fell
 // back to.
-std::wstring ActiveLogFilePath() {
+// Reads the path without the lock: only the write path calls it, after the
+// set-up, and nothing changes the path after the set-up.
+std::wstring ActiveLogFilePath() NO_THREAD_SAFETY_ANALYSIS {
     auto appender = std::dynamic_pointer_cast<CRecordFileAppender>(RootAppender());
     return appender ? appender->ActiveFileW() : g_logFilePath;
 }
@@ -466,10 +471,10 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
 // ---- Set-up ----------------------------------------------------------------------------
 
 void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* path) {
+    Guard<CSLock> guard(&AdapterLock());
     g_storedMode = mode;
     g_storedBackupCount = count;
     g_adapterCriticalInfo.store(critical, std::memory_order_relaxed);
-    Guard<CSLock> guard(&AdapterLock());
     g_logFilePath = path ? path : L"";
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "dbg_locks.h"
+
 namespace dbg_internal {
 
 // The product key path below HKEY_LOCAL_MACHINE and the names of the five
@@ -37,8 +39,8 @@ extern ProductRegistryNames g_productRegistry;
 // Reads cfg_ProductRegistry.txt (config/ first, then the executable's own
 // directory, then the current directory when the executable's path is unknown)
 // and sets g_productRegistry; every name the file does not give keeps its
-// default. Not thread-safe: the caller runs it once, under its lock.
-void LoadProductRegistry();
+// default. Not thread-safe: the caller runs it once.
+void LoadProductRegistry() REQUIRES(SettingsLock());
 // The same for a program whose executable lies in executableDirectory (with
 // its trailing '/'; null: the current directory): fills names and gives the
 // path of the file that was read, or empty when none was found.

@@ -22,8 +22,8 @@ std::atomic<bool> g_debugEnabled{true};
 
 namespace {
 
-CFeatureConfig g_featureConfig;  // guarded by the adapter lock
-std::wstring g_processBaseName;  // guarded by the adapter lock
+CFeatureConfig g_featureConfig GUARDED_BY(AdapterLock());
+std::wstring g_processBaseName GUARDED_BY(AdapterLock());
 
 // Whether a value that was read differs from the text last applied; a change
 // of letter case only is no change.

@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "FeatureConfig.h"
+#include "dbg_locks.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
@@ -23,8 +24,8 @@ extern std::atomic<bool> g_debugEnabled;
 // dbg_modulelist's).
 void ApplyModuleList(const wchar_t* moduleList);
 
-// The feature mapping object the back end filters by; guarded by the adapter lock.
-CFeatureConfig& FilterFeatureConfig();
+// The feature mapping object the back end filters by.
+CFeatureConfig& FilterFeatureConfig() REQUIRES(AdapterLock());
 
 // Gives every module logger the level the disabled module list implies:
 // silenced loggers OFF, all others the root logger's level.

@@ -50,7 +50,7 @@ CSLock& FlagListLock() {
     static CSLock* const lock = new CSLock;
     return *lock;
 }
-CallFlag* g_flags = nullptr;
+CallFlag* g_flags GUARDED_BY(FlagListLock()) = nullptr;
 
 void List(CallFlag& flag) {
     Guard<CSLock> guard(&FlagListLock());

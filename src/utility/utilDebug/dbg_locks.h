@@ -1,24 +1,28 @@
 // The library's two locks and their scoped holder. The order is fixed: the
 // settings lock first, then the adapter lock; no path waits for the settings
-// lock while it holds the adapter lock.
+// lock while it holds the adapter lock. The compiler checks both rules, and
+// what each lock guards (dbg_thread_safety.h, make thread-safety).
 // On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
 
+#include "dbg_thread_safety.h"
+
 namespace dbg_internal {
 
 // A lock holding one critical section: recursive, like every Windows critical
-// section, so a thread that holds it may take it again.
-class CSLock {
+// section, so a thread that holds it may take it again (the analysis counts
+// it as not recursive: within one function it is taken once).
+class CAPABILITY("mutex") CSLock {
   public:
     CSLock() { InitializeCriticalSection(&section_); }
     virtual ~CSLock() { DeleteCriticalSection(&section_); }
     CSLock(const CSLock&) = delete;
     CSLock& operator=(const CSLock&) = delete;
 
-    void Enter() { EnterCriticalSection(&section_); }
-    void Leave() { LeaveCriticalSection(&section_); }
+    void Enter() ACQUIRE() { EnterCriticalSection(&section_); }
+    void Leave() RELEASE() { LeaveCriticalSection(&section_); }
     // fork() takes the lock before it copies the process (see
     // NlKeepCriticalSectionAcrossFork).
     void KeepAcrossFork() { NlKeepCriticalSectionAcrossFork(&section_); }
@@ -28,27 +32,27 @@ class CSLock {
 };
 
 // A lock that many holders may share while one alone may hold it
-// exclusively; Enter and Leave take it exclusively.
-class CSharedLock {
+// exclusively; Enter and Leave take it exclusively. Not recursive.
+class CAPABILITY("mutex") CSharedLock {
   public:
     CSharedLock() { InitializeSRWLock(&lock_); }
     CSharedLock(const CSharedLock&) = delete;
     CSharedLock& operator=(const CSharedLock&) = delete;
 
-    void Enter() { AcquireSRWLockExclusive(&lock_); }
-    void Leave() { ReleaseSRWLockExclusive(&lock_); }
-    void EnterShared() { AcquireSRWLockShared(&lock_); }
-    void LeaveShared() { ReleaseSRWLockShared(&lock_); }
+    void Enter() ACQUIRE() { AcquireSRWLockExclusive(&lock_); }
+    void Leave() RELEASE() { ReleaseSRWLockExclusive(&lock_); }
+    void EnterShared() ACQUIRE_SHARED() { AcquireSRWLockShared(&lock_); }
+    void LeaveShared() RELEASE_SHARED() { ReleaseSRWLockShared(&lock_); }
 
   private:
     SRWLOCK lock_;
 };
 
 // Shares a lock for its scope.
-class SharedGuard {
+class SCOPED_CAPABILITY SharedGuard {
   public:
-    explicit SharedGuard(CSharedLock* lock) : lock_(lock) { lock_->EnterShared(); }
-    ~SharedGuard() { lock_->LeaveShared(); }
+    explicit SharedGuard(CSharedLock* lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_->EnterShared(); }
+    ~SharedGuard() RELEASE() { lock_->LeaveShared(); }
     SharedGuard(const SharedGuard&) = delete;
     SharedGuard& operator=(const SharedGuard&) = delete;
 
@@ -58,16 +62,16 @@ class SharedGuard {
 
 // Holds a lock for its scope; Release lets it go early.
 template <typename Lock>
-class Guard {
+class SCOPED_CAPABILITY Guard {
   public:
-    explicit Guard(Lock* lock) : lock_(lock), state_(0) { lock_->Enter(); }
-    virtual ~Guard() {
+    explicit Guard(Lock* lock) ACQUIRE(lock) : lock_(lock), state_(0) { lock_->Enter(); }
+    virtual ~Guard() RELEASE() {
         if (state_ == 0) lock_->Leave();
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
-    void Release() {
+    void Release() RELEASE() {
         if (state_ == 0) {
             lock_->Leave();
             state_ = -1;
@@ -79,10 +83,15 @@ class Guard {
     int state_;  // 0 while held, -1 once released
 };
 
+// The names the analysis knows the two locks by, and their order: declared
+// only, never defined, never used but in the attributes.
+extern CSLock g_settingsLockName;
+extern CSLock g_adapterLockName ACQUIRED_AFTER(g_settingsLockName);
+
 // Guards the settings store and the interface's initialisation.
-CSLock& SettingsLock();
+CSLock& SettingsLock() RETURN_CAPABILITY(g_settingsLockName);
 // Guards the back end: its set-up, the log file path, the module logger table
 // and the feature state.
-CSLock& AdapterLock();
+CSLock& AdapterLock() RETURN_CAPABILITY(g_adapterLockName);
 
 }  // namespace dbg_internal

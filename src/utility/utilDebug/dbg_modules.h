@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "dbg_locks.h"
+
 namespace dbg_internal {
 
 struct ModuleLogger {
@@ -61,17 +63,17 @@ class CModuleLoggerTable {
             if (slot.module == module) return &slot;
         }
     }
-    // The module's slot, its entry added unless there is one; under the
-    // adapter lock.
-    ModuleSlot* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
+    // The module's slot, its entry added unless there is one.
+    ModuleSlot* Add(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger)
+        REQUIRES(AdapterLock());
     // Marks the module's entry unloaded; any thread, without a lock (it runs
     // while the module is unloaded, under the loader's own lock).
     void MarkUnloaded(HINSTANCE module);
-    // A new entry for a module that took the address of an unloaded one;
-    // under the adapter lock.
-    ModuleSlot* Replace(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger);
-    // Every entry, in no particular order; under the adapter lock.
-    std::vector<const ModuleLogger*> Entries() const;
+    // A new entry for a module that took the address of an unloaded one.
+    ModuleSlot* Replace(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger)
+        REQUIRES(AdapterLock());
+    // Every entry, in no particular order.
+    std::vector<const ModuleLogger*> Entries() const REQUIRES(AdapterLock());
 
   private:
     struct Slots {
@@ -88,14 +90,14 @@ class CModuleLoggerTable {
         key ^= key >> 33;
         return static_cast<size_t>(key);
     }
-    void Rebuild(size_t capacity);
+    void Rebuild(size_t capacity) REQUIRES(AdapterLock());
 
     std::atomic<Slots*> slots_;
     // Tables that were outgrown stay readable by lookups that started in them.
-    std::vector<std::unique_ptr<Slots>> retired_;
-    std::vector<std::unique_ptr<ModuleLogger>> entries_;
+    std::vector<std::unique_ptr<Slots>> retired_ GUARDED_BY(AdapterLock());
+    std::vector<std::unique_ptr<ModuleLogger>> entries_ GUARDED_BY(AdapterLock());
     // Entries of unloaded modules that were replaced: lookups may still hold them.
-    std::vector<std::unique_ptr<ModuleLogger>> replaced_;
+    std::vector<std::unique_ptr<ModuleLogger>> replaced_ GUARDED_BY(AdapterLock());
 };
 
 // The process's one table; never destroyed, since a record may be written

@@ -28,7 +28,7 @@ std::atomic<DWORD> g_initialisationFailedTick{0};
 // list; runs once, under the settings lock. A setting that could not be read
 // (the registry stayed locked) is not taken as missing: nothing is applied,
 // records are dropped, and the initialisation runs again a few seconds later.
-void InitDebugInterface() {
+void InitDebugInterface() REQUIRES(SettingsLock()) {
     EnsureProductRegistryLoaded();
     CRegistryWaitBudget budget;
     CSettingsReadCheck check;

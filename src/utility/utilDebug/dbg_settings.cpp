@@ -30,11 +30,25 @@ struct RefreshSnapshot {
     int criticalInfo;
 };
 
-RefreshSnapshot g_snapshot;
+// The refresh's turn: one thread at a time refreshes, and a thread that
+// finds the turn taken goes on without waiting. The snapshot is the turn's.
+class CAPABILITY("turn") CRefreshTurn {
+  public:
+    bool TryTake() TRY_ACQUIRE(true) {
+        LONG idle = 0;
+        return busy_.compare_exchange_strong(idle, 1);
+    }
+    void Give() RELEASE() { busy_.exchange(0); }
+
+  private:
+    std::atomic<LONG> busy_{0};
+};
+
+CRefreshTurn g_refreshTurn;
+RefreshSnapshot g_snapshot GUARDED_BY(g_refreshTurn);
 std::atomic<bool> g_snapshotSeeded{false};
-std::atomic<LONG> g_refreshBusy{0};
 std::atomic<LONG> g_criticalInfo{0};
-bool g_productRegistryLoaded = false;  // guarded by the settings lock
+bool g_productRegistryLoaded GUARDED_BY(SettingsLock()) = false;
 
 // The names of the settings; the product registry file may redirect them.
 const ProductRegistryNames& Names() { return g_productRegistry; }
@@ -105,7 +119,7 @@ bool ReadModuleList(HKEY key, std::wstring* list) {
 }
 
 // A change of letter case only is no change.
-bool ModuleListChanged(const RefreshReading& reading) {
+bool ModuleListChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn) {
     return reading.moduleListRead && _wcsicmp(reading.moduleList.c_str(), g_snapshot.moduleList.c_str()) != 0;
 }
 
@@ -119,7 +133,7 @@ DwordReading ReadDword(HKEY key, const wchar_t* valueName) {
 // of the registry, which takes its lock once; false when the key does not
 // open. Nothing here takes a lock of the library: others may hold one while
 // they wait for the registry.
-bool ReadRefreshedSettings(RefreshReading* reading) {
+bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     CRegistrySnapshot snapshot;
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
@@ -136,15 +150,17 @@ bool ReadRefreshedSettings(RefreshReading* reading) {
     return true;
 }
 
-void ApplyModuleListIfChanged(const RefreshReading& reading) {
+void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn) {
     if (!ModuleListChanged(reading)) return;
     g_snapshot.moduleList = reading.moduleList.c_str();
     Guard<CSLock> guard(&SettingsLock());
     ApplyModuleList(reading.moduleList.c_str());
 }
 
-// Hands an integer setting on when it differs from what was last seen.
-void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int)) {
+// Hands an integer setting on when it differs from what was last seen (in
+// the snapshot).
+void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int))
+    REQUIRES(g_refreshTurn) {
     if (!reading.read || reading.value == *lastSeen) return;
     *lastSeen = reading.value;
     Guard<CSLock> guard(&SettingsLock());
@@ -153,7 +169,7 @@ void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*appl
 
 // The module list goes first: the disabled lists apply only while the
 // process logs.
-void ReadAndApplyChangedSettings() {
+void ReadAndApplyChangedSettings() REQUIRES(g_refreshTurn) {
     RefreshReading reading;
     if (!ReadRefreshedSettings(&reading)) return;
     ApplyModuleListIfChanged(reading);
@@ -193,7 +209,9 @@ int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); 
 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
 
-void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList) {
+// Without the turn: it runs once, before g_snapshotSeeded lets the refresh read the snapshot.
+void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo,
+                         const wchar_t* moduleList) NO_THREAD_SAFETY_ANALYSIS {
     g_snapshot.mode = mode;
     g_snapshot.logCount = logCount;
     g_snapshot.criticalInfo = criticalInfo;
@@ -205,8 +223,7 @@ void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t
 
 // The refresh proper: one thread at a time; the others go on without it.
 __attribute__((noinline)) void RefreshWhenIdle() {
-    LONG idle = 0;
-    if (!g_refreshBusy.compare_exchange_strong(idle, 1)) return;
+    if (!g_refreshTurn.TryTake()) return;
     try {
         // Another thread may have refreshed between the test and the flag.
         if (RefreshIsDue(GetTickCount())) {
@@ -224,7 +241,7 @@ __attribute__((noinline)) void RefreshWhenIdle() {
     } catch (...) {
         // A failed refresh leaves the settings as they were.
     }
-    g_refreshBusy.exchange(0);
+    g_refreshTurn.Give();
 }
 
 }  // namespace dbg_internal

@@ -9,19 +9,23 @@
 #include <atomic>
 #include <string>
 
+#include "dbg_locks.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
 
+// The functions that take the settings lock are not called with the adapter
+// lock held, which comes after it.
+
 // Settles the key path and value names from the product registry file, once.
-void EnsureProductRegistryLoaded();
+void EnsureProductRegistryLoaded() EXCLUDES(AdapterLock());
 
 // The module list as stored, cut to maxLength characters; false when it
 // could not be read.
-bool ReadModuleListSetting(size_t maxLength, std::wstring* list);
+bool ReadModuleListSetting(size_t maxLength, std::wstring* list) EXCLUDES(AdapterLock());
 
 // The LogCriticalInfo setting as stored (0 when missing).
-int GetLogCriticalInfo();
+int GetLogCriticalInfo() EXCLUDES(AdapterLock());
 // The critical-info value that DBG::IsCriticalLogEnabled reports.
 int CriticalInfoValue();
 
@@ -32,7 +36,7 @@ void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t
 // ---- The refresh ---------------------------------------------------------------
 extern std::atomic<DWORD> g_lastRefreshTick;
 constexpr DWORD kRefreshIntervalMs = 60000;
-void RefreshWhenIdle();
+void RefreshWhenIdle() EXCLUDES(AdapterLock());
 
 inline bool RefreshIsDue() {
     return GetTickCount() - g_lastRefreshTick.load(std::memory_order_relaxed) > kRefreshIntervalMs;
@@ -40,7 +44,7 @@ inline bool RefreshIsDue() {
 
 // Runs on every record, so when it is not due it costs one clock read and a
 // comparison; the refresh proper stays out of line.
-inline void RefreshDebugSettings() {
+inline void RefreshDebugSettings() EXCLUDES(AdapterLock()) {
     if (RefreshIsDue()) RefreshWhenIdle();
 }
 

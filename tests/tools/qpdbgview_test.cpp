@@ -19,6 +19,7 @@
 
 #include "probe.h"
 #include "test_env.h"
+#include "vectors.h"
 
 extern char** environ;
 
@@ -237,31 +238,15 @@ TEST_F(QpdbgviewTest, ASocketLeftByAKilledViewerIsTakenOver) {
 }
 
 TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"-p", "abc"}, "-p takes a process id"},  {{"-p", "0"}, "-p takes a process id"},
-        {{"--pid=x"}, "-p takes a process id"},    {{"-n", "0"}, "-n takes a count"},
-        {{"-n", "-3"}, "-n takes a count"},        {{"-n0"}, "-n takes a count"},
-        {{"-n"}, "option -n needs a value"},       {{"--count"}, "option --count needs a value"},
-        {{"-x"}, "unknown argument '-x'"},         {{"-hx"}, "unknown argument '-x'"},
-        {{"--frob"}, "unknown argument '--frob'"}, {{"--help=1"}, "unknown argument '--help=1'"},
-        {{"extra"}, "unknown argument 'extra'"},   {{"--", "-n1"}, "unknown argument '-n1'"},
-    };
-    for (const auto& c : cases) {
-        Viewer viewer(env_, c.first);
-        EXPECT_EQ(viewer.Wait(), 2) << c.second;
-        EXPECT_NE(viewer.Errors().find(c.second), std::string::npos) << viewer.Errors();
-        EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
-    }
-    const std::pair<std::vector<std::string>, const char*> informative[] = {
-        {{"--version"}, "qpdbgview (utilDebug) "},
-        {{"-V"}, "qpdbgview (utilDebug) "},
-        {{"--help"}, "usage: qpdbgview"},
-        {{"-n5", "-h"}, "usage: qpdbgview"},
-    };
-    for (const auto& c : informative) {
-        Viewer viewer(env_, c.first);
-        EXPECT_EQ(viewer.Wait(), 0) << c.second;
-        EXPECT_EQ(viewer.Output().rfind(c.second, 0), 0u) << viewer.Output();
+    for (const nltest::Row& row : nltest::ReadRows("qpdbgview/arguments.txt")) {
+        Viewer viewer(env_, std::vector<std::string>(row.begin() + 2, row.end()));
+        EXPECT_EQ(viewer.Wait(), std::stoi(row[0])) << row[1];
+        if (row[0] == "0") {
+            EXPECT_EQ(viewer.Output().rfind(row[1], 0), 0u) << viewer.Output();
+        } else {
+            EXPECT_NE(viewer.Errors().find(row[1]), std::string::npos) << viewer.Errors();
+            EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
+        }
     }
     setenv("NL_DEBUG_CHANNEL", env_.path(std::string(120, 'p')).c_str(), 1);
     Viewer tooLong(env_, {});
@@ -295,31 +280,16 @@ TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersReachTheSocket) {
 // A sender can neither start a line of its own nor drive the terminal.
 TEST_F(QpdbgviewTest, EachTextIsShownAsOneLineWithItsControlsEscaped) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
-    const std::pair<std::string, std::string> texts[] = {
-        {"plain\n", "plain"},
-        {"crlf\r\n", "crlf"},
-        {"forged\n12:00:00.000 [1] from init", "forged\\n12:00:00.000 [1] from init"},
-        {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
-        {"tab\there\rback\x7f", "tab\\there\\rback\\x7f"},
-        {"two\n\n", "two\\n"},
-        {"C:\\path\\n stays", "C:\\path\\n stays"},
-        {"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
-        {"c1 \xc2\x9b"
-         "2J, reversed \xe2\x80\xae, separator \xe2\x80\xa8",
-         "c1 \\u009b2J, reversed \\u202e, separator \\u2028"},
-        {"raw \x9b"
-         "2J, overlong \xc0\xaf, cut \xe2\x80",
-         "raw \\x9b2J, overlong \\xc0\\xaf, cut \\xe2\\x80"},
-    };
+    const std::vector<nltest::Row> texts = nltest::ReadRows("qpdbgview/escapes.txt");
     std::vector<std::string> sent;
-    for (const auto& text : texts) sent.push_back(text.first);
+    for (const nltest::Row& text : texts) sent.push_back(text[0]);
     Viewer viewer(env_, {"-n", std::to_string(sent.size())});
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
     ASSERT_GT(RunAs(kNobody, [&] { return SendTexts(socket_, sent); }), 0);
     EXPECT_EQ(viewer.Wait(), 0);
     std::vector<Shown> shown = ShownLines(viewer.Output());
     ASSERT_EQ(shown.size(), sent.size()) << viewer.Output();
-    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(shown[i].text, texts[i].second) << i;
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(shown[i].text, texts[i][1]) << i;
 }
 
 // What another user planted at the channel's path, its lock or its folder

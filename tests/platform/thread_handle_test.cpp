@@ -40,7 +40,7 @@ void ExpectInvalidHandle(HANDLE handle, const char* what) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << what;
 }
 
-TEST(ThreadHandles, GiveTheKernelIdOfTheirThread) {
+TEST(ThreadHandles, GiveTheKernelIdOfTheirThreadAlsoAfterItEnds) {
     EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
     LiveThread other;
     HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, other.id());
@@ -55,18 +55,13 @@ TEST(ThreadHandles, GiveTheKernelIdOfTheirThread) {
     EXPECT_EQ(seenByOther, otherId);
     EXPECT_NE(seenByOther, GetCurrentThreadId());
     EXPECT_TRUE(CloseHandle(handle));
-}
-
-TEST(ThreadHandles, KeepTheirIdAfterTheThreadEnds) {
-    HANDLE handle = nullptr;
-    DWORD id = 0;
+    // A handle keeps its id after the thread ends.
     {
-        LiveThread other;
-        id = other.id();
-        handle = OpenThread(THREAD_ALL_ACCESS, FALSE, id);
-        ASSERT_NE(handle, nullptr);
+        LiveThread ending;
+        handle = OpenThread(THREAD_ALL_ACCESS, FALSE, ending.id());
+        otherId = ending.id();
     }
-    EXPECT_EQ(GetThreadId(handle), id);
+    EXPECT_EQ(GetThreadId(handle), otherId);
     EXPECT_TRUE(CloseHandle(handle));
 }
 

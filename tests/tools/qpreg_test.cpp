@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "test_env.h"
+#include "vectors.h"
 
 namespace {
 
@@ -210,6 +211,8 @@ TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
             out += text + "\n";
         } else if (tag == "<") {
             file += text + "\n";
+        } else if (tag == "^") {
+            file += nltest::Unescape(text);
         } else if (tag == "*") {
             written += text + "\r\n";
         } else if (tag == "~" || tag == "-") {
@@ -238,7 +241,7 @@ TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpregSession,
-                         ::testing::Values("faults", "add", "query", "find", "delete", "import", "export"));
+                         ::testing::Values("faults", "add", "query", "find", "delete", "import", "export", "import_files"));
 
 // ---- add, query, delete --------------------------------------------------------------
 
@@ -312,60 +315,6 @@ TEST_F(QpregTest, ImportRestoresWhatExportWrote) {
     EXPECT_EQ(nltest::ReadFile(second), nltest::ReadFile(file));
 }
 
-TEST_F(QpregTest, ImportAppliesChangesFromUtf8AndRegedit4Files) {
-    const std::string body =
-        Lines({"", "; a comment", "[-" + kFullKey + "\\Doomed]", "[-" + kFullKey + "\\NeverExisted]", "",
-               "[" + kFullKey + "]", "\"Stale\"=-", "\"Gone\" = -", "@ = \"caf\u00e9\"",
-               // Continued hex data passes over comments and blank lines, and
-               // may end in a comma.
-               "\"Bytes\"=hex:01,\\ ; comment", "  ; a comment line", "", "  02,\\;comment", "  03,04,",
-               "\"Typed\"=hex(b):2a,00,00,00,00,00,00,00 ; trailing comment", "\"Count\"=dword:00000010",
-               // Windows reads REG_DWORD_BIG_ENDIAN data little endian, as it writes it.
-               "\"Big\"=hex(5):c8,01,00,00"},
-              "\r\n");
-    for (const std::string& header :
-         {kHeader + "\r\n", "\xEF\xBB\xBF" + kHeader + "\n", std::string("REGEDIT4\n")}) {
-        Run({"delete", kKey, "/f"});
-        Add({"KEY\\Doomed\\Child /v X /d x", "KEY /v Stale /d old", "KEY /v Kept /d kept"});
-        // In a REGEDIT4 file string data in hex form is ANSI text.
-        bool ansi = header[0] == 'R';
-        Result result = Import(header + body + (ansi ? "\"Multi\"=hex(7):61,00,62,00,00\n" : ""));
-        EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(Run({"query", kKey}).out, "\n" + kFullKey +
-                                                "\n    Kept    REG_SZ    kept\n"
-                                                "    (Default)    REG_SZ    caf\u00e9\n"
-                                                "    Bytes    REG_BINARY    01020304\n"
-                                                "    Typed    REG_QWORD    0x2a\n"
-                                                "    Count    REG_DWORD    0x10\n"
-                                                "    Big    REG_DWORD_BIG_ENDIAN    0x1c8\n" +
-                                                (ansi ? "    Multi    REG_MULTI_SZ    a\\0b\n\n" : "\n"))
-            << header;
-    }
-}
-
-TEST_F(QpregTest, NamesTheRegistryCannotHoldAreRejectedWithTheLineAndChangeNothing) {
-    // A NUL would cut the name short (and could name the root), an overlong
-    // one would be refused midway. (Other malformed files: data/qpreg/import.txt.)
-    const std::string nul(1, '\0');
-    std::vector<std::string> files;
-    for (const std::string& body :
-         {"[-HKEY_LOCAL_MACHINE\\" + nul + "]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\a" + nul + "b]",
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + std::string(256, 'k') + "]",
-          "[" + kFullKey + "]\n\"A" + nul + "B\"=\"x\"",
-          "[" + kFullKey + "]\n\"" + std::string(16384, 'v') + "\"=\"x\""})
-        files.push_back(kHeader + "\n" + body);
-    Add({"KEY /v A /d original"});
-    std::string before = Listing();
-    for (const std::string& file : files) {
-        Result result = Import(file + "\n");
-        int line = 1 + static_cast<int>(std::count(file.begin(), file.end(), '\n'));
-        std::string message = "ERROR: Malformed line " + std::to_string(line) + " in " + File();
-        EXPECT_EQ(result.status, 1) << file;
-        EXPECT_EQ(result.err.rfind(message + ": ", 0), 0u) << file << " -> " << result.err;
-        EXPECT_EQ(Listing(), before) << file;
-    }
-}
-
 TEST_F(QpregTest, ImportThatFailsWhileApplyingChangesNothing) {
     Add({"KEY /v A /d original"});
     std::string before = Listing();
@@ -387,37 +336,6 @@ TEST_F(QpregTest, ImportThatFailsWhileApplyingChangesNothing) {
     EXPECT_NE(result.err.find("Nothing was imported."), std::string::npos) << result.err;
     EXPECT_EQ(Listing(), before);
     EXPECT_EQ(Run({"import", file}).status, 0);
-}
-
-// A key deeper than the registry reads back is never written, so that no
-// import or add can leave the tree unreadable.
-TEST_F(QpregTest, KeysDeeperThanTheRegistryAllowsAreRefusedOnEveryWrite) {
-    auto path = [](std::string root, size_t depth) {
-        for (size_t level = 0; level < depth; ++level) root += "\\k" + std::to_string(level);
-        return root;
-    };
-    Add({"KEY /v A /d a"});
-    std::string before = Run({"query", "HKLM\\SOFTWARE", "/s"}).out;
-    Result deep =
-        Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE\\SOFTWARE", 599) + "]", "\"A\"=\"x\""}));
-    EXPECT_EQ(deep.status, 1);
-    EXPECT_EQ(
-        deep.err.rfind("ERROR: Malformed line 3 in " + File() +
-                           ": the key lies 600 levels below HKEY_LOCAL_MACHINE, deeper than the registry's "
-                           "limit of 512. Nothing was imported.\n",
-                       0),
-        0u)
-        << deep.err;
-    Result added = Run({"add", path("HKLM\\SOFTWARE", 512), "/f"});
-    EXPECT_EQ(added.status, 1);
-    EXPECT_EQ(added.err.rfind("ERROR: The key lies 513 levels below HKEY_LOCAL_MACHINE", 0), 0u) << added.err;
-    Result query = Run({"query", "HKLM\\SOFTWARE", "/s"});
-    EXPECT_EQ(query.status, 0) << query.err;
-    EXPECT_EQ(query.out, before);
-    EXPECT_EQ(Run({"export", "HKLM\\SOFTWARE", env_.path("software.reg"), "/y"}).status, 0);
-    // The deepest key the registry allows is written.
-    EXPECT_EQ(Import(Lines({kHeader, "", "[" + path("HKEY_LOCAL_MACHINE", 512) + "]"})).status, 0);
-    EXPECT_EQ(Run({"add", path("HKLM", 512), "/v", "V", "/f"}).status, 0);
 }
 
 // A .reg file that could block qpreg or feed it without end is refused at

@@ -34,8 +34,8 @@ inline std::string Unescape(const std::string& field) {
     return out;
 }
 
-// The rows of tests/data/<relative>, each field unescaped.
-inline std::vector<Row> ReadRows(const std::string& relative) {
+// The rows of tests/data/<relative>, each field unescaped unless raw.
+inline std::vector<Row> ReadRows(const std::string& relative, bool raw = false) {
     std::vector<Row> rows;
     std::istringstream in(ReadFile(NL_TEST_DATA_DIR "/" + relative));
     for (std::string line; std::getline(in, line);) {
@@ -43,8 +43,8 @@ inline std::vector<Row> ReadRows(const std::string& relative) {
         rows.emplace_back();
         size_t start = 0;
         for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-            rows.back().push_back(Unescape(line.substr(start, tab - start)));
-        rows.back().push_back(Unescape(line.substr(start)));
+            rows.back().push_back(raw ? line.substr(start, tab - start) : Unescape(line.substr(start, tab - start)));
+        rows.back().push_back(raw ? line.substr(start) : Unescape(line.substr(start)));
     }
     EXPECT_FALSE(rows.empty()) << relative;
     return rows;

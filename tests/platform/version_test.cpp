@@ -110,18 +110,12 @@ TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
     ASSERT_NE(note, std::string::npos);
     std::vector<std::string> damaged;
     for (size_t size : {4u, 16u, 63u, 64u, 100u, 600u}) damaged.push_back(own.substr(0, size));
-    std::string otherOrder = own;
-    otherOrder[5] = 2;  // EI_DATA: big-endian
-    damaged.push_back(otherOrder);
-    std::string hugeDescription = own;
-    hugeDescription.replace(note - 8, 4, "\xff\xff\xff\x7f", 4);
-    damaged.push_back(hugeDescription);
-    std::string hugeName = own;
-    hugeName.replace(note - 12, 4, "\xf0\xff\xff\xff", 4);
-    damaged.push_back(hugeName);
-    std::string farTables = own;
-    farTables.replace(32, 8, "\xff\xff\xff\xff\xff\xff\xff\x7f", 8);  // e_phoff
-    damaged.push_back(farTables);
+    // Big-endian (EI_DATA), a huge description or name size, far program headers (e_phoff).
+    const std::pair<size_t, std::string> patches[] = {{5, std::string(1, '\2')},
+                                                      {note - 8, "\xff\xff\xff\x7f"},
+                                                      {note - 12, "\xf0\xff\xff\xff"},
+                                                      {32, "\xff\xff\xff\xff\xff\xff\xff\x7f"}};
+    for (const auto& [offset, bytes] : patches) damaged.push_back(std::string(own).replace(offset, bytes.size(), bytes));
     for (size_t i = 0; i < damaged.size(); ++i) {
         std::string path = env.path("damaged" + std::to_string(i));
         nltest::WriteFile(path, damaged[i]);

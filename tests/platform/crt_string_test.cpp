@@ -109,22 +109,12 @@ class WideOpen : public ::testing::Test {
     const std::wstring path_{narrowPath_.begin(), narrowPath_.end()};
 };
 
-// A byte-order mark overrides the ccs encoding and is dropped; so is the CR of
-// a CRLF, but not a lone CR.
+// The "read" rows of data/crt/strings.txt.
 TEST_F(WideOpen, UnicodeModeDecodesUtf8AndUtf16) {
-    const std::string utf8 = "\xEF\xBB\xBFh\xC3\xA9llo \xE2\x82\xAC\r\n\xF0\x9F\x98\x80 two\r\nlone\rcr\n";
-    const std::wstring utf8Text = L"héllo €\n😀 two\nlone\rcr\n";
-    const struct {
-        std::string content;
-        const wchar_t* mode;
-        std::wstring text;
-    } cases[] = {
-        {utf8, L"rt , CCS = UTF-8 ", utf8Text},
-        {utf8, L"r, ccs=UNICODE", utf8Text},
-        {std::string("\xFF\xFEh\0\xE9\0\x3D\xD8\x00\xDE\r\0\n\0", 14), L"r, ccs=UTF-8", L"hé😀\n"},
-        {std::string("o\0k\0\n\0", 6), L"r, ccs=UNICODE", L"ok\n"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.text, ReadAll<wchar_t>(Open(c.content, c.mode))) << c.mode;
+    for (const nltest::Row& row : nltest::ReadRows("crt/strings.txt")) {
+        if (row[0] != "read") continue;
+        EXPECT_EQ(nltest::Wide(row[3]), ReadAll<wchar_t>(Open(row[1], nltest::Wide(row[2]).c_str()))) << row[2];
+    }
 }
 
 // Plain text mode drops the CR of CRLF but leaves the bytes, BOM included, to

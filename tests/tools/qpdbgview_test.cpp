@@ -289,49 +289,30 @@ TEST_F(QpdbgviewTest, EachTextIsShownAsOneLineWithItsControlsEscaped) {
 // stays as it was, and the viewer refuses to start.
 TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
-    struct Planted {
-        const char* what;
-        std::string channel;  // relative to the case's folder
-        std::function<bool(const std::string& folder)> plant;
-    };
-    auto shell = [](const std::string& command) {
-        return [command](const std::string& folder) {
-            return nltest::RunCommand("cd '" + folder + "' && " + command) == 0;
-        };
-    };
-    const Planted cases[] = {
-        {"a file at the path", "debug.sock", shell("echo keep > debug.sock")},
-        {"a link at the path", "debug.sock", shell("ln -s target debug.sock")},
-        {"a link as the lock", "debug.sock", shell("ln -s target debug.sock.lock")},
-        {"a FIFO as the lock", "debug.sock", shell("mkfifo debug.sock.lock")},
-        {"another user's lock", "debug.sock", shell("touch debug.sock.lock && chown 65534 debug.sock.lock")},
-        {"a link as the folder", "run/debug.sock", shell("mkdir elsewhere && ln -s elsewhere run")},
-        {"another user's stale socket", "debug.sock",
-         [](const std::string& folder) {
-             return RunAs(kNobody, [&] { return LeaveSocket(folder + "/debug.sock"); }) > 0;
-         }},
-        {"a socket in use", "debug.sock",
-         [](const std::string& folder) { return LeaveSocket(folder + "/debug.sock"); }},
-    };
     int index = 0;
-    for (const Planted& c : cases) {
+    for (const nltest::Row& c : nltest::ReadRows("qpdbgview/planted.txt")) {
+        const std::string& what = c[0];
         // A folder every user may write to, as /tmp.
         std::string folder = env_.path("case" + std::to_string(index++));
         ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
-        ASSERT_TRUE(c.plant(folder)) << c.what;
+        const std::string socket = folder + "/debug.sock";
+        ASSERT_TRUE(c[2] == "@socket"          ? LeaveSocket(socket)
+                    : c[2] == "@nobody-socket" ? RunAs(kNobody, [&] { return LeaveSocket(socket); }) > 0
+                                               : nltest::RunCommand("cd '" + folder + "' && " + c[2]) == 0)
+            << what;
         // Every entry but the lock file the viewer may make.
         std::string listing = "find '" + folder +
                               "' -mindepth 1 ! \\( -name debug.sock.lock -type f -user 0 \\) " +
                               "-printf '%P %y %U %l %s\n' | sort";
         std::string before, after;
         nltest::RunCommand(listing, &before);
-        setenv("NL_DEBUG_CHANNEL", (folder + "/" + c.channel).c_str(), 1);
+        setenv("NL_DEBUG_CHANNEL", (folder + "/" + c[1]).c_str(), 1);
         Viewer viewer(env_, {});
-        EXPECT_EQ(viewer.Wait(), 1) << c.what << ": " << viewer.Errors();
-        EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << c.what << ": " << viewer.Errors();
+        EXPECT_EQ(viewer.Wait(), 1) << what << ": " << viewer.Errors();
+        EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << what << ": " << viewer.Errors();
         nltest::RunCommand(listing, &after);
-        EXPECT_EQ(after, before) << c.what;
+        EXPECT_EQ(after, before) << what;
     }
 }
 

@@ -113,7 +113,8 @@ class WideOpen : public ::testing::Test {
 TEST_F(WideOpen, UnicodeModeDecodesUtf8AndUtf16) {
     for (const nltest::Row& row : nltest::ReadRows("crt/strings.txt")) {
         if (row[0] != "read") continue;
-        EXPECT_EQ(nltest::Wide(row[3]), ReadAll<wchar_t>(Open(row[1], nltest::Wide(row[2]).c_str()))) << row[2];
+        EXPECT_EQ(nltest::Wide(row[3]), ReadAll<wchar_t>(Open(row[1], nltest::Wide(row[2]).c_str())))
+            << row[2];
     }
 }
 

@@ -78,9 +78,8 @@ TEST(FormatConventions, FormatsAsTheTableSays) {
 // The va_list hands over every class of argument in step: integers of both
 // sizes, doubles, long doubles, characters and text of both widths.
 TEST(FormatConventions, VariableArgumentsOfEveryClass) {
-    EXPECT_EQ("-1|2.5|x|-8589934591|0.25|wide|c|-1",
-              Narrow("%d|%.1f|%s|%I64d|%.2Lf|%ls|%c|%hd", -1, 2.5, "x", -8589934591LL, 0.25L, L"wide", 'c',
-                     65535));
+    EXPECT_EQ("-1|2.5|x|-8589934591|0.25|wide|c|-1", Narrow("%d|%.1f|%s|%I64d|%.2Lf|%ls|%c|%hd", -1, 2.5, "x",
+                                                            -8589934591LL, 0.25L, L"wide", 'c', 65535));
     wchar_t wide[64];
     ASSERT_EQ(34, _snwprintf(wide, 64, L"%d|%.1f|%s|%I64d|%.2Lf|%S|%c", -1, 2.5, L"x", -8589934591LL, 0.25L,
                              "narrow", L'c'));

@@ -87,8 +87,9 @@ TEST(ProfileFiles, ReadAsTheTableSays) {
             continue;
         }
         DWORD size = std::stoul(row[3]), result = 0;
-        EXPECT_EQ(row[0] == "names" ? file.Names(size, &result) : file.Section(section.c_str(), size, &result),
-                  row[5]);
+        EXPECT_EQ(
+            row[0] == "names" ? file.Names(size, &result) : file.Section(section.c_str(), size, &result),
+            row[5]);
         EXPECT_EQ(result, std::stoul(row[4]));
     }
 }

@@ -219,9 +219,12 @@ TEST(RegistryValues, StringsCountUtf16BytesAndNoBufferIsOverrun) {
 // Each row of data/registry/calls.txt (its header gives the calls): names, the
 // key tree's order and depth, deleting.
 TEST(RegistryCalls, GiveWhatTheTableSays) {
-    const std::map<std::string, LSTATUS> statuses = {
-        {"ok", ERROR_SUCCESS},      {"not-found", ERROR_FILE_NOT_FOUND}, {"bad-path", ERROR_BAD_PATHNAME},
-        {"invalid", ERROR_INVALID_PARAMETER}, {"deleted", ERROR_KEY_DELETED}, {"bad-handle", ERROR_INVALID_HANDLE}};
+    const std::map<std::string, LSTATUS> statuses = {{"ok", ERROR_SUCCESS},
+                                                     {"not-found", ERROR_FILE_NOT_FOUND},
+                                                     {"bad-path", ERROR_BAD_PATHNAME},
+                                                     {"invalid", ERROR_INVALID_PARAMETER},
+                                                     {"deleted", ERROR_KEY_DELETED},
+                                                     {"bad-handle", ERROR_INVALID_HANDLE}};
     std::optional<nltest::TestEnv> env;
     std::map<std::string, HKEY> keys;
     auto joined = [](const Names& names) {
@@ -240,8 +243,11 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
         const std::wstring name = nltest::Wide(row[2]), last = nltest::Wide(row.back());
         DWORD disposition = 0, size = 12345;
         if (op == "create") {
-            EXPECT_EQ(statuses.at(row[4]), Create(keys.at(row[3]), name.c_str(), KEY_ALL_ACCESS, &key, &disposition));
-            DWORD expected = row.size() < 6 ? disposition : row[5] == "new" ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+            EXPECT_EQ(statuses.at(row[4]),
+                      Create(keys.at(row[3]), name.c_str(), KEY_ALL_ACCESS, &key, &disposition));
+            DWORD expected = row.size() < 6    ? disposition
+                             : row[5] == "new" ? REG_CREATED_NEW_KEY
+                                               : REG_OPENED_EXISTING_KEY;
             EXPECT_EQ(expected, disposition);
         } else if (op == "open") {
             EXPECT_EQ(statuses.at(row[3]), OpenKey(name.c_str(), KEY_READ, &key));
@@ -250,7 +256,8 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
         } else if (op == "get") {
             EXPECT_EQ(last, ReadString(key, name.c_str()));
         } else if (op == "query") {
-            EXPECT_EQ(statuses.at(row[3]), RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size));
+            EXPECT_EQ(statuses.at(row[3]),
+                      RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size));
             EXPECT_EQ(row.size() > 4 ? std::stoul(row[4]) : size, size);
         } else if (op == "delvalue") {
             EXPECT_EQ(statuses.at(row[3]), RegDeleteValueW(key, name.c_str()));
@@ -262,7 +269,8 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             EXPECT_EQ(row.size() > 2 ? name : L"", joined(op == "keys" ? SubkeyNames(key) : ValueNames(key)));
         } else if (op == "enum") {
             wchar_t first[8];
-            EXPECT_EQ(statuses.at(row[2]), RegEnumKeyExW(key, 0, first, &(size = 8), nullptr, nullptr, nullptr, nullptr));
+            EXPECT_EQ(statuses.at(row[2]),
+                      RegEnumKeyExW(key, 0, first, &(size = 8), nullptr, nullptr, nullptr, nullptr));
         } else {
             ADD_FAILURE() << "unknown call " << op;
         }

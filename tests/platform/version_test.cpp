@@ -115,7 +115,8 @@ TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
                                                       {note - 8, "\xff\xff\xff\x7f"},
                                                       {note - 12, "\xf0\xff\xff\xff"},
                                                       {32, "\xff\xff\xff\xff\xff\xff\xff\x7f"}};
-    for (const auto& [offset, bytes] : patches) damaged.push_back(std::string(own).replace(offset, bytes.size(), bytes));
+    for (const auto& [offset, bytes] : patches)
+        damaged.push_back(std::string(own).replace(offset, bytes.size(), bytes));
     for (size_t i = 0; i < damaged.size(); ++i) {
         std::string path = env.path("damaged" + std::to_string(i));
         nltest::WriteFile(path, damaged[i]);

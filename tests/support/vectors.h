@@ -43,7 +43,8 @@ inline std::vector<Row> ReadRows(const std::string& relative, bool raw = false) 
         rows.emplace_back();
         size_t start = 0;
         for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-            rows.back().push_back(raw ? line.substr(start, tab - start) : Unescape(line.substr(start, tab - start)));
+            rows.back().push_back(raw ? line.substr(start, tab - start)
+                                      : Unescape(line.substr(start, tab - start)));
         rows.back().push_back(raw ? line.substr(start) : Unescape(line.substr(start)));
     }
     EXPECT_FALSE(rows.empty()) << relative;

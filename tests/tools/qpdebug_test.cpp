@@ -269,8 +269,9 @@ TEST_F(QpdebugTest, SilenceChecksFeaturesAgainstTheMappingFile) {
 
 TEST_F(QpdebugTest, BadUsageAndRefusedChangesSayWhyOnStandardError) {
     for (const nltest::Row& row : nltest::ReadRows("qpdebug/refusals.txt")) {
-        std::string prefix =
-            row[1].find("owner") != std::string::npos ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+        std::string prefix = row[1].find("owner") != std::string::npos
+                                 ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                 : "";
         std::string errFile = env_.path("qpdebug.err");
         std::string out;
         int status =

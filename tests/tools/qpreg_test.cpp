@@ -229,7 +229,8 @@ TEST_P(QpregSession, GivesWhatTheTranscriptSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpregSession,
-                         ::testing::Values("faults", "add", "query", "find", "delete", "import", "export", "import_files", "questions"));
+                         ::testing::Values("faults", "add", "query", "find", "delete", "import", "export",
+                                           "import_files", "questions"));
 
 // ---- add, query, delete --------------------------------------------------------------
 

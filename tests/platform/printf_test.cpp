@@ -130,7 +130,7 @@ TEST(Truncation, FollowsTheLegacyContract) {
     EXPECT_EQ(EINVAL, errno);
 }
 
-TEST(Truncation, EnormousFieldsAreMeasuredAndCut) {
+TEST(Truncation, EnormousFieldsAndPrecisionsAreMeasuredAndCut) {
     EXPECT_EQ(100000, Snprintf(nullptr, 0, "%100000d", 1));
     char buffer[20];
     std::fill(std::begin(buffer), std::end(buffer), '#');
@@ -140,15 +140,12 @@ TEST(Truncation, EnormousFieldsAreMeasuredAndCut) {
     // Measuring pads and fills nothing.
     EXPECT_EQ(5, Snprintf(nullptr, 0, "%5d", 1));
     EXPECT_EQ(7, _snwprintf(nullptr, 0, L"%07.2f", 1.0));
-}
-
-// A precision or width of any size costs what the stored output costs: the
-// digits past what a double can hold are zeros, counted rather than rendered.
-TEST(Truncation, HugePrecisionsAreCountedNotRendered) {
+    // A precision of any size costs what the stored output costs: the digits
+    // past what a double can hold are zeros, counted rather than rendered.
     EXPECT_EQ(1000000002, Snprintf(nullptr, 0, "%.*f", 1000000000, 1.0));
-    char buffer[64];
-    EXPECT_EQ(-1, Snprintf(buffer, sizeof buffer, "%.*e", 1000000000, -1.5));
-    EXPECT_EQ("-1.5" + std::string(60, '0'), std::string(buffer, sizeof buffer));
+    char cut[64];
+    EXPECT_EQ(-1, Snprintf(cut, sizeof cut, "%.*e", 1000000000, -1.5));
+    EXPECT_EQ("-1.5" + std::string(60, '0'), std::string(cut, sizeof cut));
     wchar_t wide[8];
     EXPECT_EQ(-1, _snwprintf(wide, 8, L"%#.*g|%.*a", INT_MAX, 0.5, INT_MAX, 1.0));
     EXPECT_EQ(L"0.50000", std::wstring(wide, 7));

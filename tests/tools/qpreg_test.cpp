@@ -19,7 +19,6 @@ using Args = std::vector<std::string>;
 
 const std::string kKey = "HKLM\\SOFTWARE\\Norlake\\Test";
 const std::string kFullKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Test";
-const std::string kNotFound = "ERROR: The system was unable to find the specified registry key or value.\n";
 const std::string kSuccess = "The operation completed successfully.\n";
 const std::string kHeader = "Windows Registry Editor Version 5.00";
 

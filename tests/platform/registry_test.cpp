@@ -496,6 +496,24 @@ TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
     RegCloseKey(shared);
 }
 
+// A writer waits for a registry that another connection holds locked, rather
+// than failing at once.
+TEST(RegistrySharing, AWriterWaitsForALockHeldForASecond) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(env.registryFile().c_str(), &other));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"x"));
+    release.join();
+    sqlite3_close(other);
+    RegCloseKey(key);
+}
+
 // ---- Snapshots ------------------------------------------------------------------------------
 
 // A change that another thread makes while the snapshot lasts reaches the

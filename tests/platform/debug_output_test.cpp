@@ -70,7 +70,9 @@ TEST_F(DebugOutputTest, WithoutAListenerOrWithABadPathNothingHappens) {
     setenv("NL_DEBUG_CHANNEL", std::string(150, 'p').c_str(), 1);
     EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), 0u);
     unsetenv("NL_DEBUG_CHANNEL");
-    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), strlen(NL_DEBUG_CHANNEL_PATH));
+    const DWORD length = strlen(NL_DEBUG_CHANNEL_PATH);
+    EXPECT_EQ(NlGetDebugChannelPath(path, length), 0u);  // no room for the terminator
+    EXPECT_EQ(NlGetDebugChannelPath(path, length + 1), length);
     EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
 }
 

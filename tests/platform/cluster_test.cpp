@@ -139,7 +139,7 @@ TEST(PacemakerCluster, ANameThatDoesNotFitAsksForItsLength) {
     CloseClusterResource(resource);
 }
 
-TEST(PacemakerCluster, PrivatePropertiesAreTheInstanceAttributes) {
+TEST(PacemakerCluster, PrivatePropertiesAreTheInstanceAttributesOfAReadableCib) {
     nltest::TestEnv env;
     nltest::UseCibFile(
         env, nltest::CibXml({{"qp", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/qp data"}, {"empty", ""}}},
@@ -156,10 +156,8 @@ TEST(PacemakerCluster, PrivatePropertiesAreTheInstanceAttributes) {
     EXPECT_EQ(FindProperty(cib.cluster, L"qp", L"missing").first, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(FindProperty(cib.cluster, L"bare", L"QPEX_DATA_PATH").first,
               static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
 
-TEST(PacemakerCluster, WithoutAReadableCibThereIsNoCluster) {
-    nltest::TestEnv env;
+    // Without a readable CIB there is no cluster.
     setenv("CIB_file", env.path("missing.xml").c_str(), 1);
     SetLastError(0);
     EXPECT_EQ(OpenCluster(nullptr), nullptr);
@@ -169,9 +167,9 @@ TEST(PacemakerCluster, WithoutAReadableCibThereIsNoCluster) {
     // A readable CIB, but another cluster's name.
     nltest::UseCibFile(env, nltest::CibXml(std::string()));
     EXPECT_EQ(OpenCluster(L"elsewhere"), nullptr);
-    OpenCib cib;
-    EXPECT_TRUE(cib.cluster);
-    EXPECT_TRUE(ResourceNames(cib.cluster).empty());
+    OpenCib empty;
+    EXPECT_TRUE(empty.cluster);
+    EXPECT_TRUE(ResourceNames(empty.cluster).empty());
 }
 
 // ---- Property lists -----------------------------------------------------------------

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "test_env.h"
+#include "vectors.h"
 
 namespace {
 
@@ -21,20 +23,14 @@ int Sign(int value) { return (value > 0) - (value < 0); }
 // only ASCII letters fold, whatever the process's locale: a UTF-8 locale would
 // fold Ä with glibc's towlower, the CRT functions do not.
 TEST(CaseFolding, FoldsAsTheCLocaleWhateverTheProcessLocale) {
-    struct Case {
-        const wchar_t *wideA, *wideB;
-        const char *narrowA, *narrowB;
-        int sign;
-    };
-    const Case cases[] = {
-        {L"abc", L"ABC", "abc", "ABC", 0}, {L"abc", L"ABD", "abc", "ABD", -1}, {L"_", L"A", "_", "A", -1},
-        {L"Z", L"`", "Z", "`", 1},         {L"ab", L"ABC", "ab", "ABC", -1},   {L"ä", L"Ä", "ä", "Ä", 1},
-    };
+    const std::vector<nltest::Row> rows = nltest::ReadRows("crt/strings.txt");
     for (const char* locale : {"C.UTF-8", "C"}) {
         ASSERT_NE(nullptr, setlocale(LC_ALL, locale));
         SCOPED_TRACE(locale);
-        for (const Case& c : cases) {
-            EXPECT_EQ(c.sign, Sign(_wcsicmp(c.wideA, c.wideB))) << c.narrowA << " vs " << c.narrowB;
+        for (const nltest::Row& row : rows) {
+            if (row[0] != "icmp") continue;
+            std::wstring a = nltest::Wide(row[1]), b = nltest::Wide(row[2]);
+            EXPECT_EQ(std::stoi(row[3]), Sign(_wcsicmp(a.c_str(), b.c_str()))) << row[1] << " vs " << row[2];
         }
         wchar_t text[] = L"MiXeD_[Path]\\ÄÖ";
         EXPECT_EQ(text, _wcslwr(text));
@@ -54,20 +50,11 @@ TEST(CaseFolding, CountedCompareStopsAtCountAndNullArgumentsAreInvalid) {
 // ---- _wsplitpath ----------------------------------------------------------------
 
 TEST(SplitPath, SplitsAsWindows) {
-    // Path, then drive, directory, file name and extension.
-    const wchar_t* const cases[][5] = {
-        {L"C:/mixed\\sep/file.txt", L"C:", L"/mixed\\sep/", L"file", L".txt"},
-        {L"C:\\tools.new\\worker", L"C:", L"\\tools.new\\", L"worker", L""},
-        {L"a.tar.gz", L"", L"", L"a.tar", L".gz"},
-        {L".profile", L"", L"", L"", L".profile"},
-        {L"1:rel.txt", L"1:", L"", L"rel", L".txt"},
-        {L"dir/", L"", L"dir/", L"", L""},
-        {L"", L"", L"", L"", L""},
-    };
-    for (const auto& c : cases) {
+    for (const nltest::Row& row : nltest::ReadRows("crt/strings.txt")) {
+        if (row[0] != "split") continue;
         wchar_t parts[4][_MAX_DIR];
-        _wsplitpath(c[0], parts[0], parts[1], parts[2], parts[3]);
-        for (int i = 0; i < 4; ++i) EXPECT_STREQ(c[i + 1], parts[i]) << c[0] << ", part " << i;
+        _wsplitpath(nltest::Wide(row[1]).c_str(), parts[0], parts[1], parts[2], parts[3]);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(nltest::Wide(row[i + 2]), parts[i]) << row[1] << ", part " << i;
     }
 }
 
@@ -122,22 +109,13 @@ class WideOpen : public ::testing::Test {
     const std::wstring path_{narrowPath_.begin(), narrowPath_.end()};
 };
 
-// A byte-order mark overrides the ccs encoding and is dropped; so is the CR of
-// a CRLF, but not a lone CR.
+// The "read" rows of data/crt/strings.txt.
 TEST_F(WideOpen, UnicodeModeDecodesUtf8AndUtf16) {
-    const std::string utf8 = "\xEF\xBB\xBFh\xC3\xA9llo \xE2\x82\xAC\r\n\xF0\x9F\x98\x80 two\r\nlone\rcr\n";
-    const std::wstring utf8Text = L"héllo €\n😀 two\nlone\rcr\n";
-    const struct {
-        std::string content;
-        const wchar_t* mode;
-        std::wstring text;
-    } cases[] = {
-        {utf8, L"rt , CCS = UTF-8 ", utf8Text},
-        {utf8, L"r, ccs=UNICODE", utf8Text},
-        {std::string("\xFF\xFEh\0\xE9\0\x3D\xD8\x00\xDE\r\0\n\0", 14), L"r, ccs=UTF-8", L"hé😀\n"},
-        {std::string("o\0k\0\n\0", 6), L"r, ccs=UNICODE", L"ok\n"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.text, ReadAll<wchar_t>(Open(c.content, c.mode))) << c.mode;
+    for (const nltest::Row& row : nltest::ReadRows("crt/strings.txt")) {
+        if (row[0] != "read") continue;
+        EXPECT_EQ(nltest::Wide(row[3]), ReadAll<wchar_t>(Open(row[1], nltest::Wide(row[2]).c_str())))
+            << row[2];
+    }
 }
 
 // Plain text mode drops the CR of CRLF but leaves the bytes, BOM included, to

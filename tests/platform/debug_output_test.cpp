@@ -16,8 +16,10 @@ class DebugOutputTest : public ::testing::Test {
     nltest::DebugListener listener_{env_.path("channel.sock")};
 };
 
+// Each call is one UTF-8 message, and the last error is left alone.
 TEST_F(DebugOutputTest, EachCallIsOneUtf8Message) {
     ASSERT_TRUE(listener_.bound());
+    SetLastError(1234);
     OutputDebugStringW(L"plain text\n");
     OutputDebugStringW(L"gr\u00fc\u00df \u20ac \U0001F600");
     OutputDebugStringW(L"");
@@ -28,14 +30,6 @@ TEST_F(DebugOutputTest, EachCallIsOneUtf8Message) {
         EXPECT_EQ(message, text);
     }
     EXPECT_FALSE(listener_.Pending());
-}
-
-TEST_F(DebugOutputTest, TheLastErrorIsLeftAlone) {
-    SetLastError(1234);
-    OutputDebugStringW(L"x");
-    EXPECT_EQ(GetLastError(), 1234u);
-    setenv("NL_DEBUG_CHANNEL", env_.path("nobody.sock").c_str(), 1);
-    OutputDebugStringW(L"to a channel nobody reads");
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
@@ -65,16 +59,20 @@ TEST_F(DebugOutputTest, AFullQueueLosesTextsInsteadOfBlocking) {
 TEST_F(DebugOutputTest, WithoutAListenerOrWithABadPathNothingHappens) {
     const std::string paths[] = {env_.path("nobody.sock"), env_.path("missing/dir/x.sock"),
                                  std::string(200, 'p'), env_.path("")};
+    SetLastError(1234);
     for (const std::string& path : paths) {
         setenv("NL_DEBUG_CHANNEL", path.c_str(), 1);
         for (int i = 0; i < 1000; ++i) OutputDebugStringW(L"lost");
     }
     EXPECT_FALSE(listener_.Pending());
+    EXPECT_EQ(GetLastError(), 1234u);
     char path[200];
     setenv("NL_DEBUG_CHANNEL", std::string(150, 'p').c_str(), 1);
     EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), 0u);
     unsetenv("NL_DEBUG_CHANNEL");
-    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), strlen(NL_DEBUG_CHANNEL_PATH));
+    const DWORD length = strlen(NL_DEBUG_CHANNEL_PATH);
+    EXPECT_EQ(NlGetDebugChannelPath(path, length), 0u);  // no room for the terminator
+    EXPECT_EQ(NlGetDebugChannelPath(path, length + 1), length);
     EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
 }
 

@@ -17,26 +17,20 @@
 
 namespace {
 
-TEST(ModuleFileName, TheNullHandleIsTheExecutable) {
-    wchar_t path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(length, wcslen(path));
-    std::wstring name(path);
-    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"kernel32_test");
-}
-
-TEST(ModuleFileName, AnAddressInsideALibraryNamesTheLibrary) {
-    wchar_t path[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetCurrentThreadId), path, MAX_PATH), 0u);
-    std::wstring name(path);
-    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"libnlplatform.so.1");
-    EXPECT_EQ(path[0], L'/');
-}
-
-TEST(ModuleFileName, ATooSmallBufferIsCutAndTerminated) {
-    wchar_t full[MAX_PATH] = {};
+// The null handle names the executable, an address inside a library the
+// library; too small a buffer gets the cut name, terminated.
+TEST(ModuleFileName, NamesTheModuleAndCutsToTheBuffer) {
+    wchar_t full[MAX_PATH] = {}, library[MAX_PATH] = {};
     DWORD length = GetModuleFileNameW(nullptr, full, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(length, wcslen(full));
+    std::wstring name(full);
+    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"kernel32_test");
+    ASSERT_GT(GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetCurrentThreadId), library, MAX_PATH), 0u);
+    name = library;
+    EXPECT_EQ(name.substr(name.rfind(L'/') + 1), L"libnlplatform.so.1");
+    EXPECT_EQ(library[0], L'/');
+
     wchar_t small[6];
     wmemset(small, L'#', 6);
     SetLastError(0);
@@ -68,22 +62,21 @@ TEST(Environment, VariablesFollowTheWindowsContract) {
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(GetEnvironmentVariableW(L"NL_TEST_MISSING", buffer, 16), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
-}
 
-TEST(Environment, TheTemporaryDirectoryEndsInASeparator) {
-    wchar_t buffer[MAX_PATH];
+    // The temporary directory ends in a separator.
+    wchar_t path[MAX_PATH];
     setenv("TMPDIR", "/var/tmp/nl", 1);
-    EXPECT_EQ(GetTempPathW(MAX_PATH, buffer), 12u);
-    EXPECT_STREQ(buffer, L"/var/tmp/nl/");
-    // Windows zeroes what follows the path, and clears too small a buffer.
-    EXPECT_TRUE(std::all_of(buffer + 12, buffer + MAX_PATH, [](wchar_t c) { return c == L'\0'; }));
-    wmemset(buffer, L'#', MAX_PATH);
-    EXPECT_EQ(GetTempPathW(12, buffer), 13u);
-    EXPECT_TRUE(std::all_of(buffer, buffer + 12, [](wchar_t c) { return c == L'\0'; }));
-    EXPECT_EQ(buffer[12], L'#');
+    EXPECT_EQ(GetTempPathW(MAX_PATH, path), 12u);
+    EXPECT_STREQ(path, L"/var/tmp/nl/");
+    // Windows zeroes what follows the path, and clears too small a path.
+    EXPECT_TRUE(std::all_of(path + 12, path + MAX_PATH, [](wchar_t c) { return c == L'\0'; }));
+    wmemset(path, L'#', MAX_PATH);
+    EXPECT_EQ(GetTempPathW(12, path), 13u);
+    EXPECT_TRUE(std::all_of(path, path + 12, [](wchar_t c) { return c == L'\0'; }));
+    EXPECT_EQ(path[12], L'#');
     unsetenv("TMPDIR");
-    GetTempPathW(MAX_PATH, buffer);
-    EXPECT_STREQ(buffer, L"/tmp/");
+    GetTempPathW(MAX_PATH, path);
+    EXPECT_STREQ(path, L"/tmp/");
 }
 
 TEST(Files, DirectoriesAndExistenceChecks) {
@@ -152,7 +145,7 @@ TEST(Synchronisation, CriticalSectionsAreRecursive) {
     DeleteCriticalSection(&section);
 }
 
-TEST(Identifiers, ThreadIdsAreKernelThreadIds) {
+TEST(Identifiers, ThreadIdsAreKernelThreadIdsAndAForkedChildHasItsOwn) {
     EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
     EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(getpid()));  // the main thread
     DWORD other = 0, expected = 1;
@@ -162,11 +155,8 @@ TEST(Identifiers, ThreadIdsAreKernelThreadIds) {
     }).join();
     EXPECT_EQ(other, expected);
     EXPECT_NE(other, GetCurrentThreadId());
-}
-
-TEST(Identifiers, AForkedChildHasItsOwnIds) {
+    // A forked child has its own ids.
     DWORD parent = GetCurrentProcessId();
-    GetCurrentThreadId();
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -12,7 +12,7 @@ bool AllZero(const void* block, size_t size) {
     return true;
 }
 
-TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMove) {
+TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMoveAndOnlyBlocksAreFreed) {
     HLOCAL block = LocalAlloc(LMEM_ZEROINIT, 64);
     ASSERT_TRUE(block);
     EXPECT_TRUE(AllZero(block, 64));
@@ -31,9 +31,7 @@ TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMove) {
     EXPECT_EQ(static_cast<BYTE*>(grown)[31], 0xAB);
     EXPECT_TRUE(AllZero(static_cast<BYTE*>(grown) + 32, 4096 - 32));
     EXPECT_EQ(LocalFree(grown), nullptr);
-}
-
-TEST(LocalMemory, FreeingAcceptsNullAndRejectsForeignPointers) {
+    // Freeing accepts null and rejects foreign pointers.
     EXPECT_EQ(LocalFree(nullptr), nullptr);
     alignas(16) static BYTE notABlock[64] = {};
     HLOCAL foreign = notABlock + 32;

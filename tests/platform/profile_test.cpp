@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "test_env.h"
+#include "vectors.h"
 
 namespace {
 
@@ -65,53 +66,31 @@ class ProfileFile {
     std::string path_;
 };
 
-std::string Utf16LeWithMark(const std::u16string& text) {
+std::string Utf16LeWithMark(const std::wstring& text) {
     std::string bytes = "\xFF\xFE";
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
+    for (wchar_t unit : text) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     return bytes;
 }
 
-struct FileCase {
-    const char* label;
-    std::string bytes;
-    const char* names;  // the names list as Shown
-    const wchar_t* section;
-    const char* lines;  // that section's lines as Shown
-};
-
-TEST(ProfileFiles, EncodingsLineEndsAndLineRules) {
-    const FileCase cases[] = {
-        {"CRLF", "[Sec1]\r\nk1=v1\r\nk2 = v2 \r\n\r\n[Sec2]\r\nk3=v3\r\n", "Sec1|Sec2||", L"Sec1",
-         "k1=v1|k2=v2||"},
-        {"LF", "[Sec1]\nk1=v1\n[Sec2]\nk3=v3\n", "Sec1|Sec2||", L"sec2", "k3=v3||"},
-        {"CR only, no final line end", "[A]\ra=1\r[B]\rb=2", "A|B||", L"b", "b=2||"},
-        {"UTF-8 with mark", "\xEF\xBB\xBF[A]\r\na=1\r\n", "A||", L"A", "a=1||"},
-        {"UTF-8 without mark",
-         "[Gr\xC3\xB6\xC3\x9F"
-         "e]\nk=\xE2\x82\xAC\n",
-         "Gr<246><223>e||", L"GR\u00d6\u00dfE", "k=<8364>||"},
-        {"UTF-16LE with mark", Utf16LeWithMark(u"[\u03a9]\r\n\u03b1=\u03b2\r\n[B]\r\nb=2\r\n"), "<937>|B||",
-         L"\u03c9", "<945>=<946>||"},
-        {"comments and bare lines", ";lead\n[S]\n;c=1\nk=v\n#hash=1\n  ;indented\nlonely\n=novalue\nkey=\n",
-         "S||", L"S", "k=v|#hash=1|lonely|=novalue|key=||"},
-        {"blanks around names and in brackets", "  [  Spaced Sec  ]  \n\tt\t=\tv\t\n[ X ]trailing\nq=r\n",
-         "Spaced Sec|X||", L"spaced sec", "t=v||"},
-        {"duplicates: listed twice, the first read", "[A]\nx=1\n[B]\ny=2\n[a]\nz=3\n", "A|B|a||", L"A",
-         "x=1||"},
-        {"lines before any section and empty names", "k0=v0\n[]\ne=1\n[S]\nk=v\n", "S||", L"", "k0=v0||"},
-        {"broken header is a key line", "[Broken\nk=v\n[Ok]\na=b\n", "Ok||", L"Ok", "a=b||"},
-        {"an empty section", "[Empty]\n[Full]\nk=v\n", "Empty|Full||", L"empty", "||"},
-        {"a missing section", "[S]\nk=v\n", "S||", L"Missing", "||"},
-        {"an empty file", "", "|", L"S", "||"},
-    };
-    for (const FileCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        ProfileFile file(c.bytes);
-        EXPECT_EQ(file.Names(), c.names);
-        EXPECT_EQ(file.Section(c.section), c.lines);
+// Each row of data/profile/files.txt (its header gives the fields): encodings,
+// line ends, comments, blanks, bare lines, duplicates, and the cut of results
+// that do not fit.
+TEST(ProfileFiles, ReadAsTheTableSays) {
+    for (const nltest::Row& row : nltest::ReadRows("profile/files.txt")) {
+        SCOPED_TRACE(row[1]);
+        const bool utf16 = row[1].rfind("utf16:", 0) == 0;
+        ProfileFile file(utf16 ? Utf16LeWithMark(nltest::Wide(row[1].substr(6))) : row[1]);
+        const std::wstring section = nltest::Wide(row[2]);
+        if (row[0] == "file") {
+            EXPECT_EQ(file.Names(), row[3]);
+            EXPECT_EQ(file.Section(section.c_str()), row[4]);
+            continue;
+        }
+        DWORD size = std::stoul(row[3]), result = 0;
+        EXPECT_EQ(
+            row[0] == "names" ? file.Names(size, &result) : file.Section(section.c_str(), size, &result),
+            row[5]);
+        EXPECT_EQ(result, std::stoul(row[4]));
     }
 }
 
@@ -178,53 +157,6 @@ TEST(ProfileFiles, AChangedFileIsReadAgain) {
         EXPECT_EQ(Shown(buffer, 4), std::string(next, 1, 3) + "|") << "after " << before;
         GetPrivateProfileSectionW(std::wstring(next + 1, next + 4).c_str(), buffer, 64, widePath.c_str());
         EXPECT_EQ(Shown(buffer, 5), std::string(next + 6, next + 10) + "|");
-    }
-}
-
-struct CutCase {
-    DWORD size;
-    DWORD result;
-    const char* written;  // up to and including the element behind the buffer
-};
-
-// Names "section1|section2|section3||": 27 characters and the last NUL.
-TEST(ProfileFiles, SectionNamesThatDoNotFitAreCutAndDoublyTerminated) {
-    ProfileFile file("[section1]\n[section2]\n[section3]\n");
-    const CutCase cases[] = {
-        {29, 27, "section1|section2|section3||"},
-        {28, 26, "section1|section2|section3||~"},  // an exact fit counts as too small
-        {27, 25, "section1|section2|section||~"},
-        {10, 8, "section1||~"},
-        {9, 7, "section||~"},
-        {3, 1, "s||~"},
-        {2, 0, "||~"},
-        {1, 0, "|~"},
-    };
-    for (const CutCase& c : cases) {
-        SCOPED_TRACE(c.size);
-        DWORD result = 0;
-        EXPECT_EQ(file.Names(c.size, &result), c.written);
-        EXPECT_EQ(result, c.result);
-    }
-}
-
-// Lines "name1=val1|name2=|name3|name4=val4||": 35 characters and the last NUL.
-TEST(ProfileFiles, SectionLinesThatDoNotFitAreCutAndDoublyTerminated) {
-    ProfileFile file("[S]\nname1=val1\nname2=\nname3\nname4=val4\n");
-    const CutCase cases[] = {
-        {37, 35, "name1=val1|name2=|name3|name4=val4||"},
-        {36, 34, "name1=val1|name2=|name3|name4=val4||~"},  // an exact fit counts as too small
-        {24, 22, "name1=val1|name2=|name||~"},
-        {13, 11, "name1=val1||"},  // no room left for a further line
-        {8, 6, "name1=||~"},
-        {3, 1, "n||~"},
-        {2, 0, "||~"},
-    };
-    for (const CutCase& c : cases) {
-        SCOPED_TRACE(c.size);
-        DWORD result = 0;
-        EXPECT_EQ(file.Section(L"S", c.size, &result), c.written);
-        EXPECT_EQ(result, c.result);
     }
 }
 

@@ -12,12 +12,15 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "test_env.h"
+#include "vectors.h"
 
 namespace {
 
@@ -213,57 +216,80 @@ TEST(RegistryValues, StringsCountUtf16BytesAndNoBufferIsOverrun) {
 
 // ---- Names and the key tree ------------------------------------------------------------
 
-TEST(RegistryNames, AreCaseInsensitiveKeepTheirCaseAndSplitOnBackslashOnly) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\MixedCase\\\u00C4rger \u03A3\u03AF\u03B3\u03BC\u03B1 \u0416");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"DebugLevel", L"1"));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"DEBUGLEVEL", L"2"));
-    EXPECT_EQ(L"2", ReadString(key, L"debuglevel"));
-    EXPECT_EQ(Names{L"DebugLevel"}, ValueNames(key));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"Other", L""));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, L"OTHER"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key, L"other"));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"SOFTWARE\\mixedcase\\\u00E4RGER \u03C3\u038A\u0393\u039C\u03B1 \u0436",
-                                     KEY_READ, &key));
-    EXPECT_EQ(L"2", ReadString(key, L"DebugLevel"));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"software", KEY_READ, &key));
-    EXPECT_EQ(Names{L"MixedCase"}, SubkeyNames(key));
-    RegCloseKey(key);
-
-    // Paths split at backslashes only, skipping repeated and trailing ones.
-    RegCloseKey(CreateKey(L"a/b\\c"));
-    EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"a/b\\\\c\\", KEY_READ, &key));
-    RegCloseKey(key);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"a\\b", KEY_READ, &key));
-    EXPECT_EQ(ERROR_BAD_PATHNAME, OpenKey(L"\\a/b", KEY_READ, &key));
-    // Names longer than Windows allows are refused.
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              Create(HKEY_LOCAL_MACHINE, std::wstring(256, L'k').c_str(), KEY_READ, &key));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, SetString(HKEY_LOCAL_MACHINE, std::wstring(16384, L'n').c_str(), L""));
+// Each row of data/registry/calls.txt (its header gives the calls): names, the
+// key tree's order and depth, deleting.
+TEST(RegistryCalls, GiveWhatTheTableSays) {
+    const std::map<std::string, LSTATUS> statuses = {{"ok", ERROR_SUCCESS},
+                                                     {"not-found", ERROR_FILE_NOT_FOUND},
+                                                     {"bad-path", ERROR_BAD_PATHNAME},
+                                                     {"invalid", ERROR_INVALID_PARAMETER},
+                                                     {"deleted", ERROR_KEY_DELETED},
+                                                     {"bad-handle", ERROR_INVALID_HANDLE}};
+    std::optional<nltest::TestEnv> env;
+    std::map<std::string, HKEY> keys;
+    auto joined = [](const Names& names) {
+        std::wstring text;
+        for (const std::wstring& name : names) text += (text.empty() ? L"" : L"|") + name;
+        return text;
+    };
+    for (const nltest::Row& row : nltest::ReadRows("registry/calls.txt", true)) {
+        SCOPED_TRACE(row[0] + " " + (row.size() > 2 ? row[2].substr(0, 60) : ""));
+        const std::string& op = row[0];
+        if (op == "fresh") {
+            env.reset(), env.emplace(), keys = {{"HKLM", HKEY_LOCAL_MACHINE}};
+            continue;
+        }
+        HKEY& key = keys[row[1]];
+        const std::wstring name = nltest::Wide(row[2]), last = nltest::Wide(row.back());
+        DWORD disposition = 0, size = 12345;
+        if (op == "create") {
+            EXPECT_EQ(statuses.at(row[4]),
+                      Create(keys.at(row[3]), name.c_str(), KEY_ALL_ACCESS, &key, &disposition));
+            DWORD expected = row.size() < 6    ? disposition
+                             : row[5] == "new" ? REG_CREATED_NEW_KEY
+                                               : REG_OPENED_EXISTING_KEY;
+            EXPECT_EQ(expected, disposition);
+        } else if (op == "open") {
+            EXPECT_EQ(statuses.at(row[3]), OpenKey(name.c_str(), KEY_READ, &key));
+        } else if (op == "set") {
+            EXPECT_EQ(statuses.at(row[4]), SetString(key, name.c_str(), nltest::Wide(row[3])));
+        } else if (op == "get") {
+            EXPECT_EQ(last, ReadString(key, name.c_str()));
+        } else if (op == "query") {
+            EXPECT_EQ(statuses.at(row[3]),
+                      RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size));
+            EXPECT_EQ(row.size() > 4 ? std::stoul(row[4]) : size, size);
+        } else if (op == "delvalue") {
+            EXPECT_EQ(statuses.at(row[3]), RegDeleteValueW(key, name.c_str()));
+        } else if (op == "deltree") {
+            EXPECT_EQ(statuses.at(row[3]), RegDeleteTreeW(key, row[2] == "-" ? nullptr : name.c_str()));
+        } else if (op == "close") {
+            EXPECT_EQ(statuses.at(row[2]), RegCloseKey(key));
+        } else if (op == "keys" || op == "values") {
+            EXPECT_EQ(row.size() > 2 ? name : L"", joined(op == "keys" ? SubkeyNames(key) : ValueNames(key)));
+        } else if (op == "enum") {
+            wchar_t first[8];
+            EXPECT_EQ(statuses.at(row[2]),
+                      RegEnumKeyExW(key, 0, first, &(size = 8), nullptr, nullptr, nullptr, nullptr));
+        } else {
+            ADD_FAILURE() << "unknown call " << op;
+        }
+    }
 }
 
-TEST(RegistryTree, SubkeysEnumerateInUpperCaseOrderAndValuesInCreationOrder) {
+// Enumeration into buffers too small for the name or the data.
+TEST(RegistryTree, EnumerationIntoSmallBuffers) {
     nltest::TestEnv env;
     HKEY parent = CreateKey(L"Order");
-    for (const wchar_t* name : {L"b", L"_x", L"A", L"C", L"a1"}) RegCloseKey(CreateKey(name, parent));
-    // Upper-cased, '_' sorts after the letters, as on Windows.
-    EXPECT_EQ((Names{L"A", L"a1", L"b", L"C", L"_x"}), SubkeyNames(parent));
-    for (const wchar_t* name : {L"z", L"a", L"m"}) ASSERT_EQ(ERROR_SUCCESS, SetString(parent, name, name));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(parent, L"a", L"again"));
-    EXPECT_EQ((Names{L"z", L"a", L"m"}), ValueNames(parent));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(parent, L"a"));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(parent, L"a", L"new"));
-    EXPECT_EQ((Names{L"z", L"m", L"a"}), ValueNames(parent));
-
+    for (const wchar_t* name : {L"A", L"a1"}) RegCloseKey(CreateKey(name, parent));
+    ASSERT_EQ(ERROR_SUCCESS, SetString(parent, L"z", L"z"));
     wchar_t name[4] = L"###";
     DWORD nameSize = 2, type = 0, dataSize = 0;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(parent, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(2u, nameSize);
     EXPECT_EQ(L'#', name[0]);
     EXPECT_EQ(ERROR_NO_MORE_ITEMS,
-              RegEnumKeyExW(parent, 5, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
+              RegEnumKeyExW(parent, 2, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
     nameSize = 1;  // the name does not fit: the type and data size still come back
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(parent, 0, name, &nameSize, nullptr, &type, nullptr, &dataSize));
     EXPECT_EQ(DWORD{REG_SZ}, type);
@@ -276,67 +302,15 @@ TEST(RegistryTree, SubkeysEnumerateInUpperCaseOrderAndValuesInCreationOrder) {
     RegCloseKey(parent);
 }
 
-// "k<from>\\k<from + 1>..." of count levels.
-std::wstring Levels(int from, int count) {
-    std::wstring path;
-    for (int i = from; i < from + count; ++i) path += (path.empty() ? L"k" : L"\\k") + std::to_wstring(i);
-    return path;
-}
-
-// The tree is at most 512 levels deep, so that every key reads back: no
-// creation goes deeper, in one call or from a handle already deep down, and
-// a refused one creates none of its path.
-TEST(RegistryTree, KeysAreCreatedAtMost512LevelsDeep) {
+// Opening HKEY_LOCAL_MACHINE itself gives the predefined handle, which
+// closing leaves valid.
+TEST(RegistryTree, ThePredefinedKeyStaysOpen) {
     nltest::TestEnv env;
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              Create(HKEY_LOCAL_MACHINE, Levels(0, 513).c_str(), KEY_ALL_ACCESS, &key));
-    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
-    HKEY deep = CreateKey(Levels(0, 500).c_str());
-    HKEY deepest = CreateKey(Levels(500, 12).c_str(), deep);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(deepest, L"k512", KEY_ALL_ACCESS, &key));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, Create(deep, Levels(500, 13).c_str(), KEY_ALL_ACCESS, &key));
-    EXPECT_EQ(Names{}, SubkeyNames(deepest));
-    DWORD disposition = 0;
-    EXPECT_EQ(ERROR_SUCCESS, Create(deep, Levels(500, 12).c_str(), KEY_ALL_ACCESS, &key, &disposition));
-    EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
-    for (HKEY open : {key, deepest, deep}) RegCloseKey(open);
-}
-
-TEST(RegistryTree, DeletingKeysAndTreesAndTheHandlesLeft) {
-    nltest::TestEnv env;
-    HKEY tree = CreateKey(L"Tree");
-    HKEY leaf = CreateKey(L"Tree\\Branch\\Leaf");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(tree, L"v", L"x"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeW(tree, L"Missing"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(tree, L"branch\\leaf"));
-    EXPECT_EQ(ERROR_KEY_DELETED, SetString(leaf, L"v", L"x"));
-    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExW(leaf, L"v", nullptr, nullptr, nullptr, nullptr));
-    // The size of a value that is not there is 0.
-    DWORD missingSize = 12345;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExW(tree, L"none", nullptr, nullptr, nullptr, &missingSize));
-    EXPECT_EQ(0u, missingSize);
-    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(leaf));
-    // Only open handles are valid.
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(leaf));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, SetString(leaf, L"v", L"x"));
-
-    RegCloseKey(CreateKey(L"Tree\\Branch\\Leaf"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(tree, nullptr));  // empties the key, keeps it
-    EXPECT_EQ(Names{}, SubkeyNames(tree));
-    EXPECT_EQ(Names{}, ValueNames(tree));
-    RegCloseKey(CreateKey(L"Tree\\Branch\\Leaf"));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Tree"));
-    wchar_t name[8];
-    DWORD size = 8;
-    EXPECT_EQ(ERROR_KEY_DELETED, RegEnumKeyExW(tree, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
-    RegCloseKey(tree);
-    // Opening HKEY_LOCAL_MACHINE itself gives the predefined handle, which
-    // closing leaves valid.
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &tree));
-    EXPECT_EQ(HKEY_LOCAL_MACHINE, tree);
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &key));
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, key);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(HKEY_LOCAL_MACHINE));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
 }
 
 // ---- The database file -------------------------------------------------------------------
@@ -520,6 +494,24 @@ TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
     EXPECT_EQ(L"done", ReadString(shared, L"child1"));
     EXPECT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(1, 0)));
     RegCloseKey(shared);
+}
+
+// A writer waits for a registry that another connection holds locked, rather
+// than failing at once.
+TEST(RegistrySharing, AWriterWaitsForALockHeldForASecond) {
+    nltest::TestEnv env;
+    HKEY key = CreateKey(L"Software");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(env.registryFile().c_str(), &other));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"x"));
+    release.join();
+    sqlite3_close(other);
+    RegCloseKey(key);
 }
 
 // ---- Snapshots ------------------------------------------------------------------------------

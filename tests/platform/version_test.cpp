@@ -62,6 +62,12 @@ TEST(FileVersion, TheNoteGivesTheFixedFileInformation) {
     EXPECT_EQ(result.info.dwFileVersionLS, 0x0000003Du);
     EXPECT_EQ(result.info.dwProductVersionMS, 0x0003000Au);
     EXPECT_EQ(result.info.dwProductVersionLS, 0x0000003Du);
+    // A buffer too small gets a partial block, which is refused.
+    unsigned char block[40];
+    ASSERT_TRUE(GetFileVersionInfoW(OwnPath().c_str(), 0, sizeof block, block));
+    void* value = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(VerQueryValueW(block, L"\\", &value, &length));
 }
 
 TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
@@ -93,15 +99,6 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
     EXPECT_FALSE(GetFileVersionInfoW(Widen(env.path("missing")).c_str(), 0, sizeof block, block));
 }
 
-TEST(FileVersion, ABufferTooSmallGetsAPartialBlockThatIsRefused) {
-    std::wstring path = OwnPath();
-    unsigned char block[40];
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, sizeof block, block));
-    void* value = nullptr;
-    UINT length = 0;
-    EXPECT_FALSE(VerQueryValueW(block, L"\\", &value, &length));
-}
-
 // Damaged copies of an executable with the note: every one gives an error,
 // none is read past its end (the sanitizer builds check that).
 TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
@@ -113,18 +110,13 @@ TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
     ASSERT_NE(note, std::string::npos);
     std::vector<std::string> damaged;
     for (size_t size : {4u, 16u, 63u, 64u, 100u, 600u}) damaged.push_back(own.substr(0, size));
-    std::string otherOrder = own;
-    otherOrder[5] = 2;  // EI_DATA: big-endian
-    damaged.push_back(otherOrder);
-    std::string hugeDescription = own;
-    hugeDescription.replace(note - 8, 4, "\xff\xff\xff\x7f", 4);
-    damaged.push_back(hugeDescription);
-    std::string hugeName = own;
-    hugeName.replace(note - 12, 4, "\xf0\xff\xff\xff", 4);
-    damaged.push_back(hugeName);
-    std::string farTables = own;
-    farTables.replace(32, 8, "\xff\xff\xff\xff\xff\xff\xff\x7f", 8);  // e_phoff
-    damaged.push_back(farTables);
+    // Big-endian (EI_DATA), a huge description or name size, far program headers (e_phoff).
+    const std::pair<size_t, std::string> patches[] = {{5, std::string(1, '\2')},
+                                                      {note - 8, "\xff\xff\xff\x7f"},
+                                                      {note - 12, "\xf0\xff\xff\xff"},
+                                                      {32, "\xff\xff\xff\xff\xff\xff\xff\x7f"}};
+    for (const auto& [offset, bytes] : patches)
+        damaged.push_back(std::string(own).replace(offset, bytes.size(), bytes));
     for (size_t i = 0; i < damaged.size(); ++i) {
         std::string path = env.path("damaged" + std::to_string(i));
         nltest::WriteFile(path, damaged[i]);

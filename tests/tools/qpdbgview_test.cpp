@@ -19,6 +19,7 @@
 
 #include "probe.h"
 #include "test_env.h"
+#include "vectors.h"
 
 extern char** environ;
 
@@ -212,23 +213,16 @@ TEST_F(QpdbgviewTest, ASecondViewerIsRefused) {
     EXPECT_EQ(ShownLines(first.Output()).size(), 1u);
 }
 
-TEST_F(QpdbgviewTest, StopSignalsEndItCleanly) {
-    for (int signal : {SIGINT, SIGTERM}) {
+// SIGINT and SIGTERM end a viewer cleanly; one killed outright leaves its
+// socket, which the next one takes over.
+TEST_F(QpdbgviewTest, StopSignalsEndItCleanlyAndAKilledViewersSocketIsTakenOver) {
+    for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
         Viewer viewer(env_, {});
         ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
         viewer.Signal(signal);
-        EXPECT_EQ(viewer.Wait(), 0) << signal;
-        EXPECT_EQ(access(socket_.c_str(), F_OK), -1) << signal;
+        EXPECT_EQ(viewer.Wait(), signal == SIGKILL ? -1 : 0) << signal;
+        EXPECT_EQ(access(socket_.c_str(), F_OK), signal == SIGKILL ? 0 : -1) << signal;
     }
-}
-
-// A viewer killed outright leaves its socket; the next one takes it over.
-TEST_F(QpdbgviewTest, ASocketLeftByAKilledViewerIsTakenOver) {
-    {
-        Viewer killed(env_, {});
-        ASSERT_TRUE(killed.WaitUntilReading());
-    }
-    ASSERT_EQ(access(socket_.c_str(), F_OK), 0);
     Viewer viewer(env_, {"-n", "1"});
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
     SendFromProbe("after the takeover");
@@ -237,31 +231,15 @@ TEST_F(QpdbgviewTest, ASocketLeftByAKilledViewerIsTakenOver) {
 }
 
 TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"-p", "abc"}, "-p takes a process id"},  {{"-p", "0"}, "-p takes a process id"},
-        {{"--pid=x"}, "-p takes a process id"},    {{"-n", "0"}, "-n takes a count"},
-        {{"-n", "-3"}, "-n takes a count"},        {{"-n0"}, "-n takes a count"},
-        {{"-n"}, "option -n needs a value"},       {{"--count"}, "option --count needs a value"},
-        {{"-x"}, "unknown argument '-x'"},         {{"-hx"}, "unknown argument '-x'"},
-        {{"--frob"}, "unknown argument '--frob'"}, {{"--help=1"}, "unknown argument '--help=1'"},
-        {{"extra"}, "unknown argument 'extra'"},   {{"--", "-n1"}, "unknown argument '-n1'"},
-    };
-    for (const auto& c : cases) {
-        Viewer viewer(env_, c.first);
-        EXPECT_EQ(viewer.Wait(), 2) << c.second;
-        EXPECT_NE(viewer.Errors().find(c.second), std::string::npos) << viewer.Errors();
-        EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
-    }
-    const std::pair<std::vector<std::string>, const char*> informative[] = {
-        {{"--version"}, "qpdbgview (utilDebug) "},
-        {{"-V"}, "qpdbgview (utilDebug) "},
-        {{"--help"}, "usage: qpdbgview"},
-        {{"-n5", "-h"}, "usage: qpdbgview"},
-    };
-    for (const auto& c : informative) {
-        Viewer viewer(env_, c.first);
-        EXPECT_EQ(viewer.Wait(), 0) << c.second;
-        EXPECT_EQ(viewer.Output().rfind(c.second, 0), 0u) << viewer.Output();
+    for (const nltest::Row& row : nltest::ReadRows("qpdbgview/arguments.txt")) {
+        Viewer viewer(env_, std::vector<std::string>(row.begin() + 2, row.end()));
+        EXPECT_EQ(viewer.Wait(), std::stoi(row[0])) << row[1];
+        if (row[0] == "0") {
+            EXPECT_EQ(viewer.Output().rfind(row[1], 0), 0u) << viewer.Output();
+        } else {
+            EXPECT_NE(viewer.Errors().find(row[1]), std::string::npos) << viewer.Errors();
+            EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
+        }
     }
     setenv("NL_DEBUG_CHANNEL", env_.path(std::string(120, 'p')).c_str(), 1);
     Viewer tooLong(env_, {});
@@ -271,11 +249,15 @@ TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
 
 // ---- Other users -------------------------------------------------------------------
 
-// A viewer receives from every user by design, whatever umask it ran under.
-TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersReachTheSocket) {
+// A viewer receives from every user by design, whatever umask it ran under;
+// a sender can neither start a line of its own nor drive the terminal.
+TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersTextsAreShownOneLineEachWithControlsEscaped) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
+    const std::vector<nltest::Row> texts = nltest::ReadRows("qpdbgview/escapes.txt");
+    std::vector<std::string> sent;
+    for (const nltest::Row& text : texts) sent.push_back(text[0]);
     mode_t previous = umask(077);
-    Viewer viewer(env_, {"-n", "1"});
+    Viewer viewer(env_, {"-n", std::to_string(sent.size())});
     umask(previous);
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
     for (const std::string& folder : {env_.path("run"), env_.path("run/norlake")}) {
@@ -283,92 +265,45 @@ TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersReachTheSocket) {
         ASSERT_EQ(stat(folder.c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 07777, 0755u) << folder;
     }
-    pid_t sender = RunAs(kNobody, [&] { return SendTexts(socket_, {"from nobody"}); });
+    pid_t sender = RunAs(kNobody, [&] { return SendTexts(socket_, sent); });
     ASSERT_GT(sender, 0);
     EXPECT_EQ(viewer.Wait(), 0);
     std::vector<Shown> shown = ShownLines(viewer.Output());
-    ASSERT_EQ(shown.size(), 1u) << viewer.Output();
-    EXPECT_EQ(shown[0].pid, static_cast<unsigned long>(sender));
-    EXPECT_EQ(shown[0].text, "from nobody");
-}
-
-// A sender can neither start a line of its own nor drive the terminal.
-TEST_F(QpdbgviewTest, EachTextIsShownAsOneLineWithItsControlsEscaped) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
-    const std::pair<std::string, std::string> texts[] = {
-        {"plain\n", "plain"},
-        {"crlf\r\n", "crlf"},
-        {"forged\n12:00:00.000 [1] from init", "forged\\n12:00:00.000 [1] from init"},
-        {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
-        {"tab\there\rback\x7f", "tab\\there\\rback\\x7f"},
-        {"two\n\n", "two\\n"},
-        {"C:\\path\\n stays", "C:\\path\\n stays"},
-        {"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
-        {"c1 \xc2\x9b"
-         "2J, reversed \xe2\x80\xae, separator \xe2\x80\xa8",
-         "c1 \\u009b2J, reversed \\u202e, separator \\u2028"},
-        {"raw \x9b"
-         "2J, overlong \xc0\xaf, cut \xe2\x80",
-         "raw \\x9b2J, overlong \\xc0\\xaf, cut \\xe2\\x80"},
-    };
-    std::vector<std::string> sent;
-    for (const auto& text : texts) sent.push_back(text.first);
-    Viewer viewer(env_, {"-n", std::to_string(sent.size())});
-    ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
-    ASSERT_GT(RunAs(kNobody, [&] { return SendTexts(socket_, sent); }), 0);
-    EXPECT_EQ(viewer.Wait(), 0);
-    std::vector<Shown> shown = ShownLines(viewer.Output());
     ASSERT_EQ(shown.size(), sent.size()) << viewer.Output();
-    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(shown[i].text, texts[i].second) << i;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(shown[i].text, texts[i][1]) << i;
+        EXPECT_EQ(shown[i].pid, static_cast<unsigned long>(sender)) << i;
+    }
 }
 
 // What another user planted at the channel's path, its lock or its folder
 // stays as it was, and the viewer refuses to start.
 TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
-    struct Planted {
-        const char* what;
-        std::string channel;  // relative to the case's folder
-        std::function<bool(const std::string& folder)> plant;
-    };
-    auto shell = [](const std::string& command) {
-        return [command](const std::string& folder) {
-            return nltest::RunCommand("cd '" + folder + "' && " + command) == 0;
-        };
-    };
-    const Planted cases[] = {
-        {"a file at the path", "debug.sock", shell("echo keep > debug.sock")},
-        {"a link at the path", "debug.sock", shell("ln -s target debug.sock")},
-        {"a link as the lock", "debug.sock", shell("ln -s target debug.sock.lock")},
-        {"a FIFO as the lock", "debug.sock", shell("mkfifo debug.sock.lock")},
-        {"another user's lock", "debug.sock", shell("touch debug.sock.lock && chown 65534 debug.sock.lock")},
-        {"a link as the folder", "run/debug.sock", shell("mkdir elsewhere && ln -s elsewhere run")},
-        {"another user's stale socket", "debug.sock",
-         [](const std::string& folder) {
-             return RunAs(kNobody, [&] { return LeaveSocket(folder + "/debug.sock"); }) > 0;
-         }},
-        {"a socket in use", "debug.sock",
-         [](const std::string& folder) { return LeaveSocket(folder + "/debug.sock"); }},
-    };
     int index = 0;
-    for (const Planted& c : cases) {
+    for (const nltest::Row& c : nltest::ReadRows("qpdbgview/planted.txt")) {
+        const std::string& what = c[0];
         // A folder every user may write to, as /tmp.
         std::string folder = env_.path("case" + std::to_string(index++));
         ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
-        ASSERT_TRUE(c.plant(folder)) << c.what;
+        const std::string socket = folder + "/debug.sock";
+        ASSERT_TRUE(c[2] == "@socket"          ? LeaveSocket(socket)
+                    : c[2] == "@nobody-socket" ? RunAs(kNobody, [&] { return LeaveSocket(socket); }) > 0
+                                               : nltest::RunCommand("cd '" + folder + "' && " + c[2]) == 0)
+            << what;
         // Every entry but the lock file the viewer may make.
         std::string listing = "find '" + folder +
                               "' -mindepth 1 ! \\( -name debug.sock.lock -type f -user 0 \\) " +
                               "-printf '%P %y %U %l %s\n' | sort";
         std::string before, after;
         nltest::RunCommand(listing, &before);
-        setenv("NL_DEBUG_CHANNEL", (folder + "/" + c.channel).c_str(), 1);
+        setenv("NL_DEBUG_CHANNEL", (folder + "/" + c[1]).c_str(), 1);
         Viewer viewer(env_, {});
-        EXPECT_EQ(viewer.Wait(), 1) << c.what << ": " << viewer.Errors();
-        EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << c.what << ": " << viewer.Errors();
+        EXPECT_EQ(viewer.Wait(), 1) << what << ": " << viewer.Errors();
+        EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << what << ": " << viewer.Errors();
         nltest::RunCommand(listing, &after);
-        EXPECT_EQ(after, before) << c.what;
+        EXPECT_EQ(after, before) << what;
     }
 }
 

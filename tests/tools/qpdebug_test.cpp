@@ -13,6 +13,7 @@
 #include "log_reader.h"
 #include "probe.h"
 #include "test_env.h"
+#include "vectors.h"
 
 namespace {
 
@@ -190,23 +191,12 @@ TEST_F(QpdebugTest, ChangesReachTheRecordsOfRunningProcessesAtTheirNextRefresh) 
 }
 
 TEST_F(QpdebugTest, OnAndOffEditTheModuleListKeepingOtherEntries) {
-    struct Row {
-        const wchar_t* before;
-        std::string command;
-        std::string after;
-    };
-    for (const Row& row : std::vector<Row>{
-             {L"Worker:0;indexer=1", "on worker", "Worker:1;indexer=1"},
-             {L"indexer=1", "on worker", "indexer=1;worker=1"},
-             {L"coworker=0;indexer=1", "on worker", "worker=1;coworker=0;indexer=1"},
-             {L"worker=1;indexer=0;worker=1", "off worker", "worker=0;indexer=0"},
-             {L"", "off worker", "worker=0"},
-         }) {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", row.before));
-        EXPECT_EQ(Run(row.command).status, 0) << row.command;
+    for (const nltest::Row& row : nltest::ReadRows("qpdebug/module_lists.txt")) {
+        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", Widen(row[0])));
+        EXPECT_EQ(Run(row[1]).status, 0) << row[1];
         std::string json = Run("status --json").out;
-        EXPECT_NE(json.find("\"DebugModule\": {\"value\": \"" + row.after + "\""), std::string::npos)
-            << row.command << " -> " << json.substr(json.find("\"DebugModule\""), 80);
+        EXPECT_NE(json.find("\"DebugModule\": {\"value\": \"" + row[2] + "\""), std::string::npos)
+            << row[1] << " -> " << json.substr(json.find("\"DebugModule\""), 80);
     }
     Result offline = Run("on newcomer");
     EXPECT_NE(offline.out.find("A newcomer started now logs into " + Log("newcomer")), std::string::npos);
@@ -278,32 +268,17 @@ TEST_F(QpdebugTest, SilenceChecksFeaturesAgainstTheMappingFile) {
 }
 
 TEST_F(QpdebugTest, BadUsageAndRefusedChangesSayWhyOnStandardError) {
-    struct Row {
-        std::string arguments;
-        int status;
-        std::string message;
-    };
-    for (const Row& row : std::vector<Row>{
-             {"", 2, "Usage: qpdebug"},
-             {"bogus", 2, "unknown command 'bogus'"},
-             {"on", 2, "on needs a name"},
-             {"on worker --level loud", 2, "unknown level 'loud'"},
-             {"tail worker -n many", 2, "-n takes a number"},
-             {"status --level all", 2, "--level is for on"},
-             {"where 999999", 1, "no process 999999 has the debug library loaded"},
-             {"off setup", 1, "installers always log"},
-             {"on worker", 1, "may be changed only by its owner; run qpdebug as root"},
-         }) {
-        std::string prefix = row.status == 1 && row.message.find("owner") != std::string::npos
+    for (const nltest::Row& row : nltest::ReadRows("qpdebug/refusals.txt")) {
+        std::string prefix = row[1].find("owner") != std::string::npos
                                  ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
                                  : "";
         std::string errFile = env_.path("qpdebug.err");
         std::string out;
         int status =
-            nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row.arguments + " 2>'" + errFile + "'", &out);
-        EXPECT_EQ(status, row.status) << row.arguments;
-        EXPECT_NE(nltest::ReadFile(errFile).find(row.message), std::string::npos) << row.arguments;
-        EXPECT_EQ(out, "") << row.arguments;
+            nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row[2] + " 2>'" + errFile + "'", &out);
+        EXPECT_EQ(status, std::stoi(row[0])) << row[2];
+        EXPECT_NE(nltest::ReadFile(errFile).find(row[1]), std::string::npos) << row[2];
+        EXPECT_EQ(out, "") << row[2];
     }
     EXPECT_EQ(Run("--version").out, "qpdebug " QPDEBUG_VERSION "\n");
 }

@@ -2,13 +2,8 @@
 // and DebugLogDisabledFeatures as the refresh and the set-up apply them to
 // live loggers, and DBG::ReloadFeatureConfiguration re-reading the feature
 // mapping file.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utilDebug.h>
-
-#include <string>
-#include <vector>
 
 #include "logging_process.h"
 
@@ -17,22 +12,22 @@ extern "C" void VersionedPluginLog(const char* text);
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
 const char kExecutable[] = "utildebug_filtering_test";
 const char kPlugin[] = "libtest_plugin.so";
 const char kVersioned[] = "libversioned_plugin.so";
 
-class FilteringTest : public nltest::LoggingProcess {
+class FilteringTest : public LoggingProcess {
   protected:
     void SetUp() override {
         LoggingProcess::SetUp();
         mkdir(env_.path("data").c_str(), 0755);
         mkdir(env_.path("data/config").c_str(), 0755);
-        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
     }
     void WriteMapping(const std::string& content) {
-        nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
+        WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
     }
 
     // Each module writes one record with text; returns the loggers whose
@@ -42,14 +37,13 @@ class FilteringTest : public nltest::LoggingProcess {
         PluginLog(text.c_str());
         VersionedPluginLog(text.c_str());
         std::vector<std::string> loggers;
-        for (const nltest::Record& record : nltest::RecordsWithText(Records(), text))
-            loggers.push_back(record.logger);
+        for (const Record& record : RecordsWithText(Records(), text)) loggers.push_back(record.logger);
         return loggers;
     }
     // Lets the next record run the settings refresh.
     void NextRefresh() { clock_.Advance(60001); }
 
-    nltest::FakeClock clock_;
+    FakeClock clock_;
 };
 
 using Loggers = std::vector<std::string>;
@@ -75,50 +69,50 @@ TEST_F(FilteringTest, DisabledDllNamesAsTheRefreshAppliesThem) {
     int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.value.begin(), c.value.end()).substr(0, 60));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", c.value));
+        ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", c.value));
         NextRefresh();
         EXPECT_EQ(WhoSpeaks("round " + std::to_string(++round)), c.speaking);
     }
 }
 
 TEST_F(FilteringTest, SilencedLoggersStayOffUntilAnEmptyValue) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
     // Applied at the set-up, before the plugin logs for the first time.
     EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
     DBG::SetDebugMode(1);
     DBG::SetDebugMode(3);
     EXPECT_EQ(WhoSpeaks("after mode changes"), (Loggers{kExecutable, kVersioned}));
     // A deleted value changes nothing.
-    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugLogDisabledDlls"));
+    ASSERT_TRUE(DeleteRegistryValue(L"DebugLogDisabledDlls"));
     NextRefresh();
     EXPECT_EQ(WhoSpeaks("value deleted"), (Loggers{kExecutable, kVersioned}));
     // A change of letter case only is no change either.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"LIBTEST_PLUGIN.SO"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"LIBTEST_PLUGIN.SO"));
     NextRefresh();
     EXPECT_EQ(WhoSpeaks("case changed"), (Loggers{kExecutable, kVersioned}));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L""));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L""));
     NextRefresh();
     EXPECT_EQ(WhoSpeaks("value emptied"), (Loggers{kExecutable, kPlugin, kVersioned}));
 }
 
 TEST_F(FilteringTest, ListsChangedWhileTheProcessDoesNotLogWaitForIt) {
     EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kPlugin, kVersioned}));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_filtering_test=0"));
+    ASSERT_TRUE(SetRegistryString(L"DebugModule", L"utildebug_filtering_test=0"));
     NextRefresh();
     WhoSpeaks("off");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
     NextRefresh();
     WhoSpeaks("still off");
     // Both change at the same refresh: the process logs again, and the list
     // that was not applied while it did not is applied now.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_filtering_test=1"));
+    ASSERT_TRUE(SetRegistryString(L"DebugModule", L"utildebug_filtering_test=1"));
     NextRefresh();
     EXPECT_EQ(WhoSpeaks("on again"), (Loggers{kExecutable, kVersioned}));
 }
 
 TEST_F(FilteringTest, FeaturesSilenceTheirModulesAndAReloadRereadsTheFile) {
     WriteMapping("[Indexing]\nlibtest_plugin.so\nlibversioned_plugin.so\n[Search]\nLibVersioned_Plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"indexing"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L"indexing"));
     // A module another feature still lists keeps logging.
     EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
 
@@ -129,7 +123,7 @@ TEST_F(FilteringTest, FeaturesSilenceTheirModulesAndAReloadRereadsTheFile) {
     EXPECT_EQ(WhoSpeaks("plugin moved"), (Loggers{kExecutable, kPlugin}));
 
     // Without the file no feature silences anything; disabled DLLs still do.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"utildebug_filtering_test"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"utildebug_filtering_test"));
     NextRefresh();
     EXPECT_EQ(WhoSpeaks("dll added"), (Loggers{kPlugin}));
     unlink(env_.path("data/config/dbglog_FeatureMapping.ini").c_str());
@@ -139,10 +133,10 @@ TEST_F(FilteringTest, FeaturesSilenceTheirModulesAndAReloadRereadsTheFile) {
 
 TEST_F(FilteringTest, AReloadSpeaksAgainForFeaturesTheFileNoLongerBacksWhenTheValuesAreEmpty) {
     WriteMapping("[Indexing]\nlibtest_plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
     EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
     // The value is emptied and the feature dropped before the refresh ran.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L""));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L""));
     WriteMapping("");
     DBG::ReloadFeatureConfiguration();
     EXPECT_EQ(WhoSpeaks("reloaded"), (Loggers{kExecutable, kPlugin, kVersioned}));
@@ -150,10 +144,10 @@ TEST_F(FilteringTest, AReloadSpeaksAgainForFeaturesTheFileNoLongerBacksWhenTheVa
 
 TEST_F(FilteringTest, AReloadBeforeTheFirstRecordDoesNothing) {
     WriteMapping("[Indexing]\nlibtest_plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
     DBG::ReloadFeatureConfiguration();
     // The back end is not set up by it: no log file yet.
-    EXPECT_FALSE(nltest::FileExists(LogPath()));
+    EXPECT_FALSE(FileExists(LogPath()));
     EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
 }
 

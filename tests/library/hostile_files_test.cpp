@@ -4,20 +4,16 @@
 // waited for nor read without end, and counts as missing; over-wide layouts
 // and over-long lists are cut down to their documented limits;
 // DebugLogDiagnostics says what was refused.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
 #include <thread>
 
-#include "log_reader.h"
 #include "probe.h"
-#include "test_env.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
 // The probe is killed after this long: a process that waits for a pipe
 // would otherwise hang the test.
@@ -26,21 +22,21 @@ const char kTimeout[] = "timeout 20 ";
 class HostileFilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        nltest::RunCommand("mkdir -p '" + env_.path("home") + "' '" + env_.path("data/config") + "' '" +
-                           env_.path("bin/config") + "'");
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
-        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
-        probe_ = nltest::InstallProbe(env_, "bin/worker");
+        RunCommand("mkdir -p '" + env_.path("home") + "' '" + env_.path("data/config") + "' '" +
+                   env_.path("bin/config") + "'");
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
+        probe_ = InstallProbe(env_, "bin/worker");
     }
     // Runs the probe, with its standard error in the output; *status is its
     // exit status (124 when it had to be killed).
     std::string Run(const std::string& commands, int* status) {
-        nltest::WriteFile(env_.path("commands.txt"), commands);
+        WriteFile(env_.path("commands.txt"), commands);
         std::string output;
-        *status = nltest::RunCommand(
-            kTimeout + ("'" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1"), &output);
+        *status =
+            RunCommand(kTimeout + ("'" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1"), &output);
         return output;
     }
     std::string HomeLog() const { return env_.path("home/Debug/worker.log"); }
@@ -52,13 +48,13 @@ class HostileFilesTest : public ::testing::Test {
         std::string command = kind == "fifo"   ? "mkfifo '" + path + "'"
                               : kind == "zero" ? "ln -s /dev/zero '" + path + "'"
                                                : "mkdir '" + path + "'";
-        ASSERT_EQ(nltest::RunCommand("rm -rf '" + path + "' && " + command), 0) << command;
+        ASSERT_EQ(RunCommand("rm -rf '" + path + "' && " + command), 0) << command;
     }
     size_t RecordsSaying(const std::string& path, const std::string& text) const {
-        return nltest::RecordsWithText(nltest::ReadRecords(path), text).size();
+        return RecordsWithText(ReadRecords(path), text).size();
     }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
     std::string probe_;
 };
 
@@ -83,10 +79,9 @@ TEST_F(HostileFilesTest, APipeDeviceOrFolderAtAConfigurationFileCountsAsMissing)
 // The mapping file is read up to its first MiB: a feature that begins
 // beyond it does not exist, and a 100 MB file costs no more than that.
 TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"early;late"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L"early;late"));
     std::string early = "[early]\nnobody.so\n";
-    nltest::WriteFile(MappingFile(),
-                      early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
+    WriteFile(MappingFile(), early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
     ASSERT_EQ(truncate(MappingFile().c_str(), 100 * 1024 * 1024), 0);
     int status = 0;
     Run("log probe record\n", &status);
@@ -94,7 +89,7 @@ TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
     EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), 1u);
 
     // Within the limit the same feature silences the process.
-    nltest::WriteFile(MappingFile(), early + "[late]\nworker\n");
+    WriteFile(MappingFile(), early + "[late]\nworker\n");
     Run("log silenced record\n", &status);
     EXPECT_EQ(RecordsSaying(HomeLog(), "silenced record"), 0u);
 }
@@ -104,11 +99,10 @@ TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
 // and the process exits.
 TEST_F(HostileFilesTest, APipeReplacingTheLogFileIsNeitherWaitedForNorWritten) {
     std::thread planter([&] {
-        if (!nltest::WaitUntil([&] { return nltest::FileExists(env_.path("logged")); }, "the first record"))
-            return;
+        if (!WaitUntil([&] { return FileExists(env_.path("logged")); }, "the first record")) return;
         std::remove(HomeLog().c_str());
         mkfifo(HomeLog().c_str(), 0666);
-        nltest::WriteFile(env_.path("planted"), "");
+        WriteFile(env_.path("planted"), "");
     });
     int status = 0;
     std::string output = Run("clock 1000\nlog first record\ntouch " + env_.path("logged") + "\nwait " +
@@ -137,14 +131,14 @@ TEST_F(HostileFilesTest, AnOverWideOrOverflowingLayoutGivesWayToTheDefaultLayout
     };
     for (const char* format : formats) {
         std::remove(HomeLog().c_str());
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", Widen(format)));
+        ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", Widen(format)));
         int status = 0;
         std::string output = Run("log probe record\n", &status);
         EXPECT_EQ(status, 0) << format;
-        std::vector<nltest::Record> records = nltest::ReadRecords(HomeLog());
+        std::vector<Record> records = ReadRecords(HomeLog());
         ASSERT_EQ(records.size(), 1u) << format;
         EXPECT_EQ(records[0].text, "probe record") << format;
-        EXPECT_LT(nltest::ReadFile(HomeLog()).size(), 1000u) << format;
+        EXPECT_LT(ReadFile(HomeLog()).size(), 1000u) << format;
         EXPECT_NE(output.find("utilDebug: DebugLogFormat is not used ("), std::string::npos) << format;
     }
 }
@@ -165,16 +159,16 @@ TEST_F(HostileFilesTest, LongListsAreReadUpToTheirLimit) {
         // Beyond the first 2,047 characters a name counts for nothing.
         {L"DebugLogDisabledDlls", std::wstring(2047, L';') + L"worker", true},
     };
-    nltest::WriteFile(MappingFile(), "[quiet]\nworker\n");
+    WriteFile(MappingFile(), "[quiet]\nworker\n");
     for (const Case& c : cases) {
         std::remove(HomeLog().c_str());
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-        ASSERT_TRUE(nltest::SetRegistryString(c.value, c.text));
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(SetRegistryString(c.value, c.text));
         int status = 0;
         Run("log probe record\n", &status);
         EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), c.logs ? 1u : 0u)
             << std::string(c.value, c.value + wcslen(c.value)) << " of " << c.text.size();
-        ASSERT_TRUE(nltest::DeleteRegistryValue(c.value));
+        ASSERT_TRUE(DeleteRegistryValue(c.value));
     }
 }
 

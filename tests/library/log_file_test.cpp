@@ -4,19 +4,18 @@
 // never through a planted link or into another user's file; a folder that
 // cannot be written sends the records to the temporary directory, with one
 // record saying why; log4cxx keeps quiet unless asked to speak.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
-#include <thread>
 
 #include "probe.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
+
+const size_t kLimit = 10u * 1024 * 1024;
 
 mode_t ModeOf(const std::string& path) {
     struct stat st;
@@ -32,32 +31,45 @@ std::string ProcessIdOf(const std::string& output) {
 class LogFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-        probe_ = nltest::InstallProbe(env_, "bin/worker");
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        probe_ = InstallProbe(env_, "bin/worker");
     }
     void UseHome() {
-        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+        RunCommand("mkdir -p '" + env_.path("home") + "'");
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
     }
     // Runs the probe with its standard error in the output; prefix is shell
     // text put before the command (a umask, a change of user).
     std::string Run(const std::string& commands, const std::string& prefix = "") {
-        nltest::WriteFile(env_.path("commands.txt"), commands);
+        WriteFile(env_.path("commands.txt"), commands);
         std::string output;
-        nltest::RunCommand(prefix + " '" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1", &output);
+        RunCommand(prefix + " '" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1", &output);
         return output;
     }
     std::string HomeLog() const { return env_.path("home/Debug/worker.log"); }
     std::string TempLog(const std::string& name = "worker.log") const { return env_.path("tmp/" + name); }
+    // The records of the file and its two backups, oldest first; each file
+    // holds at most maxBytes. The files are removed.
+    std::vector<Record> AllRecords(size_t maxBytes) {
+        std::vector<Record> records;
+        for (const char* suffix : {".2", ".1", ""}) {
+            std::string path = HomeLog() + suffix;
+            EXPECT_LE(ReadFile(path).size(), maxBytes) << path;
+            std::vector<Record> part = ReadRecords(path);
+            records.insert(records.end(), part.begin(), part.end());
+            std::remove(path.c_str());
+        }
+        return records;
+    }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
     std::string probe_;
 };
 
 // Record i of a probe holds "<pid>:<i>:" and then one letter up to its length.
-void ExpectWholeRecords(const std::vector<nltest::Record>& records, size_t length, size_t expected) {
+void ExpectWholeRecords(const std::vector<Record>& records, size_t length, size_t expected) {
     size_t whole = 0;
-    for (const nltest::Record& r : records) {
+    for (const Record& r : records) {
         size_t first = r.text.find(':');
         size_t second = r.text.find(':', first + 1);
         if (r.text.size() != length || first == std::string::npos || second == std::string::npos) continue;
@@ -70,47 +82,26 @@ void ExpectWholeRecords(const std::vector<nltest::Record>& records, size_t lengt
     EXPECT_EQ(records.size(), expected);
 }
 
-TEST_F(LogFileTest, RecordsOfAnyLengthFromTwoProcessesReachTheSharedFileWhole) {
-    UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
-    for (size_t length : {size_t{3000}, size_t{49151}}) {
-        nltest::WriteFile(env_.path("commands.txt"), "long 150 " + std::to_string(length) + "\n");
-        std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
-        std::thread other([&] { nltest::RunCommand(run); });
-        nltest::RunCommand(run);
-        other.join();
-        // The longer records fill more than the 10 MB of one file.
-        std::vector<nltest::Record> records;
-        for (const char* suffix : {"", ".1", ".2"}) {
-            std::vector<nltest::Record> part = nltest::ReadRecords(HomeLog() + suffix);
-            records.insert(records.end(), part.begin(), part.end());
-            std::remove((HomeLog() + suffix).c_str());
-        }
-        ExpectWholeRecords(records, length, 300);
-    }
-}
-
-// Four processes of one executable roll the file they share by its size on
-// disk: each file stays within the limit (10 MB) by at most one record per
-// writer, the two backups hold what the file held, and no record is lost.
+// Processes of one executable share the file and roll it by its size on
+// disk: each file stays within maxBytes, the two backups hold what the file
+// held, every record of any length arrives whole and none is lost.
 TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
-    const size_t length = 2000;
-    const int perProcess = 3000;
-    nltest::WriteFile(env_.path("commands.txt"),
-                      "long " + std::to_string(perProcess) + " " + std::to_string(length) + "\n");
-    std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
-    nltest::RunCommand("for i in 1 2 3 4; do " + run + " & done; wait");
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1", ".2"}) {
-        std::string path = HomeLog() + suffix;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        EXPECT_LE(nltest::ReadFile(path).size(), 10u * 1024 * 1024 + 4 * 2200) << path;
-        records.insert(records.end(), part.begin(), part.end());
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 2));
+    const struct {
+        int processes, perProcess;
+        size_t length;
+    } cases[] = {{4, 3000, 2000}, {2, 150, 3000}, {2, 150, 49151}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        WriteFile(env_.path("commands.txt"),
+                  "long " + std::to_string(c.perProcess) + " " + std::to_string(c.length) + "\n");
+        RunCommand("for i in $(seq " + std::to_string(c.processes) + "); do '" + probe_ + "' < '" +
+                   env_.path("commands.txt") + "' & done; wait");
+        EXPECT_FALSE(FileExists(HomeLog() + ".3"));
+        ExpectWholeRecords(AllRecords(kLimit + c.processes * (c.length + 200)), c.length,
+                           c.processes * c.perProcess);
     }
-    EXPECT_FALSE(nltest::FileExists(HomeLog() + ".3"));
-    ExpectWholeRecords(records, length, 4 * perProcess);
 }
 
 // A process that wrote alone and paused learns, before its next records,
@@ -118,21 +109,14 @@ TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
 // counts on its own past the limit nor writes on into the rolled file.
 TEST_F(LogFileTest, AWriterThatPausedSeesTheRollOfAnotherProcess) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
-    nltest::WriteFile(env_.path("first.txt"), "long 10 2000\ntouch " + env_.path("paused") + "\nwait " +
-                                                  env_.path("rolled") + "\nlong 30 2000\n");
-    nltest::WriteFile(env_.path("second.txt"), "wait " + env_.path("paused") + "\nlong 5300 2000\ntouch " +
-                                                   env_.path("rolled") + "\n");
-    nltest::RunCommand("'" + probe_ + "' < '" + env_.path("first.txt") + "' & '" + probe_ + "' < '" +
-                       env_.path("second.txt") + "'; wait");
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1"}) {
-        std::string path = HomeLog() + suffix;
-        EXPECT_LE(nltest::ReadFile(path).size(), 10u * 1024 * 1024 + 2 * 2200) << path;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        records.insert(records.end(), part.begin(), part.end());
-    }
-    ExpectWholeRecords(records, 2000, 5340);
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 2));
+    WriteFile(env_.path("first.txt"), "long 10 2000\ntouch " + env_.path("paused") + "\nwait " +
+                                          env_.path("rolled") + "\nlong 30 2000\n");
+    WriteFile(env_.path("second.txt"),
+              "wait " + env_.path("paused") + "\nlong 5300 2000\ntouch " + env_.path("rolled") + "\n");
+    RunCommand("'" + probe_ + "' < '" + env_.path("first.txt") + "' & '" + probe_ + "' < '" +
+               env_.path("second.txt") + "'; wait");
+    ExpectWholeRecords(AllRecords(kLimit + 2 * 2200), 2000, 5340);
 }
 
 // A record that would pass RLIMIT_FSIZE rolls the file, and one that no file
@@ -140,18 +124,12 @@ TEST_F(LogFileTest, AWriterThatPausedSeesTheRollOfAnotherProcess) {
 // killed by SIGXFSZ.
 TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 5));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
     std::string output = Run("long 60 300\nlong 1 30000\nlog after\npid\n", "prlimit --fsize=20000 --");
     EXPECT_NE(output.find("pid="), std::string::npos) << output;
     EXPECT_NE(output.find("file size limit"), std::string::npos) << output;
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1", ".2"}) {
-        std::string path = HomeLog() + suffix;
-        EXPECT_LE(nltest::ReadFile(path).size(), 20000u) << path;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        records.insert(records.begin(), part.begin(), part.end());
-    }
+    std::vector<Record> records = AllRecords(20000);
     ASSERT_EQ(records.size(), 61u);
     EXPECT_EQ(records.back().text, "after");
 }
@@ -160,36 +138,35 @@ TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
 // cut short ends its own line, and the first record written afterwards is a
 // warning that counts the records lost.
 TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
-    if (geteuid() != 0 || nltest::RunCommand("unshare -m true 2>/dev/null") != 0)
+    if (geteuid() != 0 || RunCommand("unshare -m true 2>/dev/null") != 0)
         GTEST_SKIP() << "needs a mount namespace of its own for a small file system";
     UseHome();
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
-    nltest::WriteFile(env_.path("commands.txt"), "log before\nlong 20 2000\ntouch " + env_.path("full") +
-                                                     "\nwait " + env_.path("freed") + "\nlog after\n");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    WriteFile(env_.path("commands.txt"), "log before\nlong 20 2000\ntouch " + env_.path("full") + "\nwait " +
+                                             env_.path("freed") + "\nlog after\n");
     std::string debug = env_.path("home/Debug");
     std::string script = "mount -t tmpfs -o size=64k tmpfs '" + debug + "' || exit 7; dd if=/dev/zero of='" +
                          debug + "/filler' bs=4096 count=12 2>/dev/null; '" + probe_ + "' < '" +
                          env_.path("commands.txt") + "' & until [ -e '" + env_.path("full") +
                          "' ]; do sleep 0.01; done; rm '" + debug + "/filler'; touch '" + env_.path("freed") +
                          "'; wait; cp '" + HomeLog() + "' '" + env_.path("kept.log") + "'";
-    nltest::WriteFile(env_.path("full.sh"), script);
-    int status = nltest::RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
+    WriteFile(env_.path("full.sh"), script);
+    int status = RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
     if (status == 7 << 8 || status == 7) GTEST_SKIP() << "no tmpfs could be mounted";
-    std::string content = nltest::ReadFile(env_.path("kept.log"));
-    std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("kept.log"));
+    std::string content = ReadFile(env_.path("kept.log"));
+    std::vector<Record> records = ReadRecords(env_.path("kept.log"));
     ASSERT_GE(records.size(), 3u) << content;
     // Every line is a record of its own, with its time where a time belongs.
     EXPECT_EQ(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')), records.size())
         << content;
-    for (const nltest::Record& record : records)
-        EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
+    for (const Record& record : records) EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
     EXPECT_EQ(records.front().text, "before");
     EXPECT_EQ(records.back().text, "after");
-    const nltest::Record& notice = records[records.size() - 2];
+    const Record& notice = records[records.size() - 2];
     EXPECT_EQ(notice.level, "WARN");
     EXPECT_EQ(notice.logger, "libutildebug.so");
     size_t whole = 0;
-    for (const nltest::Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
+    for (const Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
     EXPECT_EQ(notice.text, std::to_string(20 - whole) +
                                " records lost while the debug log file could not be written (a full disk)");
 }
@@ -199,12 +176,12 @@ TEST_F(LogFileTest, FilesAndFoldersGetFixedModesWhateverTheUmask) {
     Run("log one\n", "umask 000;");
     EXPECT_EQ(ModeOf(env_.path("home/Debug")), 0755u);
     EXPECT_EQ(ModeOf(HomeLog()), 0644u);
-    EXPECT_EQ(nltest::ReadRecords(HomeLog()).size(), 1u);
+    EXPECT_EQ(ReadRecords(HomeLog()).size(), 1u);
 }
 
 // The notice that opens a fall-back file, and the probe's own record.
 void ExpectNoticeThenRecord(const std::string& path, const std::string& configured) {
-    std::vector<nltest::Record> records = nltest::ReadRecords(path);
+    std::vector<Record> records = ReadRecords(path);
     ASSERT_EQ(records.size(), 2u) << path;
     EXPECT_EQ(records[0].level, "WARN");
     // Under the one logger name of all the library's own records.
@@ -218,13 +195,12 @@ void ExpectNoticeThenRecord(const std::string& path, const std::string& configur
 TEST_F(LogFileTest, ALinkPlantedAtTheLogFileIsNeverFollowed) {
     UseHome();
     std::string secret = env_.path("secret");
-    nltest::WriteFile(secret, "root:x:0:0\n");
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() +
-                       "'");
+    WriteFile(secret, "root:x:0:0\n");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() + "'");
     Run("log probe record\n");
-    EXPECT_EQ(nltest::ReadFile(secret), "root:x:0:0\n");
+    EXPECT_EQ(ReadFile(secret), "root:x:0:0\n");
     ExpectNoticeThenRecord(TempLog(), HomeLog());
-    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("a link, a pipe"), std::string::npos);
+    EXPECT_NE(ReadRecords(TempLog())[0].text.find("a link, a pipe"), std::string::npos);
 }
 
 TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) {
@@ -232,23 +208,23 @@ TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) 
     // No home directory: the process logs into the temporary directory,
     // which anyone may write, like /tmp.
     chmod(env_.path("tmp").c_str(), 01777);
-    nltest::WriteFile(TempLog(), "planted\n");
+    WriteFile(TempLog(), "planted\n");
     ASSERT_EQ(chown(TempLog().c_str(), 65534, 65534), 0);
     std::string output = Run("log probe record\nwhoami\n");
-    EXPECT_EQ(nltest::ReadFile(TempLog()), "planted\n");
+    EXPECT_EQ(ReadFile(TempLog()), "planted\n");
     // The process's own name carries its process id.
     std::string ownName = "worker." + ProcessIdOf(output) + ".log";
     ExpectNoticeThenRecord(TempLog(ownName), TempLog());
 
     // A link planted there is refused the same way.
-    nltest::RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
+    RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
     output = Run("log probe record\nwhoami\n");
     ExpectNoticeThenRecord(TempLog("worker." + ProcessIdOf(output) + ".log"), TempLog());
 }
 
 TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
     UseHome();
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
     std::string asOtherUser;
     if (geteuid() == 0) {
         // Root writes anywhere: the process runs as nobody instead.
@@ -259,7 +235,7 @@ TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
     }
     std::string output = Run("log probe record\n", asOtherUser);
     ExpectNoticeThenRecord(TempLog(), HomeLog());
-    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
+    EXPECT_NE(ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
     // Nothing of log4cxx's own reaches the process's standard error.
     EXPECT_EQ(output, "");
 }
@@ -267,9 +243,9 @@ TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
 TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {
     UseHome();
     // A pattern log4cxx cannot parse makes it complain.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%d %q %m%n"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", L"%d %q %m%n"));
     EXPECT_EQ(Run("log probe record\n"), "");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
     EXPECT_NE(Run("log probe record\n"), "");
 }
 

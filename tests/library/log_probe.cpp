@@ -10,7 +10,6 @@
 //                   says so on stderr and exits with 3)
 //   state           prints "enabled=E critical=C mode=M count=N"
 //   banner          writes the stress banner
-//   stress TEXT     StressLogEx with TEXT (level 258)
 //   windbg TEXT     DebugStringToWindbg with TEXT (the string overload)
 //   pid             prints "pid=PID"
 //   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
@@ -97,9 +96,6 @@ void Run(const std::string& command, const std::string& argument) {
         PrintState();
     } else if (command == "banner") {
         DBG::StressLogTitle();
-    } else if (command == "stress") {
-        std::wstring text(argument.begin(), argument.end());
-        StressLogEx(258, L"stress.cpp", 5, text.c_str());
     } else if (command == "windbg") {
         std::wstring text(argument.begin(), argument.end());
         DebugStringToWindbg(text);

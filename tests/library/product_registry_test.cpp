@@ -2,22 +2,19 @@
 // key/value pairs, and found beside an executable.
 #include "ProductRegINIReader.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "test_env.h"
 
 namespace {
 
+using namespace nltest;
+
 using Pairs = std::map<std::wstring, std::wstring>;
 using Lines = std::vector<std::wstring>;
-
-std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // Records what a line walk hands over.
 class LineRecorder : public CProductRegINIReader::CIterateEachLineCallback {
@@ -38,8 +35,8 @@ class LineRecorder : public CProductRegINIReader::CIterateEachLineCallback {
 
 // Loads content as the registry file and walks its lines with `lines`.
 void Walk(const std::string& content, CProductRegINIReader::CIterateEachLineCallback& lines) {
-    nltest::TestEnv env;
-    nltest::WriteFile(env.path("cfg_ProductRegistry.txt"), content);
+    TestEnv env;
+    WriteFile(env.path("cfg_ProductRegistry.txt"), content);
     CProductRegINIReader reader;
     EXPECT_TRUE(reader.LoadFile(Widen(env.path("cfg_ProductRegistry.txt")).c_str()));
     reader.IterateEachLine(lines);
@@ -157,13 +154,13 @@ TEST(ProductRegistryDirectoryTest, IsTheExecutablesDirectoryWithTrailingSeparato
 // registry files (null leaves a file out); the probe prints the six names it
 // settled, under the C locale.
 std::vector<std::string> LoadedNames(const char* inConfigFolder, const char* besideExecutable) {
-    nltest::TestEnv env;
+    TestEnv env;
     std::filesystem::create_directories(env.path("bin/config"));
     std::filesystem::copy_file(PRODUCT_REGISTRY_PROBE, env.path("bin/probe"));
-    if (inConfigFolder) nltest::WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"), inConfigFolder);
-    if (besideExecutable) nltest::WriteFile(env.path("bin/cfg_ProductRegistry.txt"), besideExecutable);
+    if (inConfigFolder) WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"), inConfigFolder);
+    if (besideExecutable) WriteFile(env.path("bin/cfg_ProductRegistry.txt"), besideExecutable);
     std::string output;
-    EXPECT_EQ(nltest::RunCommand("'" + env.path("bin/probe") + "'", &output), 0);
+    EXPECT_EQ(RunCommand("'" + env.path("bin/probe") + "'", &output), 0);
     std::vector<std::string> names;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) names.push_back(line);

@@ -2,39 +2,36 @@
 // the process has no descriptor left to open it with: a logging call waits a
 // bounded time, a read that got no answer is not taken as a missing value,
 // and the settings are read again within seconds.
-#include <gtest/gtest.h>
-#include <utilDebug.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
 
 #include "logging_process.h"
 
 namespace {
 
+using namespace nltest;
+
 // Holds the registry database with BEGIN EXCLUSIVE in a sqlite3 process
 // until the object is destroyed (or at most 20 s).
 class ExclusiveLock {
   public:
-    explicit ExclusiveLock(const nltest::TestEnv& env)
-        : ready_(env.path("locked")), release_(env.path("release")) {
+    explicit ExclusiveLock(const TestEnv& env) : ready_(env.path("locked")), release_(env.path("release")) {
         std::string script = "BEGIN EXCLUSIVE;\n.shell touch '" + ready_ + "'\n.shell i=0; while [ ! -e '" +
                              release_ + "' ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); done\nCOMMIT;\n";
-        nltest::WriteFile(env.path("lock.sql"), script);
+        WriteFile(env.path("lock.sql"), script);
         // Not through a stdio pipe: the library's configuration load flushes
         // every stream, and a thread reading a pipe holds that stream's lock.
         std::string command =
             "sqlite3 '" + env.registryFile() + "' < '" + env.path("lock.sql") + "' > /dev/null";
         holder_ = std::thread([command] { (void)std::system(command.c_str()); });
-        while (!nltest::FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ~ExclusiveLock() {
-        nltest::WriteFile(release_, "");
+        WriteFile(release_, "");
         holder_.join();
     }
 
@@ -51,9 +48,9 @@ long MillisecondsToLog(const char* text) {
             .count());
 }
 
-class RegistryLockTest : public nltest::LoggingProcess {
+class RegistryLockTest : public LoggingProcess {
   protected:
-    nltest::FakeClock clock_;
+    FakeClock clock_;
 };
 
 TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLockIsGone) {
@@ -72,15 +69,15 @@ TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLoc
     }
     clock_.Advance(2500);
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "after the lock");
-    std::vector<nltest::Record> records = Records();
+    std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "after the lock");
-    EXPECT_FALSE(nltest::FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
+    EXPECT_FALSE(FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
 }
 
 TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSeconds) {
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 1, "before");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
     {
         ExclusiveLock lock(env_);
         clock_.Advance(61000);
@@ -93,11 +90,11 @@ TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSecon
     // The new threshold (ERROR) is read now, not a minute later.
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "refreshed");
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 3, "filtered");
-    std::vector<nltest::Record> records = Records();
-    EXPECT_EQ(nltest::RecordsWithText(records, "before").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "refresh under the lock").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "refreshed").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "filtered").size(), 0u);
+    std::vector<Record> records = Records();
+    EXPECT_EQ(RecordsWithText(records, "before").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "refresh under the lock").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "refreshed").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "filtered").size(), 0u);
 }
 
 TEST_F(RegistryLockTest, ARegistryThatCouldNotBeOpenedForWantOfDescriptorsIsOpenedLater) {
@@ -111,7 +108,7 @@ TEST_F(RegistryLockTest, ARegistryThatCouldNotBeOpenedForWantOfDescriptorsIsOpen
     EXPECT_TRUE(DBG::IsDebugEnabled());
     clock_.Advance(2500);
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "descriptors back");
-    std::vector<nltest::Record> records = Records();
+    std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "descriptors back");
 }

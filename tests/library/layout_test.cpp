@@ -8,17 +8,20 @@
 #include <log4cxx/spi/loggingevent.h>
 #include <windows.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dbg_layout.h"
+#include "test_env.h"
 
 namespace {
 
 using log4cxx::LogString;
 
+// A line of data/library/layouts.txt.
 struct PatternCase {
-    const char* pattern;
+    std::string pattern;
     bool compiled;
 };
 
@@ -61,23 +64,19 @@ TEST_P(LayoutTest, CompiledFormWritesWhatThePatternLayoutWrites) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, LayoutTest,
-    ::testing::Values(
-        PatternCase{"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n", true},
-        PatternCase{"%c [%-5p] %m%n", true}, PatternCase{"%.10c|%-20.5m|%3.2p|%-1L|%.1F%n", true},
-        PatternCase{"%date %logger %level %file:%line %message%n", true},
-        PatternCase{"%d %d{ISO8601} %d{ABSOLUTE} %d{DATE} %d{HH:mm:ss,SSS} %d{yyyy-MM-dd}{GMT} %m", true},
-        PatternCase{"100%% of %m, %thread %s%n", true}, PatternCase{"no conversion at all", true},
-        PatternCase{"trailing %", true},
-        // Left to log4cxx: conversions the compiled form does not know,
-        // options it does not read, and malformed specifiers.
-        PatternCase{"%c{1} %m%n", false}, PatternCase{"%r %m%n", false}, PatternCase{"%X{user} %m%n", false},
-        PatternCase{"%-5.3M %m%n", false}, PatternCase{"%mx%n", false}, PatternCase{"%5.%m", false},
-        PatternCase{"%-%m", false}, PatternCase{"%l %C %x%n", false},
-        // log4cxx reads an empty pattern as its default one.
-        PatternCase{"", false}),
-    [](const ::testing::TestParamInfo<PatternCase>& info) { return "Pattern" + std::to_string(info.index); });
+std::vector<PatternCase> Patterns() {
+    std::vector<PatternCase> cases;
+    std::istringstream lines(nltest::ReadFile(DATA_DIR "/layouts.txt"));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] != '#')
+            cases.push_back({line.substr(line.find('\t') + 1), line.rfind("compiled", 0) == 0});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest, ::testing::ValuesIn(Patterns()),
+                         [](const ::testing::TestParamInfo<PatternCase>& info) {
+                             return "Pattern" + std::to_string(info.index);
+                         });
 
 // A record handed over as fields, with a wide message and the prefix apart,
 // reads as the same record formatted from a log4cxx event.

@@ -40,6 +40,7 @@ class ExclusiveLock {
     std::thread holder_;
 };
 
+// Logs an error record; the milliseconds the call took.
 long MillisecondsToLog(const char* text) {
     auto start = std::chrono::steady_clock::now();
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "%s", text);
@@ -48,66 +49,51 @@ long MillisecondsToLog(const char* text) {
             .count());
 }
 
-class RegistryLockTest : public LoggingProcess {
-  protected:
-    FakeClock clock_;
-};
+using RegistryLockTest = ClockedLoggingProcess;
 
-TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLockIsGone) {
+// A first record under the lock, a record at the set-up's retry while still
+// locked, and a due refresh under the lock each return within a second, and
+// a read that got no answer switches nothing off; once the lock is gone the
+// settings are read within seconds (the log file under HomeDir, the refresh's
+// new threshold), not a minute later.
+TEST_F(RegistryLockTest, CallsUnderTheLockReturnSoonAndTheSettingsAreReadOnceItIsGone) {
     {
         ExclusiveLock lock(env_);
-        long waited = MillisecondsToLog("while locked");
-        std::printf("first record under the lock returned after %ld ms\n", waited);
-        EXPECT_LT(waited, 1000);
-        // Not switched off by a read that got no answer.
+        EXPECT_LT(MillisecondsToLog("while locked"), 1000);
         EXPECT_TRUE(DBG::IsDebugEnabled());
         clock_.Advance(500);
         EXPECT_LT(MillisecondsToLog("still locked"), 1000);
-        // The set-up's retry finds the registry locked again: one more follows.
         clock_.Advance(2500);
         EXPECT_LT(MillisecondsToLog("locked at the retry"), 1000);
     }
     clock_.Advance(2500);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "after the lock");
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, "after the lock");
+    RunSteps("error after the lock; dword DebugLevel 1");
+    EXPECT_EQ(Records().size(), 1u);
     EXPECT_FALSE(FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
-}
-
-TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSeconds) {
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 1, "before");
-    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
     {
         ExclusiveLock lock(env_);
         clock_.Advance(61000);
-        long waited = MillisecondsToLog("refresh under the lock");
-        std::printf("due refresh under the lock returned after %ld ms\n", waited);
-        EXPECT_LT(waited, 1000);
+        EXPECT_LT(MillisecondsToLog("refresh under the lock"), 1000);
         EXPECT_TRUE(DBG::IsDebugEnabled());
     }
     clock_.Advance(2500);
-    // The new threshold (ERROR) is read now, not a minute later.
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "refreshed");
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 3, "filtered");
-    std::vector<Record> records = Records();
-    EXPECT_EQ(RecordsWithText(records, "before").size(), 1u);
-    EXPECT_EQ(RecordsWithText(records, "refresh under the lock").size(), 1u);
-    EXPECT_EQ(RecordsWithText(records, "refreshed").size(), 1u);
-    EXPECT_EQ(RecordsWithText(records, "filtered").size(), 0u);
+    RunSteps(
+        "error refreshed; log filtered; written refresh under the lock; written refreshed; missing filtered");
 }
 
+// The registry could not be opened for want of descriptors: it is opened
+// later.
 TEST_F(RegistryLockTest, ARegistryThatCouldNotBeOpenedForWantOfDescriptorsIsOpenedLater) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own while the record is logged";
 #endif
     std::vector<int> held;
     for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "no descriptor left");
+    Log("no descriptor left", DBG_LEVEL_ERROR);
     for (int fd : held) close(fd);
     EXPECT_TRUE(DBG::IsDebugEnabled());
     clock_.Advance(2500);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "descriptors back");
+    Log("descriptors back", DBG_LEVEL_ERROR);
     std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "descriptors back");

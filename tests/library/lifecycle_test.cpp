@@ -2,7 +2,7 @@
 // its parent does; exit never crashes, and records logged at exit reach the
 // file.
 
-#include "log_reader.h"
+#include "probe.h"
 #include "test_env.h"
 
 namespace {
@@ -15,6 +15,7 @@ class LifecycleTest : public ::testing::Test {
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
+        probe_ = InstallProbe(env_, "lifecycle_probe");
     }
     // The records of the log file and of its backups.
     std::vector<Record> AllRecords() const {
@@ -31,6 +32,7 @@ class LifecycleTest : public ::testing::Test {
     }
 
     TestEnv env_;
+    std::string probe_;
 };
 
 TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
@@ -38,7 +40,7 @@ TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
     std::string output;
     // The watchdog of the whole run; each child has its own in the probe.
     int status =
-        RunCommand("timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4", &output);
+        RunCommand("echo 'fork " + std::to_string(forks) + " 4' | timeout 600 '" + probe_ + "'", &output);
     ASSERT_EQ(status, 0) << output;
     EXPECT_NE(output.find("hung=0 failed=0 "), std::string::npos) << output;
     // The threads log on for as long as the forks take (minutes under the
@@ -60,7 +62,7 @@ TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
         int delayMicroseconds = (run * 7919) % 20000;
         std::string output;
         int status = RunCommand(
-            "'" LIFECYCLE_PROBE_PATH "' exit 4 " + std::to_string(delayMicroseconds) + " 2>&1", &output);
+            "echo 'exit 4 " + std::to_string(delayMicroseconds) + "' | '" + probe_ + "' 2>&1", &output);
         if (status != 0) {
             ++crashes;
             ADD_FAILURE() << "run " << run << " ended with " << status << ":\n" << output;

@@ -51,12 +51,11 @@ long MillisecondsToLog(const char* text) {
 
 using RegistryLockTest = ClockedLoggingProcess;
 
-// A first record under the lock, a record at the set-up's retry while still
-// locked, and a due refresh under the lock each return within a second, and
-// a read that got no answer switches nothing off; once the lock is gone the
-// settings are read within seconds (the log file under HomeDir, the refresh's
-// new threshold), not a minute later.
-TEST_F(RegistryLockTest, CallsUnderTheLockReturnSoonAndTheSettingsAreReadOnceItIsGone) {
+// A first record under the lock, and one at the set-up's retry while still
+// locked, return within a second, and a read that got no answer switches
+// nothing off; once the lock is gone the settings are read (the log file
+// under HomeDir).
+TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLockIsGone) {
     {
         ExclusiveLock lock(env_);
         EXPECT_LT(MillisecondsToLog("while locked"), 1000);
@@ -67,9 +66,15 @@ TEST_F(RegistryLockTest, CallsUnderTheLockReturnSoonAndTheSettingsAreReadOnceItI
         EXPECT_LT(MillisecondsToLog("locked at the retry"), 1000);
     }
     clock_.Advance(2500);
-    RunSteps("error after the lock; dword DebugLevel 1");
+    Log("after the lock", DBG_LEVEL_ERROR);
     EXPECT_EQ(Records().size(), 1u);
     EXPECT_FALSE(FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
+}
+
+// A due refresh under the lock returns within a second; the new threshold is
+// read within seconds after, not a minute later.
+TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSeconds) {
+    RunSteps("log before; dword DebugLevel 1");
     {
         ExclusiveLock lock(env_);
         clock_.Advance(61000);
@@ -78,7 +83,8 @@ TEST_F(RegistryLockTest, CallsUnderTheLockReturnSoonAndTheSettingsAreReadOnceItI
     }
     clock_.Advance(2500);
     RunSteps(
-        "error refreshed; log filtered; written refresh under the lock; written refreshed; missing filtered");
+        "error refreshed; log filtered; written before; written refresh under the lock; written refreshed; "
+        "missing filtered");
 }
 
 // The registry could not be opened for want of descriptors: it is opened

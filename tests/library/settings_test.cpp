@@ -1,6 +1,7 @@
 // The settings store: getters and setters, and the refresh that notices
 // changed registry values at most once a minute.
 #include <log4cxx/logger.h>
+#include <log4cxx/rolling/rollingfileappender.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,10 +42,15 @@ TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
 
 // Getters, setters and the refresh, as scripts of steps
 // (LoggingProcess::RunSteps); "all": somebody else opens the module logger to
-// every level.
+// every level; "backups N": the open appender keeps N backups.
 class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<const char*> {
   protected:
-    bool Step(const std::string& word, const std::string&) override {
+    bool Step(const std::string& word, const std::string& rest) override {
+        if (word == "backups")
+            return std::stoi(rest) ==
+                   log4cxx::cast<log4cxx::rolling::RollingFileAppender>(
+                       log4cxx::Logger::getRootLogger()->getAppender(LOG4CXX_STR("rootAppender")))
+                       ->getMaxBackupIndex();
         if (word != "all") return false;
         log4cxx::Logger::getLogger("utildebug_settings_test")->setLevel(log4cxx::Level::getAll());
         return true;
@@ -64,6 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         "log set up; mode 1; count 4; modules someone_else=1; getmode 1; getcount 4; enabled 0; "
         "modules UTILDEBUG_SETTINGS_TEST=1; enabled 1; log rejected by mode 1; error error passes; "
         "missing rejected by mode 1; written error passes",
+        // The refresh hands a changed log count to the open appender.
+        "dword DebugLogCount 3; log first; backups 3; dword DebugLogCount 5; advance 60001; log second; "
+        "backups 5",
         // Applied after a minute and not before.
         "log first; dword DebugLevel 1; advance 60000; log at 60000; advance 1; log at 60001; "
         "written at 60000; missing at 60001",

@@ -34,7 +34,7 @@ class LoggingProcess : public ::testing::Test {
     // derived fixture: see Advance), "mode N", "modules TEXT" (the setters),
     // "count N", "log TEXT", "error TEXT", and the checks "written TEXT",
     // "missing TEXT", "enabled 0|1", "critical 0|1", "getmode N", "getcount N".
-    // A fixture adds steps of its own in Step.
+    // A fixture adds steps of its own in Step, false for a failed check.
     void RunSteps(const std::string& script) {
         for (size_t start = 0, end; start < script.size(); start = end + 2) {
             end = std::min(script.find("; ", start), script.size());
@@ -74,7 +74,7 @@ class LoggingProcess : public ::testing::Test {
             else if (word == "getcount")
                 EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest));
             else
-                ASSERT_TRUE(Step(word, rest)) << "unknown step";
+                ASSERT_TRUE(Step(word, rest)) << "a step unknown, or a check of the fixture that failed";
         }
     }
     virtual bool Step(const std::string& /*word*/, const std::string& /*rest*/) { return false; }

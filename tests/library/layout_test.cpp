@@ -107,16 +107,20 @@ TEST(RecordLayoutTest, FieldsWithAWideMessageMatchTheEvent) {
 }
 
 // Dates are kept per second: records a second apart, and records of two
-// layouts with different date patterns, each get their own date.
+// layouts with different date patterns, each get their own date; a date with
+// milliseconds is not kept.
 TEST(RecordLayoutTest, KeptDatesFollowTheClockAndTheLayout) {
     CRecordLayout seconds;
     seconds.setConversionPattern("%d{HH:mm:ss}");
     CRecordLayout days;
     days.setConversionPattern("%d{yyyy-MM-dd}{GMT}");
     log4cxx::helpers::Pool pool;
+    CRecordLayout named;
+    named.setConversionPattern("%d{DATE}");
     seconds.activateOptions(pool);
     days.activateOptions(pool);
-    ASSERT_TRUE(seconds.IsCompiled() && days.IsCompiled());
+    named.activateOptions(pool);
+    ASSERT_TRUE(seconds.IsCompiled() && days.IsCompiled() && named.IsCompiled());
     LogString logger = "m";
     log4cxx::LevelPtr level = log4cxx::Level::getDebug();
     auto format = [&](const CRecordLayout& layout, log4cxx::log4cxx_time_t time) {
@@ -136,6 +140,8 @@ TEST(RecordLayoutTest, KeptDatesFollowTheClockAndTheLayout) {
     EXPECT_EQ(format(seconds, t + 999999), first);
     EXPECT_EQ(format(days, t + 86400LL * 1000000), "2001-09-10");
     EXPECT_EQ(format(seconds, t), first);
+    // A named format shows milliseconds: it is never kept for a second.
+    EXPECT_NE(format(named, t + 1000), format(named, t));
 }
 
 }  // namespace

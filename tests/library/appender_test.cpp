@@ -2,14 +2,12 @@
 // same records, the same options, the same files and backups, byte for byte,
 // whether a record comes as a log4cxx event or straight from its fields
 // through the compiled layout.
-#include <gtest/gtest.h>
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/patternlayout.h>
 #include <log4cxx/rolling/rollingfileappender.h>
 #include <log4cxx/spi/loggingevent.h>
 
-#include <string>
 #include <vector>
 
 #include "dbg_appender.h"
@@ -18,6 +16,8 @@
 using namespace dbg_internal;
 
 namespace {
+
+using namespace nltest;
 
 using log4cxx::LogString;
 
@@ -35,7 +35,7 @@ void PrintTo(const RollingCase& c, std::ostream* out) { *out << c.name; }
 class AppenderTest : public ::testing::TestWithParam<RollingCase> {
   protected:
     void SetUp() override { log4cxx::helpers::LogLog::setQuietMode(true); }
-    nltest::TestEnv env_;
+    TestEnv env_;
 };
 
 const char kPattern[] = "%d{yyyy/MM/dd HH:mm:ss} [%-8c] [%12F(%4L)] [%-5p] %m%n";
@@ -69,12 +69,12 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     const RollingCase& c = GetParam();
     std::string reference = env_.path("log4cxx/x.log");
     std::string ours = env_.path("ours/x.log");
-    nltest::RunCommand("mkdir -p '" + env_.path("log4cxx") + "' '" + env_.path("ours") + "'");
+    RunCommand("mkdir -p '" + env_.path("log4cxx") + "' '" + env_.path("ours") + "'");
     std::string existing(c.existingBytes, 'o');
     for (size_t i = 80; i < existing.size(); i += 81) existing[i] = '\n';
     if (c.existingBytes > 0) {
-        nltest::WriteFile(reference, existing);
-        nltest::WriteFile(ours, existing);
+        WriteFile(reference, existing);
+        WriteFile(ours, existing);
     }
 
     auto log4cxxAppender =
@@ -106,12 +106,11 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     log4cxxAppender->close();
     recordAppender->close();
 
-    ASSERT_TRUE(nltest::FileExists(reference + ".1")) << "the case must roll";
+    ASSERT_TRUE(FileExists(reference + ".1")) << "the case must roll";
     for (int index = 0; index <= 16; ++index) {
         std::string suffix = index == 0 ? "" : "." + std::to_string(index);
-        ASSERT_EQ(nltest::FileExists(ours + suffix), nltest::FileExists(reference + suffix)) << suffix;
-        EXPECT_TRUE(nltest::ReadFile(ours + suffix) == nltest::ReadFile(reference + suffix))
-            << "x.log" << suffix;
+        ASSERT_EQ(FileExists(ours + suffix), FileExists(reference + suffix)) << suffix;
+        EXPECT_TRUE(ReadFile(ours + suffix) == ReadFile(reference + suffix)) << "x.log" << suffix;
     }
 }
 

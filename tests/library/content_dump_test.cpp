@@ -1,24 +1,20 @@
 // DebugContentToFile: the file is replaced by the content, byte for byte, by
 // the log file's rules.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utilDebug.h>
-
-#include <functional>
-#include <string>
 
 #include "test_env.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
 // Each overload over a file that held longer content (a leftover tail would
 // show): text ends at its first NUL, bytes are written whole, wide text as
 // UTF-8, a wide path by its UTF-8 bytes; no line feed becomes CR LF.
 TEST(ContentDump, EachOverloadReplacesTheFile) {
-    nltest::TestEnv env;
+    TestEnv env;
     static unsigned char bytes[] = {0, 'a', '\n', 0xff, '\r', '\n', 0};
     const std::string all(reinterpret_cast<char*>(bytes), sizeof bytes);
     const std::wstring wideName = L"d\u00fcmp-\u20ac.txt";
@@ -44,17 +40,17 @@ TEST(ContentDump, EachOverloadReplacesTheFile) {
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string path = env.path(i >= 7 ? diskName : "dump" + std::to_string(i));
-        nltest::WriteFile(path, "previous content, longer than the new one");
+        WriteFile(path, "previous content, longer than the new one");
         cases[i].dump(path);
-        EXPECT_EQ(nltest::ReadFile(path), cases[i].expected) << i;
+        EXPECT_EQ(ReadFile(path), cases[i].expected) << i;
     }
     // An empty content creates the file; a missing folder is not created.
     DebugContentToFile(Widen(env.path("new")), std::wstring());
-    EXPECT_TRUE(nltest::FileExists(env.path("new")));
+    EXPECT_TRUE(FileExists(env.path("new")));
     DebugContentToFile(env.path("missing/a.txt"), std::string("x"));
     DebugContentToFile(Widen(env.path("missing/b.txt")), bytes, 1);
     DebugContentToFile(Widen(env.path("missing/c.txt")), std::wstring(L"x"));
-    EXPECT_FALSE(nltest::FileExists(env.path("missing")));
+    EXPECT_FALSE(FileExists(env.path("missing")));
     DebugContentToFile(std::string(), std::string("x"));
     DebugContentToFile(std::wstring(), std::wstring(L"x"));
 }
@@ -63,7 +59,7 @@ TEST(ContentDump, EachOverloadReplacesTheFile) {
 // is not followed, another user's file is not emptied, a pipe is not waited
 // for; a new file gets 0644 whatever the umask.
 TEST(ContentDump, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) {
-    nltest::TestEnv env;
+    TestEnv env;
     if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files as another user";
     std::string shared = env.path("shared");
     ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
@@ -72,20 +68,20 @@ TEST(ContentDump, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) 
     const std::string plantedAs[] = {"ln -s '" + secret + "' ", "echo planted > ", "mkfifo "};
     for (const std::string& plant : plantedAs) {
         std::string path = shared + "/dump.txt";
-        nltest::WriteFile(secret, "root's own\n");
+        WriteFile(secret, "root's own\n");
         std::remove(path.c_str());
-        ASSERT_EQ(nltest::RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + plant +
-                                     "'" + path + "'\""),
+        ASSERT_EQ(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + plant + "'" +
+                             path + "'\""),
                   0)
             << plant;
         struct stat before;
         ASSERT_EQ(lstat(path.c_str(), &before), 0);
         DebugContentToFile(path, std::string("dump"));
-        DebugContentToFile(nltest::Widen(path), std::wstring(L"dump"));
+        DebugContentToFile(Widen(path), std::wstring(L"dump"));
         unsigned char bytes[] = {'d'};
         DebugContentToFile(path, bytes, 1);
-        DebugContentToFile(nltest::Widen(path), bytes, 1);
-        EXPECT_EQ(nltest::ReadFile(secret), "root's own\n") << plant;
+        DebugContentToFile(Widen(path), bytes, 1);
+        EXPECT_EQ(ReadFile(secret), "root's own\n") << plant;
         struct stat after;
         ASSERT_EQ(lstat(path.c_str(), &after), 0);
         EXPECT_EQ(after.st_uid, 65534u) << plant;
@@ -98,7 +94,7 @@ TEST(ContentDump, InAWorldWritableFolderOnlyTheCallersOwnRegularFileIsReplaced) 
     struct stat own;
     ASSERT_EQ(stat((shared + "/own.txt").c_str(), &own), 0);
     EXPECT_EQ(own.st_mode & 07777, 0644u);
-    EXPECT_EQ(nltest::ReadFile(shared + "/own.txt"), "dump");
+    EXPECT_EQ(ReadFile(shared + "/own.txt"), "dump");
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // DebugStringToWindbg: what a listener on the debug-output channel receives
 // from both overloads, with threads sending at once and with nobody
 // listening.
-#include <gtest/gtest.h>
 #include <utilDebug.h>
 
 #include <set>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,6 +11,8 @@
 #include "test_env.h"
 
 namespace {
+
+using namespace nltest;
 
 const std::string kSuffix = "commonDebugUtil.cpp19\n";
 
@@ -24,8 +24,8 @@ class DebuggerOutputTest : public ::testing::Test {
         return message;
     }
 
-    nltest::TestEnv env_;
-    nltest::DebugListener listener_{env_.path("debug.sock")};
+    TestEnv env_;
+    DebugListener listener_{env_.path("debug.sock")};
 };
 
 TEST_F(DebuggerOutputTest, TheStringOverloadAddsTheLocationSuffix) {

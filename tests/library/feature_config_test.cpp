@@ -4,10 +4,8 @@
 // Pacemaker client library).
 #include "FeatureConfig.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <string>
 #include <vector>
 
 #include "cib_file.h"
@@ -17,8 +15,8 @@ using namespace dbg_internal;
 
 namespace {
 
-using nltest::CibPrimitive;
-using nltest::Widen;
+using namespace nltest;
+
 using Names = std::vector<std::wstring>;
 
 TEST(DisabledNameLists, NamesAreLowerCasedSortedAndUnique) {
@@ -48,10 +46,10 @@ class FeatureMapping : public ::testing::Test {
     void SetUp() override {
         mkdir(env_.path("data").c_str(), 0755);
         mkdir(env_.path("data/config").c_str(), 0755);
-        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
     }
     void WriteMapping(const std::string& content) {
-        nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
+        WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
     }
     // A fresh object that has read the file, with the two lists applied.
     CFeatureConfig Loaded(const std::wstring& features, const std::wstring& dlls = L"") {
@@ -69,7 +67,7 @@ class FeatureMapping : public ::testing::Test {
         return disabled;
     }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
 };
 
 TEST_F(FeatureMapping, AModuleIsSilencedOnlyWhenEveryFeatureNamingItIsDisabled) {
@@ -118,9 +116,7 @@ TEST_F(FeatureMapping, LoadingForgetsTheAppliedTextsAndAMissingFileGivesNoFeatur
 
 // ---- Data root -------------------------------------------------------------------------------
 
-bool ClusterLibraryLoaded() {
-    return nltest::ReadFile("/proc/self/maps").find("libnlclusapi") != std::string::npos;
-}
+bool ClusterLibraryLoaded() { return ReadFile("/proc/self/maps").find("libnlclusapi") != std::string::npos; }
 
 class DataRoot : public ::testing::Test {
   protected:
@@ -131,10 +127,10 @@ class DataRoot : public ::testing::Test {
         return config.MappingFilePath();
     }
     void UseCluster(const std::vector<CibPrimitive>& primitives) {
-        ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
-        nltest::UseCibFile(env_, nltest::CibXml(primitives));
+        ASSERT_TRUE(SetRegistryDword(L"IsCluster", 1));
+        UseCibFile(env_, CibXml(primitives));
     }
-    nltest::TestEnv env_;
+    TestEnv env_;
 };
 
 TEST_F(DataRoot, DataRootPathWithOrWithoutATrailingSeparator) {
@@ -149,35 +145,35 @@ TEST_F(DataRoot, DataRootPathWithOrWithoutATrailingSeparator) {
         {L"", L""},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", c.value));
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", c.value));
         EXPECT_EQ(Resolved(), c.path);
     }
     // Too long for the buffer: no data root rather than a cut one.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/" + std::wstring(2100, L'd')));
+    ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/" + std::wstring(2100, L'd')));
     EXPECT_EQ(Resolved(), L"");
 }
 
 TEST_F(DataRoot, WithoutIsClusterNothingOfTheClusterIsLoaded) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/single"));
-    nltest::UseCibFile(env_, nltest::CibXml({{"qp", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/cluster"}}}}));
+    ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/srv/single"));
+    UseCibFile(env_, CibXml({{"qp", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/cluster"}}}}));
     EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 0));
+    ASSERT_TRUE(SetRegistryDword(L"IsCluster", 0));
     EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
     EXPECT_FALSE(ClusterLibraryLoaded());
-    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
+    ASSERT_TRUE(SetRegistryDword(L"IsCluster", 1));
     EXPECT_EQ(Resolved(), L"/srv/cluster/config/dbglog_FeatureMapping.ini");
     EXPECT_TRUE(ClusterLibraryLoaded());
 }
 
 TEST_F(DataRoot, IsClusterWithoutAClusterFallsBackToDataRootPath) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/single"));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"IsCluster", 1));
+    ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/srv/single"));
+    ASSERT_TRUE(SetRegistryDword(L"IsCluster", 1));
     setenv("CIB_file", env_.path("no-cib.xml").c_str(), 1);
     EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
 }
 
 TEST_F(DataRoot, TheFirstProductResourceDecides) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", L"/srv/fallback"));
+    ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/srv/fallback"));
     const std::string longName(300, 'n');
     const struct {
         const char* label;

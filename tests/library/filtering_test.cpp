@@ -2,13 +2,10 @@
 // and DebugLogDisabledFeatures as the refresh and the set-up apply them to
 // live loggers, and DBG::ReloadFeatureConfiguration re-reading the feature
 // mapping file.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utilDebug.h>
 
-#include <string>
-#include <vector>
+#include <algorithm>
 
 #include "logging_process.h"
 
@@ -17,144 +14,110 @@ extern "C" void VersionedPluginLog(const char* text);
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
-const char kExecutable[] = "utildebug_filtering_test";
-const char kPlugin[] = "libtest_plugin.so";
-const char kVersioned[] = "libversioned_plugin.so";
-
-class FilteringTest : public nltest::LoggingProcess {
+// The test's own steps (LoggingProcess::RunSteps): "mapping TEXT" writes the
+// feature mapping file ('|' for a line end), "unmap" deletes it, "reload"
+// rereads it, "nolog" checks that no log file exists yet, and "who LABEL
+// LETTERS" lets each module log LABEL and checks which spoke: e the
+// executable, p the plugin, v the versioned plugin (no letters: no check).
+class FilteringTest : public ClockedLoggingProcess {
   protected:
     void SetUp() override {
         LoggingProcess::SetUp();
         mkdir(env_.path("data").c_str(), 0755);
         mkdir(env_.path("data/config").c_str(), 0755);
-        ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
     }
-    void WriteMapping(const std::string& content) {
-        nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
-    }
-
-    // Each module writes one record with text; returns the loggers whose
-    // record reached the file.
-    std::vector<std::string> WhoSpeaks(const std::string& text) {
+    std::string Mapping() const { return env_.path("data/config/dbglog_FeatureMapping.ini"); }
+    std::string WhoSpeaks(const std::string& text) {
         Log(text.c_str());
         PluginLog(text.c_str());
         VersionedPluginLog(text.c_str());
-        std::vector<std::string> loggers;
-        for (const nltest::Record& record : nltest::RecordsWithText(Records(), text))
-            loggers.push_back(record.logger);
-        return loggers;
+        const std::string names[] = {"utildebug_filtering_test", "libtest_plugin.so",
+                                     "libversioned_plugin.so"};
+        std::string letters;
+        for (const Record& record : RecordsWithText(Records(), text))
+            letters += "epv?"[std::find(names, names + 3, record.logger) - names];
+        return letters;
     }
-    // Lets the next record run the settings refresh.
-    void NextRefresh() { clock_.Advance(60001); }
-
-    nltest::FakeClock clock_;
+    bool Step(const std::string& word, const std::string& rest) override {
+        std::string text = rest;
+        std::replace(text.begin(), text.end(), '|', '\n');
+        if (word == "mapping") WriteFile(Mapping(), text);
+        if (word == "unmap") unlink(Mapping().c_str());
+        if (word == "reload") DBG::ReloadFeatureConfiguration();
+        if (word == "nolog") return !FileExists(LogPath());
+        size_t space = rest.find(' ');
+        if (word != "who") return word == "mapping" || word == "unmap" || word == "reload";
+        std::string speakers = WhoSpeaks(rest.substr(0, space));
+        if (space != std::string::npos) {
+            EXPECT_EQ(speakers, rest.substr(space + 1));
+        }
+        return true;
+    }
 };
 
-using Loggers = std::vector<std::string>;
-
 TEST_F(FilteringTest, DisabledDllNamesAsTheRefreshAppliesThem) {
-    EXPECT_EQ(WhoSpeaks("all"), (Loggers{kExecutable, kPlugin, kVersioned}));
+    EXPECT_EQ(WhoSpeaks("all"), "epv");
     const struct {
         std::wstring value;
-        Loggers speaking;
+        const char* speaking;
     } cases[] = {
-        {L"LibTest_Plugin.SO;other.so", {kExecutable, kVersioned}},
+        {L"LibTest_Plugin.SO;other.so", "ev"},
         // Logger names carry the extension, and blanks are kept.
-        {L"libtest_plugin", {kExecutable, kPlugin, kVersioned}},
-        {L"utildebug_filtering_test; libtest_plugin.so", {kPlugin, kVersioned}},
+        {L"libtest_plugin", "epv"},
+        {L"utildebug_filtering_test; libtest_plugin.so", "pv"},
         // The version suffix is no part of the name.
-        {L"libversioned_plugin.so;libversioned_plugin.so", {kExecutable, kPlugin}},
-        {L"libversioned_plugin.so.1", {kExecutable, kPlugin, kVersioned}},
+        {L"libversioned_plugin.so;libversioned_plugin.so", "ep"},
+        {L"libversioned_plugin.so.1", "epv"},
         // Names past the first 2,047 characters are not read.
-        {std::wstring(2047 - 18, L'x') + L";libtest_plugin.so", {kExecutable, kVersioned}},
-        {std::wstring(2047 - 17, L'x') + L";libtest_plugin.so", {kExecutable, kPlugin, kVersioned}},
-        {L"", {kExecutable, kPlugin, kVersioned}},
+        {std::wstring(2047 - 18, L'x') + L";libtest_plugin.so", "ev"},
+        {std::wstring(2047 - 17, L'x') + L";libtest_plugin.so", "epv"},
+        {L"", "epv"},
     };
     int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.value.begin(), c.value.end()).substr(0, 60));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", c.value));
-        NextRefresh();
+        ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", c.value));
+        clock_.Advance(60001);
         EXPECT_EQ(WhoSpeaks("round " + std::to_string(++round)), c.speaking);
     }
 }
 
-TEST_F(FilteringTest, SilencedLoggersStayOffUntilAnEmptyValue) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
-    // Applied at the set-up, before the plugin logs for the first time.
-    EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
-    DBG::SetDebugMode(1);
-    DBG::SetDebugMode(3);
-    EXPECT_EQ(WhoSpeaks("after mode changes"), (Loggers{kExecutable, kVersioned}));
-    // A deleted value changes nothing.
-    ASSERT_TRUE(nltest::DeleteRegistryValue(L"DebugLogDisabledDlls"));
-    NextRefresh();
-    EXPECT_EQ(WhoSpeaks("value deleted"), (Loggers{kExecutable, kVersioned}));
-    // A change of letter case only is no change either.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"LIBTEST_PLUGIN.SO"));
-    NextRefresh();
-    EXPECT_EQ(WhoSpeaks("case changed"), (Loggers{kExecutable, kVersioned}));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L""));
-    NextRefresh();
-    EXPECT_EQ(WhoSpeaks("value emptied"), (Loggers{kExecutable, kPlugin, kVersioned}));
-}
+class FilteringScript : public FilteringTest, public ::testing::WithParamInterface<const char*> {};
+TEST_P(FilteringScript, Runs) { RunSteps(GetParam()); }
 
-TEST_F(FilteringTest, ListsChangedWhileTheProcessDoesNotLogWaitForIt) {
-    EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kPlugin, kVersioned}));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_filtering_test=0"));
-    NextRefresh();
-    WhoSpeaks("off");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libtest_plugin.so"));
-    NextRefresh();
-    WhoSpeaks("still off");
-    // Both change at the same refresh: the process logs again, and the list
-    // that was not applied while it did not is applied now.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"utildebug_filtering_test=1"));
-    NextRefresh();
-    EXPECT_EQ(WhoSpeaks("on again"), (Loggers{kExecutable, kVersioned}));
-}
-
-TEST_F(FilteringTest, FeaturesSilenceTheirModulesAndAReloadRereadsTheFile) {
-    WriteMapping("[Indexing]\nlibtest_plugin.so\nlibversioned_plugin.so\n[Search]\nLibVersioned_Plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"indexing"));
-    // A module another feature still lists keeps logging.
-    EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
-
-    // The plugin moves to the enabled feature: it speaks at once, without a
-    // change in the registry.
-    WriteMapping("[Indexing]\nlibversioned_plugin.so\n[Search]\nlibtest_plugin.so\n");
-    DBG::ReloadFeatureConfiguration();
-    EXPECT_EQ(WhoSpeaks("plugin moved"), (Loggers{kExecutable, kPlugin}));
-
-    // Without the file no feature silences anything; disabled DLLs still do.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"utildebug_filtering_test"));
-    NextRefresh();
-    EXPECT_EQ(WhoSpeaks("dll added"), (Loggers{kPlugin}));
-    unlink(env_.path("data/config/dbglog_FeatureMapping.ini").c_str());
-    DBG::ReloadFeatureConfiguration();
-    EXPECT_EQ(WhoSpeaks("file deleted"), (Loggers{kPlugin, kVersioned}));
-}
-
-TEST_F(FilteringTest, AReloadSpeaksAgainForFeaturesTheFileNoLongerBacksWhenTheValuesAreEmpty) {
-    WriteMapping("[Indexing]\nlibtest_plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
-    EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
-    // The value is emptied and the feature dropped before the refresh ran.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L""));
-    WriteMapping("");
-    DBG::ReloadFeatureConfiguration();
-    EXPECT_EQ(WhoSpeaks("reloaded"), (Loggers{kExecutable, kPlugin, kVersioned}));
-}
-
-TEST_F(FilteringTest, AReloadBeforeTheFirstRecordDoesNothing) {
-    WriteMapping("[Indexing]\nlibtest_plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledFeatures", L"Indexing"));
-    DBG::ReloadFeatureConfiguration();
-    // The back end is not set up by it: no log file yet.
-    EXPECT_FALSE(nltest::FileExists(LogPath()));
-    EXPECT_EQ(WhoSpeaks("first"), (Loggers{kExecutable, kVersioned}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, FilteringScript,
+    ::testing::Values(
+        // Silenced loggers stay off until an empty value: applied at the set-up,
+        // before the plugin logs for the first time; neither mode changes, nor
+        // a deleted value, nor a change of letter case only change that.
+        "string DebugLogDisabledDlls libtest_plugin.so; who first ev; mode 1; mode 3; who modes ev; "
+        "delete DebugLogDisabledDlls; advance 60001; who deleted ev; "
+        "string DebugLogDisabledDlls LIBTEST_PLUGIN.SO; advance 60001; who case ev; "
+        "string DebugLogDisabledDlls ; advance 60001; who emptied epv",
+        // Lists changed while the process does not log wait for it: when both
+        // change at the same refresh, the process logs again, and the list
+        // that was not applied while it did not is applied now.
+        "who first epv; string DebugModule utildebug_filtering_test=0; advance 60001; who off; "
+        "string DebugLogDisabledDlls libtest_plugin.so; advance 60001; who still-off; "
+        "string DebugModule utildebug_filtering_test=1; advance 60001; who on ev",
+        // Features silence their modules, but not one another feature still
+        // lists; a reload rereads the file without a change in the registry;
+        // without the file no feature silences anything, disabled DLLs still do.
+        "mapping [Indexing]|libtest_plugin.so|libversioned_plugin.so|[Search]|LibVersioned_Plugin.so; "
+        "string DebugLogDisabledFeatures indexing; who first ev; "
+        "mapping [Indexing]|libversioned_plugin.so|[Search]|libtest_plugin.so; reload; who moved ep; "
+        "string DebugLogDisabledDlls utildebug_filtering_test; advance 60001; who dll p; "
+        "unmap; reload; who deleted pv",
+        // A reload speaks again for features the file no longer backs when the
+        // value was emptied before the refresh ran.
+        "mapping [Indexing]|libtest_plugin.so; string DebugLogDisabledFeatures Indexing; who first ev; "
+        "string DebugLogDisabledFeatures ; mapping ; reload; who reloaded epv",
+        // A reload before the first record sets nothing up.
+        "mapping [Indexing]|libtest_plugin.so; string DebugLogDisabledFeatures Indexing; reload; nolog; "
+        "who first ev"));
 
 }  // namespace

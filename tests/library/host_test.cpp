@@ -3,42 +3,37 @@
 // carries its own Win32 shims. The host exits cleanly, records reach the
 // file, each module logs under its own name, and the library never calls
 // the host's functions.
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "log_reader.h"
 #include "test_env.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
 class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(
-            nltest::SetRegistryString(L"DebugModule", L"plugin_host=1 " + Widen(PythonName()) + L"=1"));
-        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"plugin_host=1 " + Widen(PythonName()) + L"=1"));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
     }
     static std::string PythonName() {
         std::string path;
-        if (nltest::RunCommand("basename \"$(readlink -f \"$(command -v python3)\")\" 2>/dev/null", &path) !=
-            0)
+        if (RunCommand("basename \"$(readlink -f \"$(command -v python3)\")\" 2>/dev/null", &path) != 0)
             return "python3";
         while (!path.empty() && path.back() == '\n') path.pop_back();
         return path.empty() ? "python3" : path;
     }
     // Runs the host with the steps; its exit status, its output in *output.
     int Host(const std::string& steps, std::string* output = nullptr) {
-        return nltest::RunCommand("'" PLUGIN_HOST_PATH "' " + steps + " 2>&1", output);
+        return RunCommand("'" PLUGIN_HOST_PATH "' " + steps + " 2>&1", output);
     }
-    std::vector<nltest::Record> Records(const std::string& process) const {
-        return nltest::ReadRecords(env_.path("Debug/" + process + ".log"));
+    std::vector<Record> Records(const std::string& process) const {
+        return ReadRecords(env_.path("Debug/" + process + ".log"));
     }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
 };
 
 TEST_F(HostTest, AHostThatLoadsAPluginExitsCleanlyWithOrWithoutUnloadingIt) {
@@ -48,7 +43,7 @@ TEST_F(HostTest, AHostThatLoadsAPluginExitsCleanlyWithOrWithoutUnloadingIt) {
         EXPECT_EQ(Host("load '" TEST_PLUGIN_PATH "' log 'from the plugin' " + std::string(close), &output), 0)
             << close << "\n"
             << output;
-        std::vector<nltest::Record> records = Records("plugin_host");
+        std::vector<Record> records = Records("plugin_host");
         ASSERT_EQ(records.size(), 1u) << close;
         EXPECT_EQ(records[0].text, "from the plugin");
         EXPECT_EQ(records[0].logger, "libtest_plugin.so");
@@ -60,13 +55,13 @@ TEST_F(HostTest, PythonLoadsAPluginThroughCtypesAndExitsCleanly) {
     GTEST_SKIP() << "python3 cannot load a plugin built with a sanitizer";
 #endif
     std::string name = PythonName();
-    if (nltest::RunCommand("command -v python3 > /dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
+    if (RunCommand("command -v python3 > /dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
     std::string output;
-    int status = nltest::RunCommand("python3 -c \"import ctypes; ctypes.CDLL('" TEST_PLUGIN_PATH
-                                    "').PluginLog(b'from python')\" 2>&1",
-                                    &output);
+    int status = RunCommand("python3 -c \"import ctypes; ctypes.CDLL('" TEST_PLUGIN_PATH
+                            "').PluginLog(b'from python')\" 2>&1",
+                            &output);
     EXPECT_EQ(status, 0) << output;
-    std::vector<nltest::Record> records = Records(name);
+    std::vector<Record> records = Records(name);
     ASSERT_EQ(records.size(), 1u) << name;
     EXPECT_EQ(records[0].text, "from python");
 }
@@ -75,7 +70,7 @@ TEST_F(HostTest, PythonLoadsAPluginThroughCtypesAndExitsCleanly) {
 // addresses): its records carry its own name, and a disabled list that names
 // it silences it.
 TEST_F(HostTest, APluginLoadedWhereAnotherWasUnloadedLogsUnderItsOwnName) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"libother_plugin.so"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"libother_plugin.so"));
     std::string output;
     ASSERT_EQ(Host("keep '" UTILDEBUG_PATH "' load '" TEST_PLUGIN_PATH
                    "' where log first close load '" OTHER_PLUGIN_PATH
@@ -89,7 +84,7 @@ TEST_F(HostTest, APluginLoadedWhereAnotherWasUnloadedLogsUnderItsOwnName) {
     if (output.substr(first, output.find('\n', first) - first) !=
         output.substr(second, output.find('\n', second) - second))
         GTEST_SKIP() << "the second plugin did not land at the first one's address:\n" << output;
-    std::vector<nltest::Record> records = Records("plugin_host");
+    std::vector<Record> records = Records("plugin_host");
     ASSERT_EQ(records.size(), 2u) << output;
     EXPECT_EQ(records[0].text, "first");
     EXPECT_EQ(records[0].logger, "libtest_plugin.so");

@@ -4,19 +4,16 @@
 // destinations at once, a switch from the file to the journal and back by the
 // refresh, a silenced module, and the file taking the records when no journal
 // listens. Without root (or where namespaces are refused) the cases skip.
-#include <gtest/gtest.h>
 
 #include <map>
 #include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <thread>
 
-#include "log_reader.h"
 #include "probe.h"
-#include "test_env.h"
 
 namespace {
+
+using namespace nltest;
 
 using Entry = std::map<std::string, std::string>;
 
@@ -32,21 +29,21 @@ Entry ParseEntry(const std::string& line) {
 class JournalTest : public testing::Test {
   protected:
     void SetUp() override {
-        probe_ = nltest::InstallProbe(env_, "bin/jprobe");
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"jprobe:1"));
-        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+        probe_ = InstallProbe(env_, "bin/jprobe");
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"jprobe:1"));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
     }
 
     // Runs the probe with commands beside a journald of its own (or none);
     // false, with the reason in skip_, when the machine allows no namespace.
     bool RunProbe(const std::string& commands, bool journald = true) {
-        nltest::WriteFile(env_.path("commands.txt"), commands);
+        WriteFile(env_.path("commands.txt"), commands);
         std::string output;
-        int status = nltest::RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " +
-                                            std::string(journald ? "" : "--no-journald ") + "'" +
-                                            env_.path("j") + "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
-                                            "' '" + env_.path("commands.txt") + "' 2>&1",
-                                        &output);
+        int status =
+            RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " + std::string(journald ? "" : "--no-journald ") +
+                           "'" + env_.path("j") + "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ + "' '" +
+                           env_.path("commands.txt") + "' 2>&1",
+                       &output);
         if (status == 77) {
             skip_ = output;
             return false;
@@ -58,9 +55,9 @@ class JournalTest : public testing::Test {
     // The probe's entries, oldest first.
     std::vector<Entry> Entries(const std::string& identifier = "jprobe") {
         std::string output;
-        nltest::RunCommand("journalctl --no-pager -o json -D '" + env_.path("j/journal") +
-                               "' SYSLOG_IDENTIFIER=" + identifier + " 2>/dev/null",
-                           &output);
+        RunCommand("journalctl --no-pager -o json -D '" + env_.path("j/journal") +
+                       "' SYSLOG_IDENTIFIER=" + identifier + " 2>/dev/null",
+                   &output);
         std::vector<Entry> entries;
         std::istringstream lines(output);
         std::string line;
@@ -69,9 +66,9 @@ class JournalTest : public testing::Test {
         return entries;
     }
 
-    std::vector<nltest::Record> FileRecords() { return nltest::ReadRecords(env_.path("tmp/jprobe.log")); }
+    std::vector<Record> FileRecords() { return ReadRecords(env_.path("tmp/jprobe.log")); }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
     std::string probe_;
     std::string skip_;
 };
@@ -92,8 +89,8 @@ TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
         {4100, "<== an error exit", "3"},   {4097, "a warning", "4"},       {4098, "an error", "3"},
         {274, "critical information", "2"}, {65537, "a fatal record", "2"},
     };
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 1));
     std::string commands = "pid\n";
     for (const Row& row : rows) {
         std::string text = row.message;
@@ -121,7 +118,7 @@ TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
 // "file;journal" writes both; the stress banner and the library's own
 // records follow the destination.
 TEST_F(JournalTest, BothDestinationsGetEveryRecordAndTheBanner) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"File; Journal"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"File; Journal"));
     RUN_OR_SKIP("log to both\nbanner\n");
     std::vector<Entry> entries = Entries();
     ASSERT_GE(entries.size(), 2u);
@@ -133,8 +130,8 @@ TEST_F(JournalTest, BothDestinationsGetEveryRecordAndTheBanner) {
 // A silenced module stays silent in the journal; the library's banner still
 // arrives.
 TEST_F(JournalTest, SilencedModuleSendsNothing) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDisabledDlls", L"jprobe"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"jprobe"));
     RUN_OR_SKIP("log silenced\nbanner\n");
     std::vector<Entry> entries = Entries();
     ASSERT_FALSE(entries.empty());
@@ -143,29 +140,28 @@ TEST_F(JournalTest, SilencedModuleSendsNothing) {
 
 // The refresh moves a running process from the file to the journal and back.
 TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"file"));
-    const std::string toJournal = env_.path("to-journal"), toFile = env_.path("to-file");
-    const std::string setJournal = "'" QPREG_PATH
-                                   "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
-                                   "/v DebugLogDestination /t REG_SZ /d journal /f >/dev/null && touch '" +
-                                   toJournal + "'";
-    const std::string setFile = "'" QPREG_PATH
-                                "' add 'HKLM\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion' "
-                                "/v DebugLogDestination /t REG_SZ /d file /f >/dev/null && touch '" +
-                                toFile + "'";
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"file"));
     // The probe asks for each change by creating a file, and waits for it.
-    nltest::WriteFile(env_.path("changer.sh"), "while [ ! -e '" + env_.path("want-journal") +
-                                                   "' ]; do sleep 0.02; done\n" + setJournal +
-                                                   "\nwhile [ ! -e '" + env_.path("want-file") +
-                                                   "' ]; do sleep 0.02; done\n" + setFile + "\n");
-    nltest::RunCommand("sh '" + env_.path("changer.sh") + "' >/dev/null 2>&1 &");
-    RUN_OR_SKIP("clock 10000000\nlog first in the file\ntouch " + env_.path("want-journal") + "\nwait " +
-                toJournal + "\nadvance 61000\nlog in the journal\ntouch " + env_.path("want-file") +
-                "\nwait " + toFile + "\nadvance 61000\nlog back in the file\n");
+    std::thread changer([&] {
+        for (std::string to : {"journal", "file"}) {
+            if (!WaitUntil([&] { return FileExists(env_.path("want-" + to)); }, "the probe's request"))
+                return;
+            SetRegistryString(L"DebugLogDestination", Widen(to));
+            WriteFile(env_.path("to-" + to), "");
+        }
+    });
+    bool ran = RunProbe("clock 10000000\nlog first in the file\ntouch " + env_.path("want-journal") +
+                        "\nwait " + env_.path("to-journal") + "\nadvance 61000\nlog in the journal\ntouch " +
+                        env_.path("want-file") + "\nwait " + env_.path("to-file") +
+                        "\nadvance 61000\nlog back in the file\n");
+    WriteFile(env_.path("want-journal"), "");
+    WriteFile(env_.path("want-file"), "");
+    changer.join();
+    if (!ran) GTEST_SKIP() << skip_;
     std::vector<Entry> entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]["MESSAGE"], "in the journal");
-    std::vector<nltest::Record> records = FileRecords();
+    std::vector<Record> records = FileRecords();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].text, "first in the file");
     EXPECT_EQ(records[1].text, "back in the file");
@@ -174,9 +170,9 @@ TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
 // No journal listening: the records go to the file, the first after a
 // warning of the library that says why, once.
 TEST_F(JournalTest, MissingJournalFallsBackToTheFileWithOneWarning) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
     RUN_OR_SKIP("log first\nlog second\n", false);
-    std::vector<nltest::Record> records = FileRecords();
+    std::vector<Record> records = FileRecords();
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].level, "WARN");
     EXPECT_EQ(records[0].logger, "libutildebug.so");

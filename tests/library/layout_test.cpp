@@ -8,10 +8,12 @@
 #include <log4cxx/spi/loggingevent.h>
 #include <windows.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dbg_layout.h"
+#include "test_env.h"
 
 using namespace dbg_internal;
 
@@ -19,8 +21,9 @@ namespace {
 
 using log4cxx::LogString;
 
+// A line of data/library/layouts.txt.
 struct PatternCase {
-    const char* pattern;
+    std::string pattern;
     bool compiled;
 };
 
@@ -63,23 +66,19 @@ TEST_P(LayoutTest, CompiledFormWritesWhatThePatternLayoutWrites) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, LayoutTest,
-    ::testing::Values(
-        PatternCase{"%d{yyyy/MM/dd HH:mm:ss Z}  [%-5s:%5t]  [%28c][%32F(%4L)]  [%-5p]  %m%n", true},
-        PatternCase{"%c [%-5p] %m%n", true}, PatternCase{"%.10c|%-20.5m|%3.2p|%-1L|%.1F%n", true},
-        PatternCase{"%date %logger %level %file:%line %message%n", true},
-        PatternCase{"%d %d{ISO8601} %d{ABSOLUTE} %d{DATE} %d{HH:mm:ss,SSS} %d{yyyy-MM-dd}{GMT} %m", true},
-        PatternCase{"100%% of %m, %thread %s%n", true}, PatternCase{"no conversion at all", true},
-        PatternCase{"trailing %", true},
-        // Left to log4cxx: conversions the compiled form does not know,
-        // options it does not read, and malformed specifiers.
-        PatternCase{"%c{1} %m%n", false}, PatternCase{"%r %m%n", false}, PatternCase{"%X{user} %m%n", false},
-        PatternCase{"%-5.3M %m%n", false}, PatternCase{"%mx%n", false}, PatternCase{"%5.%m", false},
-        PatternCase{"%-%m", false}, PatternCase{"%l %C %x%n", false},
-        // log4cxx reads an empty pattern as its default one.
-        PatternCase{"", false}),
-    [](const ::testing::TestParamInfo<PatternCase>& info) { return "Pattern" + std::to_string(info.index); });
+std::vector<PatternCase> Patterns() {
+    std::vector<PatternCase> cases;
+    std::istringstream lines(nltest::ReadFile(DATA_DIR "/layouts.txt"));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] != '#')
+            cases.push_back({line.substr(line.find('\t') + 1), line.rfind("compiled", 0) == 0});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest, ::testing::ValuesIn(Patterns()),
+                         [](const ::testing::TestParamInfo<PatternCase>& info) {
+                             return "Pattern" + std::to_string(info.index);
+                         });
 
 // A record handed over as fields, with a wide message and the prefix apart,
 // reads as the same record formatted from a log4cxx event.
@@ -110,16 +109,20 @@ TEST(RecordLayoutTest, FieldsWithAWideMessageMatchTheEvent) {
 }
 
 // Dates are kept per second: records a second apart, and records of two
-// layouts with different date patterns, each get their own date.
+// layouts with different date patterns, each get their own date; a date with
+// milliseconds is not kept.
 TEST(RecordLayoutTest, KeptDatesFollowTheClockAndTheLayout) {
     CRecordLayout seconds;
     seconds.setConversionPattern("%d{HH:mm:ss}");
     CRecordLayout days;
     days.setConversionPattern("%d{yyyy-MM-dd}{GMT}");
     log4cxx::helpers::Pool pool;
+    CRecordLayout named;
+    named.setConversionPattern("%d{DATE}");
     seconds.activateOptions(pool);
     days.activateOptions(pool);
-    ASSERT_TRUE(seconds.IsCompiled() && days.IsCompiled());
+    named.activateOptions(pool);
+    ASSERT_TRUE(seconds.IsCompiled() && days.IsCompiled() && named.IsCompiled());
     LogString logger = "m";
     log4cxx::LevelPtr level = log4cxx::Level::getDebug();
     auto format = [&](const CRecordLayout& layout, log4cxx::log4cxx_time_t time) {
@@ -139,6 +142,8 @@ TEST(RecordLayoutTest, KeptDatesFollowTheClockAndTheLayout) {
     EXPECT_EQ(format(seconds, t + 999999), first);
     EXPECT_EQ(format(days, t + 86400LL * 1000000), "2001-09-10");
     EXPECT_EQ(format(seconds, t), first);
+    // A named format shows milliseconds: it is never kept for a second.
+    EXPECT_NE(format(named, t + 1000), format(named, t));
 }
 
 }  // namespace

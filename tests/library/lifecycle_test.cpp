@@ -1,58 +1,56 @@
 // fork() and exit while other threads log: a child never hangs and logs as
 // its parent does; exit never crashes, and records logged at exit reach the
 // file.
-#include <gtest/gtest.h>
 
-#include <string>
-
-#include "log_reader.h"
+#include "probe.h"
 #include "test_env.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
 class LifecycleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
-        ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 12));
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
+        probe_ = InstallProbe(env_, "lifecycle_probe");
     }
     // The records of the log file and of its backups.
-    std::vector<nltest::Record> AllRecords() const {
-        std::vector<nltest::Record> all = nltest::ReadRecords(LogPath());
+    std::vector<Record> AllRecords() const {
+        std::vector<Record> all = ReadRecords(LogPath());
         for (int backup = 1; backup <= 13; ++backup) {
-            std::vector<nltest::Record> rolled =
-                nltest::ReadRecords(LogPath() + "." + std::to_string(backup));
+            std::vector<Record> rolled = ReadRecords(LogPath() + "." + std::to_string(backup));
             all.insert(all.end(), rolled.begin(), rolled.end());
         }
         return all;
     }
     std::string LogPath() const { return env_.path("Debug/lifecycle_probe.log"); }
     size_t Count(const std::string& text) const {
-        return nltest::RecordsWithText(nltest::ReadRecords(LogPath()), text).size();
+        return RecordsWithText(ReadRecords(LogPath()), text).size();
     }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
+    std::string probe_;
 };
 
 TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
     const int forks = 200;
     std::string output;
     // The watchdog of the whole run; each child has its own in the probe.
-    int status = nltest::RunCommand(
-        "timeout 600 '" LIFECYCLE_PROBE_PATH "' fork " + std::to_string(forks) + " 4", &output);
+    int status =
+        RunCommand("echo 'fork " + std::to_string(forks) + " 4' | timeout 600 '" + probe_ + "'", &output);
     ASSERT_EQ(status, 0) << output;
     EXPECT_NE(output.find("hung=0 failed=0 "), std::string::npos) << output;
     // The threads log on for as long as the forks take (minutes under the
     // sanitizers): the records of the first children may have rolled away.
-    std::vector<nltest::Record> records = AllRecords();
+    std::vector<Record> records = AllRecords();
     for (int i = forks - 20; i < forks; ++i) {
-        EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i)).size(), 1u) << i;
-        EXPECT_EQ(nltest::RecordsWithText(records, "child " + std::to_string(i) + " thread").size(), 1u) << i;
+        EXPECT_EQ(RecordsWithText(records, "child " + std::to_string(i)).size(), 1u) << i;
+        EXPECT_EQ(RecordsWithText(records, "child " + std::to_string(i) + " thread").size(), 1u) << i;
     }
-    EXPECT_EQ(nltest::RecordsWithText(records, "parent done").size(), 1u);
+    EXPECT_EQ(RecordsWithText(records, "parent done").size(), 1u);
     std::printf("%s", output.c_str());
 }
 
@@ -63,8 +61,8 @@ TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
         std::remove(LogPath().c_str());
         int delayMicroseconds = (run * 7919) % 20000;
         std::string output;
-        int status = nltest::RunCommand(
-            "'" LIFECYCLE_PROBE_PATH "' exit 4 " + std::to_string(delayMicroseconds) + " 2>&1", &output);
+        int status = RunCommand(
+            "echo 'exit 4 " + std::to_string(delayMicroseconds) + "' | '" + probe_ + "' 2>&1", &output);
         if (status != 0) {
             ++crashes;
             ADD_FAILURE() << "run " << run << " ended with " << status << ":\n" << output;

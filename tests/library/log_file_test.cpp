@@ -3,20 +3,21 @@
 // full disk; never past the process's file size limit; fixed modes whatever the umask;
 // never through a planted link or into another user's file; a folder that
 // cannot be written sends the records to the temporary directory, with one
-// record saying why; log4cxx keeps quiet unless asked to speak.
-#include <gtest/gtest.h>
+// record saying why; log4cxx keeps quiet unless asked to speak; and what a
+// local user or a bad file puts where the library looks.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
 #include <thread>
 
 #include "probe.h"
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
+
+const size_t kLimit = 10u * 1024 * 1024;
 
 mode_t ModeOf(const std::string& path) {
     struct stat st;
@@ -32,32 +33,49 @@ std::string ProcessIdOf(const std::string& output) {
 class LogFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1"));
-        probe_ = nltest::InstallProbe(env_, "bin/worker");
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        probe_ = InstallProbe(env_, "bin/worker");
     }
     void UseHome() {
-        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
-        ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
+        RunCommand("mkdir -p '" + env_.path("home") + "'");
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
     }
     // Runs the probe with its standard error in the output; prefix is shell
-    // text put before the command (a umask, a change of user).
-    std::string Run(const std::string& commands, const std::string& prefix = "") {
-        nltest::WriteFile(env_.path("commands.txt"), commands);
+    // text put before the command (a umask, a change of user). *status is its
+    // exit status, 124 when it had to be killed: a process that waits for a
+    // pipe would otherwise hang the test.
+    std::string Run(const std::string& commands, const std::string& prefix = "", int* status = nullptr) {
+        WriteFile(env_.path("commands.txt"), commands);
         std::string output;
-        nltest::RunCommand(prefix + " '" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1", &output);
+        int exitStatus = RunCommand(
+            prefix + " timeout 20 '" + probe_ + "' < '" + env_.path("commands.txt") + "' 2>&1", &output);
+        if (status) *status = exitStatus;
         return output;
     }
     std::string HomeLog() const { return env_.path("home/Debug/worker.log"); }
     std::string TempLog(const std::string& name = "worker.log") const { return env_.path("tmp/" + name); }
+    // The records of the file and its two backups, oldest first; each file
+    // holds at most maxBytes. The files are removed.
+    std::vector<Record> AllRecords(size_t maxBytes) {
+        std::vector<Record> records;
+        for (const char* suffix : {".2", ".1", ""}) {
+            std::string path = HomeLog() + suffix;
+            EXPECT_LE(ReadFile(path).size(), maxBytes) << path;
+            std::vector<Record> part = ReadRecords(path);
+            records.insert(records.end(), part.begin(), part.end());
+            std::remove(path.c_str());
+        }
+        return records;
+    }
 
-    nltest::TestEnv env_;
+    TestEnv env_;
     std::string probe_;
 };
 
 // Record i of a probe holds "<pid>:<i>:" and then one letter up to its length.
-void ExpectWholeRecords(const std::vector<nltest::Record>& records, size_t length, size_t expected) {
+void ExpectWholeRecords(const std::vector<Record>& records, size_t length, size_t expected) {
     size_t whole = 0;
-    for (const nltest::Record& r : records) {
+    for (const Record& r : records) {
         size_t first = r.text.find(':');
         size_t second = r.text.find(':', first + 1);
         if (r.text.size() != length || first == std::string::npos || second == std::string::npos) continue;
@@ -70,47 +88,26 @@ void ExpectWholeRecords(const std::vector<nltest::Record>& records, size_t lengt
     EXPECT_EQ(records.size(), expected);
 }
 
-TEST_F(LogFileTest, RecordsOfAnyLengthFromTwoProcessesReachTheSharedFileWhole) {
-    UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
-    for (size_t length : {size_t{3000}, size_t{49151}}) {
-        nltest::WriteFile(env_.path("commands.txt"), "long 150 " + std::to_string(length) + "\n");
-        std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
-        std::thread other([&] { nltest::RunCommand(run); });
-        nltest::RunCommand(run);
-        other.join();
-        // The longer records fill more than the 10 MB of one file.
-        std::vector<nltest::Record> records;
-        for (const char* suffix : {"", ".1", ".2"}) {
-            std::vector<nltest::Record> part = nltest::ReadRecords(HomeLog() + suffix);
-            records.insert(records.end(), part.begin(), part.end());
-            std::remove((HomeLog() + suffix).c_str());
-        }
-        ExpectWholeRecords(records, length, 300);
-    }
-}
-
-// Four processes of one executable roll the file they share by its size on
-// disk: each file stays within the limit (10 MB) by at most one record per
-// writer, the two backups hold what the file held, and no record is lost.
+// Processes of one executable share the file and roll it by its size on
+// disk: each file stays within maxBytes, the two backups hold what the file
+// held, every record of any length arrives whole and none is lost.
 TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
-    const size_t length = 2000;
-    const int perProcess = 3000;
-    nltest::WriteFile(env_.path("commands.txt"),
-                      "long " + std::to_string(perProcess) + " " + std::to_string(length) + "\n");
-    std::string run = "'" + probe_ + "' < '" + env_.path("commands.txt") + "'";
-    nltest::RunCommand("for i in 1 2 3 4; do " + run + " & done; wait");
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1", ".2"}) {
-        std::string path = HomeLog() + suffix;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        EXPECT_LE(nltest::ReadFile(path).size(), 10u * 1024 * 1024 + 4 * 2200) << path;
-        records.insert(records.end(), part.begin(), part.end());
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 2));
+    const struct {
+        int processes, perProcess;
+        size_t length;
+    } cases[] = {{4, 3000, 2000}, {2, 150, 3000}, {2, 150, 49151}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        WriteFile(env_.path("commands.txt"),
+                  "long " + std::to_string(c.perProcess) + " " + std::to_string(c.length) + "\n");
+        RunCommand("for i in $(seq " + std::to_string(c.processes) + "); do '" + probe_ + "' < '" +
+                   env_.path("commands.txt") + "' & done; wait");
+        EXPECT_FALSE(FileExists(HomeLog() + ".3"));
+        ExpectWholeRecords(AllRecords(kLimit + c.processes * (c.length + 200)), c.length,
+                           c.processes * c.perProcess);
     }
-    EXPECT_FALSE(nltest::FileExists(HomeLog() + ".3"));
-    ExpectWholeRecords(records, length, 4 * perProcess);
 }
 
 // A process that wrote alone and paused learns, before its next records,
@@ -118,21 +115,14 @@ TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
 // counts on its own past the limit nor writes on into the rolled file.
 TEST_F(LogFileTest, AWriterThatPausedSeesTheRollOfAnotherProcess) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 2));
-    nltest::WriteFile(env_.path("first.txt"), "long 10 2000\ntouch " + env_.path("paused") + "\nwait " +
-                                                  env_.path("rolled") + "\nlong 30 2000\n");
-    nltest::WriteFile(env_.path("second.txt"), "wait " + env_.path("paused") + "\nlong 5300 2000\ntouch " +
-                                                   env_.path("rolled") + "\n");
-    nltest::RunCommand("'" + probe_ + "' < '" + env_.path("first.txt") + "' & '" + probe_ + "' < '" +
-                       env_.path("second.txt") + "'; wait");
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1"}) {
-        std::string path = HomeLog() + suffix;
-        EXPECT_LE(nltest::ReadFile(path).size(), 10u * 1024 * 1024 + 2 * 2200) << path;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        records.insert(records.end(), part.begin(), part.end());
-    }
-    ExpectWholeRecords(records, 2000, 5340);
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 2));
+    WriteFile(env_.path("first.txt"), "long 10 2000\ntouch " + env_.path("paused") + "\nwait " +
+                                          env_.path("rolled") + "\nlong 30 2000\n");
+    WriteFile(env_.path("second.txt"),
+              "wait " + env_.path("paused") + "\nlong 5300 2000\ntouch " + env_.path("rolled") + "\n");
+    RunCommand("'" + probe_ + "' < '" + env_.path("first.txt") + "' & '" + probe_ + "' < '" +
+               env_.path("second.txt") + "'; wait");
+    ExpectWholeRecords(AllRecords(kLimit + 2 * 2200), 2000, 5340);
 }
 
 // A record that would pass RLIMIT_FSIZE rolls the file, and one that no file
@@ -140,18 +130,12 @@ TEST_F(LogFileTest, AWriterThatPausedSeesTheRollOfAnotherProcess) {
 // killed by SIGXFSZ.
 TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
     UseHome();
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 5));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 5));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
     std::string output = Run("long 60 300\nlong 1 30000\nlog after\npid\n", "prlimit --fsize=20000 --");
     EXPECT_NE(output.find("pid="), std::string::npos) << output;
     EXPECT_NE(output.find("file size limit"), std::string::npos) << output;
-    std::vector<nltest::Record> records;
-    for (const char* suffix : {"", ".1", ".2"}) {
-        std::string path = HomeLog() + suffix;
-        EXPECT_LE(nltest::ReadFile(path).size(), 20000u) << path;
-        std::vector<nltest::Record> part = nltest::ReadRecords(path);
-        records.insert(records.begin(), part.begin(), part.end());
-    }
+    std::vector<Record> records = AllRecords(20000);
     ASSERT_EQ(records.size(), 61u);
     EXPECT_EQ(records.back().text, "after");
 }
@@ -160,36 +144,35 @@ TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
 // cut short ends its own line, and the first record written afterwards is a
 // warning that counts the records lost.
 TEST_F(LogFileTest, AfterAFullDiskEveryRecordHasItsOwnLineAndTheLossIsCounted) {
-    if (geteuid() != 0 || nltest::RunCommand("unshare -m true 2>/dev/null") != 0)
+    if (geteuid() != 0 || RunCommand("unshare -m true 2>/dev/null") != 0)
         GTEST_SKIP() << "needs a mount namespace of its own for a small file system";
     UseHome();
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
-    nltest::WriteFile(env_.path("commands.txt"), "log before\nlong 20 2000\ntouch " + env_.path("full") +
-                                                     "\nwait " + env_.path("freed") + "\nlog after\n");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    WriteFile(env_.path("commands.txt"), "log before\nlong 20 2000\ntouch " + env_.path("full") + "\nwait " +
+                                             env_.path("freed") + "\nlog after\n");
     std::string debug = env_.path("home/Debug");
     std::string script = "mount -t tmpfs -o size=64k tmpfs '" + debug + "' || exit 7; dd if=/dev/zero of='" +
                          debug + "/filler' bs=4096 count=12 2>/dev/null; '" + probe_ + "' < '" +
                          env_.path("commands.txt") + "' & until [ -e '" + env_.path("full") +
                          "' ]; do sleep 0.01; done; rm '" + debug + "/filler'; touch '" + env_.path("freed") +
                          "'; wait; cp '" + HomeLog() + "' '" + env_.path("kept.log") + "'";
-    nltest::WriteFile(env_.path("full.sh"), script);
-    int status = nltest::RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
+    WriteFile(env_.path("full.sh"), script);
+    int status = RunCommand("unshare -m sh '" + env_.path("full.sh") + "'");
     if (status == 7 << 8 || status == 7) GTEST_SKIP() << "no tmpfs could be mounted";
-    std::string content = nltest::ReadFile(env_.path("kept.log"));
-    std::vector<nltest::Record> records = nltest::ReadRecords(env_.path("kept.log"));
+    std::string content = ReadFile(env_.path("kept.log"));
+    std::vector<Record> records = ReadRecords(env_.path("kept.log"));
     ASSERT_GE(records.size(), 3u) << content;
     // Every line is a record of its own, with its time where a time belongs.
     EXPECT_EQ(static_cast<size_t>(std::count(content.begin(), content.end(), '\n')), records.size())
         << content;
-    for (const nltest::Record& record : records)
-        EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
+    for (const Record& record : records) EXPECT_EQ(record.time.size(), records[0].time.size()) << record.time;
     EXPECT_EQ(records.front().text, "before");
     EXPECT_EQ(records.back().text, "after");
-    const nltest::Record& notice = records[records.size() - 2];
+    const Record& notice = records[records.size() - 2];
     EXPECT_EQ(notice.level, "WARN");
     EXPECT_EQ(notice.logger, "libutildebug.so");
     size_t whole = 0;
-    for (const nltest::Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
+    for (const Record& record : records) whole += record.text.size() == 2000 ? 1 : 0;
     EXPECT_EQ(notice.text, std::to_string(20 - whole) +
                                " records lost while the debug log file could not be written (a full disk)");
 }
@@ -199,12 +182,12 @@ TEST_F(LogFileTest, FilesAndFoldersGetFixedModesWhateverTheUmask) {
     Run("log one\n", "umask 000;");
     EXPECT_EQ(ModeOf(env_.path("home/Debug")), 0755u);
     EXPECT_EQ(ModeOf(HomeLog()), 0644u);
-    EXPECT_EQ(nltest::ReadRecords(HomeLog()).size(), 1u);
+    EXPECT_EQ(ReadRecords(HomeLog()).size(), 1u);
 }
 
 // The notice that opens a fall-back file, and the probe's own record.
 void ExpectNoticeThenRecord(const std::string& path, const std::string& configured) {
-    std::vector<nltest::Record> records = nltest::ReadRecords(path);
+    std::vector<Record> records = ReadRecords(path);
     ASSERT_EQ(records.size(), 2u) << path;
     EXPECT_EQ(records[0].level, "WARN");
     // Under the one logger name of all the library's own records.
@@ -218,13 +201,12 @@ void ExpectNoticeThenRecord(const std::string& path, const std::string& configur
 TEST_F(LogFileTest, ALinkPlantedAtTheLogFileIsNeverFollowed) {
     UseHome();
     std::string secret = env_.path("secret");
-    nltest::WriteFile(secret, "root:x:0:0\n");
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() +
-                       "'");
+    WriteFile(secret, "root:x:0:0\n");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "' && ln -s '" + secret + "' '" + HomeLog() + "'");
     Run("log probe record\n");
-    EXPECT_EQ(nltest::ReadFile(secret), "root:x:0:0\n");
+    EXPECT_EQ(ReadFile(secret), "root:x:0:0\n");
     ExpectNoticeThenRecord(TempLog(), HomeLog());
-    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("a link, a pipe"), std::string::npos);
+    EXPECT_NE(ReadRecords(TempLog())[0].text.find("a link, a pipe"), std::string::npos);
 }
 
 TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) {
@@ -232,23 +214,23 @@ TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) 
     // No home directory: the process logs into the temporary directory,
     // which anyone may write, like /tmp.
     chmod(env_.path("tmp").c_str(), 01777);
-    nltest::WriteFile(TempLog(), "planted\n");
+    WriteFile(TempLog(), "planted\n");
     ASSERT_EQ(chown(TempLog().c_str(), 65534, 65534), 0);
     std::string output = Run("log probe record\nwhoami\n");
-    EXPECT_EQ(nltest::ReadFile(TempLog()), "planted\n");
+    EXPECT_EQ(ReadFile(TempLog()), "planted\n");
     // The process's own name carries its process id.
     std::string ownName = "worker." + ProcessIdOf(output) + ".log";
     ExpectNoticeThenRecord(TempLog(ownName), TempLog());
 
     // A link planted there is refused the same way.
-    nltest::RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
+    RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
     output = Run("log probe record\nwhoami\n");
     ExpectNoticeThenRecord(TempLog("worker." + ProcessIdOf(output) + ".log"), TempLog());
 }
 
 TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
     UseHome();
-    nltest::RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
     std::string asOtherUser;
     if (geteuid() == 0) {
         // Root writes anywhere: the process runs as nobody instead.
@@ -259,7 +241,7 @@ TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
     }
     std::string output = Run("log probe record\n", asOtherUser);
     ExpectNoticeThenRecord(TempLog(), HomeLog());
-    EXPECT_NE(nltest::ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
+    EXPECT_NE(ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
     // Nothing of log4cxx's own reaches the process's standard error.
     EXPECT_EQ(output, "");
 }
@@ -267,10 +249,156 @@ TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
 TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {
     UseHome();
     // A pattern log4cxx cannot parse makes it complain.
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%d %q %m%n"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", L"%d %q %m%n"));
     EXPECT_EQ(Run("log probe record\n"), "");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogDiagnostics", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
     EXPECT_NE(Run("log probe record\n"), "");
+}
+
+// What a local user or a bad file puts where the library looks: a pipe, a
+// device or a folder at the name of the log file, the product registry file
+// or the feature mapping file is never waited for nor read without end, and
+// counts as missing; over-wide layouts and over-long lists are cut down to
+// their documented limits; DebugLogDiagnostics says what was refused.
+class HostileFilesTest : public LogFileTest {
+  protected:
+    void SetUp() override {
+        LogFileTest::SetUp();
+        UseHome();
+        RunCommand("mkdir -p '" + env_.path("data/config") + "' '" + env_.path("bin/config") + "'");
+        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
+    }
+    std::string Run(const std::string& commands, int* status) {
+        return LogFileTest::Run(commands, "", status);
+    }
+    std::string MappingFile() const { return env_.path("data/config/dbglog_FeatureMapping.ini"); }
+    std::string RegistryFile() const { return env_.path("bin/config/cfg_ProductRegistry.txt"); }
+    // Puts a thing of a kind at the path: "fifo", "zero" (a link to
+    // /dev/zero) or "folder".
+    void Plant(const std::string& kind, const std::string& path) const {
+        std::string command = kind == "fifo"   ? "mkfifo '" + path + "'"
+                              : kind == "zero" ? "ln -s /dev/zero '" + path + "'"
+                                               : "mkdir '" + path + "'";
+        ASSERT_EQ(RunCommand("rm -rf '" + path + "' && " + command), 0) << command;
+    }
+    size_t RecordsSaying(const std::string& path, const std::string& text) const {
+        return RecordsWithText(ReadRecords(path), text).size();
+    }
+};
+
+TEST_F(HostileFilesTest, APipeDeviceOrFolderAtAConfigurationFileCountsAsMissing) {
+    for (const char* kind : {"fifo", "zero", "folder"}) {
+        Plant(kind, RegistryFile());
+        Plant(kind, MappingFile());
+        std::remove(HomeLog().c_str());
+        int status = 0;
+        std::string output = Run("log probe record\n", &status);
+        EXPECT_EQ(status, 0) << kind << ": " << output;
+        EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), 1u) << kind;
+        EXPECT_NE(output.find("utilDebug: the product registry file " + RegistryFile() + " is not read ("),
+                  std::string::npos)
+            << kind << ": " << output;
+        EXPECT_NE(output.find("utilDebug: the feature mapping file " + MappingFile() + " is not read ("),
+                  std::string::npos)
+            << kind << ": " << output;
+    }
+}
+
+// The mapping file is read up to its first MiB: a feature that begins
+// beyond it does not exist, and a 100 MB file costs no more than that.
+TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledFeatures", L"early;late"));
+    std::string early = "[early]\nnobody.so\n";
+    WriteFile(MappingFile(), early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
+    ASSERT_EQ(truncate(MappingFile().c_str(), 100 * 1024 * 1024), 0);
+    int status = 0;
+    Run("log probe record\n", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), 1u);
+
+    // Within the limit the same feature silences the process.
+    WriteFile(MappingFile(), early + "[late]\nworker\n");
+    Run("log silenced record\n", &status);
+    EXPECT_EQ(RecordsSaying(HomeLog(), "silenced record"), 0u);
+}
+
+// A pipe that replaces a deleted log file is never opened for waiting: the
+// three-second check takes it for missing and the records go on elsewhere,
+// and the process exits.
+TEST_F(HostileFilesTest, APipeReplacingTheLogFileIsNeitherWaitedForNorWritten) {
+    std::thread planter([&] {
+        if (!WaitUntil([&] { return FileExists(env_.path("logged")); }, "the first record")) return;
+        std::remove(HomeLog().c_str());
+        mkfifo(HomeLog().c_str(), 0666);
+        WriteFile(env_.path("planted"), "");
+    });
+    int status = 0;
+    std::string output = Run("clock 1000\nlog first record\ntouch " + env_.path("logged") + "\nwait " +
+                                 env_.path("planted") + "\nadvance 4000\nlog second record\n",
+                             &status);
+    planter.join();
+    EXPECT_EQ(status, 0) << output;
+    struct stat planted;
+    ASSERT_EQ(stat(HomeLog().c_str(), &planted), 0);
+    EXPECT_TRUE(S_ISFIFO(planted.st_mode));
+    // The temporary directory takes the records, with a notice saying why.
+    std::string fallBack = env_.path("tmp/worker.log");
+    EXPECT_EQ(RecordsSaying(fallBack, "second record"), 1u) << output;
+    EXPECT_EQ(RecordsSaying(fallBack, "Debug log file re-created!"), 1u);
+    EXPECT_NE(output.find("utilDebug: the log file " + HomeLog() + " is opened anew (a link, a pipe"),
+              std::string::npos)
+        << output;
+}
+
+// Widths are bounded on both ways of writing a record, and a format that
+// gives too wide a field, or a number beyond an int, is not used at all.
+TEST_F(HostileFilesTest, AnOverWideOrOverflowingLayoutGivesWayToTheDefaultLayout) {
+    const char* const formats[] = {
+        "%-99999999m%n", "%d %-99999999c %m%n", "%.123456789012345678901m%n", "%123456789012345678901m%n",
+        "[%.m]%n",
+    };
+    for (const char* format : formats) {
+        std::remove(HomeLog().c_str());
+        ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", Widen(format)));
+        int status = 0;
+        std::string output = Run("log probe record\n", &status);
+        EXPECT_EQ(status, 0) << format;
+        std::vector<Record> records = ReadRecords(HomeLog());
+        ASSERT_EQ(records.size(), 1u) << format;
+        EXPECT_EQ(records[0].text, "probe record") << format;
+        EXPECT_LT(ReadFile(HomeLog()).size(), 1000u) << format;
+        EXPECT_NE(output.find("utilDebug: DebugLogFormat is not used ("), std::string::npos) << format;
+    }
+}
+
+// A list longer than its reading limit is cut there, not ignored.
+TEST_F(HostileFilesTest, LongListsAreReadUpToTheirLimit) {
+    struct Case {
+        const wchar_t* value;
+        std::wstring text;
+        bool logs;
+    };
+    const std::wstring padding(4400, L'x');
+    const std::wstring longPadding(30000, L'x');
+    const Case cases[] = {
+        {L"DebugLogDisabledDlls", L"worker;" + padding, false},
+        {L"DebugLogDisabledFeatures", L"quiet;" + padding, false},
+        {L"DebugModule", L"worker=1;" + longPadding, true},
+        // Beyond the first 2,047 characters a name counts for nothing.
+        {L"DebugLogDisabledDlls", std::wstring(2047, L';') + L"worker", true},
+    };
+    WriteFile(MappingFile(), "[quiet]\nworker\n");
+    for (const Case& c : cases) {
+        std::remove(HomeLog().c_str());
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(SetRegistryString(c.value, c.text));
+        int status = 0;
+        Run("log probe record\n", &status);
+        EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), c.logs ? 1u : 0u)
+            << std::string(c.value, c.value + wcslen(c.value)) << " of " << c.text.size();
+        ASSERT_TRUE(DeleteRegistryValue(c.value));
+    }
 }
 
 }  // namespace

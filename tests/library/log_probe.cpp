@@ -10,7 +10,6 @@
 //                   says so on stderr and exits with 3)
 //   state           prints "enabled=E critical=C mode=M count=N"
 //   banner          writes the stress banner
-//   stress TEXT     StressLogEx with TEXT (level 258)
 //   windbg TEXT     DebugStringToWindbg with TEXT (the string overload)
 //   pid             prints "pid=PID"
 //   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
@@ -23,19 +22,32 @@
 //                   in secure-execution mode, as whom, and its process id
 //   plugin PATH TEXT  loads the shared object PATH (the test plugin) and logs
 //                   TEXT through its PluginLog, under its own module
+//   fork N THREADS  forks N times while THREADS threads log; each child logs
+//                   "child <i>" from its main thread and from another and
+//                   exits, with status 0 when its logging is on as in its
+//                   parent. A child still running 10 s after its fork counts
+//                   as hung and is killed. Prints "forks=F hung=H failed=E
+//                   slowest_ms=M".
+//   exit THREADS US exits US microseconds after THREADS threads began to log;
+//                   an atexit handler and a static destructor log one record
+//                   each.
 // Without commands it logs one record and prints the state.
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/auxv.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utilDebug.h>
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -75,6 +87,98 @@ void PrintWide(const wchar_t* text) {
     std::fflush(stdout);
 }
 
+constexpr int kChildDeadlineMs = 10000;
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer does not let a child of a multithreaded process start threads.
+constexpr bool kChildMayStartThreads = false;
+#else
+constexpr bool kChildMayStartThreads = true;
+#endif
+
+std::atomic<bool> g_stop{false};
+
+void LogForever(int thread) {
+    for (unsigned n = 0; !g_stop.load(std::memory_order_relaxed); ++n) {
+        DBG_LOG(DBG_LEVEL_DEBUG, "thread %d record %u", thread, n);
+        // Enough records to keep a lock busy at any moment, not so many
+        // that the file rolls the children's records away.
+        if (n % 16 == 0) usleep(100);
+    }
+}
+
+void StartLoggingThreads(int count) {
+    for (int t = 0; t < count; ++t) std::thread(LogForever, t).detach();
+    // Every thread has logged once: the back end is set up and in use.
+    DBG_LOG(DBG_LEVEL_DEBUG, "threads started");
+    usleep(20000);
+}
+
+// Waits for the child up to the deadline; false when it had to be killed.
+bool ReapChild(pid_t child, long* elapsedMs, int* status) {
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (waitpid(child, status, WNOHANG) == child) break;
+        *elapsedMs = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
+        if (*elapsedMs > kChildDeadlineMs) {
+            kill(child, SIGKILL);
+            waitpid(child, status, 0);
+            return false;
+        }
+        usleep(500);
+    }
+    return true;
+}
+
+void ForkWhileLogging(int iterations, int threads) {
+    StartLoggingThreads(threads);
+    int hung = 0;
+    int failed = 0;
+    long slowestMs = 0;
+    for (int i = 0; i < iterations; ++i) {
+        pid_t child = fork();
+        if (child == 0) {
+            DBG_LOG(DBG_LEVEL_ERROR, "child %d", i);
+            auto logFromThread = [i] { DBG_LOG(DBG_LEVEL_ERROR, "child %d thread", i); };
+            if (kChildMayStartThreads)
+                std::thread(logFromThread).join();
+            else
+                logFromThread();
+            _exit(DBG::IsDebugEnabled() ? 0 : 3);
+        }
+        long elapsedMs = 0;
+        int status = 0;
+        if (!ReapChild(child, &elapsedMs, &status))
+            ++hung;
+        else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            ++failed;
+        if (elapsedMs > slowestMs) slowestMs = elapsedMs;
+    }
+    DBG_LOG(DBG_LEVEL_ERROR, "parent done");
+    g_stop = true;
+    std::printf("forks=%d hung=%d failed=%d slowest_ms=%ld\n", iterations, hung, failed, slowestMs);
+    std::fflush(stdout);
+}
+
+bool g_logAtExit = false;
+struct LogsWhenDestroyed {
+    ~LogsWhenDestroyed() {
+        if (g_logAtExit) DBG_LOG(DBG_LEVEL_ERROR, "from a static destructor");
+    }
+};
+LogsWhenDestroyed g_logsWhenDestroyed;
+
+void LogFromAtexit() { DBG_LOG(DBG_LEVEL_ERROR, "from atexit"); }
+
+void ExitWhileLogging(int threads, int delayMicroseconds) {
+    g_logAtExit = true;
+    std::atexit(LogFromAtexit);
+    StartLoggingThreads(threads);
+    usleep(static_cast<useconds_t>(delayMicroseconds));
+    std::exit(0);
+}
+
 void Run(const std::string& command, const std::string& argument) {
     if (command == "log") {
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", argument.c_str());
@@ -97,9 +201,6 @@ void Run(const std::string& command, const std::string& argument) {
         PrintState();
     } else if (command == "banner") {
         DBG::StressLogTitle();
-    } else if (command == "stress") {
-        std::wstring text(argument.begin(), argument.end());
-        StressLogEx(258, L"stress.cpp", 5, text.c_str());
     } else if (command == "windbg") {
         std::wstring text(argument.begin(), argument.end());
         DebugStringToWindbg(text);
@@ -125,6 +226,9 @@ void Run(const std::string& command, const std::string& argument) {
         void* plugin = dlopen(argument.substr(0, space).c_str(), RTLD_NOW);
         auto log = plugin ? reinterpret_cast<void (*)(const char*)>(dlsym(plugin, "PluginLog")) : nullptr;
         if (log) log(space == std::string::npos ? "" : argument.substr(space + 1).c_str());
+    } else if (command == "fork" || command == "exit") {
+        int first = std::stoi(argument), second = std::stoi(argument.substr(argument.find(' ') + 1));
+        command == "fork" ? ForkWhileLogging(first, second) : ExitWhileLogging(first, second);
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

@@ -1,6 +1,5 @@
 // A record's road end to end: entry points, level codes, loggers per module,
 // the layout, formatting conventions and the log file's re-creation.
-#include <gtest/gtest.h>
 #include <log4cxx/appenderskeleton.h>
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
@@ -8,13 +7,10 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
-#include <utilDebug.h>
 #include <windows.h>
 
 #include <clocale>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "logging_process.h"
 #include "thread_memory.h"
@@ -23,13 +19,9 @@ extern "C" void PluginLog(const char* text);
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
-using nltest::ReadRecords;
-using nltest::Record;
-using nltest::RecordsWithText;
-
-using LoggingTest = nltest::LoggingProcess;
+using LoggingTest = LoggingProcess;
 
 TEST_F(LoggingTest, RecordsCarryTheDefaultLayout) {
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/src/app/main.cpp", 17, "hello %d", 42);
@@ -98,8 +90,8 @@ TEST_F(LoggingTest, DebugModeSetsTheThreshold) {
 }
 
 TEST_F(LoggingTest, CriticalInformationIsFatalWhileLogCriticalInfoIsOn) {
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 0));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 0));
+    ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 1));
     EXPECT_FALSE(DBG::IsCriticalLogEnabled());
     DBG::DebugLogEx(DBG_THIS_MODULE, 274, "t.cpp", 1, "critical");
     EXPECT_TRUE(DBG::IsCriticalLogEnabled());
@@ -217,7 +209,7 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
     std::atomic<bool> go{false};
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([i, &go] {
-            EXPECT_TRUE(nltest::WaitUntil([&go] { return go.load(); }, "the signal to start"));
+            EXPECT_TRUE(WaitUntil([&go] { return go.load(); }, "the signal to start"));
             DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "thread %d", i);
         });
     go = true;
@@ -232,18 +224,18 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
 // A DebugLogFormat of the caller's own: one the library writes itself, and
 // one it leaves to log4cxx (a conversion it does not know).
 TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%-6p|%.8c|%F:%L|%m%n"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", L"%-6p|%.8c|%F:%L|%m%n"));
     DBG::DebugLogEx(DBG_THIS_MODULE, 272, "/x/y.cpp", 9, "entry %d", 1);
     DBG::DebugLogEx(DBG_THIS_MODULE, 4097, L"w.cpp", 10, L"wide %s", L"caf\u00e9");
-    EXPECT_EQ(nltest::ReadFile(LogPath()),
+    EXPECT_EQ(ReadFile(LogPath()),
               "DEBUG |bug_test|y.cpp:9|==> entry 1\nWARN  |bug_test|w.cpp:10|wide caf\xC3\xA9\n");
 }
 
 TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugLogFormat", L"%c{1} %X{nobody}[%m] %F%n"));
+    ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", L"%c{1} %X{nobody}[%m] %F%n"));
     DBG::DebugLogEx(DBG_THIS_MODULE, 273, "/x/y.cpp", 9, "exit %d", 2);
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/x/w.cpp", 9, L"wide %s", L"caf\u00e9");
-    EXPECT_EQ(nltest::ReadFile(LogPath()),
+    EXPECT_EQ(ReadFile(LogPath()),
               "utildebug_test [<== exit 2] y.cpp\nutildebug_test [wide caf\xC3\xA9] w.cpp\n");
 }
 
@@ -297,37 +289,43 @@ TEST_F(LoggingTest, Log4cxxConfigurationStillDecidesWhereRecordsGo) {
     log("filters cleared");
     EXPECT_EQ(inFile("filtered out"), 0u);
     EXPECT_EQ(inFile("filters cleared"), 1u);
+
+    // Without the root's appender nothing reaches the file: the short way is
+    // decided again once log4cxx reports the removal (1.0 reports none of
+    // Logger::removeAppender, later versions do: the test reports it as they
+    // would). With the appender back, records reach the file again.
+    log4cxx::LoggerPtr rootLogger = log4cxx::Logger::getRootLogger();
+    rootLogger->removeAppender(root);
+    rootLogger->getLoggerRepository()->fireRemoveAppenderEvent(rootLogger.get(), root.get());
+    log("no appender");
+    rootLogger->addAppender(root);
+    log("appender back");
+    EXPECT_EQ(inFile("no appender"), 0u);
+    EXPECT_EQ(inFile("appender back"), 1u);
     root->setLayout(std::make_shared<log4cxx::PatternLayout>("plain %p %m%n"));
     log("in another layout");
-    EXPECT_NE(nltest::ReadFile(LogPath()).find("\nplain DEBUG in another layout\n"), std::string::npos);
-
-    // Without the root's appender nothing reaches the file; with it back, again.
-    log4cxx::Logger::getRootLogger()->removeAppender(root);
-    log("no appender");
-    log4cxx::Logger::getRootLogger()->addAppender(root);
-    log("appender back");
-    std::string file = nltest::ReadFile(LogPath());
-    EXPECT_EQ(file.find("no appender"), std::string::npos);
-    EXPECT_NE(file.find("appender back"), std::string::npos);
+    EXPECT_NE(ReadFile(LogPath()).find("\nplain DEBUG in another layout\n"), std::string::npos);
 }
 
 // A thread that once logged a message of the longest length keeps little of
 // it: its buffers give back what they grew by.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(LoggingTest, ALongMessageLeavesLittleBehindInItsThread) {
-    EXPECT_LE(nltest::BytesKeptAfterLongMessage("t.cpp", "%s"), 8192u);
-    EXPECT_LE(nltest::BytesKeptAfterLongMessage(L"t.cpp", L"%s"), 8192u);
-    EXPECT_EQ(Records().size(), 4u);
+    EXPECT_LE(BytesKeptAfterLongMessage("t.cpp", "%s"), 8192u);
+    EXPECT_LE(BytesKeptAfterLongMessage(L"t.cpp", L"%s"), 8192u);
+    const std::wstring longName = L"/src/" + std::wstring(20000, L'l') + L".cpp";
+    EXPECT_LE(BytesKeptAfterLongMessage(L"t.cpp", L"%s", longName.c_str()), 8192u);
+    EXPECT_EQ(Records().size(), 6u);
 }
 #endif
 
 TEST_F(LoggingTest, ADeletedLogFileIsRecreated) {
-    nltest::FakeClock clock;
+    FakeClock clock;
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "before");
     ASSERT_EQ(unlink(LogPath().c_str()), 0);
     clock.Advance(2999);
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "lost: checked too soon");
-    EXPECT_FALSE(nltest::FileExists(LogPath()));
+    EXPECT_FALSE(FileExists(LogPath()));
     clock.Advance(2);
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "after");
     std::vector<Record> records = Records();
@@ -341,15 +339,15 @@ TEST_F(LoggingTest, ADeletedLogFileIsRecreated) {
 }
 
 TEST_F(LoggingTest, QueriesBeforeTheFirstRecord) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"someone_else=1"));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"LogCriticalInfo", 0x80000000u));
+    ASSERT_TRUE(SetRegistryString(L"DebugModule", L"someone_else=1"));
+    ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 0x80000000u));
     EXPECT_TRUE(DBG::IsDebugEnabled());
     EXPECT_TRUE(IsDebugEnabled());
     EXPECT_FALSE(DBG::IsCriticalLogEnabled());
     DBG::DebugLogEx(DBG_THIS_MODULE, 65537, "t.cpp", 1, "not written");
     EXPECT_FALSE(DBG::IsDebugEnabled());
     EXPECT_FALSE(DBG::IsCriticalLogEnabled());
-    EXPECT_FALSE(nltest::FileExists(LogPath()));
+    EXPECT_FALSE(FileExists(LogPath()));
 }
 
 // Source names of any length, each record its own; a null format is an empty
@@ -375,7 +373,7 @@ TEST_F(LoggingTest, SeventyModulesEachLogUnderTheirOwnName) {
     constexpr int kModules = 70;
     for (int i = 0; i < kModules; ++i) {
         std::string copy = env_.path("libplugin" + std::to_string(i) + ".so");
-        nltest::RunCommand("cp '" TEST_PLUGIN_PATH "' '" + copy + "'");
+        RunCommand("cp '" TEST_PLUGIN_PATH "' '" + copy + "'");
         void* module = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_TRUE(module) << dlerror();
         reinterpret_cast<void (*)(const char*)>(dlsym(module, "PluginLog"))(

@@ -2,12 +2,9 @@
 // key/value pairs, and found beside an executable.
 #include "ProductRegINIReader.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "test_env.h"
@@ -16,10 +13,12 @@ using namespace dbg_internal;
 
 namespace {
 
+using namespace nltest;
+
 using Pairs = std::map<std::wstring, std::wstring>;
 using Lines = std::vector<std::wstring>;
 
-std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // Records what a line walk hands over.
 class LineRecorder : public CProductRegINIReader::CIterateEachLineCallback {
@@ -40,8 +39,8 @@ class LineRecorder : public CProductRegINIReader::CIterateEachLineCallback {
 
 // Loads content as the registry file and walks its lines with `lines`.
 void Walk(const std::string& content, CProductRegINIReader::CIterateEachLineCallback& lines) {
-    nltest::TestEnv env;
-    nltest::WriteFile(env.path("cfg_ProductRegistry.txt"), content);
+    TestEnv env;
+    WriteFile(env.path("cfg_ProductRegistry.txt"), content);
     CProductRegINIReader reader;
     EXPECT_TRUE(reader.LoadFile(Widen(env.path("cfg_ProductRegistry.txt")).c_str()));
     reader.IterateEachLine(lines);
@@ -53,30 +52,46 @@ Pairs Parse(const std::string& content) {
     return lines.GetValues();
 }
 
-// ---- Reading the file into lines -------------------------------------------------
+// Undoes the escapes of data/library/product_registry.txt.
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '{') {
+            size_t end = text.find('}', i);
+            out.append(std::stoul(text.substr(i + 1, end - i - 1)) - 1, out.back());
+            i = end;
+        } else if (text[i] == '\\') {
+            char c = text[++i];
+            out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
-TEST(ProductRegistryFileTest, WalkHandsOverCountAndPiecesInOrderUntilStopped) {
+// Each case of data/library/product_registry.txt (its header says how they read).
+TEST(ProductRegistryFileTest, FilesGiveTheirLinesAndPairsAsTheDataSays) {
     EXPECT_FALSE(CProductRegINIReader().LoadFile(L"/nonexistent/cfg_ProductRegistry.txt"));
-    const std::string full(CProductRegINIReader::kMaxPieceLength, 'a');
-    const std::string almostFull(CProductRegINIReader::kMaxPieceLength - 1, 'a');
-    struct Case {
-        std::string content;
-        int stopAfter;
-        Lines events;
-    };
-    const Case cases[] = {
-        {"a\nb\nc", -1, {L"begin 3", L"0:a\n", L"1:b\n", L"2:c", L"end"}},
-        {"a\nb\nc", 1, {L"begin 3", L"0:a\n", L"1:b\n", L"end"}},
-        // A longer line continues as a new line.
-        {full + "bc\nd\n", -1, {L"begin 3", L"0:" + Widen(full), L"1:bc\n", L"2:d\n", L"end"}},
-        // The CR of a CRLF is dropped, even when it fills the piece and its LF waits in the stream.
-        {almostFull + "\r\nb\r\n", -1, {L"begin 2", L"0:" + Widen(almostFull) + L"\n", L"1:b\n", L"end"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.content.size());
-        LineRecorder recorder(c.stopAfter);
-        Walk(c.content, recorder);
-        EXPECT_EQ(recorder.events, c.events);
+    std::istringstream lines(ReadFile(DATA_DIR "/product_registry.txt"));
+    std::vector<std::pair<std::string, std::string>> cases;  // the case's line, what it expects
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("walk ", 0) == 0 || line.rfind("file ", 0) == 0) cases.push_back({line, ""});
+        if (line.rfind("event ", 0) == 0 || line.rfind("pair ", 0) == 0)
+            cases.back().second += Unescape(line.substr(line.find(' ') + 1)) + "|";
+    }
+    for (const auto& [line, expected] : cases) {
+        SCOPED_TRACE(line.substr(0, 60));
+        std::string seen;
+        if (line[0] == 'w') {
+            LineRecorder recorder(std::stoi(line.substr(5)));
+            Walk(Unescape(line.substr(line.find(' ', 5) + 1)), recorder);
+            for (const std::wstring& event : recorder.events) seen += Narrow(event) + "|";
+        } else {
+            for (const auto& [key, value] : Parse(Unescape(line.substr(5))))
+                seen += Narrow(key + L"\t" + value) + "|";
+        }
+        EXPECT_EQ(seen, expected);
     }
 }
 
@@ -101,46 +116,6 @@ TEST(ProductRegistryFileTest, PieceCrossingTextCapacityEndsTheReading) {
     }
 }
 
-// ---- Key/value pairs --------------------------------------------------------------------
-
-TEST(ProductRegistryFileTest, LinesYieldPairsByTheTokenAndQuoteRules) {
-    const size_t kMax = CRegLineReaderTokenCB::kMaxQuotedValueLength;
-    struct Case {
-        std::string content;
-        Pairs expected;
-    };
-    const Case cases[] = {
-        // Consecutive lines, the last without a line feed.
-        {"K1\tV1\nK2\tV2\nK3\tV3", {{L"K1", L"V1"}, {L"K2", L"V2"}, {L"K3", L"V3"}}},
-        // Spaces are ordinary characters, also right before the TAB.
-        {"RegValueDebugLevel \t Trace Level \n", {{L"RegValueDebugLevel ", L" Trace Level "}}},
-        // Leading TABs and runs of TABs; tokens after the value are ignored.
-        {"\tK\t\t\tV\t\textra\n", {{L"K", L"V"}}},
-        // Quotes on both sides, the opening one only, a closing one alone, inner ones.
-        {"A\t\"Trace Level\"\nB\t\"Trace\nC\tTrace\"\nD\t\"a\"b\"\n",
-         {{L"A", L"Trace Level"}, {L"B", L"Trace"}, {L"C", L"Trace\""}, {L"D", L"a\"b"}}},
-        // An empty quoted value and a lone quote yield nothing; a TAB ends even a quoted value.
-        {"K\t\"\"\nL\t\"\nM\t\"a\tb\"\n", {{L"M", L"a"}}},
-        // Comment lines, also after a TAB; a # elsewhere is ordinary.
-        {"#RegValueDebugLevel\tTrace\n\t#RegValueDebugLevel\tTrace\nK#\t#V\n", {{L"K#", L"#V"}}},
-        // A key alone yields nothing and never takes the next line's value; blank lines are skipped.
-        {"KeyAlone\nK2\tV2\n\n\t\nLoneKey\n\tV\n", {{L"K2", L"V2"}}},
-        // Keys are case-sensitive, and the last occurrence of one wins.
-        {"Key\ta\nKEY\tb\nK\tfirst\nK\tsecond\nK\n", {{L"Key", L"a"}, {L"KEY", L"b"}, {L"K", L"second"}}},
-        // A quoted value is cut to 1023 characters before its closing quote is
-        // looked for; an unquoted one is not cut.
-        {"K\t\"" + std::string(kMax - 2, 'x') + "\"yz\nL\t\"" + std::string(kMax - 1, 'x') + "\"yz\nM\t" +
-             std::string(2000, 'x') + "\n",
-         {{L"K", std::wstring(kMax - 2, L'x') + L"\"y"},
-          {L"L", std::wstring(kMax - 1, L'x')},
-          {L"M", std::wstring(2000, L'x')}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.content.substr(0, 60)));
-        EXPECT_EQ(Parse(c.content), c.expected);
-    }
-}
-
 // ---- The executable's directory ---------------------------------------------------------
 
 TEST(ProductRegistryDirectoryTest, IsTheExecutablesDirectoryWithTrailingSeparator) {
@@ -159,13 +134,13 @@ TEST(ProductRegistryDirectoryTest, IsTheExecutablesDirectoryWithTrailingSeparato
 // registry files (null leaves a file out); the probe prints the six names it
 // settled, under the C locale.
 std::vector<std::string> LoadedNames(const char* inConfigFolder, const char* besideExecutable) {
-    nltest::TestEnv env;
+    TestEnv env;
     std::filesystem::create_directories(env.path("bin/config"));
     std::filesystem::copy_file(PRODUCT_REGISTRY_PROBE, env.path("bin/probe"));
-    if (inConfigFolder) nltest::WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"), inConfigFolder);
-    if (besideExecutable) nltest::WriteFile(env.path("bin/cfg_ProductRegistry.txt"), besideExecutable);
+    if (inConfigFolder) WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"), inConfigFolder);
+    if (besideExecutable) WriteFile(env.path("bin/cfg_ProductRegistry.txt"), besideExecutable);
     std::string output;
-    EXPECT_EQ(nltest::RunCommand("'" + env.path("bin/probe") + "'", &output), 0);
+    EXPECT_EQ(RunCommand("'" + env.path("bin/probe") + "'", &output), 0);
     std::vector<std::string> names;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) names.push_back(line);

@@ -2,39 +2,36 @@
 // the process has no descriptor left to open it with: a logging call waits a
 // bounded time, a read that got no answer is not taken as a missing value,
 // and the settings are read again within seconds.
-#include <gtest/gtest.h>
-#include <utilDebug.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <string>
 #include <thread>
 
 #include "logging_process.h"
 
 namespace {
 
+using namespace nltest;
+
 // Holds the registry database with BEGIN EXCLUSIVE in a sqlite3 process
 // until the object is destroyed (or at most 20 s).
 class ExclusiveLock {
   public:
-    explicit ExclusiveLock(const nltest::TestEnv& env)
-        : ready_(env.path("locked")), release_(env.path("release")) {
+    explicit ExclusiveLock(const TestEnv& env) : ready_(env.path("locked")), release_(env.path("release")) {
         std::string script = "BEGIN EXCLUSIVE;\n.shell touch '" + ready_ + "'\n.shell i=0; while [ ! -e '" +
                              release_ + "' ] && [ $i -lt 2000 ]; do sleep 0.01; i=$((i+1)); done\nCOMMIT;\n";
-        nltest::WriteFile(env.path("lock.sql"), script);
+        WriteFile(env.path("lock.sql"), script);
         // Not through a stdio pipe: the library's configuration load flushes
         // every stream, and a thread reading a pipe holds that stream's lock.
         std::string command =
             "sqlite3 '" + env.registryFile() + "' < '" + env.path("lock.sql") + "' > /dev/null";
         holder_ = std::thread([command] { (void)std::system(command.c_str()); });
-        while (!nltest::FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!FileExists(ready_)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ~ExclusiveLock() {
-        nltest::WriteFile(release_, "");
+        WriteFile(release_, "");
         holder_.join();
     }
 
@@ -43,6 +40,7 @@ class ExclusiveLock {
     std::thread holder_;
 };
 
+// Logs an error record; the milliseconds the call took.
 long MillisecondsToLog(const char* text) {
     auto start = std::chrono::steady_clock::now();
     DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "%s", text);
@@ -51,67 +49,58 @@ long MillisecondsToLog(const char* text) {
             .count());
 }
 
-class RegistryLockTest : public nltest::LoggingProcess {
-  protected:
-    nltest::FakeClock clock_;
-};
+using RegistryLockTest = ClockedLoggingProcess;
 
+// A first record under the lock, and one at the set-up's retry while still
+// locked, return within a second, and a read that got no answer switches
+// nothing off; once the lock is gone the settings are read (the log file
+// under HomeDir).
 TEST_F(RegistryLockTest, AFirstRecordWaitsBrieflyAndTheSettingsAreReadOnceTheLockIsGone) {
     {
         ExclusiveLock lock(env_);
-        long waited = MillisecondsToLog("while locked");
-        std::printf("first record under the lock returned after %ld ms\n", waited);
-        EXPECT_LT(waited, 1000);
-        // Not switched off by a read that got no answer.
+        EXPECT_LT(MillisecondsToLog("while locked"), 1000);
         EXPECT_TRUE(DBG::IsDebugEnabled());
         clock_.Advance(500);
         EXPECT_LT(MillisecondsToLog("still locked"), 1000);
-        // The set-up's retry finds the registry locked again: one more follows.
         clock_.Advance(2500);
         EXPECT_LT(MillisecondsToLog("locked at the retry"), 1000);
     }
     clock_.Advance(2500);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "after the lock");
-    std::vector<nltest::Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].text, "after the lock");
-    EXPECT_FALSE(nltest::FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
+    Log("after the lock", DBG_LEVEL_ERROR);
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_FALSE(FileExists(env_.path("tmp/utildebug_registry_lock_test.log")));
 }
 
+// A due refresh under the lock returns within a second; the new threshold is
+// read within seconds after, not a minute later.
 TEST_F(RegistryLockTest, ARefreshThatFindsTheRegistryLockedTriesAgainWithinSeconds) {
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 1, "before");
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    RunSteps("log before; dword DebugLevel 1");
     {
         ExclusiveLock lock(env_);
         clock_.Advance(61000);
-        long waited = MillisecondsToLog("refresh under the lock");
-        std::printf("due refresh under the lock returned after %ld ms\n", waited);
-        EXPECT_LT(waited, 1000);
+        EXPECT_LT(MillisecondsToLog("refresh under the lock"), 1000);
         EXPECT_TRUE(DBG::IsDebugEnabled());
     }
     clock_.Advance(2500);
-    // The new threshold (ERROR) is read now, not a minute later.
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "refreshed");
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_DEBUG, "lock.cpp", 3, "filtered");
-    std::vector<nltest::Record> records = Records();
-    EXPECT_EQ(nltest::RecordsWithText(records, "before").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "refresh under the lock").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "refreshed").size(), 1u);
-    EXPECT_EQ(nltest::RecordsWithText(records, "filtered").size(), 0u);
+    RunSteps(
+        "error refreshed; log filtered; written before; written refresh under the lock; written refreshed; "
+        "missing filtered");
 }
 
+// The registry could not be opened for want of descriptors: it is opened
+// later.
 TEST_F(RegistryLockTest, ARegistryThatCouldNotBeOpenedForWantOfDescriptorsIsOpenedLater) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own while the record is logged";
 #endif
     std::vector<int> held;
     for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 1, "no descriptor left");
+    Log("no descriptor left", DBG_LEVEL_ERROR);
     for (int fd : held) close(fd);
     EXPECT_TRUE(DBG::IsDebugEnabled());
     clock_.Advance(2500);
-    DBG::DebugLogEx(DBG_THIS_MODULE, DBG_LEVEL_ERROR, "lock.cpp", 2, "descriptors back");
-    std::vector<nltest::Record> records = Records();
+    Log("descriptors back", DBG_LEVEL_ERROR);
+    std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "descriptors back");
 }

@@ -1,14 +1,12 @@
 // The settings store: getters and setters, and the refresh that notices
 // changed registry values at most once a minute.
-#include <gtest/gtest.h>
 #include <log4cxx/logger.h>
+#include <log4cxx/rolling/rollingfileappender.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utilDebug.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <iterator>
 #include <future>
@@ -19,25 +17,9 @@
 
 namespace {
 
-using nltest::Widen;
+using namespace nltest;
 
-using nltest::ReadRecords;
-using nltest::RecordsWithText;
-
-using SettingsTest = nltest::ClockedLoggingProcess;
-
-TEST_F(SettingsTest, GettersReadTheRegistryWithTheirDefaults) {
-    EXPECT_EQ(DBG::GetDebugMode(), 0);
-    EXPECT_EQ(DBG::GetDebugLogCount(), 1);
-    wchar_t modules[64] = {};
-    DBG::GetDebugModules(modules, sizeof modules);
-    EXPECT_STREQ(modules, L"utildebug_settings_test=1");
-
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 2));
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogCount", 7));
-    EXPECT_EQ(DBG::GetDebugMode(), 2);
-    EXPECT_EQ(DBG::GetDebugLogCount(), 7);
-}
+using SettingsTest = ClockedLoggingProcess;
 
 // Code ported from Windows passes sizeof of its wchar_t array. A list that
 // does not fit (here 25 characters into 16) is cut to what the buffer holds,
@@ -53,38 +35,22 @@ TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
     EXPECT_EQ(std::wstring(memory.modules, 16), std::wstring(L"utildebug_setti") + L'\0');
     EXPECT_EQ(std::wstring(memory.after, 32), std::wstring(32, L'#'));
 
-    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"worker=1;x=0"));
+    ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1;x=0"));
     DBG::GetDebugModules(memory.modules, sizeof memory.modules);
     EXPECT_STREQ(memory.modules, L"worker=1;x=0");
 }
 
-TEST_F(SettingsTest, WithoutDebugLevelTheProcessLogsEverything) {
-    Log("debug record");
-    EXPECT_TRUE(Written("debug record"));
-    EXPECT_EQ(DBG::GetDebugMode(), 0);
-}
-
-TEST_F(SettingsTest, SettersWriteTheRegistryAndApplyAtOnce) {
-    Log("set up");
-    DBG::SetDebugMode(1);
-    DBG::SetDebugLogCount(4);
-    DBG::SetDebugModules(L"someone_else=1");
-    EXPECT_EQ(DBG::GetDebugMode(), 1);
-    EXPECT_EQ(DBG::GetDebugLogCount(), 4);
-    EXPECT_FALSE(DBG::IsDebugEnabled());
-    DBG::SetDebugModules(L"UTILDEBUG_SETTINGS_TEST=1");
-    EXPECT_TRUE(DBG::IsDebugEnabled());
-    Log("rejected by mode 1");
-    Log("error passes", 4098);
-    EXPECT_FALSE(Written("rejected by mode 1"));
-    EXPECT_TRUE(Written("error passes"));
-}
-
-// The refresh, as scripts of steps (LoggingProcess::RunSteps); "all": somebody
-// else opens the module logger to every level.
+// Getters, setters and the refresh, as scripts of steps
+// (LoggingProcess::RunSteps); "all": somebody else opens the module logger to
+// every level; "backups N": the open appender keeps N backups.
 class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<const char*> {
   protected:
-    bool Step(const std::string& word, const std::string&) override {
+    bool Step(const std::string& word, const std::string& rest) override {
+        if (word == "backups")
+            return std::stoi(rest) ==
+                   log4cxx::cast<log4cxx::rolling::RollingFileAppender>(
+                       log4cxx::Logger::getRootLogger()->getAppender(LOG4CXX_STR("rootAppender")))
+                       ->getMaxBackupIndex();
         if (word != "all") return false;
         log4cxx::Logger::getLogger("utildebug_settings_test")->setLevel(log4cxx::Level::getAll());
         return true;
@@ -96,6 +62,17 @@ TEST_P(RefreshScript, Runs) { RunSteps(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(
     Refresh, RefreshScript,
     ::testing::Values(
+        // Getters read the registry, with their defaults; without DebugLevel
+        // the process logs everything.
+        "getmode 0; getcount 1; log debug record; written debug record; dword DebugLevel 2; "
+        "dword DebugLogCount 7; getmode 2; getcount 7",
+        // Setters write the registry and apply at once.
+        "log set up; mode 1; count 4; modules someone_else=1; getmode 1; getcount 4; enabled 0; "
+        "modules UTILDEBUG_SETTINGS_TEST=1; enabled 1; log rejected by mode 1; error error passes; "
+        "missing rejected by mode 1; written error passes",
+        // The refresh hands a changed log count to the open appender.
+        "dword DebugLogCount 3; log first; backups 3; dword DebugLogCount 5; advance 60001; log second; "
+        "backups 5",
         // Applied after a minute and not before.
         "log first; dword DebugLevel 1; advance 60000; log at 60000; advance 1; log at 60001; "
         "written at 60000; missing at 60001",
@@ -139,7 +116,7 @@ TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from the refreshing thread");
     });
     testing::AssertionResult refreshing =
-        nltest::WaitUntil([] { return refresherCalls >= 2; }, "the first thread to take the refresh");
+        WaitUntil([] { return refresherCalls >= 2; }, "the first thread to take the refresh");
     bool finished = false;
     std::future<void> other;  // outlives the release below: its end waits for the call
     if (refreshing) {
@@ -163,7 +140,7 @@ TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
 // Without the right to write the registry a setter still changes the running
 // process, and the refresh does not undo it.
 TEST_F(SettingsTest, SettersWorkWithoutTheRightToWrite) {
-    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 3));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
     mkdir(env_.path("Debug").c_str(), 0777);
     chmod(env_.path("Debug").c_str(), 0777);
     if (geteuid() != 0) chmod(env_.registryFile().c_str(), 0444);

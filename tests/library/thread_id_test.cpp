@@ -1,16 +1,16 @@
 // DBG::NL_GetThreadId: the thread behind a handle, or 0, and a lookup that
 // fails for good.
-#include <gtest/gtest.h>
 #include <utilDebug.h>
 #include <windows.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 
 #include "test_env.h"
 
 namespace {
+
+using namespace nltest;
 
 TEST(ThreadId, OwnAndOtherThreads) {
     EXPECT_EQ(DBG::NL_GetThreadId(GetCurrentThread()), GetCurrentThreadId());
@@ -22,9 +22,9 @@ TEST(ThreadId, OwnAndOtherThreads) {
     std::atomic<bool> stop{false};
     std::thread other([&] {
         otherId = GetCurrentThreadId();
-        EXPECT_TRUE(nltest::WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
+        EXPECT_TRUE(WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
     });
-    EXPECT_TRUE(nltest::WaitUntil([&] { return otherId != 0; }, "the other thread to start"));
+    EXPECT_TRUE(WaitUntil([&] { return otherId != 0; }, "the other thread to start"));
     HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, otherId);
     EXPECT_EQ(DBG::NL_GetThreadId(handle), otherId.load());
     stop = true;
@@ -56,10 +56,10 @@ TEST(ThreadId, ConcurrentFirstCallsAgree) {
 // GetProcAddress that finds nothing and reports each lookup): every call
 // gives 0, and the lookup happens once.
 TEST(ThreadId, AMissingGetThreadIdGivesZeroForGood) {
-    nltest::TestEnv env;
-    nltest::WriteFile(env.path("commands"), "threadid\nthreadid\n");
+    TestEnv env;
+    WriteFile(env.path("commands"), "threadid\nthreadid\n");
     std::string output;
-    nltest::RunCommand("'" NO_THREAD_ID_PROBE "' < '" + env.path("commands") + "'", &output);
+    RunCommand("'" NO_THREAD_ID_PROBE "' < '" + env.path("commands") + "'", &output);
     std::string expected = "lookup GetThreadId\n";
     for (int i = 0; i < 6; ++i) expected += "threadid=0\n";
     EXPECT_EQ(output, expected);

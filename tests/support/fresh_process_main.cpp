@@ -10,87 +10,66 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr const char kChildVariable[] = "NLTEST_CASE_PROCESS";
-
-std::string SelfPath() {
-    char path[4096];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return std::string();
-    return std::string(path, static_cast<size_t>(length));
+// gtest's filter: glob patterns separated by ':', those after a '-' excluded.
+bool Glob(const char* p, const char* s) {
+    if (*p == '*') return Glob(p + 1, s) || (*s && Glob(p, s + 1));
+    return *p ? *s && (*p == '?' || *p == *s) && Glob(p + 1, s + 1) : !*s;
 }
 
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+bool AnyGlob(const std::string& patterns, const std::string& name) {
+    std::istringstream list(patterns);
+    for (std::string pattern; std::getline(list, pattern, ':');)
+        if (Glob(pattern.c_str(), name.c_str())) return true;
+    return false;
 }
 
-// The full names of the cases the filter selects, as --gtest_list_tests
-// prints them: "Suite." lines, then indented case names (a parameterised one
-// followed by "  # GetParam() = ...").
-std::vector<std::string> SelectedCases(const std::string& self, const std::string& filter) {
-    std::string command = ShellQuote(self) + " --gtest_list_tests --gtest_filter=" + ShellQuote(filter);
-    if (GTEST_FLAG_GET(also_run_disabled_tests)) command += " --gtest_also_run_disabled_tests";
-    std::vector<std::string> cases;
-    FILE* list = popen(command.c_str(), "r");
-    if (!list) return cases;
-    std::string suite;
-    char line[4096];
-    while (fgets(line, sizeof line, list)) {
-        std::string text(line);
-        text.resize(std::min(text.size(), text.find_first_of("#\n")));
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        if (text.empty()) continue;
-        if (text[0] != ' ')
-            suite = text;
-        else
-            cases.push_back(suite + text.substr(text.find_first_not_of(' ')));
-    }
-    pclose(list);
-    return cases;
-}
-
-// Runs one case in a child process; true when it passed.
-bool RunCaseInChild(const std::string& self, const std::string& name) {
-    fflush(stdout);
-    pid_t child = fork();
-    if (child == 0) {
-        setenv(kChildVariable, "1", 1);
-        std::string filter = "--gtest_filter=" + name;
-        std::vector<const char*> args = {self.c_str(), filter.c_str()};
-        if (GTEST_FLAG_GET(also_run_disabled_tests)) args.push_back("--gtest_also_run_disabled_tests");
-        args.push_back(nullptr);
-        execv(self.c_str(), const_cast<char* const*>(args.data()));
-        _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-int RunEachInChild(const std::string& self, const std::vector<std::string>& cases) {
-    std::vector<std::string> failed;
-    for (const std::string& name : cases)
-        if (!RunCaseInChild(self, name)) failed.push_back(name);
-    printf("\n[==========] %zu cases, each in a process of its own: %zu passed, %zu failed.\n", cases.size(),
-           cases.size() - failed.size(), failed.size());
-    for (const std::string& name : failed) printf("[  FAILED  ] %s\n", name.c_str());
-    return failed.empty() ? 0 : 1;
+bool Selected(const std::string& suite, const std::string& test) {
+    const std::string filter = GTEST_FLAG_GET(filter), name = suite + "." + test;
+    const size_t dash = filter.find('-');
+    if (!GTEST_FLAG_GET(also_run_disabled_tests) &&
+        (suite.rfind("DISABLED_", 0) == 0 || test.rfind("DISABLED_", 0) == 0))
+        return false;
+    return (dash == 0 || AnyGlob(filter.substr(0, dash), name)) &&
+           (dash == std::string::npos || !AnyGlob(filter.substr(dash + 1), name));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    if (getenv(kChildVariable) || GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-    const std::string self = SelfPath();
-    std::vector<std::string> cases = SelectedCases(self, GTEST_FLAG_GET(filter));
-    if (self.empty() || cases.size() <= 1) return RUN_ALL_TESTS();
-    return RunEachInChild(self, cases);
+    std::vector<std::string> cases;
+    const testing::UnitTest& all = *testing::UnitTest::GetInstance();
+    for (int s = 0; s < all.total_test_suite_count(); ++s)
+        for (int t = 0; t < all.GetTestSuite(s)->total_test_count(); ++t) {
+            const testing::TestInfo& info = *all.GetTestSuite(s)->GetTestInfo(t);
+            if (Selected(info.test_suite_name(), info.name()))
+                cases.push_back(std::string(info.test_suite_name()) + "." + info.name());
+        }
+    if (getenv("NLTEST_CASE_PROCESS") || GTEST_FLAG_GET(list_tests) || cases.size() <= 1)
+        return RUN_ALL_TESTS();
+    setenv("NLTEST_CASE_PROCESS", "1", 1);
+    std::vector<std::string> failed;
+    for (const std::string& name : cases) {
+        fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            std::string filter = "--gtest_filter=" + name;
+            execl("/proc/self/exe", argv[0], filter.c_str(), "--gtest_also_run_disabled_tests", nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0)
+            failed.push_back(name);
+    }
+    printf("\n[==========] %zu cases, each in a process of its own: %zu passed, %zu failed.\n", cases.size(),
+           cases.size() - failed.size(), failed.size());
+    for (const std::string& name : failed) printf("[  FAILED  ] %s\n", name.c_str());
+    return failed.empty() ? 0 : 1;
 }

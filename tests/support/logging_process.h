@@ -32,8 +32,9 @@ class LoggingProcess : public ::testing::Test {
     // Runs a script of steps separated by "; ": "dword NAME N", "string NAME
     // TEXT", "delete NAME", "advance MS" (needs the FakeClock clock_ of a
     // derived fixture: see Advance), "mode N", "modules TEXT" (the setters),
-    // "log TEXT", "error TEXT", and the checks "written TEXT", "missing TEXT",
-    // "enabled 0|1", "critical 0|1". A fixture adds steps of its own in Step.
+    // "count N", "log TEXT", "error TEXT", and the checks "written TEXT",
+    // "missing TEXT", "enabled 0|1", "critical 0|1", "getmode N", "getcount N".
+    // A fixture adds steps of its own in Step, false for a failed check.
     void RunSteps(const std::string& script) {
         for (size_t start = 0, end; start < script.size(); start = end + 2) {
             end = std::min(script.find("; ", start), script.size());
@@ -54,6 +55,8 @@ class LoggingProcess : public ::testing::Test {
                 DBG::SetDebugMode(std::stoi(rest));
             else if (word == "modules")
                 DBG::SetDebugModules(Widen(rest).c_str());
+            else if (word == "count")
+                DBG::SetDebugLogCount(std::stoi(rest));
             else if (word == "log")
                 Log(rest.c_str());
             else if (word == "error")
@@ -66,8 +69,12 @@ class LoggingProcess : public ::testing::Test {
                 EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1");
             else if (word == "critical")
                 EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1");
+            else if (word == "getmode")
+                EXPECT_EQ(DBG::GetDebugMode(), std::stoi(rest));
+            else if (word == "getcount")
+                EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest));
             else
-                ASSERT_TRUE(Step(word, rest)) << "unknown step";
+                ASSERT_TRUE(Step(word, rest)) << "a step unknown, or a check of the fixture that failed";
         }
     }
     virtual bool Step(const std::string& /*word*/, const std::string& /*rest*/) { return false; }

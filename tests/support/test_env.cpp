@@ -50,12 +50,15 @@ const wchar_t kProductKey[] = L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion";
 
 namespace {
 
-HKEY CreateKey(const wchar_t* path) {
+// Runs change on the key at path, created when missing; true when it succeeded.
+bool ChangeKey(const wchar_t* path, const std::function<LONG(HKEY)>& change) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
-        return nullptr;
-    return key;
+        return false;
+    bool ok = change(key) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
 }
 
 std::atomic<uint32_t> g_fakeNow{0};
@@ -64,29 +67,20 @@ DWORD FakeTickCount() { return g_fakeNow.load(); }
 }  // namespace
 
 bool SetRegistryDword(const wchar_t* name, uint32_t value, const wchar_t* keyPath) {
-    HKEY key = CreateKey(keyPath);
-    if (!key) return false;
-    bool ok =
-        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return ChangeKey(keyPath, [&](HKEY key) {
+        return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    });
 }
 
 bool SetRegistryString(const wchar_t* name, const std::wstring& value, const wchar_t* keyPath) {
-    HKEY key = CreateKey(keyPath);
-    if (!key) return false;
-    bool ok = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             NlRegStringDataSize(value.c_str())) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return ChangeKey(keyPath, [&](HKEY key) {
+        return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                              NlRegStringDataSize(value.c_str()));
+    });
 }
 
 bool DeleteRegistryValue(const wchar_t* name, const wchar_t* keyPath) {
-    HKEY key = CreateKey(keyPath);
-    if (!key) return false;
-    bool ok = RegDeleteValueW(key, name) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return ChangeKey(keyPath, [&](HKEY key) { return RegDeleteValueW(key, name); });
 }
 
 FakeClock::FakeClock(uint32_t start) {

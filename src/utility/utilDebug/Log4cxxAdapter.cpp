@@ -313,8 +313,14 @@ bool RoutesOnlyTo(const LoggerPtr& logger, const log4cxx::Appender* appender) {
     return false;
 }
 
+// How many held the record appender when a route was last decided. log4cxx
+// 1.0 reports no appender removed from a logger: fewer holders is how the
+// write path learns that the root may have let it go.
+std::atomic<long> g_appenderHolders{0};
+
 void DecideRoute(ModuleSlot& slot, unsigned generation) {
     Guard<CSLock> guard(&AdapterLock());
+    g_appenderHolders.store(g_recordAppender.use_count(), std::memory_order_relaxed);
     const ModuleLogger* entry = slot.entry.load(std::memory_order_acquire);
     slot.direct.store(g_recordAppender && RoutesOnlyTo(entry->logger, g_recordAppender.get()),
                       std::memory_order_relaxed);
@@ -325,6 +331,8 @@ void DecideRoute(ModuleSlot& slot, unsigned generation) {
 // nobody when it changes.
 bool RoutesDirectly(ModuleSlot& slot) {
     unsigned generation = g_routeGeneration.load(std::memory_order_acquire);
+    if (g_recordAppender.use_count() < g_appenderHolders.load(std::memory_order_relaxed))
+        generation = g_routeGeneration.fetch_add(1, std::memory_order_acq_rel) + 1;
     if (slot.routeGeneration.load(std::memory_order_acquire) != generation) DecideRoute(slot, generation);
     return slot.direct.load(std::memory_order_relaxed) && slot.logger->getAdditivity();
 }

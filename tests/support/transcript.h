@@ -77,17 +77,18 @@ class Transcript {
         ASSERT_FALSE(transcript.str().empty()) << relative;
         int status = 0, number = 0;
         std::string errStart, command, out, file, written;
+        bool ran = false;
         How how;
         Outcome result;
         auto check = [&] {
-            if (command.empty()) return;
+            if (!ran) return;
             EXPECT_EQ(result.status, status) << command << ": " << result.err;
             EXPECT_EQ(result.err.rfind(errStart, 0), 0u) << command << ": " << result.err;
             EXPECT_EQ(result.out, out) << command;
             if (!written.empty()) {
                 EXPECT_EQ(ReadFile(File()), Utf16File(written)) << command;
             }
-            command.clear(), written.clear();
+            ran = false, written.clear();
         };
         for (std::string line; std::getline(transcript, line);) {
             SCOPED_TRACE(relative + ":" + std::to_string(++number));
@@ -121,7 +122,7 @@ class Transcript {
             } else if (tag != "#" && tag != "") {
                 check();
                 if (tag == "$") {
-                    command = text, out.clear();
+                    command = text, out.clear(), ran = true;
                     if (!file.empty()) WriteFile(File(), file);
                     file.clear();
                     result = Run(Words(text), how);

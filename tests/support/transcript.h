@@ -34,13 +34,6 @@ inline std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-// The bytes of a UTF-16LE file with a byte-order mark holding ASCII text.
-inline std::string Utf16File(const std::string& ascii) {
-    std::string bytes = "\xFF\xFE";
-    for (char c : ascii) bytes += std::string{c, '\0'};
-    return bytes;
-}
-
 class Transcript {
   public:
     Transcript(const TestEnv& env, std::string tool) : env_(env), tool_(std::move(tool)) {}
@@ -52,20 +45,12 @@ class Transcript {
         for (const std::string& arg : args) line += " " + ShellQuote(arg);
         if (how.unprivileged && geteuid() == 0) how.prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
         if (how.unprivileged && geteuid() != 0) chmod(env_.registryFile().c_str(), 0444);
+        if (how.terminal) line = "script -qec " + ShellQuote(line) + " /dev/null", how.input = how.answer;
         Outcome result;
         std::string errFile = env_.path("stderr.txt");
-        if (how.terminal) {
-            result.status = RunCommand("printf " + ShellQuote(how.answer) + " | " + how.prefix + "script -qec " +
-                                           ShellQuote(line) + " /dev/null",
-                                       &result.out);
-            result.err = result.out;  // a terminal shows both
-            return result;
-        }
-        std::string input = how.input.empty() ? " </dev/null" : "";
-        if (!how.input.empty()) line = "printf " + ShellQuote(how.input) + " | " + how.prefix + line;
-        else line = how.prefix + line;
-        result.status = RunCommand(line + input + " 2>" + errFile, &result.out);
-        result.err = ReadFile(errFile);
+        result.status =
+            RunCommand("printf " + ShellQuote(how.input) + " | " + how.prefix + line + " 2>" + errFile, &result.out);
+        result.err = how.terminal ? result.out : ReadFile(errFile);  // a terminal shows both
         return result;
     }
 
@@ -85,8 +70,10 @@ class Transcript {
             EXPECT_EQ(result.status, status) << command << ": " << result.err;
             EXPECT_EQ(result.err.rfind(errStart, 0), 0u) << command << ": " << result.err;
             EXPECT_EQ(result.out, out) << command;
+            std::string utf16 = "\xFF\xFE";  // UTF-16LE with a byte-order mark
+            for (char c : written) utf16 += std::string{c, '\0'};
             if (!written.empty()) {
-                EXPECT_EQ(ReadFile(File()), Utf16File(written)) << command;
+                EXPECT_EQ(ReadFile(File()), utf16) << command;
             }
             ran = false, written.clear();
         };

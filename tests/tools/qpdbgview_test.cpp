@@ -50,21 +50,14 @@ class Viewer {
         }
     }
 
-    // Waits until the viewer announced that it reads, or ended.
+    // Waits until the viewer announced that it reads; false when it ended.
     bool WaitUntilReading() {
-        for (int i = 0; i < 500; ++i) {
-            if (Errors().find("reading") != std::string::npos) return true;
-            if (HasExited()) return false;
-            usleep(10000);
-        }
-        return false;
+        nltest::WaitUntil([&] { return Errors().find("reading") != std::string::npos || HasExited(); }, "a viewer");
+        return !exited_;
     }
     // The exit status, or -1 when it did not end within the time allowed.
-    int Wait(int timeoutMs = 5000) {
-        for (int waited = 0; !exited_ && waited < timeoutMs; waited += 10) {
-            if (HasExited()) break;
-            usleep(10000);
-        }
+    int Wait() {
+        nltest::WaitUntil([&] { return HasExited(); }, "the viewer to end", std::chrono::seconds(5));
         return exited_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     }
     void Signal(int signal) { kill(pid_, signal); }

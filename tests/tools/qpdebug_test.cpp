@@ -67,23 +67,39 @@ class LiveProbe {
     std::string pid_;
 };
 
-// Transcripts of qpdebug: <NAME> stands for the process id of a probe, and
-// tables are compared with runs of blanks as one, whatever else the machine runs.
+// Transcripts of qpdebug (tests/data/qpdebug): <NAME> stands for the process
+// id of a probe, and tables are compared with runs of blanks as one, whatever
+// else the machine runs. Two tags of its own: "R NAME VALUE" sets the registry
+// value NAME, and "P NAME COMMAND" has the probe NAME run the COMMAND once
+// more than a minute has passed (so that it reads its settings again).
 class QpdebugTranscript : public nltest::Transcript {
   public:
-    QpdebugTranscript(const nltest::TestEnv& env, const std::vector<const LiveProbe*>& probes)
-        : Transcript(env, QPDEBUG_PATH) {
+    QpdebugTranscript(const nltest::TestEnv& env, const std::vector<LiveProbe*>& probes)
+        : Transcript(env, QPDEBUG_PATH), probes_(probes) {
         for (const LiveProbe* probe : probes) names_.push_back({"<" + probe->name() + ">", probe->pid()});
         names_.push_back({"<version>", QPDEBUG_VERSION});
+        names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
     }
 
   protected:
+    bool Extra(const std::string& tag, const std::string& text) override {
+        std::string name = text.substr(0, text.find(' ')), rest = text.substr(std::min(text.size(), name.size() + 1));
+        if (tag == "R") {
+            EXPECT_TRUE(nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
+        }
+        for (LiveProbe* probe : probes_)
+            if (tag == "P" && probe->name() == name) probe->LogAfterRefresh(rest);
+        return tag == "R" || tag == "P";
+    }
     std::string Shown(const std::string& text) override {
         std::string out;
         for (char c : text)
             if (c != ' ' || out.empty() || out.back() != ' ') out += c;
         return out;
     }
+
+  private:
+    std::vector<LiveProbe*> probes_;
 };
 
 class QpdebugTest : public ::testing::Test {
@@ -121,51 +137,21 @@ class QpdebugTest : public ::testing::Test {
         return result;
     }
     std::string Log(const std::string& name) const { return env_.path("home/Debug/" + name + ".log"); }
-    std::string Records(const std::string& path) const {
-        return nltest::FileExists(path) ? nltest::ReadFile(path) : std::string();
-    }
 
     nltest::TestEnv env_;
     std::unique_ptr<LiveProbe> early_, worker_, indexer_, plugged_;
 };
 
-TEST_F(QpdebugTest, CommandsGiveWhatTheTranscriptSays) {
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
+class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<const char*> {};
+
+// session: every command's output; changes: their effect on the records of
+// running processes at their next refresh.
+TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
     QpdebugTranscript(env_, {early_.get(), worker_.get(), indexer_.get(), plugged_.get()})
-        .Play("qpdebug/session.txt");
+        .Play(std::string("qpdebug/") + GetParam() + ".txt");
 }
 
-TEST_F(QpdebugTest, ChangesReachTheRecordsOfRunningProcessesAtTheirNextRefresh) {
-    EXPECT_NE(Records(Log("worker")).find("first debug"), std::string::npos);
-    EXPECT_FALSE(nltest::FileExists(Log("indexer")));
-    std::string plugged = Records(Log("plugged"));
-    EXPECT_NE(plugged.find("first debug"), std::string::npos);
-    EXPECT_EQ(plugged.find("plugin record"), std::string::npos);
-
-    EXPECT_EQ(Run("on indexer").status, 0);
-    EXPECT_EQ(Run("unsilence libtest_plugin.so").status, 0);
-    indexer_->LogAfterRefresh("error indexer speaks");
-    plugged_->LogAfterRefresh(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin speaks");
-    EXPECT_NE(Records(Log("indexer")).find("indexer speaks"), std::string::npos);
-    EXPECT_NE(Records(Log("plugged")).find("plugin speaks"), std::string::npos);
-
-    EXPECT_EQ(Run("on worker --level error").status, 0);
-    EXPECT_EQ(Run("off plugged").status, 0);
-    worker_->LogAfterRefresh("log worker debug");
-    worker_->LogAfterRefresh("error worker error");
-    plugged_->LogAfterRefresh("error plugged speaks");
-    EXPECT_EQ(Records(Log("worker")).find("worker debug"), std::string::npos);
-    EXPECT_NE(Records(Log("worker")).find("worker error"), std::string::npos);
-    EXPECT_EQ(Records(Log("plugged")).find("plugged speaks"), std::string::npos);
-    // on and off edit the module list keeping other entries.
-    for (const nltest::Row& row : nltest::ReadRows("qpdebug/module_lists.txt")) {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", Widen(row[0])));
-        EXPECT_EQ(Run(row[1]).status, 0) << row[1];
-        std::string json = Run("status --json").out;
-        EXPECT_NE(json.find("\"DebugModule\": {\"value\": \"" + row[2] + "\""), std::string::npos)
-            << row[1] << " -> " << json.substr(json.find("\"DebugModule\""), 80);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
 
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     // Follows the file across a roll (renamed aside, a new one created) and a
@@ -181,7 +167,7 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
         ~Stop() { nltest::RunCommand("kill $(cat '" + pidFile + "')"); }
     } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
-        return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; },
+        return nltest::WaitUntil([&] { return nltest::ReadFile(out).find(text) != std::string::npos; },
                                  "tail to show " + text, std::chrono::seconds(10));
     };
     EXPECT_TRUE(shows("before tail"));
@@ -194,7 +180,7 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     second.Send("error after re-creation");
     second.Sync();
     EXPECT_TRUE(shows("after re-creation"));
-    EXPECT_EQ(Records(out).find("first error"), std::string::npos) << "only the last record before following";
+    EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos) << "only the last record before following";
 }
 
 }  // namespace

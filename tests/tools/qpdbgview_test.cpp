@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -128,14 +129,13 @@ struct Shown {
 };
 
 std::vector<Shown> ShownLines(const std::string& output) {
-    static const std::regex line("(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d\\d\\d) \\[(\\d+)\\] (.*)");
+    static const std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\[(\\d+)\\] (.*)");
     std::vector<Shown> shown;
-    size_t start = 0;
-    for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::istringstream lines(output);
+    for (std::string text; std::getline(lines, text);) {
         std::smatch match;
-        std::string text = output.substr(start, end - start);
         EXPECT_TRUE(std::regex_match(text, match, line)) << text;
-        if (!match.empty()) shown.push_back({std::stoul(match[5]), match[6]});
+        if (!match.empty()) shown.push_back({std::stoul(match[1]), match[2]});
     }
     return shown;
 }

@@ -43,13 +43,14 @@ class Transcript {
     Outcome Run(const std::vector<std::string>& args, How how = How()) {
         std::string line = tool_;
         for (const std::string& arg : args) line += " " + ShellQuote(arg);
-        if (how.unprivileged && geteuid() == 0) how.prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        if (how.unprivileged && geteuid() == 0)
+            how.prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
         if (how.unprivileged && geteuid() != 0) chmod(env_.registryFile().c_str(), 0444);
         if (how.terminal) line = "script -qec " + ShellQuote(line) + " /dev/null", how.input = how.answer;
         Outcome result;
         std::string errFile = env_.path("stderr.txt");
-        result.status =
-            RunCommand("printf " + ShellQuote(how.input) + " | " + how.prefix + line + " 2>" + errFile, &result.out);
+        result.status = RunCommand(
+            "printf " + ShellQuote(how.input) + " | " + how.prefix + line + " 2>" + errFile, &result.out);
         result.err = how.terminal ? result.out : ReadFile(errFile);  // a terminal shows both
         return result;
     }
@@ -80,10 +81,12 @@ class Transcript {
         for (std::string line; std::getline(transcript, line);) {
             SCOPED_TRACE(relative + ":" + std::to_string(++number));
             for (const auto& [name, value] : names_)
-                for (size_t at; (at = line.find(name)) != std::string::npos;) line.replace(at, name.size(), value);
+                for (size_t at; (at = line.find(name)) != std::string::npos;)
+                    line.replace(at, name.size(), value);
             std::string tag = line.substr(0, 1), text = line.size() > 2 ? line.substr(2) : "";
             const std::string blank = "\u00b6";
-            if (text.size() >= blank.size() && text.compare(text.size() - blank.size(), blank.size(), blank) == 0)
+            if (text.size() >= blank.size() &&
+                text.compare(text.size() - blank.size(), blank.size(), blank) == 0)
                 text.resize(text.size() - blank.size());
             if (tag == ">") {
                 out += text + "\n";
@@ -105,7 +108,8 @@ class Transcript {
                 EXPECT_NE(Shown(result.out).find(text), std::string::npos) << command << ": " << result.out;
                 out = result.out;  // the rest is not compared
             } else if (tag == "~" || tag == "-") {
-                EXPECT_EQ(result.err.find(text) != std::string::npos, tag == "~") << command << ": " << result.err;
+                EXPECT_EQ(result.err.find(text) != std::string::npos, tag == "~")
+                    << command << ": " << result.err;
             } else if (tag != "#" && tag != "") {
                 check();
                 if (tag == "$") {

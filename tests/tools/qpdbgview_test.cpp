@@ -53,7 +53,8 @@ class Viewer {
 
     // Waits until the viewer announced that it reads; false when it ended.
     bool WaitUntilReading() {
-        nltest::WaitUntil([&] { return Errors().find("reading") != std::string::npos || HasExited(); }, "a viewer");
+        nltest::WaitUntil([&] { return Errors().find("reading") != std::string::npos || HasExited(); },
+                          "a viewer");
         return !exited_;
     }
     // The exit status, or -1 when it did not end within the time allowed.

@@ -39,8 +39,9 @@ class QpregTranscript : public nltest::Transcript {
             std::string name = text.substr(0, text.find("    "));
             std::string out = Run({"query", kKey, "/v", name == "(Default)" ? "" : name}).out;
             std::string start = "\n" + kFullKey + "\n    ";
-            EXPECT_EQ(out.rfind(start, 0) == 0 ? out.substr(start.size(), out.size() - start.size() - 2) : out,
-                      text);
+            EXPECT_EQ(
+                out.rfind(start, 0) == 0 ? out.substr(start.size(), out.size() - start.size() - 2) : out,
+                text);
         }
         return tag == "+" || tag == "=";
     }

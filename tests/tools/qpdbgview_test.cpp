@@ -14,12 +14,13 @@
 
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "probe.h"
 #include "test_env.h"
-#include "vectors.h"
+#include "transcript.h"
 
 extern char** environ;
 
@@ -50,21 +51,15 @@ class Viewer {
         }
     }
 
-    // Waits until the viewer announced that it reads, or ended.
+    // Waits until the viewer announced that it reads; false when it ended.
     bool WaitUntilReading() {
-        for (int i = 0; i < 500; ++i) {
-            if (Errors().find("reading") != std::string::npos) return true;
-            if (HasExited()) return false;
-            usleep(10000);
-        }
-        return false;
+        nltest::WaitUntil([&] { return Errors().find("reading") != std::string::npos || HasExited(); },
+                          "a viewer");
+        return !exited_;
     }
     // The exit status, or -1 when it did not end within the time allowed.
-    int Wait(int timeoutMs = 5000) {
-        for (int waited = 0; !exited_ && waited < timeoutMs; waited += 10) {
-            if (HasExited()) break;
-            usleep(10000);
-        }
+    int Wait() {
+        nltest::WaitUntil([&] { return HasExited(); }, "the viewer to end", std::chrono::seconds(5));
         return exited_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     }
     void Signal(int signal) { kill(pid_, signal); }
@@ -135,14 +130,13 @@ struct Shown {
 };
 
 std::vector<Shown> ShownLines(const std::string& output) {
-    static const std::regex line("(\\d\\d):(\\d\\d):(\\d\\d)\\.(\\d\\d\\d) \\[(\\d+)\\] (.*)");
+    static const std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\[(\\d+)\\] (.*)");
     std::vector<Shown> shown;
-    size_t start = 0;
-    for (size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::istringstream lines(output);
+    for (std::string text; std::getline(lines, text);) {
         std::smatch match;
-        std::string text = output.substr(start, end - start);
         EXPECT_TRUE(std::regex_match(text, match, line)) << text;
-        if (!match.empty()) shown.push_back({std::stoul(match[5]), match[6]});
+        if (!match.empty()) shown.push_back({std::stoul(match[1]), match[2]});
     }
     return shown;
 }
@@ -163,22 +157,36 @@ class QpdbgviewTest : public ::testing::Test {
     std::string socket_ = env_.path("run/norlake/debug.sock");
 };
 
-TEST_F(QpdbgviewTest, ShowsWhatOtherProcessesSendWithTheirPids) {
+// Shows what other processes send, with their pids, as the only viewer.
+// SIGINT and SIGTERM end a viewer cleanly; one killed outright leaves its
+// socket, which the next one takes over.
+TEST_F(QpdbgviewTest, ShowsWhatOtherProcessesSendWithTheirPidsAsTheOnlyViewer) {
+    for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
+        Viewer viewer(env_, {});
+        ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
+        viewer.Signal(signal);
+        EXPECT_EQ(viewer.Wait(), signal == SIGKILL ? -1 : 0) << signal;
+        EXPECT_EQ(access(socket_.c_str(), F_OK), signal == SIGKILL ? 0 : -1) << signal;
+    }
     Viewer viewer(env_, {"-n", "2"});
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
     struct stat status;
     ASSERT_EQ(stat(socket_.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0666u);  // any user's service may send
+    Viewer second(env_, {}, "second");
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Errors().find("another qpdbgview is already reading " + socket_), std::string::npos)
+        << second.Errors();
     unsigned long first = SendFromProbe("first message");
-    unsigned long second = SendFromProbe("gr\xc3\xbc\xc3\x9f");
+    unsigned long other = SendFromProbe("gr\xc3\xbc\xc3\x9f");
     EXPECT_EQ(viewer.Wait(), 0);
     std::vector<Shown> shown = ShownLines(viewer.Output());
     ASSERT_EQ(shown.size(), 2u) << viewer.Output();
     EXPECT_EQ(shown[0].pid, first);
     // The line feed that ends the text is dropped, nothing else.
     EXPECT_EQ(shown[0].text, "first messagecommonDebugUtil.cpp19");
-    EXPECT_EQ(shown[1].pid, second);
-    EXPECT_NE(first, second);
+    EXPECT_EQ(shown[1].pid, other);
+    EXPECT_NE(first, other);
     EXPECT_EQ(access(socket_.c_str(), F_OK), -1);
 }
 
@@ -200,51 +208,8 @@ TEST_F(QpdbgviewTest, ShowsOneProcessOnly) {
     }
 }
 
-TEST_F(QpdbgviewTest, ASecondViewerIsRefused) {
-    Viewer first(env_, {"-n", "1"}, "first");
-    ASSERT_TRUE(first.WaitUntilReading()) << first.Errors();
-    Viewer second(env_, {}, "second");
-    EXPECT_EQ(second.Wait(), 1);
-    EXPECT_NE(second.Errors().find("another qpdbgview is already reading " + socket_), std::string::npos)
-        << second.Errors();
-    // The first viewer still has its socket.
-    SendFromProbe("still here");
-    EXPECT_EQ(first.Wait(), 0);
-    EXPECT_EQ(ShownLines(first.Output()).size(), 1u);
-}
-
-// SIGINT and SIGTERM end a viewer cleanly; one killed outright leaves its
-// socket, which the next one takes over.
-TEST_F(QpdbgviewTest, StopSignalsEndItCleanlyAndAKilledViewersSocketIsTakenOver) {
-    for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
-        Viewer viewer(env_, {});
-        ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
-        viewer.Signal(signal);
-        EXPECT_EQ(viewer.Wait(), signal == SIGKILL ? -1 : 0) << signal;
-        EXPECT_EQ(access(socket_.c_str(), F_OK), signal == SIGKILL ? 0 : -1) << signal;
-    }
-    Viewer viewer(env_, {"-n", "1"});
-    ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
-    SendFromProbe("after the takeover");
-    EXPECT_EQ(viewer.Wait(), 0);
-    EXPECT_EQ(ShownLines(viewer.Output()).size(), 1u);
-}
-
-TEST_F(QpdbgviewTest, BadArgumentsAreRefusedWithAReason) {
-    for (const nltest::Row& row : nltest::ReadRows("qpdbgview/arguments.txt")) {
-        Viewer viewer(env_, std::vector<std::string>(row.begin() + 2, row.end()));
-        EXPECT_EQ(viewer.Wait(), std::stoi(row[0])) << row[1];
-        if (row[0] == "0") {
-            EXPECT_EQ(viewer.Output().rfind(row[1], 0), 0u) << viewer.Output();
-        } else {
-            EXPECT_NE(viewer.Errors().find(row[1]), std::string::npos) << viewer.Errors();
-            EXPECT_NE(viewer.Errors().find("usage: qpdbgview"), std::string::npos);
-        }
-    }
-    setenv("NL_DEBUG_CHANNEL", env_.path(std::string(120, 'p')).c_str(), 1);
-    Viewer tooLong(env_, {});
-    EXPECT_EQ(tooLong.Wait(), 1);
-    EXPECT_NE(tooLong.Errors().find("too long"), std::string::npos) << tooLong.Errors();
+TEST_F(QpdbgviewTest, CommandLinesGiveWhatTheTranscriptSays) {
+    nltest::Transcript(env_, "timeout 5 " QPDBGVIEW_PATH).Play("qpdbgview/arguments.txt");
 }
 
 // ---- Other users -------------------------------------------------------------------

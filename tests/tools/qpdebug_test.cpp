@@ -1,7 +1,7 @@
 // qpdebug against live processes of the log probe, started by the test in a
 // scratch registry and folders: one switched on, one off, one started before
-// HomeDir was set, one whose plugin is silenced. Every command's output, and
-// its effect on their records.
+// HomeDir was set, one whose plugin is silenced. Every command's output (a
+// transcript, tests/data/qpdebug/session.txt), and its effect on their records.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,10 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "log_reader.h"
 #include "probe.h"
 #include "test_env.h"
-#include "vectors.h"
+#include "transcript.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ using nltest::Widen;
 class LiveProbe {
   public:
     LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& folder = "bin")
-        : env_(env), name_(folder + "-" + name) {
+        : env_(env), name_(folder + "-" + name), label_(name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
         std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
@@ -58,19 +57,50 @@ class LiveProbe {
         Sync();
     }
     const std::string& pid() const { return pid_; }
+    const std::string& name() const { return label_; }
 
   private:
     const nltest::TestEnv& env_;
-    std::string name_;
+    std::string name_, label_;
     int fd_ = -1;
     int syncs_ = 0;
     std::string pid_;
 };
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
+// Transcripts of qpdebug (tests/data/qpdebug): <NAME> stands for the process
+// id of a probe, and tables are compared with runs of blanks as one, whatever
+// else the machine runs. Two tags of its own: "R NAME VALUE" sets the registry
+// value NAME, and "P NAME COMMAND" has the probe NAME run the COMMAND once
+// more than a minute has passed (so that it reads its settings again).
+class QpdebugTranscript : public nltest::Transcript {
+  public:
+    QpdebugTranscript(const nltest::TestEnv& env, const std::vector<LiveProbe*>& probes)
+        : Transcript(env, QPDEBUG_PATH), probes_(probes) {
+        for (const LiveProbe* probe : probes) names_.push_back({"<" + probe->name() + ">", probe->pid()});
+        names_.push_back({"<version>", QPDEBUG_VERSION});
+        names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
+    }
+
+  protected:
+    bool Extra(const std::string& tag, const std::string& text) override {
+        std::string name = text.substr(0, text.find(' ')),
+                    rest = text.substr(std::min(text.size(), name.size() + 1));
+        if (tag == "R") {
+            EXPECT_TRUE(nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
+        }
+        for (LiveProbe* probe : probes_)
+            if (tag == "P" && probe->name() == name) probe->LogAfterRefresh(rest);
+        return tag == "R" || tag == "P";
+    }
+    std::string Shown(const std::string& text) override {
+        std::string out;
+        for (char c : text)
+            if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+        return out;
+    }
+
+  private:
+    std::vector<LiveProbe*> probes_;
 };
 
 class QpdebugTest : public ::testing::Test {
@@ -79,16 +109,16 @@ class QpdebugTest : public ::testing::Test {
     // started before HomeDir was set; then worker on, indexer off, and
     // plugged, whose plugin is silenced.
     void SetUp() override {
-        EXPECT_EQ(Run("on early").status, 0);
+        EXPECT_EQ(Run("on early"), 0);
         early_ = std::make_unique<LiveProbe>(env_, "early");
         early_->Send("log early record");
         early_->Sync();
         nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-        EXPECT_EQ(Run("on worker").status, 0);
-        EXPECT_EQ(Run("off indexer").status, 0);
-        EXPECT_EQ(Run("on plugged").status, 0);
-        EXPECT_EQ(Run("silence libtest_plugin.so").status, 0);
+        EXPECT_EQ(Run("on worker"), 0);
+        EXPECT_EQ(Run("off indexer"), 0);
+        EXPECT_EQ(Run("on plugged"), 0);
+        EXPECT_EQ(Run("silence libtest_plugin.so"), 0);
         for (auto* probe : {&worker_, &indexer_, &plugged_}) {
             std::string name = probe == &worker_ ? "worker" : probe == &indexer_ ? "indexer" : "plugged";
             *probe = std::make_unique<LiveProbe>(env_, name);
@@ -99,128 +129,27 @@ class QpdebugTest : public ::testing::Test {
         for (auto* probe : {&worker_, &indexer_, &plugged_}) (*probe)->Sync();
     }
 
-    Result Run(const std::string& arguments) {
-        Result result;
-        std::string errFile = env_.path("qpdebug.err");
-        result.status =
-            nltest::RunCommand("'" QPDEBUG_PATH "' " + arguments + " 2>'" + errFile + "'", &result.out);
-        result.err = nltest::ReadFile(errFile);
-        return result;
+    int Run(const std::string& arguments) {
+        return nltest::RunCommand("'" QPDEBUG_PATH "' " + arguments + " >/dev/null");
     }
     std::string Log(const std::string& name) const { return env_.path("home/Debug/" + name + ".log"); }
-    std::string Records(const std::string& path) const {
-        return nltest::FileExists(path) ? nltest::ReadFile(path) : std::string();
-    }
-    // Runs of blanks as one, so that tables compare whatever else the
-    // machine runs.
-    static std::string Squeezed(const std::string& text) {
-        std::string out;
-        for (char c : text)
-            if (c != ' ' || out.empty() || out.back() != ' ') out += c;
-        return out;
-    }
-    // The JSON object of a process in status --json.
-    std::string StatusOf(const LiveProbe& probe) {
-        std::string json = Run("status --json").out;
-        size_t at = json.find("{\"pid\": " + probe.pid() + ",");
-        return at == std::string::npos ? std::string() : json.substr(at, json.find('}', at) - at);
-    }
 
     nltest::TestEnv env_;
     std::unique_ptr<LiveProbe> early_, worker_, indexer_, plugged_;
 };
 
-TEST_F(QpdebugTest, StatusTellsWhichProcessesLogWhereAndWhatToDoAboutAStaleLocation) {
-    struct Row {
-        LiveProbe* probe;
-        std::string json;
-    };
-    const std::string tmp = env_.path("tmp/");
-    for (const Row& row : std::vector<Row>{
-             {early_.get(), "\"switchedOn\": true, \"logFile\": \"" + tmp +
-                                "early.log\", \"logFileOpen\": true, "
-                                "\"wouldUse\": \"" +
-                                Log("early") + "\", \"stale\": true"},
-             {worker_.get(),
-              "\"switchedOn\": true, \"logFile\": \"" + Log("worker") + "\", \"logFileOpen\": true"},
-             {indexer_.get(),
-              "\"switchedOn\": false, \"logFile\": \"" + Log("indexer") + "\", \"logFileOpen\": false"},
-             {plugged_.get(),
-              "\"switchedOn\": true, \"logFile\": \"" + Log("plugged") + "\", \"logFileOpen\": true"},
-         })
-        EXPECT_NE(StatusOf(*row.probe).find(row.json), std::string::npos) << StatusOf(*row.probe);
-    Result status = Run("status");
-    EXPECT_EQ(status.status, 0);
-    status.out = Squeezed(status.out);
-    for (const std::string& expected : std::vector<std::string>{
-             "DebugLevel 3 (not set) every record", "DebugModule early=1;worker=1;indexer=0;plugged=1",
-             "silenced modules libtest_plugin.so",
-             early_->pid() + " early on " + tmp +
-                 "early.log started before HomeDir was set: restart it to log into " + Log("early"),
-             indexer_->pid() + " indexer off " + Log("indexer") + " (not open)"})
-        EXPECT_NE(status.out.find(expected), std::string::npos) << expected << "\n" << status.out;
-    EXPECT_EQ(status.out.find('\033'), std::string::npos) << "no colour into a pipe";
+class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<const char*> {};
+
+// session: every command's output; changes: their effect on the records of
+// running processes at their next refresh.
+TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
+    QpdebugTranscript(env_, {early_.get(), worker_.get(), indexer_.get(), plugged_.get()})
+        .Play(std::string("qpdebug/") + GetParam() + ".txt");
 }
 
-TEST_F(QpdebugTest, ChangesReachTheRecordsOfRunningProcessesAtTheirNextRefresh) {
-    EXPECT_NE(Records(Log("worker")).find("first debug"), std::string::npos);
-    EXPECT_FALSE(nltest::FileExists(Log("indexer")));
-    std::string plugged = Records(Log("plugged"));
-    EXPECT_NE(plugged.find("first debug"), std::string::npos);
-    EXPECT_EQ(plugged.find("plugin record"), std::string::npos);
+INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
 
-    Result on = Run("on indexer");
-    EXPECT_EQ(on.status, 0);
-    EXPECT_NE(on.out.find("pid " + indexer_->pid() + ": starts logging within a minute"), std::string::npos)
-        << on.out;
-    Result unsilence = Run("unsilence libtest_plugin.so");
-    EXPECT_NE(unsilence.out.find("Silenced modules now: none"), std::string::npos) << unsilence.out;
-    indexer_->LogAfterRefresh("error indexer speaks");
-    plugged_->LogAfterRefresh(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin speaks");
-    EXPECT_NE(Records(Log("indexer")).find("indexer speaks"), std::string::npos);
-    EXPECT_NE(Records(Log("plugged")).find("plugin speaks"), std::string::npos);
-
-    EXPECT_EQ(Run("on worker --level error").status, 0);
-    EXPECT_EQ(Run("off plugged").status, 0);
-    worker_->LogAfterRefresh("log worker debug");
-    worker_->LogAfterRefresh("error worker error");
-    plugged_->LogAfterRefresh("error plugged speaks");
-    EXPECT_EQ(Records(Log("worker")).find("worker debug"), std::string::npos);
-    EXPECT_NE(Records(Log("worker")).find("worker error"), std::string::npos);
-    EXPECT_EQ(Records(Log("plugged")).find("plugged speaks"), std::string::npos);
-}
-
-TEST_F(QpdebugTest, OnAndOffEditTheModuleListKeepingOtherEntries) {
-    for (const nltest::Row& row : nltest::ReadRows("qpdebug/module_lists.txt")) {
-        ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", Widen(row[0])));
-        EXPECT_EQ(Run(row[1]).status, 0) << row[1];
-        std::string json = Run("status --json").out;
-        EXPECT_NE(json.find("\"DebugModule\": {\"value\": \"" + row[2] + "\""), std::string::npos)
-            << row[1] << " -> " << json.substr(json.find("\"DebugModule\""), 80);
-    }
-    Result offline = Run("on newcomer");
-    EXPECT_NE(offline.out.find("A newcomer started now logs into " + Log("newcomer")), std::string::npos);
-    Result running = Run("on early");
-    EXPECT_NE(running.out.find("pid " + early_->pid() + ": keeps logging into " + env_.path("tmp/early.log") +
-                               ", the file it chose when it started; restart it"),
-              std::string::npos)
-        << running.out;
-}
-
-TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
-    struct Row {
-        std::string target;
-        std::string path;
-    };
-    for (const Row& row : std::vector<Row>{{"worker", Log("worker")},
-                                           {worker_->pid(), Log("worker")},
-                                           {early_->pid(), env_.path("tmp/early.log")},
-                                           {"indexer", Log("indexer")},
-                                           {"nosuchprogram", Log("nosuchprogram")}}) {
-        Result where = Run("where " + row.target);
-        EXPECT_EQ(where.status, 0);
-        EXPECT_EQ(where.out, row.path + "\n") << row.target;
-    }
+TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     // Follows the file across a roll (renamed aside, a new one created) and a
     // deletion and re-creation, from the last record on.
     worker_->Send("error before tail");
@@ -234,7 +163,7 @@ TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
         ~Stop() { nltest::RunCommand("kill $(cat '" + pidFile + "')"); }
     } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
-        return nltest::WaitUntil([&] { return Records(out).find(text) != std::string::npos; },
+        return nltest::WaitUntil([&] { return nltest::ReadFile(out).find(text) != std::string::npos; },
                                  "tail to show " + text, std::chrono::seconds(10));
     };
     EXPECT_TRUE(shows("before tail"));
@@ -247,40 +176,8 @@ TEST_F(QpdebugTest, WhereAndTailFindAndFollowTheLogFile) {
     second.Send("error after re-creation");
     second.Sync();
     EXPECT_TRUE(shows("after re-creation"));
-    EXPECT_EQ(Records(out).find("first error"), std::string::npos) << "only the last record before following";
-}
-
-TEST_F(QpdebugTest, SilenceChecksFeaturesAgainstTheMappingFile) {
-    nltest::RunCommand("mkdir -p '" + env_.path("data/config") + "'");
-    nltest::WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), "[Plugins]\nlibtest_plugin.so\n");
-    ASSERT_TRUE(nltest::SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
-    Result feature = Run("silence Plugins");
-    EXPECT_EQ(feature.err, "");
-    EXPECT_NE(feature.out.find("The feature Plugins is silenced (DebugLogDisabledFeatures \"Plugins\")"),
-              std::string::npos);
-    Result unknown = Run("silence Nonesuch");
-    EXPECT_EQ(unknown.status, 0);
-    EXPECT_NE(unknown.err.find("has no feature Nonesuch"), std::string::npos) << unknown.err;
-    EXPECT_EQ(Run("names features").out, "plugins\n");
-    EXPECT_NE(Run("names processes").out.find("plugged\n"), std::string::npos);
-    EXPECT_NE(Run("names modules").out.find("libtest_plugin.so\n"), std::string::npos);
-    EXPECT_NE(Run("status").out.find("data root from DataRootPath; features: plugins"), std::string::npos);
-}
-
-TEST_F(QpdebugTest, BadUsageAndRefusedChangesSayWhyOnStandardError) {
-    for (const nltest::Row& row : nltest::ReadRows("qpdebug/refusals.txt")) {
-        std::string prefix = row[1].find("owner") != std::string::npos
-                                 ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
-                                 : "";
-        std::string errFile = env_.path("qpdebug.err");
-        std::string out;
-        int status =
-            nltest::RunCommand(prefix + "'" QPDEBUG_PATH "' " + row[2] + " 2>'" + errFile + "'", &out);
-        EXPECT_EQ(status, std::stoi(row[0])) << row[2];
-        EXPECT_NE(nltest::ReadFile(errFile).find(row[1]), std::string::npos) << row[2];
-        EXPECT_EQ(out, "") << row[2];
-    }
-    EXPECT_EQ(Run("--version").out, "qpdebug " QPDEBUG_VERSION "\n");
+    EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)
+        << "only the last record before following";
 }
 
 }  // namespace

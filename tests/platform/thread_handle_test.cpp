@@ -12,49 +12,24 @@
 
 namespace {
 
-// A thread that lives until the object is destroyed.
-class LiveThread {
-  public:
-    LiveThread()
-        : thread_([this] {
-              id_ = GetCurrentThreadId();
-              EXPECT_TRUE(nltest::WaitUntil([this] { return stop_.load(); }, "the test to end its thread"));
-          }) {
-        EXPECT_TRUE(nltest::WaitUntil([this] { return id_ != 0; }, "the thread to start"));
-    }
-    ~LiveThread() {
-        stop_ = true;
-        thread_.join();
-    }
-    DWORD id() const { return id_; }
-
-  private:
-    std::atomic<DWORD> id_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
+// A handle gives its thread's kernel id, also after the thread ends; the
+// pseudo-handle means the thread that uses it.
 TEST(ThreadHandles, GiveTheKernelIdOfTheirThreadAlsoAfterItEnds) {
     EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
-    LiveThread other;
-    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, other.id());
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(GetThreadId(handle), other.id());
-    // The pseudo-handle means the thread that uses it.
-    DWORD seenByOther = 0, otherId = 0;
-    std::thread([&] {
+    std::atomic<DWORD> otherId{0}, seenByOther{0};
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
         seenByOther = GetThreadId(GetCurrentThread());
         otherId = GetCurrentThreadId();
-    }).join();
+        EXPECT_TRUE(nltest::WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
+    });
+    EXPECT_TRUE(nltest::WaitUntil([&] { return otherId != 0; }, "the thread to start"));
+    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, otherId);
+    EXPECT_EQ(GetThreadId(handle), otherId);
+    stop = true;
+    other.join();
     EXPECT_EQ(seenByOther, otherId);
-    EXPECT_NE(seenByOther, GetCurrentThreadId());
-    EXPECT_TRUE(CloseHandle(handle));
-    // A handle keeps its id after the thread ends.
-    {
-        LiveThread ending;
-        handle = OpenThread(THREAD_ALL_ACCESS, FALSE, ending.id());
-        otherId = ending.id();
-    }
+    EXPECT_NE(otherId, GetCurrentThreadId());
     EXPECT_EQ(GetThreadId(handle), otherId);
     EXPECT_TRUE(CloseHandle(handle));
 }

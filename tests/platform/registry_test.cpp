@@ -225,7 +225,9 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
                                                      {"invalid", ERROR_INVALID_PARAMETER},
                                                      {"deleted", ERROR_KEY_DELETED},
                                                      {"bad-handle", ERROR_INVALID_HANDLE},
-                                                     {"denied", ERROR_ACCESS_DENIED}};
+                                                     {"denied", ERROR_ACCESS_DENIED},
+                                                     {"more-data", ERROR_MORE_DATA},
+                                                     {"no-more", ERROR_NO_MORE_ITEMS}};
     const std::map<std::string, REGSAM> rights = {
         {"read", KEY_READ}, {"read64", KEY_READ | KEY_WOW64_64KEY}, {"write", KEY_WRITE}};
     std::optional<nltest::TestEnv> env;
@@ -272,39 +274,25 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             EXPECT_EQ(statuses.at(row[2]), RegCloseKey(key));
         } else if (op == "keys" || op == "values") {
             EXPECT_EQ(row.size() > 2 ? name : L"", joined(op == "keys" ? SubkeyNames(key) : ValueNames(key)));
-        } else if (op == "enum") {
-            wchar_t first[8];
-            EXPECT_EQ(statuses.at(row[2]),
-                      RegEnumKeyExW(key, 0, first, &(size = 8), nullptr, nullptr, nullptr, nullptr));
+        } else if (op == "subkey" || op == "value") {
+            const bool value = op == "value", noData = value && row[4] == "-";
+            wchar_t found[8];
+            wmemset(found, L'#', 8);
+            BYTE data[8];
+            DWORD type = 0, dataSize = value && !noData ? std::stoul(row[4]) : 0;
+            size = std::stoul(row[3]);
+            const DWORD index = std::stoul(row[2]);
+            EXPECT_EQ(statuses.at(row[value ? 5 : 4]),
+                      value ? RegEnumValueW(key, index, found, &size, nullptr, &type, noData ? nullptr : data,
+                                            &dataSize)
+                            : RegEnumKeyExW(key, index, found, &size, nullptr, nullptr, nullptr, nullptr));
+            std::wstring shown = std::wstring(found, std::min<DWORD>(size, 7)) + L'/' + std::to_wstring(size);
+            if (value) shown += L'/' + std::to_wstring(type) + L'/' + std::to_wstring(dataSize);
+            EXPECT_EQ(last, shown);
         } else {
             ADD_FAILURE() << "unknown call " << op;
         }
     }
-}
-
-// Enumeration into buffers too small for the name or the data.
-TEST(RegistryTree, EnumerationIntoSmallBuffers) {
-    nltest::TestEnv env;
-    HKEY parent = CreateKey(L"Order");
-    for (const wchar_t* name : {L"A", L"a1"}) RegCloseKey(CreateKey(name, parent));
-    ASSERT_EQ(ERROR_SUCCESS, SetString(parent, L"z", L"z"));
-    wchar_t name[4] = L"###";
-    DWORD nameSize = 2, type = 0, dataSize = 0;
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(parent, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(2u, nameSize);
-    EXPECT_EQ(L'#', name[0]);
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS,
-              RegEnumKeyExW(parent, 2, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
-    nameSize = 1;  // the name does not fit: the type and data size still come back
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(parent, 0, name, &nameSize, nullptr, &type, nullptr, &dataSize));
-    EXPECT_EQ(DWORD{REG_SZ}, type);
-    EXPECT_EQ(4u, dataSize);
-    BYTE data[2];
-    nameSize = 4, dataSize = 2;  // the data does not fit: the name comes back
-    EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueW(parent, 0, name, &nameSize, nullptr, &type, data, &dataSize));
-    EXPECT_EQ(L"z", std::wstring(name, nameSize));
-    EXPECT_EQ(4u, dataSize);
-    RegCloseKey(parent);
 }
 
 // ---- The database file -------------------------------------------------------------------

@@ -15,11 +15,13 @@
 
 namespace {
 
-const std::map<std::string, DWORD> kStatuses = {
-    {"ok", ERROR_SUCCESS},           {"more-data", ERROR_MORE_DATA},
-    {"no-more", ERROR_NO_MORE_ITEMS}, {"not-found", ERROR_FILE_NOT_FOUND},
-    {"no-resource", ERROR_RESOURCE_NOT_FOUND}, {"bad-function", ERROR_INVALID_FUNCTION},
-    {"unavailable", RPC_S_SERVER_UNAVAILABLE}};
+const std::map<std::string, DWORD> kStatuses = {{"ok", ERROR_SUCCESS},
+                                                {"more-data", ERROR_MORE_DATA},
+                                                {"no-more", ERROR_NO_MORE_ITEMS},
+                                                {"not-found", ERROR_FILE_NOT_FOUND},
+                                                {"no-resource", ERROR_RESOURCE_NOT_FOUND},
+                                                {"bad-function", ERROR_INVALID_FUNCTION},
+                                                {"unavailable", RPC_S_SERVER_UNAVAILABLE}};
 
 std::string StatusName(DWORD status) {
     for (const auto& [name, value] : kStatuses)
@@ -34,7 +36,8 @@ std::vector<BYTE> Control(HRESOURCE resource, DWORD code, DWORD* status) {
     *status = ClusterResourceControl(resource, nullptr, code, nullptr, 0, out.data(), 8, &returned);
     if (*status == ERROR_MORE_DATA) {
         out.resize(returned);
-        *status = ClusterResourceControl(resource, nullptr, code, nullptr, 0, out.data(), returned, &returned);
+        *status =
+            ClusterResourceControl(resource, nullptr, code, nullptr, 0, out.data(), returned, &returned);
     }
     out.resize(returned);
     return out;
@@ -55,7 +58,8 @@ std::string Walk(HCLUSENUM enumeration, DWORD size, DWORD kind) {
             shown += std::string(name.begin(), name.begin() + length) + "|";
         } else {
             EXPECT_EQ(name[0], L'~');  // a name that does not fit leaves the buffer alone
-            shown += StatusName(status) + (status == ERROR_MORE_DATA ? " " + std::to_string(length) + "|" : "");
+            shown +=
+                StatusName(status) + (status == ERROR_MORE_DATA ? " " + std::to_string(length) + "|" : "");
         }
     }
     return shown;
@@ -92,18 +96,19 @@ TEST(PacemakerCluster, CallsGiveWhatTheTableSays) {
             if (resource && op == "control") {
                 out.resize(std::stoul(row[3]));
                 DWORD returned = 0;
-                status = ClusterResourceControl(resource, nullptr, std::stoul(row[2], nullptr, 16), nullptr, 0,
-                                                out.data(), static_cast<DWORD>(out.size()), &returned);
+                status = ClusterResourceControl(resource, nullptr, std::stoul(row[2], nullptr, 16), nullptr,
+                                                0, out.data(), static_cast<DWORD>(out.size()), &returned);
                 EXPECT_EQ(row[5] == "-" ? returned : std::stoul(row[5]), returned);
             } else if (resource) {
-                out = Control(resource, op == "type" ? CLUSCTL_RESOURCE_GET_RESOURCE_TYPE
-                                                     : CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES,
+                out = Control(resource,
+                              op == "type" ? CLUSCTL_RESOURCE_GET_RESOURCE_TYPE
+                                           : CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES,
                               &status);
             }
             if (resource) CloseClusterResource(resource);
             if (op == "type") {
-                EXPECT_EQ(nltest::Wide(row[2]),
-                          status ? nltest::Wide(StatusName(status)) : reinterpret_cast<const wchar_t*>(out.data()));
+                EXPECT_EQ(nltest::Wide(row[2]), status ? nltest::Wide(StatusName(status))
+                                                       : reinterpret_cast<const wchar_t*>(out.data()));
             } else if (op == "control") {
                 EXPECT_EQ(row[4], StatusName(status));
             } else if (op == "prop") {

@@ -248,12 +248,12 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
         const std::wstring name = nltest::Wide(row[2]), last = nltest::Wide(row.back());
         DWORD disposition = 0, size = 12345;
         if (op == "create") {
-            EXPECT_EQ(statuses.at(row[4]), Create(keys.at(row[3]), name.c_str(),
-                                                  row.size() > 6 ? rights.at(row[6]) : KEY_ALL_ACCESS, &key,
-                                                  &disposition));
+            EXPECT_EQ(statuses.at(row[4]),
+                      Create(keys.at(row[3]), name.c_str(),
+                             row.size() > 6 ? rights.at(row[6]) : KEY_ALL_ACCESS, &key, &disposition));
             DWORD expected = row.size() < 6 || row[5].empty() ? disposition
-                             : row[5] == "new" ? REG_CREATED_NEW_KEY
-                                               : REG_OPENED_EXISTING_KEY;
+                             : row[5] == "new"                ? REG_CREATED_NEW_KEY
+                                                              : REG_OPENED_EXISTING_KEY;
             EXPECT_EQ(expected, disposition);
         } else if (op == "open") {
             EXPECT_EQ(statuses.at(row[3]),
@@ -329,7 +329,9 @@ TEST(RegistryFile, CorruptForeignOrMisplacedDatabaseReadsAsEmptyAndRefusesWrites
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(foreign, "CREATE TABLE t(x)", nullptr, nullptr, nullptr));
     sqlite3_close(foreign);
     nltest::WriteFile(env.path("garbage.db"), std::string(4096, 'g'));
-    auto content = [](const std::string& file) { return nltest::FileExists(file) ? nltest::ReadFile(file) : ""; };
+    auto content = [](const std::string& file) {
+        return nltest::FileExists(file) ? nltest::ReadFile(file) : "";
+    };
     for (const auto& [name, refusal] : {std::pair<const char*, LSTATUS>{"garbage.db", ERROR_BADDB},
                                         {"foreign.db", ERROR_BADDB},
                                         {"no-such-folder/sub/registry.db", ERROR_PATH_NOT_FOUND}}) {

@@ -171,44 +171,38 @@ DWORD Find(std::vector<BYTE>& list, const wchar_t* name, std::wstring* value = n
     return status;
 }
 
-TEST(PropertyLists, StringPropertiesAreFoundOthersAreNot) {
+// String properties are found, others are not; every cut of a list is
+// malformed until the value is whole, and so are a count larger than the
+// properties that follow and a length running past the end.
+TEST(PropertyLists, StringPropertiesAreFoundInWholeListsOnly) {
     DWORD number = 7;
     PropertyList list;
     list.Property(L"Count", CLUSPROP_SYNTAX_LIST_VALUE_DWORD, &number, sizeof number)
         .Sz(L"Plain", L"text")
         .Sz(L"Expandable", L"%ROOT%\\x", CLUSPROP_SYNTAX_LIST_VALUE_EXPAND_SZ);
-    std::wstring value;
-    EXPECT_EQ(Find(list.bytes(), L"plain", &value), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(value, L"text");
-    EXPECT_EQ(Find(list.bytes(), L"Expandable", &value), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(value, L"%ROOT%\\x");
-    EXPECT_EQ(Find(list.bytes(), L"Count"), static_cast<DWORD>(ERROR_INVALID_DATA));
-    EXPECT_EQ(Find(list.bytes(), L"Absent"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    // A null value only tests for the property.
-    EXPECT_EQ(ResUtilFindSzProperty(list.bytes().data(), static_cast<DWORD>(list.bytes().size()), L"Plain",
-                                    nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-}
-
-TEST(PropertyLists, EveryCutOfAListIsMalformedUntilTheValueIsWhole) {
-    PropertyList list;
-    list.Sz(L"First", L"one").Sz(L"Wanted", L"two");
     std::vector<BYTE>& bytes = list.bytes();
-    // Only the wanted property's end mark follows its value.
-    const size_t valueEnd = bytes.size() - 4;
+    std::wstring value;
+    EXPECT_EQ(Find(bytes, L"plain", &value), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(value, L"text");
+    EXPECT_EQ(Find(bytes, L"Expandable", &value), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(value, L"%ROOT%\\x");
+    EXPECT_EQ(Find(bytes, L"Count"), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_EQ(Find(bytes, L"Absent"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A null value only tests for the property.
+    EXPECT_EQ(ResUtilFindSzProperty(bytes.data(), static_cast<DWORD>(bytes.size()), L"Plain", nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    // Only the last property's end mark follows its value.
     for (size_t size = 0; size < bytes.size(); ++size) {
         SCOPED_TRACE(size);
         std::vector<BYTE> cut(bytes.begin(), bytes.begin() + size);
-        EXPECT_EQ(Find(cut, L"Wanted"),
-                  static_cast<DWORD>(size < valueEnd ? ERROR_INVALID_DATA : ERROR_SUCCESS));
+        EXPECT_EQ(Find(cut, L"Expandable"),
+                  static_cast<DWORD>(size < bytes.size() - 4 ? ERROR_INVALID_DATA : ERROR_SUCCESS));
     }
-    // A count larger than the properties that follow.
     bytes[0] = 9;
     EXPECT_EQ(Find(bytes, L"Absent"), static_cast<DWORD>(ERROR_INVALID_DATA));
-    // A length running past the end.
-    bytes[0] = 2;
-    bytes[8] = 0xFF;
-    EXPECT_EQ(Find(bytes, L"Wanted"), static_cast<DWORD>(ERROR_INVALID_DATA));
+    bytes[0] = 3;
+    bytes[9] = 0xFF;
+    EXPECT_EQ(Find(bytes, L"Plain"), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 }  // namespace

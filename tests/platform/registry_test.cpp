@@ -235,11 +235,13 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
                 for (size_t i = 0; i + 1 < row[4].size(); i += 2)
                     bytes += static_cast<char>(std::stoi(row[4].substr(i, 2), nullptr, 16));
             }
-            ASSERT_EQ(statuses.at(row[6]), RegSetValueExW(key, name.c_str(), 0, type,
-                                                          bytes.empty() ? nullptr : Bytes(bytes.data()), stored));
+            ASSERT_EQ(statuses.at(row[6]),
+                      RegSetValueExW(key, name.c_str(), 0, type,
+                                     bytes.empty() ? nullptr : Bytes(bytes.data()), stored));
             if (row[6] != "ok") continue;
             DWORD storedType = 0;
-            EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, name.c_str(), nullptr, &storedType, nullptr, &size));
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegQueryValueExW(key, name.c_str(), nullptr, &storedType, nullptr, &size));
             EXPECT_EQ(type, storedType);
             EXPECT_EQ(stored, size);
             std::string buffer(64, '\xAA');

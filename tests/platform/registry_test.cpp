@@ -69,9 +69,6 @@ Names EnumNames(HKEY key, bool subkeys) {
     }
 }
 
-Names SubkeyNames(HKEY key) { return EnumNames(key, true); }
-Names ValueNames(HKEY key) { return EnumNames(key, false); }
-
 LSTATUS CreateIn(HANDLE transaction, const wchar_t* path, HKEY* key, DWORD* disposition = nullptr) {
     return RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key,
                                    disposition, transaction, nullptr);
@@ -263,7 +260,7 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
         } else if (op == "close") {
             EXPECT_EQ(statuses.at(row[2]), RegCloseKey(key));
         } else if (op == "keys" || op == "values") {
-            EXPECT_EQ(row.size() > 2 ? name : L"", joined(op == "keys" ? SubkeyNames(key) : ValueNames(key)));
+            EXPECT_EQ(row.size() > 2 ? name : L"", joined(EnumNames(key, op == "keys")));
         } else if (op == "subkey" || op == "value") {
             const bool value = op == "value", noData = value && row[4] == "-";
             wchar_t found[8];
@@ -294,7 +291,7 @@ TEST(RegistryFile, MissingFileReadsAsEmptyUntilTheFirstWriteCreatesItForAllToRea
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Software", KEY_WRITE, &key));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               RegQueryValueExW(HKEY_LOCAL_MACHINE, L"v", nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
+    EXPECT_EQ(Names{}, EnumNames(HKEY_LOCAL_MACHINE, true));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software"));
     EXPECT_FALSE(nltest::FileExists(env.registryFile()));
 
@@ -330,7 +327,7 @@ TEST(RegistryFile, CorruptForeignOrMisplacedDatabaseReadsAsEmptyAndRefusesWrites
         setenv("NL_REGISTRY_FILE", file.c_str(), 1);
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Software", KEY_READ, &key));
-        EXPECT_EQ(Names{}, SubkeyNames(HKEY_LOCAL_MACHINE));
+        EXPECT_EQ(Names{}, EnumNames(HKEY_LOCAL_MACHINE, true));
         EXPECT_EQ(refusal, Create(HKEY_LOCAL_MACHINE, L"Software", KEY_WRITE, &key));
         EXPECT_EQ(refusal, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
         EXPECT_EQ(before, content(file));

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace nlfuzz {
 namespace {
 
@@ -25,8 +28,8 @@ const std::string& ScratchFolder() {
 // The folder goes when the process ends normally; a crash leaves it for a look.
 struct ScratchCleanup {
     ~ScratchCleanup() {
-        std::string command = "rm -rf '" + ScratchFolder() + "'";
-        if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", ScratchFolder().c_str());
+        std::error_code error;
+        std::filesystem::remove_all(ScratchFolder(), error);
     }
 } g_cleanup;
 
@@ -35,11 +38,9 @@ struct ScratchCleanup {
 std::string ScratchPath(const std::string& name) { return ScratchFolder() + "/" + name; }
 
 void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) Fail("scratch file cannot be written", __FILE__, __LINE__);
-    if (size && fwrite(data, 1, size, file) != size)
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)))
         Fail("scratch file cannot be written", __FILE__, __LINE__);
-    fclose(file);
 }
 
 std::string FreshRegistry() {

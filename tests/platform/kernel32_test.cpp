@@ -158,16 +158,14 @@ TEST(Identifiers, ThreadIdsAreKernelThreadIdsAndAForkedChildHasItsOwn) {
     // A forked child has its own ids.
     DWORD parent = GetCurrentProcessId();
     pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        bool fresh = GetCurrentProcessId() == static_cast<DWORD>(getpid()) &&
-                     GetCurrentProcessId() != parent &&
-                     GetCurrentThreadId() == static_cast<DWORD>(syscall(SYS_gettid));
-        _exit(fresh ? 0 : 1);
-    }
-    int status = 0;
+    if (child == 0)
+        _exit(GetCurrentProcessId() == static_cast<DWORD>(getpid()) && GetCurrentProcessId() != parent &&
+                      GetCurrentThreadId() == static_cast<DWORD>(syscall(SYS_gettid))
+                  ? 0
+                  : 1);
+    int status = -1;
     waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -3,19 +3,14 @@
 #include <string.h>
 #include <windows.h>
 
-namespace {
+#include <string>
 
-bool AllZero(const void* block, size_t size) {
-    const BYTE* bytes = static_cast<const BYTE*>(block);
-    for (size_t i = 0; i < size; ++i)
-        if (bytes[i] != 0) return false;
-    return true;
-}
+namespace {
 
 TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMoveAndOnlyBlocksAreFreed) {
     HLOCAL block = LocalAlloc(LMEM_ZEROINIT, 64);
     ASSERT_TRUE(block);
-    EXPECT_TRUE(AllZero(block, 64));
+    EXPECT_EQ(std::string(64, 0), std::string(static_cast<char*>(block), 64));
     memset(block, 0xAB, 64);
 
     // A fixed block that may not move cannot grow; it is left as it was.
@@ -29,7 +24,7 @@ TEST(LocalMemory, BlocksGrowOnlyWhenTheyMayMoveAndOnlyBlocksAreFreed) {
     HLOCAL grown = LocalReAlloc(block, 4096, LMEM_MOVEABLE | LMEM_ZEROINIT);
     ASSERT_TRUE(grown);
     EXPECT_EQ(static_cast<BYTE*>(grown)[31], 0xAB);
-    EXPECT_TRUE(AllZero(static_cast<BYTE*>(grown) + 32, 4096 - 32));
+    EXPECT_EQ(std::string(4096 - 32, 0), std::string(static_cast<char*>(grown) + 32, 4096 - 32));
     EXPECT_EQ(LocalFree(grown), nullptr);
     // Freeing accepts null and rejects foreign pointers.
     EXPECT_EQ(LocalFree(nullptr), nullptr);

@@ -178,35 +178,4 @@ TEST(Truncation, CountedZerosMatchFullRendering) {
     }
 }
 
-// ---- arguments from slots ------------------------------------------------------
-
-// Slots stand for the arguments a 64-bit Windows caller passes: integers and
-// pointers as they are, doubles as their bits; past the last slot every
-// argument is zero, so no format can read what was not given.
-TEST(ArgumentSlots, ConversionsPastTheLastSlotReadZero) {
-    const wchar_t* text = L"text";
-    ULONG_PTR one[] = {reinterpret_cast<ULONG_PTR>(text)};
-    wchar_t wide[128];
-    int length = NlFormatSlotsW(wide, 128, L"%s|%s|%d|%p|%.1f|%c%S|%*d", one, 1);
-    ASSERT_GE(length, 0);
-    EXPECT_EQ(std::wstring(L"text|(null)|0|0000000000000000|0.0|") + L'\0' + L"(null)|0",
-              std::wstring(wide, length));
-    std::wstring many;
-    for (int i = 0; i < 16; ++i) many += L"%s";
-    ASSERT_GE(NlFormatSlotsW(wide, 128, many.c_str(), one, 1), 0);
-    std::wstring expected = L"text";
-    for (int i = 1; i < 16; ++i) expected += L"(null)";
-    EXPECT_EQ(expected, wide);
-
-    double half = -0.5;
-    ULONG_PTR slots[4] = {0xFFFFFFFF, 0, 0, reinterpret_cast<ULONG_PTR>("narrow")};
-    memcpy(&slots[1], &half, sizeof half);
-    slots[2] = 3;
-    char narrow[64];
-    EXPECT_EQ(14, NlFormatSlots(narrow, sizeof narrow, "%d|%.2f|%.*s|%I64u", slots, 4));
-    EXPECT_STREQ("-1|-0.50|nar|0", narrow);
-    EXPECT_EQ(6, NlFormatSlots(narrow, sizeof narrow, "%s", nullptr, 0));
-    EXPECT_STREQ("(null)", narrow);
-}
-
 }  // namespace

@@ -40,28 +40,21 @@ class ProfileFile {
     }
     std::wstring path() const { return nltest::Widen(path_); }
 
-    // The names list and the result, for a buffer of size characters.
-    std::string Names(DWORD size = 4096, DWORD* result = nullptr) const {
+    // The names list (no section), or the section's, and the result, for a
+    // buffer of size characters: what the call wrote, up to the untouched
+    // filler, or the whole buffer and the element behind it, which must stay
+    // untouched.
+    std::string List(const wchar_t* section, DWORD size = 4096, DWORD* result = nullptr) const {
         std::vector<wchar_t> buffer(size + 1, L'~');
-        DWORD r = GetPrivateProfileSectionNamesW(buffer.data(), size, path().c_str());
+        DWORD r = section ? GetPrivateProfileSectionW(section, buffer.data(), size, path().c_str())
+                          : GetPrivateProfileSectionNamesW(buffer.data(), size, path().c_str());
         if (result) *result = r;
-        return Shown(buffer.data(), ListEnd(buffer, r, size));
-    }
-    std::string Section(const wchar_t* name, DWORD size = 4096, DWORD* result = nullptr) const {
-        std::vector<wchar_t> buffer(size + 1, L'~');
-        DWORD r = GetPrivateProfileSectionW(name, buffer.data(), size, path().c_str());
-        if (result) *result = r;
-        return Shown(buffer.data(), ListEnd(buffer, r, size));
+        size_t end = 0;
+        while (end < size + 1 && buffer[end] != L'~') ++end;
+        return Shown(buffer.data(), end == size ? size + 1 : end);
     }
 
   private:
-    // What the call wrote: up to the untouched filler, or the whole buffer
-    // and the element behind it, which must stay untouched.
-    static size_t ListEnd(const std::vector<wchar_t>& buffer, DWORD, DWORD size) {
-        size_t end = 0;
-        while (end < size + 1 && buffer[end] != L'~') ++end;
-        return end == size ? size + 1 : end;
-    }
     nltest::TestEnv env_;
     std::string path_;
 };
@@ -82,14 +75,12 @@ TEST(ProfileFiles, ReadAsTheTableSays) {
         ProfileFile file(utf16 ? Utf16LeWithMark(nltest::Wide(row[1].substr(6))) : row[1]);
         const std::wstring section = nltest::Wide(row[2]);
         if (row[0] == "file") {
-            EXPECT_EQ(file.Names(), row[3]);
-            EXPECT_EQ(file.Section(section.c_str()), row[4]);
+            EXPECT_EQ(file.List(nullptr), row[3]);
+            EXPECT_EQ(file.List(section.c_str()), row[4]);
             continue;
         }
         DWORD size = std::stoul(row[3]), result = 0;
-        EXPECT_EQ(
-            row[0] == "names" ? file.Names(size, &result) : file.Section(section.c_str(), size, &result),
-            row[5]);
+        EXPECT_EQ(file.List(row[0] == "names" ? nullptr : section.c_str(), size, &result), row[5]);
         EXPECT_EQ(result, std::stoul(row[4]));
     }
 }
@@ -112,17 +103,16 @@ TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
         {L"relative.ini", ERROR_FILE_NOT_FOUND},  // no Windows directory to look in
     };
     for (const auto& c : cases) {
-        wchar_t buffer[8];
-        wmemset(buffer, L'~', 8);
-        SetLastError(0xDEADBEEF);
-        EXPECT_EQ(GetPrivateProfileSectionNamesW(buffer, 8, c.path.c_str()), 0u);
-        EXPECT_EQ(GetLastError(), c.error);
-        EXPECT_EQ(Shown(buffer, 2), "|~");
-        wmemset(buffer, L'~', 8);
-        SetLastError(0xDEADBEEF);
-        EXPECT_EQ(GetPrivateProfileSectionW(L"S", buffer, 8, c.path.c_str()), 0u);
-        EXPECT_EQ(GetLastError(), c.error);
-        EXPECT_EQ(Shown(buffer, 3), "||~");
+        for (const wchar_t* section : {static_cast<const wchar_t*>(nullptr), L"S"}) {
+            wchar_t buffer[8];
+            wmemset(buffer, L'~', 8);
+            SetLastError(0xDEADBEEF);
+            EXPECT_EQ(section ? GetPrivateProfileSectionW(section, buffer, 8, c.path.c_str())
+                              : GetPrivateProfileSectionNamesW(buffer, 8, c.path.c_str()),
+                      0u);
+            EXPECT_EQ(GetLastError(), c.error);
+            EXPECT_EQ(Shown(buffer, 3), section ? "||~" : "|~~");
+        }
     }
     // A file that is read clears the last error, even for an empty result.
     nltest::WriteFile(env.path("empty.ini"), "[S]\n");

@@ -12,69 +12,26 @@
 
 namespace {
 
-// A thread that lives until the object is destroyed.
-class LiveThread {
-  public:
-    LiveThread()
-        : thread_([this] {
-              id_ = GetCurrentThreadId();
-              EXPECT_TRUE(nltest::WaitUntil([this] { return stop_.load(); }, "the test to end its thread"));
-          }) {
-        EXPECT_TRUE(nltest::WaitUntil([this] { return id_ != 0; }, "the thread to start"));
-    }
-    ~LiveThread() {
-        stop_ = true;
-        thread_.join();
-    }
-    DWORD id() const { return id_; }
-
-  private:
-    std::atomic<DWORD> id_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-void ExpectInvalidHandle(HANDLE handle, const char* what) {
-    SetLastError(0);
-    EXPECT_EQ(GetThreadId(handle), 0u) << what;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << what;
-}
-
+// A handle gives its thread's kernel id, also after the thread ends; the
+// pseudo-handle means the thread that uses it.
 TEST(ThreadHandles, GiveTheKernelIdOfTheirThreadAlsoAfterItEnds) {
     EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
-    LiveThread other;
-    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, other.id());
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(GetThreadId(handle), other.id());
-    // The pseudo-handle means the thread that uses it.
-    DWORD seenByOther = 0, otherId = 0;
-    std::thread([&] {
+    std::atomic<DWORD> otherId{0}, seenByOther{0};
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
         seenByOther = GetThreadId(GetCurrentThread());
         otherId = GetCurrentThreadId();
-    }).join();
+        EXPECT_TRUE(nltest::WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
+    });
+    EXPECT_TRUE(nltest::WaitUntil([&] { return otherId != 0; }, "the thread to start"));
+    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, otherId);
+    EXPECT_EQ(GetThreadId(handle), otherId);
+    stop = true;
+    other.join();
     EXPECT_EQ(seenByOther, otherId);
-    EXPECT_NE(seenByOther, GetCurrentThreadId());
-    EXPECT_TRUE(CloseHandle(handle));
-    // A handle keeps its id after the thread ends.
-    {
-        LiveThread ending;
-        handle = OpenThread(THREAD_ALL_ACCESS, FALSE, ending.id());
-        otherId = ending.id();
-    }
+    EXPECT_NE(otherId, GetCurrentThreadId());
     EXPECT_EQ(GetThreadId(handle), otherId);
     EXPECT_TRUE(CloseHandle(handle));
-}
-
-TEST(ThreadHandles, BadHandlesAreRecognisedNotFollowed) {
-    HANDLE handle = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
-    ASSERT_NE(handle, nullptr);
-    ASSERT_TRUE(CloseHandle(handle));
-    ExpectInvalidHandle(handle, "closed");
-    ExpectInvalidHandle(nullptr, "null");
-    ExpectInvalidHandle(INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE");
-    int notAnObject = 0;
-    ExpectInvalidHandle(&notAnObject, "an address that was never a handle");
-    ExpectInvalidHandle(reinterpret_cast<HANDLE>(0x1234), "a made-up value");
 }
 
 TEST(ThreadHandles, OpeningNeedsAThreadOfThisProcessAndQueryingARight) {
@@ -94,13 +51,20 @@ TEST(ThreadHandles, OpeningNeedsAThreadOfThisProcessAndQueryingARight) {
     EXPECT_TRUE(CloseHandle(handle));
 }
 
-TEST(CloseHandle, ClosesEachHandleOnceAndIgnoresThePseudoHandle) {
+// Each handle the layer gave out is closed once; anything else, a live handle
+// of another kind included, is no thread's handle and is never followed.
+TEST(CloseHandle, ClosesEachHandleOnceAndRecognisesBadHandles) {
     nltest::TestEnv env;
     HANDLE file = CreateFileW(nltest::Widen(env.path("f")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               0, nullptr);
     HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, GetCurrentThreadId());
     HANDLE transaction = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
-    ExpectInvalidHandle(file, "a file handle");  // a live handle of another kind is not a thread's
+    int notAnObject = 0;
+    for (HANDLE handle : {file, HANDLE{}, INVALID_HANDLE_VALUE, HANDLE(&notAnObject), HANDLE(0x1234)}) {
+        SetLastError(0);
+        EXPECT_EQ(GetThreadId(handle), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
     for (HANDLE handle : {file, thread, transaction}) {
         ASSERT_NE(handle, nullptr);
         EXPECT_TRUE(CloseHandle(handle));
@@ -108,14 +72,14 @@ TEST(CloseHandle, ClosesEachHandleOnceAndIgnoresThePseudoHandle) {
         EXPECT_FALSE(CloseHandle(handle));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
+    EXPECT_EQ(GetThreadId(thread), 0u);
+    EXPECT_FALSE(CloseHandle(&notAnObject));
     // A closed transaction is unknown to the transaction functions too.
     SetLastError(0);
     EXPECT_FALSE(CommitTransaction(transaction));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_TRUE(CloseHandle(GetCurrentThread()));
     EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
-    int notAnObject = 0;
-    EXPECT_FALSE(CloseHandle(&notAnObject));
 }
 
 TEST(ThreadHandles, ConcurrentOpenQueryAndCloseStayConsistent) {

@@ -16,15 +16,10 @@ namespace {
 
 using nltest::Widen;
 
-std::wstring OwnPath() {
+// The path of the module: the executable (null), or the library holding an address.
+std::wstring ModulePath(const void* address = nullptr) {
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
-
-std::wstring PlatformLibraryPath() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(reinterpret_cast<HMODULE>(&GetThreadId), path, MAX_PATH);
+    GetModuleFileNameW(static_cast<HMODULE>(const_cast<void*>(address)), path, MAX_PATH);
     return path;
 }
 
@@ -55,7 +50,7 @@ VersionResult ReadVersion(const std::wstring& path) {
 }
 
 TEST(FileVersion, TheNoteGivesTheFixedFileInformation) {
-    VersionResult result = ReadVersion(OwnPath());
+    VersionResult result = ReadVersion(ModulePath());
     ASSERT_EQ(result.error, 0u);
     EXPECT_EQ(result.info.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(result.info.dwFileVersionMS, 0x0003000Au);
@@ -64,7 +59,7 @@ TEST(FileVersion, TheNoteGivesTheFixedFileInformation) {
     EXPECT_EQ(result.info.dwProductVersionLS, 0x0000003Du);
     // A buffer too small gets a partial block, which is refused.
     unsigned char block[40];
-    ASSERT_TRUE(GetFileVersionInfoW(OwnPath().c_str(), 0, sizeof block, block));
+    ASSERT_TRUE(GetFileVersionInfoW(ModulePath().c_str(), 0, sizeof block, block));
     void* value = nullptr;
     UINT length = 0;
     EXPECT_FALSE(VerQueryValueW(block, L"\\", &value, &length));
@@ -80,7 +75,7 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
         DWORD error;
     };
     const Case cases[] = {
-        {PlatformLibraryPath(), ERROR_RESOURCE_DATA_NOT_FOUND},
+        {ModulePath(reinterpret_cast<const void*>(&GetThreadId)), ERROR_RESOURCE_DATA_NOT_FOUND},
         {Widen(env.path("text.txt")), ERROR_BAD_FORMAT},
         {Widen(env.path("empty")), ERROR_BAD_FORMAT},
         // Only a regular file is read, and a pipe is never waited for.
@@ -103,7 +98,7 @@ TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
 // none is read past its end (the sanitizer builds check that).
 TEST(FileVersion, DamagedFilesGiveAnErrorNotACrash) {
     nltest::TestEnv env;
-    std::wstring ownPath = OwnPath();
+    std::wstring ownPath = ModulePath();
     std::string own = nltest::ReadFile(std::string(ownPath.begin(), ownPath.end()));
     ASSERT_GT(own.size(), 4096u);
     size_t note = own.find(std::string("NorlakeVer\0\0", 12));

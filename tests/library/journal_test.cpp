@@ -91,7 +91,7 @@ TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
     };
     ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
     ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 1));
-    std::string commands = "pid\n";
+    std::string commands;
     for (const Row& row : rows) {
         std::string text = row.message;
         if (text.rfind("==> ", 0) == 0 || text.rfind("<== ", 0) == 0) text = text.substr(4);

@@ -23,25 +23,13 @@ using namespace nltest;
 
 using LoggingTest = LoggingProcess;
 
-TEST_F(LoggingTest, RecordsCarryTheDefaultLayout) {
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/src/app/main.cpp", 17, "hello %d", 42);
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].processId, GetCurrentProcessId());
-    EXPECT_EQ(records[0].threadId, GetCurrentThreadId());
-    EXPECT_EQ(records[0].logger, "utildebug_test");
-    EXPECT_EQ(records[0].file, "main.cpp");
-    EXPECT_EQ(records[0].line, 17);
-    EXPECT_EQ(records[0].level, "DEBUG");
-    EXPECT_EQ(records[0].text, "hello 42");
-}
-
 struct LevelCodeCase {
     int code;
     const char* level;
     const char* prefix;
 };
 
+// Records in the default layout, their level codes mapped to levels and prefixes.
 TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
     const LevelCodeCase cases[] = {
         {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},      {4097, "WARN", ""},
@@ -49,8 +37,13 @@ TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
         {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},       {291, "DEBUG", ""},
     };
     for (const LevelCodeCase& c : cases)
-        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "t.cpp", 1, "code %d", c.code);
+        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "/src/app/main.cpp", 17, "code %d", c.code);
     std::vector<Record> records = Records();
+    for (const Record& r : records) {
+        EXPECT_EQ(r.processId, GetCurrentProcessId());
+        EXPECT_EQ(r.threadId, GetCurrentThreadId());
+        EXPECT_EQ(r.logger + ":" + r.file + ":" + std::to_string(r.line), "utildebug_test:main.cpp:17");
+    }
     for (const LevelCodeCase& c : cases) {
         std::string text = std::string(c.prefix) + "code " + std::to_string(c.code);
         std::vector<Record> found = RecordsWithText(records, text);

@@ -41,8 +41,9 @@ TEST_F(HostTest, AHostThatLoadsAPluginExitsCleanlyWithOrWithoutUnloadingIt) {
     for (const char* close : {"", "close"}) {
         std::remove(env_.path("Debug/plugin_host.log").c_str());
         std::string output;
-        EXPECT_EQ(Host("load '" TEST_PLUGIN_PATH "' log 'from the plugin' errors " + std::string(close), &output),
-                  0)
+        EXPECT_EQ(
+            Host("load '" TEST_PLUGIN_PATH "' log 'from the plugin' errors " + std::string(close), &output),
+            0)
             << close << "\n"
             << output;
         EXPECT_NE(output.find("setlasterror=0\n"), std::string::npos) << output;

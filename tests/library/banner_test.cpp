@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <sstream>
 
 #include "logging_process.h"
 #include "probe.h"
@@ -25,26 +26,22 @@ struct BannerLine {
     bool endsWithLineFeed;
 };
 
-// The banner with the values of the moment filled in; record 2 is checked
-// on its own.
+// The banner of data/library/banner.txt with the values of the moment filled in.
 std::vector<BannerLine> ExpectedBanner(const std::string& version, const std::string& build,
                                        const std::string& machine, unsigned long pid, unsigned long tid) {
-    return {{1060, kStars, true},
-            {1070, "", false},
-            {1071, "Terminated at:", false},
-            {1072, "Elapsed time :", true},
-            {1081, "Software:", false},
-            {1082, "    Version:" + version, false},
-            {1083, "    Build:" + build, true},
-            {1091, "Context:", false},
-            {1092, "    Machine:" + machine, false},
-            {1094, "    OS ver.:", false},
-            {1095, "    OrgName:", true},
-            {1099, "Process:", false},
-            {1100, "    PID    :" + std::to_string(pid), false},
-            {1101, "    Thread :" + std::to_string(tid), true},
-            {1104, "LOG Recycle Count:", false},
-            {1106, kStars, true}};
+    const std::pair<std::string, std::string> values[] = {
+        {"{stars}", kStars},    {"{version}", version},         {"{build}", build},
+        {"{machine}", machine}, {"{pid}", std::to_string(pid)}, {"{tid}", std::to_string(tid)}};
+    std::vector<BannerLine> banner;
+    std::istringstream lines(ReadFile(NL_TEST_DATA_DIR "/library/banner.txt"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::string text = line.substr(line.find('\t', line.find('\t') + 1) + 1);
+        for (const auto& [name, value] : values)
+            if (size_t at = text.find(name); at != std::string::npos) text.replace(at, name.size(), value);
+        banner.push_back({std::stoi(line), text, line[line.find('\t') + 1] == '1'});
+    }
+    return banner;
 }
 
 // The banner's records among the others: those of the banner's location.

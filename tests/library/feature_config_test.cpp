@@ -148,6 +148,9 @@ TEST_F(DataRoot, DataRootPathWithOrWithoutATrailingSeparator) {
         ASSERT_TRUE(SetRegistryString(L"DataRootPath", c.value));
         EXPECT_EQ(Resolved(), c.path);
     }
+    // A cluster node whose product resource names no data root, and no DataRootPath.
+    UseCluster({{"a", "clusRDLL", {}}});
+    EXPECT_EQ(Resolved(), L"");
     // Too long for the buffer: no data root rather than a cut one.
     ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/" + std::wstring(2100, L'd')));
     EXPECT_EQ(Resolved(), L"");
@@ -205,11 +208,6 @@ TEST_F(DataRoot, TheFirstProductResourceDecides) {
         UseCluster(c.primitives);
         EXPECT_EQ(Resolved(), c.path + L"/config/dbglog_FeatureMapping.ini");
     }
-}
-
-TEST_F(DataRoot, NoSourceGivesNoPath) {
-    UseCluster({{"a", "clusRDLL", {}}});
-    EXPECT_EQ(Resolved(), L"");
 }
 
 }  // namespace

@@ -27,9 +27,6 @@ class LifecycleTest : public ::testing::Test {
         return all;
     }
     std::string LogPath() const { return env_.path("Debug/lifecycle_probe.log"); }
-    size_t Count(const std::string& text) const {
-        return RecordsWithText(ReadRecords(LogPath()), text).size();
-    }
 
     TestEnv env_;
     std::string probe_;
@@ -68,8 +65,8 @@ TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
             ADD_FAILURE() << "run " << run << " ended with " << status << ":\n" << output;
             continue;
         }
-        EXPECT_EQ(Count("from atexit"), 1u) << run;
-        EXPECT_EQ(Count("from a static destructor"), 1u) << run;
+        for (const char* text : {"from atexit", "from a static destructor"})
+            EXPECT_EQ(RecordsWithText(ReadRecords(LogPath()), text).size(), 1u) << run << text;
     }
     EXPECT_EQ(crashes, 0);
 }

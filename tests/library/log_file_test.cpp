@@ -269,9 +269,6 @@ class HostileFilesTest : public LogFileTest {
         ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
         ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
     }
-    std::string Run(const std::string& commands, int* status) {
-        return LogFileTest::Run(commands, "", status);
-    }
     std::string MappingFile() const { return env_.path("data/config/dbglog_FeatureMapping.ini"); }
     std::string RegistryFile() const { return env_.path("bin/config/cfg_ProductRegistry.txt"); }
     // Puts a thing of a kind at the path: "fifo", "zero" (a link to
@@ -293,7 +290,7 @@ TEST_F(HostileFilesTest, APipeDeviceOrFolderAtAConfigurationFileCountsAsMissing)
         Plant(kind, MappingFile());
         std::remove(HomeLog().c_str());
         int status = 0;
-        std::string output = Run("log probe record\n", &status);
+        std::string output = Run("log probe record\n", "", &status);
         EXPECT_EQ(status, 0) << kind << ": " << output;
         EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), 1u) << kind;
         EXPECT_NE(output.find("utilDebug: the product registry file " + RegistryFile() + " is not read ("),
@@ -313,13 +310,13 @@ TEST_F(HostileFilesTest, AMappingFileIsReadUpToItsFirstMiB) {
     WriteFile(MappingFile(), early + std::string(1024 * 1024 - early.size(), ';') + "\n[late]\nworker\n");
     ASSERT_EQ(truncate(MappingFile().c_str(), 100 * 1024 * 1024), 0);
     int status = 0;
-    Run("log probe record\n", &status);
+    Run("log probe record\n", "", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), 1u);
 
     // Within the limit the same feature silences the process.
     WriteFile(MappingFile(), early + "[late]\nworker\n");
-    Run("log silenced record\n", &status);
+    Run("log silenced record\n", "", &status);
     EXPECT_EQ(RecordsSaying(HomeLog(), "silenced record"), 0u);
 }
 
@@ -336,7 +333,7 @@ TEST_F(HostileFilesTest, APipeReplacingTheLogFileIsNeitherWaitedForNorWritten) {
     int status = 0;
     std::string output = Run("clock 1000\nlog first record\ntouch " + env_.path("logged") + "\nwait " +
                                  env_.path("planted") + "\nadvance 4000\nlog second record\n",
-                             &status);
+                             "", &status);
     planter.join();
     EXPECT_EQ(status, 0) << output;
     struct stat planted;
@@ -362,7 +359,7 @@ TEST_F(HostileFilesTest, AnOverWideOrOverflowingLayoutGivesWayToTheDefaultLayout
         std::remove(HomeLog().c_str());
         ASSERT_TRUE(SetRegistryString(L"DebugLogFormat", Widen(format)));
         int status = 0;
-        std::string output = Run("log probe record\n", &status);
+        std::string output = Run("log probe record\n", "", &status);
         EXPECT_EQ(status, 0) << format;
         std::vector<Record> records = ReadRecords(HomeLog());
         ASSERT_EQ(records.size(), 1u) << format;
@@ -394,7 +391,7 @@ TEST_F(HostileFilesTest, LongListsAreReadUpToTheirLimit) {
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
         ASSERT_TRUE(SetRegistryString(c.value, c.text));
         int status = 0;
-        Run("log probe record\n", &status);
+        Run("log probe record\n", "", &status);
         EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), c.logs ? 1u : 0u)
             << std::string(c.value, c.value + wcslen(c.value)) << " of " << c.text.size();
         ASSERT_TRUE(DeleteRegistryValue(c.value));

@@ -1,7 +1,6 @@
 // A process that logs on command, for tests that need a process of a given
 // name or a second process. Commands come one per line on stdin:
 //   log TEXT        a debug record (level 258) with TEXT
-//   error TEXT      an error record (level 4098)
 //   level CODE TEXT a record of level code CODE with TEXT
 //   clock MS        from now on GetTickCount returns MS
 //   advance MS      moves that clock on
@@ -10,7 +9,6 @@
 //                   says so on stderr and exits with 3)
 //   state           prints "enabled=E critical=C mode=M count=N"
 //   banner          writes the stress banner
-//   windbg TEXT     DebugStringToWindbg with TEXT (the string overload)
 //   pid             prints "pid=PID"
 //   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
 //                   the pseudo-handle
@@ -182,8 +180,6 @@ void ExitWhileLogging(int threads, int delayMicroseconds) {
 void Run(const std::string& command, const std::string& argument) {
     if (command == "log") {
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, __FILE__, __LINE__, "%s", argument.c_str());
-    } else if (command == "error") {
-        DBG::DebugLogEx(DBG_THIS_MODULE, 4098, __FILE__, __LINE__, "%s", argument.c_str());
     } else if (command == "level") {
         size_t space = argument.find(' ');
         DBG::DebugLogEx(DBG_THIS_MODULE, std::stoi(argument.substr(0, space)), __FILE__, __LINE__, "%s",
@@ -201,9 +197,6 @@ void Run(const std::string& command, const std::string& argument) {
         PrintState();
     } else if (command == "banner") {
         DBG::StressLogTitle();
-    } else if (command == "windbg") {
-        std::wstring text(argument.begin(), argument.end());
-        DebugStringToWindbg(text);
     } else if (command == "pid") {
         std::printf("pid=%d\n", static_cast<int>(getpid()));
         std::fflush(stdout);
@@ -239,17 +232,10 @@ void Run(const std::string& command, const std::string& argument) {
 }  // namespace
 
 int main(int argc, char**) {
-    if (argc > 1 || isatty(0)) {
-        Run("log", "probe record");
-        PrintState();
-        return 0;
-    }
-    std::string line;
     bool any = false;
-    while (std::getline(std::cin, line)) {
+    for (std::string line; argc == 1 && !isatty(0) && std::getline(std::cin, line); any = true) {
         size_t space = line.find(' ');
         Run(line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1));
-        any = true;
     }
     if (!any) {
         Run("log", "probe record");

@@ -23,25 +23,13 @@ using namespace nltest;
 
 using LoggingTest = LoggingProcess;
 
-TEST_F(LoggingTest, RecordsCarryTheDefaultLayout) {
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/src/app/main.cpp", 17, "hello %d", 42);
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].processId, GetCurrentProcessId());
-    EXPECT_EQ(records[0].threadId, GetCurrentThreadId());
-    EXPECT_EQ(records[0].logger, "utildebug_test");
-    EXPECT_EQ(records[0].file, "main.cpp");
-    EXPECT_EQ(records[0].line, 17);
-    EXPECT_EQ(records[0].level, "DEBUG");
-    EXPECT_EQ(records[0].text, "hello 42");
-}
-
 struct LevelCodeCase {
     int code;
     const char* level;
     const char* prefix;
 };
 
+// Records in the default layout, their level codes mapped to levels and prefixes.
 TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
     const LevelCodeCase cases[] = {
         {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},      {4097, "WARN", ""},
@@ -49,8 +37,13 @@ TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
         {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},       {291, "DEBUG", ""},
     };
     for (const LevelCodeCase& c : cases)
-        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "t.cpp", 1, "code %d", c.code);
+        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "/src/app/main.cpp", 17, "code %d", c.code);
     std::vector<Record> records = Records();
+    for (const Record& r : records) {
+        EXPECT_EQ(r.processId, GetCurrentProcessId());
+        EXPECT_EQ(r.threadId, GetCurrentThreadId());
+        EXPECT_EQ(r.logger + ":" + r.file + ":" + std::to_string(r.line), "utildebug_test:main.cpp:17");
+    }
     for (const LevelCodeCase& c : cases) {
         std::string text = std::string(c.prefix) + "code " + std::to_string(c.code);
         std::vector<Record> found = RecordsWithText(records, text);
@@ -112,30 +105,6 @@ TEST_F(LoggingTest, EachModuleLogsUnderItsOwnLogger) {
     EXPECT_EQ(RecordsWithText(records, "from a null handle").at(0).logger, "unknown");
 }
 
-TEST_F(LoggingTest, SourceFileIsCutAfterItsLastSeparator) {
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "C:\\src\\mod\\x.cpp", 5, "backslashes");
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/home/dev/src/mixed\\y.cpp", 6, L"wide");
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"z.cpp", 7, "bare");
-    std::vector<Record> records = Records();
-    EXPECT_EQ(RecordsWithText(records, "backslashes").at(0).file, "x.cpp");
-    EXPECT_EQ(RecordsWithText(records, "wide").at(0).file, "y.cpp");
-    EXPECT_EQ(RecordsWithText(records, "bare").at(0).file, "z.cpp");
-}
-
-TEST_F(LoggingTest, LongMessagesAreCutAtTheLimit) {
-    std::string longText(60000, 'n');
-    std::wstring longWide(60000, L'w');
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", longText.c_str());
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", longWide.c_str());
-    DBG::DebugLogEx(DBG_THIS_MODULE, 272, "t.cpp", 1, "%s", std::string(49151, 'e').c_str());
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].text, std::string(49151, 'n'));
-    EXPECT_EQ(records[1].text, std::string(49151, 'w'));
-    // The prefix comes on top of a message of full length.
-    EXPECT_EQ(records[2].text, "==> " + std::string(49151, 'e'));
-}
-
 // Hostile formats get a record of bounded size at a bounded cost: the C
 // export's one argument serves the first conversion and later ones read zero,
 // and a precision of a billion is cut at the limit like any long output.
@@ -182,25 +151,30 @@ TEST_F(LoggingTest, FormatsFollowTheWindowsConventions) {
     EXPECT_EQ(untouched, 12345);
 }
 
-// A thread with a 64 KiB stack logs a message of the greatest length.
-TEST_F(LoggingTest, ThreadsWithSmallStacksLogLongMessages) {
+// Long messages are cut at the limit, the prefix coming on top of a message
+// of full length, also in a thread with a 64 KiB stack.
+TEST_F(LoggingTest, LongMessagesAreCutAtTheLimitInThreadsWithSmallStacks) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, 64 * 1024);
     pthread_t thread;
     auto body = [](void*) -> void* {
-        std::wstring text(49151, L'x');
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", text.c_str());
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%S", text.c_str());
+        std::wstring wide(60000, L'w');
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", std::string(60000, 'n').c_str());
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", wide.c_str());
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%S", wide.c_str());
+        DBG::DebugLogEx(DBG_THIS_MODULE, 272, "t.cpp", 1, "%s", std::string(49151, 'e').c_str());
         return nullptr;
     };
     ASSERT_EQ(pthread_create(&thread, &attributes, body, nullptr), 0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attributes);
     std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text.size(), 49151u);
-    EXPECT_EQ(records[1].text.size(), 49151u);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].text, std::string(49151, 'n'));
+    EXPECT_EQ(records[1].text, std::string(49151, 'w'));
+    EXPECT_EQ(records[2].text, std::string(49151, 'w'));
+    EXPECT_EQ(records[3].text, "==> " + std::string(49151, 'e'));
 }
 
 TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
@@ -355,21 +329,20 @@ TEST_F(LoggingTest, QueriesBeforeTheFirstRecord) {
     EXPECT_FALSE(FileExists(LogPath()));
 }
 
-// Source names of any length, each record its own; a null format is an empty
-// record.
-TEST_F(LoggingTest, LongWideSourceNamesAndNullFormats) {
+// Source names cut after their last separator, of any length, each record
+// its own; a null format is an empty record.
+TEST_F(LoggingTest, SourceNamesAndNullFormats) {
     const std::wstring longName = L"/src/" + std::wstring(300, L'l') + L".cpp";
-    for (const wchar_t* file : {longName.c_str(), L"a.cpp", longName.c_str(), L"b.cpp"})
+    for (const wchar_t* file : {longName.c_str(), L"a.cpp", longName.c_str(), L"/home/dev/mixed\\b.cpp"})
         DBG::DebugLogEx(DBG_THIS_MODULE, 258, file, 1, L"%s", file);
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "n.cpp", 2, static_cast<const char*>(nullptr));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "C:\\src\\n.cpp", 2, static_cast<const char*>(nullptr));
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"n.cpp", 3, static_cast<const wchar_t*>(nullptr));
     std::vector<Record> records = Records();
     ASSERT_EQ(records.size(), 6u);
     const std::string longFile = std::string(300, 'l') + ".cpp";
     const char* files[] = {longFile.c_str(), "a.cpp", longFile.c_str(), "b.cpp", "n.cpp", "n.cpp"};
     for (size_t i = 0; i < 6; ++i) EXPECT_EQ(records[i].file, files[i]) << i;
-    EXPECT_EQ(records[4].text, "");
-    EXPECT_EQ(records[5].text, "");
+    EXPECT_EQ(records[4].text + records[5].text, "");
 }
 
 // The module table grows past its first 32 and 64 modules: each copy of the

@@ -80,7 +80,7 @@ TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
               "RegValueHomeDir\tHome\r\nRegValueDebugModule\t\"Modules\"\r\n"
               "RegValueDebugLevel\tTraceLevel\r\n");
     std::string probe = InstallProbe(env_, "bin/worker");
-    std::string output = RunProbe(env_, probe, "log debug\nerror error\nstate\n");
+    std::string output = RunProbe(env_, probe, "log debug\nlevel 4098 error\nstate\n");
     EXPECT_NE(output.find("enabled=1 critical=0 mode=1"), std::string::npos) << output;
     std::vector<Record> records = ReadRecords(env_.path("home/Debug/worker.log"));
     ASSERT_EQ(records.size(), 1u);

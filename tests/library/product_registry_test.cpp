@@ -95,27 +95,6 @@ TEST(ProductRegistryFileTest, FilesGiveTheirLinesAndPairsAsTheDataSays) {
     }
 }
 
-// A line of `length` characters (line feed included) with its own key.
-std::string PaddedLine(int number, int length) {
-    std::string line = "K" + std::to_string(number) + "\t";
-    return line + std::string(length - line.size() - 1, 'v') + "\n";
-}
-
-TEST(ProductRegistryFileTest, PieceCrossingTextCapacityEndsTheReading) {
-    // Ten lines of 1023 characters count 10 * 1024: exactly the capacity. With
-    // one character more in the first, the tenth crosses the limit, and the
-    // short line after it, which would still fit, is ignored as well.
-    for (int extra : {0, 1}) {
-        SCOPED_TRACE(extra);
-        std::string content = PaddedLine(0, 1023 + extra);
-        for (int i = 1; i < 10; ++i) content += PaddedLine(i, 1023);
-        const Pairs pairs = Parse(content + "Z\tz\n");
-        EXPECT_EQ(pairs.size(), extra ? 9u : 10u);
-        EXPECT_EQ(pairs.count(L"K9"), extra ? 0u : 1u);
-        EXPECT_EQ(pairs.count(L"Z"), 0u);
-    }
-}
-
 // ---- The executable's directory ---------------------------------------------------------
 
 TEST(ProductRegistryDirectoryTest, IsTheExecutablesDirectoryWithTrailingSeparator) {

@@ -75,7 +75,7 @@ TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
             RunProbe(env, worker,
                      "clock 5000000\nlog first\ntouch " + env.path("ready") + "\nwait " + env.path("go") +
                          "\nadvance 30000\nlog half a minute later\nadvance 30001\nlog after the refresh\n"
-                         "error error after the refresh\nstate\n");
+                         "level 4098 error after the refresh\nstate\n");
     });
     bool ready = WaitUntil([&] { return FileExists(env.path("ready")); }, "the worker's first record");
     int status = ready ? RunCommand(QPREG_PATH

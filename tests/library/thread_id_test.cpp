@@ -12,7 +12,7 @@ namespace {
 
 using namespace nltest;
 
-TEST(ThreadId, OwnAndOtherThreads) {
+TEST(ThreadId, OwnOtherAndBadHandles) {
     EXPECT_EQ(DBG::NL_GetThreadId(GetCurrentThread()), GetCurrentThreadId());
     HANDLE own = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
     EXPECT_EQ(DBG::NL_GetThreadId(own), GetCurrentThreadId());
@@ -30,9 +30,8 @@ TEST(ThreadId, OwnAndOtherThreads) {
     stop = true;
     other.join();
     CloseHandle(handle);
-}
 
-TEST(ThreadId, BadHandlesGiveZero) {
+    // Bad handles give zero.
     HANDLE closed = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
     ASSERT_TRUE(CloseHandle(closed));
     int notAHandle = 0;

@@ -20,40 +20,28 @@ struct Record {
     std::string text;
 };
 
-// Cuts text at the first occurrence of separator: the part before it is
-// returned, the rest stays in text. False when separator is missing.
-inline bool TakeUntil(std::string& text, const std::string& separator, std::string* part) {
-    size_t at = text.find(separator);
-    if (at == std::string::npos) return false;
-    *part = text.substr(0, at);
-    text.erase(0, at + separator.size());
-    return true;
-}
-
-inline std::string Trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(' ');
-    size_t last = text.find_last_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-
-// One line of "time  [pid:tid]  [logger][file(line)]  [level]  text".
-inline bool ParseRecord(std::string line, Record* record) {
-    std::string ids, location, lineNumber;
-    if (!TakeUntil(line, "  [", &record->time) || !TakeUntil(line, "]  [", &ids) ||
-        !TakeUntil(line, "][", &record->logger) || !TakeUntil(line, ")]  [", &location) ||
-        !TakeUntil(line, "]  ", &record->level))
-        return false;
-    size_t colon = ids.find(':');
-    size_t paren = location.rfind('(');
-    if (colon == std::string::npos || paren == std::string::npos) return false;
-    record->processId = std::stoul(ids.substr(0, colon));
-    record->threadId = std::stoul(ids.substr(colon + 1));
-    record->logger = Trimmed(record->logger);
-    record->file = Trimmed(location.substr(0, paren));
-    record->line = std::stoi(location.substr(paren + 1));
-    record->level = Trimmed(record->level);
-    record->text = line;
-    return record->time.size() >= 19;
+// One line of "time  [pid:tid]  [logger][file(line)]  [level]  text", each
+// part up to the first occurrence of the separator after it; names are trimmed.
+inline bool ParseRecord(const std::string& line, Record* record) {
+    const size_t npos = std::string::npos;
+    size_t ids = line.find("  ["), logger = line.find("]  [", ids), file = line.find("][", logger),
+           level = line.find(")]  [", file), text = level == npos ? npos : line.find("]  ", level + 5);
+    size_t colon = line.find(':', ids), paren = line.rfind('(', level);
+    if (text == npos || colon > logger || paren == npos || paren < file + 2) return false;
+    auto trimmed = [&line](size_t from, size_t to) {
+        std::string part = line.substr(from, to - from);
+        part.erase(0, part.find_first_not_of(' '));
+        return part.erase(part.find_last_not_of(' ') + 1);
+    };
+    record->time = line.substr(0, ids);
+    record->processId = std::stoul(line.substr(ids + 3, colon - ids - 3));
+    record->threadId = std::stoul(line.substr(colon + 1, logger - colon - 1));
+    record->logger = trimmed(logger + 4, file);
+    record->file = trimmed(file + 2, paren);
+    record->line = std::stoi(line.substr(paren + 1, level - paren - 1));
+    record->level = trimmed(level + 5, text);
+    record->text = line.substr(text + 3);
+    return ids >= 19;
 }
 
 inline std::vector<Record> ReadRecords(const std::string& path) {

@@ -92,7 +92,6 @@ FakeClock::~FakeClock() { NlSetTickSourceForTesting(nullptr); }
 
 void FakeClock::Advance(uint32_t milliseconds) { g_fakeNow += milliseconds; }
 
-void FakeClock::Set(uint32_t now) { g_fakeNow = now; }
 
 testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
                                    std::chrono::milliseconds timeout) {

@@ -43,7 +43,6 @@ class FakeClock {
     explicit FakeClock(uint32_t start = 10000000);
     ~FakeClock();
     void Advance(uint32_t milliseconds);
-    void Set(uint32_t now);
 };
 
 // An ASCII path as the registry's wide text.

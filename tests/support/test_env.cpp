@@ -92,7 +92,6 @@ FakeClock::~FakeClock() { NlSetTickSourceForTesting(nullptr); }
 
 void FakeClock::Advance(uint32_t milliseconds) { g_fakeNow += milliseconds; }
 
-
 testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
                                    std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;

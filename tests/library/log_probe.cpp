@@ -9,6 +9,7 @@
 //                   says so on stderr and exits with 3)
 //   state           prints "enabled=E critical=C mode=M count=N"
 //   banner          writes the stress banner
+//   windbg TEXT     DebugStringToWindbg with TEXT (the string overload)
 //   pid             prints "pid=PID"
 //   threadid        prints "threadid=ID" three times, from NL_GetThreadId on
 //                   the pseudo-handle
@@ -197,6 +198,9 @@ void Run(const std::string& command, const std::string& argument) {
         PrintState();
     } else if (command == "banner") {
         DBG::StressLogTitle();
+    } else if (command == "windbg") {
+        std::wstring text(argument.begin(), argument.end());
+        DebugStringToWindbg(text);
     } else if (command == "pid") {
         std::printf("pid=%d\n", static_cast<int>(getpid()));
         std::fflush(stdout);

@@ -123,7 +123,7 @@ class QpdebugTest : public ::testing::Test {
             std::string name = probe == &worker_ ? "worker" : probe == &indexer_ ? "indexer" : "plugged";
             *probe = std::make_unique<LiveProbe>(env_, name);
             (*probe)->Send("log first debug");
-            (*probe)->Send("error first error");
+            (*probe)->Send("level 4098 first error");
         }
         plugged_->Send(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
         for (auto* probe : {&worker_, &indexer_, &plugged_}) (*probe)->Sync();
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     // Follows the file across a roll (renamed aside, a new one created) and a
     // deletion and re-creation, from the last record on.
-    worker_->Send("error before tail");
+    worker_->Send("level 4098 before tail");
     worker_->Sync();
     std::string out = env_.path("tail.out");
     nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
@@ -169,11 +169,11 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     EXPECT_TRUE(shows("before tail"));
     nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
     LiveProbe second(env_, "worker", "bin2");
-    second.Send("error after roll");
+    second.Send("level 4098 after roll");
     second.Sync();
     EXPECT_TRUE(shows("after roll"));
     nltest::RunCommand("rm '" + Log("worker") + "'; sleep 0.5");
-    second.Send("error after re-creation");
+    second.Send("level 4098 after re-creation");
     second.Sync();
     EXPECT_TRUE(shows("after re-creation"));
     EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)

@@ -217,11 +217,6 @@ CRecordFileAppender::CRecordFileAppender() = default;
 
 CRecordFileAppender::~CRecordFileAppender() { CloseFile(); }
 
-LogString CRecordFileAppender::getActiveFile() const {
-    Guard<CSharedLock> guard(&lock_);
-    return activeFile_;
-}
-
 std::wstring CRecordFileAppender::ActiveFileW() const {
     Guard<CSharedLock> guard(&lock_);
     return activeFileW_;

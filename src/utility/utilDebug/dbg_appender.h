@@ -48,10 +48,8 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     void addFilter(const log4cxx::spi::FilterPtr filter) override;
     void clearFilters() override;
 
-    // The file the records go to; empty when none could be opened.
-    log4cxx::LogString getActiveFile() const;
-    // The same name as the platform layer takes it, converted once when the
-    // file was opened.
+    // The file the records go to, as the platform layer takes its name
+    // (converted once, when the file was opened); empty when none could be.
     std::wstring ActiveFileW() const;
 
   private:

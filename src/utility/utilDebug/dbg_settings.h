@@ -1,6 +1,8 @@
 // The settings store: the registry reads and writes behind the DBG getters and
 // setters, and the refresh that re-reads the settings at most once a minute
-// and hands what changed to the back end.
+// and hands what changed to the back end. The functions that take the
+// settings lock are never called with the adapter lock held, which comes after
+// it.
 // On the library's ladder: the settings store; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
@@ -13,9 +15,6 @@
 #include "dbg_registry.h"
 
 namespace dbg_internal {
-
-// The functions that take the settings lock are not called with the adapter
-// lock held, which comes after it.
 
 // Settles the key path and value names from the product registry file, once.
 void EnsureProductRegistryLoaded() EXCLUDES(AdapterLock());

@@ -69,17 +69,6 @@ Names EnumNames(HKEY key, bool subkeys) {
     }
 }
 
-LSTATUS CreateIn(HANDLE transaction, const wchar_t* path, HKEY* key, DWORD* disposition = nullptr) {
-    return RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key,
-                                   disposition, transaction, nullptr);
-}
-
-LSTATUS OpenIn(HANDLE transaction, const wchar_t* path, HKEY* key) {
-    return RegOpenKeyTransactedW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key, transaction, nullptr);
-}
-
-HANDLE NewTransaction() { return CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr); }
-
 // Runs body in a child process, whose exit status is body's result.
 pid_t StartChild(const std::function<int()>& body) {
     pid_t pid = fork();
@@ -133,52 +122,13 @@ TEST(RegistryValues, PortedStringSizesFitTheText) {
     RegCloseKey(key);
 }
 
-TEST(RegistryValues, StringsCountUtf16BytesAndNoBufferIsOverrun) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Sizes");
-    // Setting reads no more elements than the size covers: the text ends right
-    // before an inaccessible page. Reading fills a buffer of N bytes with at
-    // most N / 2 elements, or leaves it untouched with ERROR_MORE_DATA. Text
-    // stored without a terminator gets one when the buffer has 2 bytes to
-    // spare, as on NT; the size reported does not count it.
-    long page = sysconf(_SC_PAGESIZE);
-    auto* pages = static_cast<char*>(
-        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(MAP_FAILED, pages);
-    ASSERT_EQ(0, mprotect(pages + page, page, PROT_NONE));
-    const std::wstring h129 = std::wstring(129, L'h') + L'\0';
-    // The elements setting reads, the bytes stored, the bytes of buffer to
-    // read into, and what the buffer, filled with '#' at first, then holds.
-    const std::tuple<std::wstring, DWORD, DWORD, LSTATUS, std::wstring> cases[] = {
-        {h129, 260, 260, ERROR_SUCCESS, h129 + L"####"},
-        {L'h' + h129, 262, 260, ERROR_MORE_DATA, std::wstring(134, L'#')},
-        {L"abc", 6, 6, ERROR_SUCCESS, L"abc##"},
-        {L"abc", 6, 7, ERROR_SUCCESS, L"abc##"},
-        {L"abc", 6, 8, ERROR_SUCCESS, std::wstring(L"abc\0#", 5)},
-        {L"x\U0001F600", 6, 6, ERROR_SUCCESS, L"x\U0001F600###"},  // two elements make 6 bytes
-        {L"x\U0001F600", 6, 8, ERROR_SUCCESS, std::wstring(L"x\U0001F600\0##", 5)},
-        {std::wstring(L"ab\0", 3), 6, 8, ERROR_SUCCESS, std::wstring(L"ab\0##", 5)},
-    };
-    for (const auto& [text, stored, capacity, status, expected] : cases) {
-        SCOPED_TRACE(testing::Message() << stored << " bytes stored, " << capacity << " to read into");
-        auto* source = reinterpret_cast<wchar_t*>(pages + page) - text.size();
-        wmemcpy(source, text.data(), text.size());
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"v", 0, REG_SZ, Bytes(source), stored));
-        std::wstring buffer(expected.size(), L'#');
-        DWORD size = capacity, type = 0;
-        EXPECT_EQ(status, RegQueryValueExW(key, L"v", nullptr, &type, Bytes(&buffer[0]), &size));
-        EXPECT_EQ(stored, size);
-        EXPECT_EQ(DWORD{REG_SZ}, type);
-        EXPECT_EQ(expected, buffer);
-    }
-    munmap(pages, 2 * page);
-    RegCloseKey(key);
-}
+// ---- The calls ---------------------------------------------------------------------------
 
-// ---- Names and the key tree ------------------------------------------------------------
-
-// Each row of data/registry/calls.txt (its header gives the calls): names, the
-// key tree's order and depth, deleting.
+// Each row of data/registry/calls.txt (its header gives the calls): values and
+// their sizes, names, the key tree's order and depth, deleting, snapshots and
+// transactions. A value is set from data that ends right before an
+// inaccessible page, so that reading one element more than the size covers
+// shows.
 TEST(RegistryCalls, GiveWhatTheTableSays) {
     const std::map<std::string, LSTATUS> statuses = {{"ok", ERROR_SUCCESS},
                                                      {"not-found", ERROR_FILE_NOT_FOUND},
@@ -189,29 +139,45 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
                                                      {"denied", ERROR_ACCESS_DENIED},
                                                      {"more-data", ERROR_MORE_DATA},
                                                      {"no-more", ERROR_NO_MORE_ITEMS},
-                                                     {"no-access", ERROR_NOACCESS}};
+                                                     {"no-access", ERROR_NOACCESS},
+                                                     {"not-active", ERROR_TRANSACTION_NOT_ACTIVE}};
     const std::map<std::string, REGSAM> rights = {
         {"read", KEY_READ}, {"read64", KEY_READ | KEY_WOW64_64KEY}, {"write", KEY_WRITE}};
     std::optional<nltest::TestEnv> env;
     std::map<std::string, HKEY> keys;
+    std::map<std::string, HANDLE> transactions;
+    std::atomic<LSTATUS> written{-1};
+    std::thread writer;
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(MAP_FAILED, pages);
+    ASSERT_EQ(0, mprotect(pages + page, page, PROT_NONE));
     auto joined = [](const Names& names) {
         std::wstring text;
         for (const std::wstring& name : names) text += (text.empty() ? L"" : L"|") + name;
         return text;
     };
-    for (const nltest::Row& row : nltest::ReadRows("registry/calls.txt", true)) {
-        SCOPED_TRACE(row[0] + " " + (row.size() > 2 ? row[2].substr(0, 60) : ""));
+    std::function<void(const nltest::Row&)> run = [&](const nltest::Row& row) {
         const std::string& op = row[0];
         if (op == "fresh") {
             env.reset(), env.emplace(), keys = {{"HKLM", HKEY_LOCAL_MACHINE}};
-            continue;
+            return;
         }
         HKEY& key = keys[row[1]];
-        const std::wstring name = nltest::Wide(row[2]), last = nltest::Wide(row.back());
+        const auto in = transactions.find(op == "create"                   ? row[3]
+                                          : op == "open" && row.size() > 4 ? row[4]
+                                                                           : "");
+        const HANDLE transaction = in == transactions.end() ? nullptr : in->second;
+        const std::wstring name = nltest::Wide(row.size() > 2 ? row[2] : ""), last = nltest::Wide(row.back());
         DWORD disposition = 0, size = 12345;
         if (op == "create") {
-            EXPECT_EQ(statuses.at(row[4]),
-                      Create(keys.at(row[3]), name.c_str(),
+            EXPECT_EQ(
+                statuses.at(row[4]),
+                transaction
+                    ? RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                              nullptr, &key, &disposition, transaction, nullptr)
+                    : Create(keys.at(row[3]), name.c_str(),
                              row.size() > 6 ? rights.at(row[6]) : KEY_ALL_ACCESS, &key, &disposition));
             DWORD expected = row.size() < 6 || row[5].empty() ? disposition
                              : row[5] == "new"                ? REG_CREATED_NEW_KEY
@@ -219,34 +185,46 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             EXPECT_EQ(expected, disposition);
         } else if (op == "open") {
             EXPECT_EQ(statuses.at(row[3]),
-                      OpenKey(name.c_str(), row.size() > 4 ? rights.at(row[4]) : KEY_READ, &key));
+                      transaction
+                          ? RegOpenKeyTransactedW(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_ALL_ACCESS, &key,
+                                                  transaction, nullptr)
+                          : OpenKey(name.c_str(), row.size() > 4 ? rights.at(row[4]) : KEY_READ, &key));
         } else if (op == "set") {
             EXPECT_EQ(statuses.at(row[4]), SetString(key, name.c_str(), nltest::Wide(row[3])));
         } else if (op == "typed") {
             const DWORD type = std::stoul(row[3], nullptr, 0), stored = std::stoul(row[5]);
             std::string bytes;
             if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-                const std::wstring text = nltest::Wide(nltest::Unescape(row[4])) + L'\0';
+                const std::wstring text = nltest::Wide(nltest::Unescape(row[4]));
                 bytes.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
             } else {
                 for (size_t i = 0; i + 1 < row[4].size(); i += 2)
                     bytes += static_cast<char>(std::stoi(row[4].substr(i, 2), nullptr, 16));
             }
-            ASSERT_EQ(statuses.at(row[6]),
-                      RegSetValueExW(key, name.c_str(), 0, type,
-                                     bytes.empty() ? nullptr : Bytes(bytes.data()), stored));
-            if (row[6] != "ok") continue;
+            char* source =
+                static_cast<char*>(memcpy(pages + page - bytes.size(), bytes.data(), bytes.size()));
+            ASSERT_EQ(statuses.at(row[6]), RegSetValueExW(key, name.c_str(), 0, type,
+                                                          bytes.empty() ? nullptr : Bytes(source), stored));
+            if (row[6] != "ok") return;
             DWORD storedType = 0;
             EXPECT_EQ(ERROR_SUCCESS,
                       RegQueryValueExW(key, name.c_str(), nullptr, &storedType, nullptr, &size));
             EXPECT_EQ(type, storedType);
             EXPECT_EQ(stored, size);
-            std::string buffer(64, '\xAA');
+            std::string buffer(2 * stored + 8, '\xAA');
             EXPECT_EQ(ERROR_SUCCESS,
                       RegQueryValueExW(key, name.c_str(), nullptr, &storedType, Bytes(&buffer[0]), &size));
             EXPECT_EQ(stored, size);
             const size_t readBack = std::stoul(row[7]);  // not one byte more
             EXPECT_EQ(bytes.substr(0, readBack) + '\xAA', buffer.substr(0, readBack + 1));
+        } else if (op == "read") {
+            const std::wstring shown = nltest::Wide(nltest::Unescape(row[6]));
+            std::wstring buffer(shown.size(), L'#');
+            size = std::stoul(row[3]);
+            EXPECT_EQ(statuses.at(row[4]),
+                      RegQueryValueExW(key, name.c_str(), nullptr, nullptr, Bytes(&buffer[0]), &size));
+            EXPECT_EQ(std::stoul(row[5]), size);
+            EXPECT_EQ(shown, buffer);
         } else if (op == "get") {
             EXPECT_EQ(last, ReadString(key, name.c_str()));
         } else if (op == "query") {
@@ -257,6 +235,12 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             EXPECT_EQ(statuses.at(row[3]), RegDeleteValueW(key, name.c_str()));
         } else if (op == "deltree") {
             EXPECT_EQ(statuses.at(row[3]), RegDeleteTreeW(key, row[2] == "-" ? nullptr : name.c_str()));
+        } else if (op == "commit" || op == "rollback" || (op == "close" && transactions.count(row[1]))) {
+            const HANDLE ending = transactions.at(row[1]);
+            const BOOL done = op == "commit"     ? CommitTransaction(ending)
+                              : op == "rollback" ? RollbackTransaction(ending)
+                                                 : CloseHandle(ending);
+            EXPECT_EQ(statuses.at(row[2]), done ? ERROR_SUCCESS : LSTATUS(GetLastError()));
         } else if (op == "close") {
             EXPECT_EQ(statuses.at(row[2]), RegCloseKey(key));
         } else if (op == "keys" || op == "values") {
@@ -276,10 +260,38 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             std::wstring shown = std::wstring(found, std::min<DWORD>(size, 7)) + L'/' + std::to_wstring(size);
             if (value) shown += L'/' + std::to_wstring(type) + L'/' + std::to_wstring(dataSize);
             EXPECT_EQ(last, shown);
+        } else if (op == "transaction") {
+            transactions[row[1]] = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
+        } else if (op == "delkey") {
+            EXPECT_EQ(statuses.at(row[3]), RegDeleteKeyTransactedW(HKEY_LOCAL_MACHINE, name.c_str(), 0, 0,
+                                                                   transactions.at(row[1]), nullptr));
+        } else if (op == "snapshot") {
+            row[1] == "begin" ? NlBeginRegistrySnapshot() : NlEndRegistrySnapshot();
+        } else if (op == "file") {
+            setenv("NL_REGISTRY_FILE",
+                   row[1] == "-" ? env->registryFile().c_str() : env->path(row[1]).c_str(), 1);
+        } else if (op == "later") {
+            writer =
+                std::thread([&written, key, name, last] { written = SetString(key, name.c_str(), last); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_EQ(-1, written.load()) << "the change did not wait";
+        } else if (op == "join") {
+            writer.join();
+            EXPECT_EQ(statuses.at(row[1]), written.exchange(-1));
+        } else if (op == "child") {
+            EXPECT_EQ(0, InChild([&] {
+                          run(nltest::Row(row.begin() + 1, row.end()));
+                          return testing::Test::HasFailure() ? 1 : 0;
+                      }));
         } else {
             ADD_FAILURE() << "unknown call " << op;
         }
+    };
+    for (const nltest::Row& row : nltest::ReadRows("registry/calls.txt", true)) {
+        SCOPED_TRACE(row[0] + " " + (row.size() > 2 ? row[2].substr(0, 60) : ""));
+        run(row);
     }
+    munmap(pages, 2 * page);
 }
 
 // ---- The database file -------------------------------------------------------------------
@@ -377,8 +389,10 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEvery
                               ERROR_ACCESS_DENIED);
                   CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
                   CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
-                  HANDLE transaction = NewTransaction();
-                  CHILD_CHECK(CreateIn(transaction, L"Software", &denied) == ERROR_ACCESS_DENIED);
+                  HANDLE transaction = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
+                  CHILD_CHECK(RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0,
+                                                      KEY_WRITE, nullptr, &denied, nullptr, transaction,
+                                                      nullptr) == ERROR_ACCESS_DENIED);
                   CloseHandle(transaction);
 
                   DWORD read = 0, size = 4;
@@ -460,121 +474,6 @@ TEST(RegistrySharing, AWriterWaitsForALockHeldForASecond) {
     release.join();
     sqlite3_close(other);
     RegCloseKey(key);
-}
-
-// ---- Snapshots ------------------------------------------------------------------------------
-
-// A change that another thread makes while the snapshot lasts reaches the
-// registry when it ends, not before; the snapshot's reads keep the old value.
-TEST(RegistrySnapshots, ReadsSeeOneMomentUntilTheOutermostEnds) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Snap");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"old"));
-    NlBeginRegistrySnapshot();
-    NlBeginRegistrySnapshot();
-    EXPECT_EQ(L"old", ReadString(key, L"v"));
-    NlEndRegistrySnapshot();  // the inner one ends nothing
-    std::atomic<LSTATUS> written{-1};
-    std::thread writer([&] { written = SetString(key, L"v", L"new"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    HKEY again = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Snap", KEY_READ, &again));
-    EXPECT_EQ(L"old", ReadString(again, L"v"));
-    EXPECT_EQ(-1, written.load()) << "a change reached the registry during the snapshot";
-    NlEndRegistrySnapshot();
-    writer.join();
-    EXPECT_EQ(ERROR_SUCCESS, written.load());
-    EXPECT_EQ(L"new", ReadString(again, L"v"));
-    RegCloseKey(again);
-    RegCloseKey(key);
-}
-
-// The thread's own change, or a transaction's commit, does not wait for its
-// snapshot: the shared view ends first, and later reads see the change. A
-// read in another database leaves the first one.
-TEST(RegistrySnapshots, TheThreadsOwnChangesAndOtherDatabasesEndTheSharedView) {
-    nltest::TestEnv env;
-    HKEY key = CreateKey(L"Software\\Snap");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"old"));
-    NlBeginRegistryWaitBudget(1000);
-    NlBeginRegistrySnapshot();
-    EXPECT_EQ(L"old", ReadString(key, L"v"));
-    EXPECT_EQ(ERROR_SUCCESS, SetString(key, L"v", L"mine"));
-    EXPECT_EQ(L"mine", ReadString(key, L"v"));
-    HANDLE transaction = NewTransaction();
-    HKEY inTransaction = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Software\\Snap", &inTransaction));
-    EXPECT_EQ(ERROR_SUCCESS, SetString(inTransaction, L"v", L"committed"));
-    EXPECT_EQ(L"mine", ReadString(key, L"v"));
-    EXPECT_TRUE(CommitTransaction(transaction));
-    EXPECT_EQ(L"committed", ReadString(key, L"v"));
-
-    const std::string first = env.registryFile(), second = env.path("second.db");
-    setenv("NL_REGISTRY_FILE", second.c_str(), 1);
-    HKEY other = CreateKey(L"Software\\Snap");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(other, L"v", L"second"));
-    HKEY opened = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Snap", KEY_READ, &opened));
-    EXPECT_EQ(L"second", ReadString(opened, L"v"));
-    EXPECT_EQ(L"committed", ReadString(key, L"v"));  // a handle keeps its database
-    NlEndRegistrySnapshot();
-    NlEndRegistryWaitBudget();
-    setenv("NL_REGISTRY_FILE", first.c_str(), 1);
-    CloseHandle(transaction);
-    for (HKEY open : {key, inTransaction, other, opened}) RegCloseKey(open);
-}
-
-// ---- Transactions --------------------------------------------------------------------------
-
-TEST(RegistryTransactions, ChangesAppearTogetherOnCommitAndNeverOnRollbackOrClose) {
-    nltest::TestEnv env;
-    HKEY existing = CreateKey(L"Existing");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(existing, L"v", L"old"));
-    RegCloseKey(CreateKey(L"Existing\\Leaf"));
-    // The registry as it was, seen from outside the transaction.
-    auto unchanged = [&] {
-        HKEY key = nullptr;
-        CHILD_CHECK(OpenKey(L"Imported", KEY_READ, &key) == ERROR_FILE_NOT_FOUND);
-        CHILD_CHECK(OpenKey(L"Existing\\Leaf", KEY_READ, &key) == ERROR_SUCCESS);
-        CHILD_CHECK(RegCloseKey(key) == ERROR_SUCCESS);
-        CHILD_CHECK(ReadString(existing, L"v") == L"old");
-        return 0;
-    };
-    for (const std::string ending : {"rollback", "close", "commit"}) {
-        SCOPED_TRACE(ending);
-        HANDLE transaction = NewTransaction();
-        HKEY created = nullptr, opened = nullptr, key = nullptr;
-        DWORD disposition = 0;
-        ASSERT_EQ(ERROR_SUCCESS, CreateIn(transaction, L"Imported", &created, &disposition));
-        EXPECT_EQ(DWORD{REG_CREATED_NEW_KEY}, disposition);
-        ASSERT_EQ(ERROR_SUCCESS, SetString(created, L"v", L"new"));
-        RegCloseKey(CreateKey(L"Below", created));  // a key created below joins the transaction
-        ASSERT_EQ(ERROR_SUCCESS, OpenIn(transaction, L"Existing", &opened));
-        ASSERT_EQ(ERROR_SUCCESS, SetString(opened, L"v", L"changed"));
-        EXPECT_EQ(L"changed", ReadString(opened, L"v"));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegDeleteKeyTransactedW(HKEY_LOCAL_MACHINE, L"Existing\\Leaf", 0, 0, transaction, nullptr));
-        EXPECT_EQ(0, unchanged());         // in this process
-        EXPECT_EQ(0, InChild(unchanged));  // and in another
-
-        EXPECT_TRUE(ending != "rollback" || RollbackTransaction(transaction));
-        if (ending == "commit") {
-            EXPECT_TRUE(CommitTransaction(transaction));
-            EXPECT_EQ(L"changed", ReadString(existing, L"v"));
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKey(L"Existing\\Leaf", KEY_READ, &key));
-            EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Imported\\Below", KEY_READ, &key));
-            EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
-            EXPECT_FALSE(CommitTransaction(transaction));
-            EXPECT_EQ(DWORD{ERROR_TRANSACTION_NOT_ACTIVE}, GetLastError());
-            EXPECT_EQ(ERROR_TRANSACTION_NOT_ACTIVE, SetString(created, L"v", L"late"));
-        }
-        EXPECT_TRUE(CloseHandle(transaction));
-        EXPECT_EQ(0, ending == "commit" ? 0 : unchanged());
-        EXPECT_EQ(ERROR_INVALID_HANDLE, OpenIn(transaction, L"Existing", &key));
-        RegCloseKey(created);
-        RegCloseKey(opened);
-    }
-    RegCloseKey(existing);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The registry stand-in through its Windows interface: typed values and their
-// sizes, names, the key tree, the database file, permissions, processes and
-// threads sharing it, and transactions.
+// sizes, names, the key tree, snapshots and transactions (the call table), the
+// database file, permissions, and processes and threads sharing it.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "test_env.h"
@@ -83,18 +82,11 @@ int ExitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int InChild(const std::function<int()>& body) { return ExitStatus(StartChild(body)); }
-
-// For checks inside a child process, which has no test framework to report to.
-#define CHILD_CHECK(condition)                                                            \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #condition); \
-            return 1;                                                                     \
-        }                                                                                 \
-    } while (0)
-
-// ---- Values and their sizes -------------------------------------------------------
+// Runs body in a child process: 0 when no check in it failed (a failure also
+// shows in the child's output).
+int InChild(const std::function<void()>& body) {
+    return ExitStatus(StartChild([&] { return body(), testing::Test::HasFailure() ? 1 : 0; }));
+}
 
 // ---- The calls ---------------------------------------------------------------------------
 
@@ -256,10 +248,7 @@ TEST(RegistryCalls, GiveWhatTheTableSays) {
             writer.join();
             EXPECT_EQ(statuses.at(row[1]), written.exchange(-1));
         } else if (op == "child") {
-            EXPECT_EQ(0, InChild([&] {
-                          run(nltest::Row(row.begin() + 1, row.end()));
-                          return testing::Test::HasFailure() ? 1 : 0;
-                      }));
+            EXPECT_EQ(0, InChild([&] { run(nltest::Row(row.begin() + 1, row.end())); }));
         } else {
             ADD_FAILURE() << "unknown call " << op;
         }
@@ -340,12 +329,11 @@ bool DropWriteAccess(const std::string& path) {
 TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEveryValue) {
     nltest::TestEnv env;
     EXPECT_EQ(0, InChild([&] {
-                  CHILD_CHECK(DropWriteAccess(env.path("registry")));
+                  ASSERT_TRUE(DropWriteAccess(env.path("registry")));
                   HKEY key = nullptr;
-                  CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key) == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(!nltest::FileExists(env.registryFile()));
-                  return 0;
+                  EXPECT_EQ(ERROR_ACCESS_DENIED, Create(HKEY_LOCAL_MACHINE, L"Software", KEY_READ, &key));
+                  EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
+                  EXPECT_FALSE(nltest::FileExists(env.registryFile()));
               }));
     chmod(env.path("registry").c_str(), 0755);
 
@@ -357,28 +345,27 @@ TEST(RegistryPermissions, ProcessThatMayNotWriteCreatesNothingAndStillReadsEvery
     RegCloseKey(key);
     // The database's permissions stand in for the keys' security.
     EXPECT_EQ(0, InChild([&] {
-                  CHILD_CHECK(DropWriteAccess(env.registryFile()));
+                  ASSERT_TRUE(DropWriteAccess(env.registryFile()));
                   HKEY denied = nullptr, reader = nullptr;
-                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_WRITE, &denied) == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ | KEY_SET_VALUE, &denied) ==
-                              ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied) ==
-                              ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(SetString(HKEY_LOCAL_MACHINE, L"v", L"x") == ERROR_ACCESS_DENIED);
-                  CHILD_CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software") == ERROR_ACCESS_DENIED);
+                  EXPECT_EQ(ERROR_ACCESS_DENIED, OpenKey(L"Software\\Product", KEY_WRITE, &denied));
+                  EXPECT_EQ(ERROR_ACCESS_DENIED,
+                            OpenKey(L"Software\\Product", KEY_READ | KEY_SET_VALUE, &denied));
+                  EXPECT_EQ(ERROR_ACCESS_DENIED,
+                            Create(HKEY_LOCAL_MACHINE, L"Software\\Product", KEY_READ, &denied));
+                  EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(HKEY_LOCAL_MACHINE, L"v", L"x"));
+                  EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software"));
                   HANDLE transaction = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
-                  CHILD_CHECK(RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0,
-                                                      KEY_WRITE, nullptr, &denied, nullptr, transaction,
-                                                      nullptr) == ERROR_ACCESS_DENIED);
+                  EXPECT_EQ(ERROR_ACCESS_DENIED,
+                            RegCreateKeyTransactedW(HKEY_LOCAL_MACHINE, L"Software", 0, nullptr, 0, KEY_WRITE,
+                                                    nullptr, &denied, nullptr, transaction, nullptr));
                   CloseHandle(transaction);
 
                   DWORD read = 0, size = 4;
-                  CHILD_CHECK(OpenKey(L"Software\\Product", KEY_READ, &reader) == ERROR_SUCCESS);
-                  CHILD_CHECK(ReadString(reader, L"Big") == big);
-                  CHILD_CHECK(RegQueryValueExW(reader, L"DebugLevel", nullptr, nullptr, Bytes(&read),
-                                               &size) == ERROR_SUCCESS);
-                  CHILD_CHECK(read == level);
-                  return 0;
+                  EXPECT_EQ(ERROR_SUCCESS, OpenKey(L"Software\\Product", KEY_READ, &reader));
+                  EXPECT_EQ(big, ReadString(reader, L"Big"));
+                  EXPECT_EQ(ERROR_SUCCESS,
+                            RegQueryValueExW(reader, L"DebugLevel", nullptr, nullptr, Bytes(&read), &size));
+                  EXPECT_EQ(level, read);
               }));
 }
 
@@ -422,8 +409,8 @@ TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
             std::thread reader(work, false);
             work(true);
             reader.join();
-            CHILD_CHECK(SetString(shared, worker ? L"child1" : L"child0", L"done") == ERROR_SUCCESS);
-            return failures.load() ? 1 : 0;
+            return failures.load() ||
+                   SetString(shared, worker ? L"child1" : L"child0", L"done") != ERROR_SUCCESS;
         }));
     }
     for (pid_t pid : workers) EXPECT_EQ(0, ExitStatus(pid));

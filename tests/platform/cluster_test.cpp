@@ -1,11 +1,11 @@
 // The cluster API over Pacemaker, against CIB files read by the real
-// Pacemaker client library (the calls of data/cluster/calls.txt), and
-// ResUtilFindSzProperty over property lists.
+// Pacemaker client library, and ResUtilFindSzProperty over property lists:
+// the calls of data/cluster/calls.txt.
 #include <gtest/gtest.h>
-#include <string.h>
 #include <windows.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +21,8 @@ const std::map<std::string, DWORD> kStatuses = {{"ok", ERROR_SUCCESS},
                                                 {"not-found", ERROR_FILE_NOT_FOUND},
                                                 {"no-resource", ERROR_RESOURCE_NOT_FOUND},
                                                 {"bad-function", ERROR_INVALID_FUNCTION},
-                                                {"unavailable", RPC_S_SERVER_UNAVAILABLE}};
+                                                {"unavailable", RPC_S_SERVER_UNAVAILABLE},
+                                                {"invalid-data", ERROR_INVALID_DATA}};
 
 std::string StatusName(DWORD status) {
     for (const auto& [name, value] : kStatuses)
@@ -68,6 +69,7 @@ std::string Walk(HCLUSENUM enumeration, DWORD size, DWORD kind) {
 TEST(PacemakerCluster, CallsGiveWhatTheTableSays) {
     nltest::TestEnv env;
     HCLUSTER cluster = nullptr;
+    std::vector<BYTE> list;
     for (const nltest::Row& row : nltest::ReadRows("cluster/calls.txt", true)) {
         SCOPED_TRACE(row[0] + " " + row[1].substr(0, 60));
         const std::string& op = row[0];
@@ -88,11 +90,23 @@ TEST(PacemakerCluster, CallsGiveWhatTheTableSays) {
             ASSERT_TRUE(enumeration);
             EXPECT_EQ(row[3], Walk(enumeration, std::stoul(row[2]), kind));
             ClusterCloseEnum(enumeration);
+        } else if (op == "list") {
+            list.clear();
+            std::istringstream words(row[1]);
+            for (DWORD word; words >> std::hex >> word;)
+                list.insert(list.end(), reinterpret_cast<BYTE*>(&word), reinterpret_cast<BYTE*>(&word + 1));
+        } else if (op == "cuts") {
+            for (size_t size = 0; size < list.size(); ++size) {
+                std::vector<BYTE> cut(list.begin(), list.begin() + size);
+                EXPECT_EQ(size < list.size() - 4 ? "invalid-data" : "ok",
+                          StatusName(ResUtilFindSzProperty(cut.data(), size, name.c_str(), nullptr)))
+                    << size;
+            }
         } else {
             SetLastError(0);
-            HRESOURCE resource = OpenClusterResource(cluster, name.c_str());
-            DWORD status = resource ? ERROR_SUCCESS : GetLastError();
-            std::vector<BYTE> out;
+            HRESOURCE resource = row[1] == "-" ? nullptr : OpenClusterResource(cluster, name.c_str());
+            DWORD status = resource || row[1] == "-" ? ERROR_SUCCESS : GetLastError();
+            std::vector<BYTE> out = list;
             if (resource && op == "control") {
                 out.resize(std::stoul(row[3]));
                 DWORD returned = 0;
@@ -114,10 +128,11 @@ TEST(PacemakerCluster, CallsGiveWhatTheTableSays) {
             } else if (op == "prop") {
                 ASSERT_EQ(ERROR_SUCCESS, status);
                 wchar_t* value = nullptr;
-                status = ResUtilFindSzProperty(out.data(), static_cast<DWORD>(out.size()),
-                                               nltest::Wide(row[2]).c_str(), &value);
+                status =
+                    ResUtilFindSzProperty(out.data(), static_cast<DWORD>(out.size()),
+                                          nltest::Wide(row[2]).c_str(), row[4] == "-" ? nullptr : &value);
                 EXPECT_EQ(row[3], StatusName(status));
-                EXPECT_EQ(nltest::Wide(row[4]), value ? value : L"");
+                EXPECT_EQ(row[4] == "-" ? L"" : nltest::Wide(row[4]), value ? value : L"");
                 EXPECT_EQ(LocalFree(value), nullptr);
             } else {
                 ADD_FAILURE() << "unknown call " << op;
@@ -125,84 +140,6 @@ TEST(PacemakerCluster, CallsGiveWhatTheTableSays) {
         }
     }
     if (cluster) CloseCluster(cluster);
-}
-
-// ---- Property lists -----------------------------------------------------------------
-
-class PropertyList {
-  public:
-    PropertyList() { Dword(0); }
-    PropertyList& Property(const std::wstring& name, DWORD syntax, const void* data, DWORD length) {
-        ++count_;
-        memcpy(bytes_.data(), &count_, sizeof count_);
-        Entry(CLUSPROP_SYNTAX_NAME, name.c_str(), static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
-        Entry(syntax, data, length);
-        Dword(CLUSPROP_SYNTAX_ENDMARK);
-        return *this;
-    }
-    PropertyList& Sz(const std::wstring& name, const std::wstring& value,
-                     DWORD syntax = CLUSPROP_SYNTAX_LIST_VALUE_SZ) {
-        return Property(name, syntax, value.c_str(),
-                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    }
-    std::vector<BYTE>& bytes() { return bytes_; }
-
-  private:
-    void Dword(DWORD value) {
-        const BYTE* p = reinterpret_cast<const BYTE*>(&value);
-        bytes_.insert(bytes_.end(), p, p + 4);
-    }
-    void Entry(DWORD syntax, const void* data, DWORD length) {
-        Dword(syntax);
-        Dword(length);
-        const BYTE* p = static_cast<const BYTE*>(data);
-        bytes_.insert(bytes_.end(), p, p + length);
-        bytes_.resize((bytes_.size() + 3) / 4 * 4, 0);
-    }
-    std::vector<BYTE> bytes_;
-    DWORD count_ = 0;
-};
-
-DWORD Find(std::vector<BYTE>& list, const wchar_t* name, std::wstring* value = nullptr) {
-    wchar_t* found = nullptr;
-    DWORD status = ResUtilFindSzProperty(list.data(), static_cast<DWORD>(list.size()), name, &found);
-    if (value) *value = found ? found : L"<none>";
-    LocalFree(found);
-    return status;
-}
-
-// String properties are found, others are not; every cut of a list is
-// malformed until the value is whole, and so are a count larger than the
-// properties that follow and a length running past the end.
-TEST(PropertyLists, StringPropertiesAreFoundInWholeListsOnly) {
-    DWORD number = 7;
-    PropertyList list;
-    list.Property(L"Count", CLUSPROP_SYNTAX_LIST_VALUE_DWORD, &number, sizeof number)
-        .Sz(L"Plain", L"text")
-        .Sz(L"Expandable", L"%ROOT%\\x", CLUSPROP_SYNTAX_LIST_VALUE_EXPAND_SZ);
-    std::vector<BYTE>& bytes = list.bytes();
-    std::wstring value;
-    EXPECT_EQ(Find(bytes, L"plain", &value), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(value, L"text");
-    EXPECT_EQ(Find(bytes, L"Expandable", &value), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(value, L"%ROOT%\\x");
-    EXPECT_EQ(Find(bytes, L"Count"), static_cast<DWORD>(ERROR_INVALID_DATA));
-    EXPECT_EQ(Find(bytes, L"Absent"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    // A null value only tests for the property.
-    EXPECT_EQ(ResUtilFindSzProperty(bytes.data(), static_cast<DWORD>(bytes.size()), L"Plain", nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    // Only the last property's end mark follows its value.
-    for (size_t size = 0; size < bytes.size(); ++size) {
-        SCOPED_TRACE(size);
-        std::vector<BYTE> cut(bytes.begin(), bytes.begin() + size);
-        EXPECT_EQ(Find(cut, L"Expandable"),
-                  static_cast<DWORD>(size < bytes.size() - 4 ? ERROR_INVALID_DATA : ERROR_SUCCESS));
-    }
-    bytes[0] = 9;
-    EXPECT_EQ(Find(bytes, L"Absent"), static_cast<DWORD>(ERROR_INVALID_DATA));
-    bytes[0] = 3;
-    bytes[9] = 0xFF;
-    EXPECT_EQ(Find(bytes, L"Plain"), static_cast<DWORD>(ERROR_INVALID_DATA));
 }
 
 }  // namespace

@@ -33,10 +33,10 @@ std::vector<BannerLine> ExpectedBanner(const std::string& version, const std::st
         {"{stars}", kStars},    {"{version}", version},         {"{build}", build},
         {"{machine}", machine}, {"{pid}", std::to_string(pid)}, {"{tid}", std::to_string(tid)}};
     std::vector<BannerLine> banner;
-    for (Row row : ReadRows("library/banner.txt", true)) {
+    for (Row r : ReadRows("library/banner.txt", true)) {
         for (const auto& [name, value] : values)
-            if (size_t at = row[2].find(name); at != std::string::npos) row[2].replace(at, name.size(), value);
-        banner.push_back({std::stoi(row[0]), row[2], row[1] == "1"});
+            if (size_t at = r[2].find(name); at != std::string::npos) r[2].replace(at, name.size(), value);
+        banner.push_back({std::stoi(r[0]), r[2], r[1] == "1"});
     }
     return banner;
 }

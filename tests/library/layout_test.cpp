@@ -58,7 +58,8 @@ TEST_P(LayoutTest, CompiledFormWritesWhatThePatternLayoutWrites) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest, ::testing::ValuesIn(nltest::ReadRows("library/layouts.txt", true)),
+INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest,
+                         ::testing::ValuesIn(nltest::ReadRows("library/layouts.txt", true)),
                          [](const ::testing::TestParamInfo<nltest::Row>& info) {
                              return "Pattern" + std::to_string(info.index);
                          });

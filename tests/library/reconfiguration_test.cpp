@@ -26,7 +26,8 @@ class ReconfigurationTest : public LoggingProcess {
 };
 
 // The scripts of data/library/reconfiguration_scripts.txt.
-class ReconfigurationScript : public ReconfigurationTest, public ::testing::WithParamInterface<std::string> {};
+class ReconfigurationScript : public ReconfigurationTest,
+                              public ::testing::WithParamInterface<std::string> {};
 TEST_P(ReconfigurationScript, Runs) { RunSteps(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Live, ReconfigurationScript,

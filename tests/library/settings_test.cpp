@@ -58,7 +58,8 @@ class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<
 
 TEST_P(RefreshScript, Runs) { RunSteps(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Refresh, RefreshScript, ::testing::ValuesIn(ReadScripts("library/settings_scripts.txt")));
+INSTANTIATE_TEST_SUITE_P(Refresh, RefreshScript,
+                         ::testing::ValuesIn(ReadScripts("library/settings_scripts.txt")));
 
 // A refresh in progress on one thread does not hold up the records of others.
 TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {

@@ -16,9 +16,10 @@ namespace {
 
 using namespace nltest;
 
-// The test's own steps (LoggingProcess::RunSteps) are "mapping", "unmap",
+// The test's own steps for LoggingProcess::RunSteps: "mapping", "unmap",
 // "reload", "nolog" and "who" (data/library/filtering_scripts.txt says what
-// they do): e the executable, p the plugin, v the versioned plugin.
+// they do). WhoSpeaks names the modules that logged a text by letters: e the
+// executable, p the plugin, v the versioned plugin.
 class FilteringTest : public ClockedLoggingProcess {
   protected:
     void SetUp() override {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbg_appender.h"
-#include "test_env.h"
+#include "vectors.h"
 
 using namespace dbg_internal;
 
@@ -21,18 +21,8 @@ using namespace nltest;
 
 using log4cxx::LogString;
 
-struct RollingCase {
-    const char* name;
-    int backups;
-    const char* maxFileSize;
-    size_t existingBytes;  // already in the file before the appenders open it
-    int changeBackupsAt;   // record index at which the backup count changes; -1: never
-    int changedBackups;
-};
-
-void PrintTo(const RollingCase& c, std::ostream* out) { *out << c.name; }
-
-class AppenderTest : public ::testing::TestWithParam<RollingCase> {
+// A case of data/library/rolling.txt (its header says what the fields are).
+class AppenderTest : public ::testing::TestWithParam<Row> {
   protected:
     void SetUp() override { log4cxx::helpers::LogLog::setQuietMode(true); }
     TestEnv env_;
@@ -41,14 +31,14 @@ class AppenderTest : public ::testing::TestWithParam<RollingCase> {
 const char kPattern[] = "%d{yyyy/MM/dd HH:mm:ss} [%-8c] [%12F(%4L)] [%-5p] %m%n";
 
 template <typename Appender, typename Layout>
-std::shared_ptr<Appender> Configure(const std::string& path, const RollingCase& c) {
+std::shared_ptr<Appender> Configure(const std::string& path, const Row& c) {
     auto appender = std::make_shared<Appender>();
     appender->setLayout(std::make_shared<Layout>());
     log4cxx::cast<log4cxx::PatternLayout>(appender->getLayout())->setConversionPattern(kPattern);
     appender->setFile(path);
     appender->setName(LOG4CXX_STR("rootAppender"));
-    appender->setMaxFileSize(c.maxFileSize);
-    appender->setMaxBackupIndex(c.backups);
+    appender->setMaxFileSize(c[2]);
+    appender->setMaxBackupIndex(std::stoi(c[1]));
     appender->setEncoding(LOG4CXX_STR("utf-8"));
     log4cxx::helpers::Pool pool;
     appender->activateOptions(pool);
@@ -66,13 +56,13 @@ LogString RecordText(int i) {
 }
 
 TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
-    const RollingCase& c = GetParam();
+    const Row& c = GetParam();
     std::string reference = env_.path("log4cxx/x.log");
     std::string ours = env_.path("ours/x.log");
     RunCommand("mkdir -p '" + env_.path("log4cxx") + "' '" + env_.path("ours") + "'");
-    std::string existing(c.existingBytes, 'o');
+    std::string existing(std::stoul(c[3]), 'o');
     for (size_t i = 80; i < existing.size(); i += 81) existing[i] = '\n';
-    if (c.existingBytes > 0) {
+    if (!existing.empty()) {
         WriteFile(reference, existing);
         WriteFile(ours, existing);
     }
@@ -86,11 +76,11 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     const log4cxx::LevelPtr levels[] = {log4cxx::Level::getDebug(), log4cxx::Level::getError(),
                                         log4cxx::Level::getWarn()};
     for (int i = 0; i < 1500; ++i) {
-        if (i == c.changeBackupsAt) {
+        if (i == std::stoi(c[4])) {
             for (auto appender :
                  {std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(log4cxxAppender),
                   std::static_pointer_cast<log4cxx::rolling::RollingFileAppender>(recordAppender)}) {
-                appender->setMaxBackupIndex(c.changedBackups);
+                appender->setMaxBackupIndex(std::stoi(c[5]));
                 appender->activateOptions(pool);
             }
         }
@@ -114,18 +104,7 @@ TEST_P(AppenderTest, WritesTheFilesAndBackupsThatLog4cxxWrites) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, AppenderTest,
-                         ::testing::Values(RollingCase{"TwoBackups", 2, "20KB", 0, -1, 0},
-                                           // log4cxx keeps one backup for 0 and at most 13 for more.
-                                           RollingCase{"NoBackupsAsked", 0, "20KB", 0, -1, 0},
-                                           RollingCase{"ManyBackupsAsked", 40, "4KB", 0, -1, 0},
-                                           // An existing file counts towards the size limit.
-                                           RollingCase{"ExistingContent", 1, "20KB", 19000, -1, 0},
-                                           // A new count applies to the open appender.
-                                           RollingCase{"FewerBackupsLater", 4, "10KB", 0, 700, 1},
-                                           RollingCase{"MoreBackupsLater", 1, "10KB", 0, 700, 3}),
-                         [](const ::testing::TestParamInfo<RollingCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Options, AppenderTest, ::testing::ValuesIn(ReadRows("library/rolling.txt")),
+                         [](const ::testing::TestParamInfo<Row>& info) { return info.param[0]; });
 
 }  // namespace

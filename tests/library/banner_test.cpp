@@ -5,10 +5,10 @@
 #include <windows.h>
 
 #include <cctype>
-#include <sstream>
 
 #include "logging_process.h"
 #include "probe.h"
+#include "vectors.h"
 
 DBG_FILE_VERSION(2, 7, 5, 1234);
 
@@ -33,13 +33,10 @@ std::vector<BannerLine> ExpectedBanner(const std::string& version, const std::st
         {"{stars}", kStars},    {"{version}", version},         {"{build}", build},
         {"{machine}", machine}, {"{pid}", std::to_string(pid)}, {"{tid}", std::to_string(tid)}};
     std::vector<BannerLine> banner;
-    std::istringstream lines(ReadFile(NL_TEST_DATA_DIR "/library/banner.txt"));
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::string text = line.substr(line.find('\t', line.find('\t') + 1) + 1);
+    for (Row r : ReadRows("library/banner.txt", true)) {
         for (const auto& [name, value] : values)
-            if (size_t at = text.find(name); at != std::string::npos) text.replace(at, name.size(), value);
-        banner.push_back({std::stoi(line), text, line[line.find('\t') + 1] == '1'});
+            if (size_t at = r[2].find(name); at != std::string::npos) r[2].replace(at, name.size(), value);
+        banner.push_back({std::stoi(r[0]), r[2], r[1] == "1"});
     }
     return banner;
 }

@@ -6,10 +6,12 @@
 
 #include <sys/stat.h>
 
+#include <sstream>
 #include <vector>
 
 #include "cib_file.h"
 #include "test_env.h"
+#include "vectors.h"
 
 using namespace dbg_internal;
 
@@ -175,38 +177,22 @@ TEST_F(DataRoot, IsClusterWithoutAClusterFallsBackToDataRootPath) {
     EXPECT_EQ(Resolved(), L"/srv/single/config/dbglog_FeatureMapping.ini");
 }
 
+// A case of data/library/data_roots.txt (its header says how they read).
 TEST_F(DataRoot, TheFirstProductResourceDecides) {
     ASSERT_TRUE(SetRegistryString(L"DataRootPath", L"/srv/fallback"));
-    const std::string longName(300, 'n');
-    const struct {
-        const char* label;
+    for (const Row& row : ReadRows("library/data_roots.txt", true)) {
+        SCOPED_TRACE(row[0].substr(0, 80));
         std::vector<CibPrimitive> primitives;
-        std::wstring path;
-    } cases[] = {
-        {"no product resource", {{"ip", "IPaddr2", {{"QPEX_DATA_PATH", "/srv/ip"}}}}, L"/srv/fallback"},
-        {"types compare case included",
-         {{"upper", "CLUSRDLL", {{"QPEX_DATA_PATH", "/srv/upper"}}},
-          {"qp", "clusRDLLCCR", {{"QPEX_DATA_PATH", "/srv/ccr"}}}},
-         L"/srv/ccr"},
-        {"the first match decides",
-         {{"a", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/a"}}},
-          {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
-         L"/srv/a"},
-        {"a missing property is not looked for further",
-         {{"a", "clusRDLL", {{"OTHER", "/srv/other"}}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
-         L"/srv/fallback"},
-        {"an empty property", {{"a", "clusRDLL", {{"QPEX_DATA_PATH", ""}}}}, L"/srv/fallback"},
-        {"no properties at all",
-         {{"a", "clusRDLL", {}}, {"b", "clusRDLL", {{"QPEX_DATA_PATH", "/srv/b"}}}},
-         L"/srv/fallback"},
-        {"a name longer than 255 characters",
-         {{"ip", "IPaddr2", {}}, {longName, "clusRDLL", {{"QPEX_DATA_PATH", "/srv/long/"}}}},
-         L"/srv/long"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        UseCluster(c.primitives);
-        EXPECT_EQ(Resolved(), c.path + L"/config/dbglog_FeatureMapping.ini");
+        std::istringstream resources(row[0]);
+        for (std::string resource; std::getline(resources, resource, ';');) {
+            std::istringstream words(resource);
+            primitives.emplace_back();
+            words >> primitives.back().id >> primitives.back().type;
+            for (std::string a; words >> a;)
+                primitives.back().attributes.push_back({a.substr(0, a.find('=')), a.substr(a.find('=') + 1)});
+        }
+        UseCluster(primitives);
+        EXPECT_EQ(Resolved(), Wide(row[1]) + L"/config/dbglog_FeatureMapping.ini");
     }
 }
 

@@ -16,11 +16,10 @@ namespace {
 
 using namespace nltest;
 
-// The test's own steps (LoggingProcess::RunSteps): "mapping TEXT" writes the
-// feature mapping file ('|' for a line end), "unmap" deletes it, "reload"
-// rereads it, "nolog" checks that no log file exists yet, and "who LABEL
-// LETTERS" lets each module log LABEL and checks which spoke: e the
-// executable, p the plugin, v the versioned plugin (no letters: no check).
+// The test's own steps for LoggingProcess::RunSteps: "mapping", "unmap",
+// "reload", "nolog" and "who" (data/library/filtering_scripts.txt says what
+// they do). WhoSpeaks names the modules that logged a text by letters: e the
+// executable, p the plugin, v the versioned plugin.
 class FilteringTest : public ClockedLoggingProcess {
   protected:
     void SetUp() override {
@@ -85,39 +84,11 @@ TEST_F(FilteringTest, DisabledDllNamesAsTheRefreshAppliesThem) {
     }
 }
 
-class FilteringScript : public FilteringTest, public ::testing::WithParamInterface<const char*> {};
+// The scripts of data/library/filtering_scripts.txt.
+class FilteringScript : public FilteringTest, public ::testing::WithParamInterface<std::string> {};
 TEST_P(FilteringScript, Runs) { RunSteps(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, FilteringScript,
-    ::testing::Values(
-        // Silenced loggers stay off until an empty value: applied at the set-up,
-        // before the plugin logs for the first time; neither mode changes, nor
-        // a deleted value, nor a change of letter case only change that.
-        "string DebugLogDisabledDlls libtest_plugin.so; who first ev; mode 1; mode 3; who modes ev; "
-        "delete DebugLogDisabledDlls; advance 60001; who deleted ev; "
-        "string DebugLogDisabledDlls LIBTEST_PLUGIN.SO; advance 60001; who case ev; "
-        "string DebugLogDisabledDlls ; advance 60001; who emptied epv",
-        // Lists changed while the process does not log wait for it: when both
-        // change at the same refresh, the process logs again, and the list
-        // that was not applied while it did not is applied now.
-        "who first epv; string DebugModule utildebug_filtering_test=0; advance 60001; who off; "
-        "string DebugLogDisabledDlls libtest_plugin.so; advance 60001; who still-off; "
-        "string DebugModule utildebug_filtering_test=1; advance 60001; who on ev",
-        // Features silence their modules, but not one another feature still
-        // lists; a reload rereads the file without a change in the registry;
-        // without the file no feature silences anything, disabled DLLs still do.
-        "mapping [Indexing]|libtest_plugin.so|libversioned_plugin.so|[Search]|LibVersioned_Plugin.so; "
-        "string DebugLogDisabledFeatures indexing; who first ev; "
-        "mapping [Indexing]|libversioned_plugin.so|[Search]|libtest_plugin.so; reload; who moved ep; "
-        "string DebugLogDisabledDlls utildebug_filtering_test; advance 60001; who dll p; "
-        "unmap; reload; who deleted pv",
-        // A reload speaks again for features the file no longer backs when the
-        // value was emptied before the refresh ran.
-        "mapping [Indexing]|libtest_plugin.so; string DebugLogDisabledFeatures Indexing; who first ev; "
-        "string DebugLogDisabledFeatures ; mapping ; reload; who reloaded epv",
-        // A reload before the first record sets nothing up.
-        "mapping [Indexing]|libtest_plugin.so; string DebugLogDisabledFeatures Indexing; reload; nolog; "
-        "who first ev"));
+INSTANTIATE_TEST_SUITE_P(Scripts, FilteringScript,
+                         ::testing::ValuesIn(ReadScripts("library/filtering_scripts.txt")));
 
 }  // namespace

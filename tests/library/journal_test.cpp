@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "probe.h"
+#include "vectors.h"
 
 namespace {
 
@@ -73,35 +74,24 @@ class JournalTest : public testing::Test {
     std::string skip_;
 };
 
-// One entry per record with the caller's fields; the file gets none of them.
+// One entry per record of data/library/journal_levels.txt with the caller's
+// fields; the file gets none of them.
 TEST_F(JournalTest, EachRecordIsOneEntryWithItsFieldsAndPriority) {
-    struct Row {
-        int code;
-        const char* message;
-        const char* priority;
-    } rows[] = {
-        {258, "a debug record", "7"},       {272, "==> an entry", "7"},     {273, "<== an exit", "7"},
-        {4100, "<== an error exit", "3"},   {4097, "a warning", "4"},       {4098, "an error", "3"},
-        {274, "critical information", "2"}, {65537, "a fatal record", "2"},
-    };
+    const std::vector<Row> rows = ReadRows("library/journal_levels.txt");
     ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
     ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 1));
     std::string commands;
-    for (const Row& row : rows) {
-        std::string text = row.message;
-        if (text.rfind("==> ", 0) == 0 || text.rfind("<== ", 0) == 0) text = text.substr(4);
-        commands += "level " + std::to_string(row.code) + " " + text + "\n";
-    }
+    for (const Row& row : rows) commands += "level " + row[0] + " " + row[1] + "\n";
     if (!RunProbe(commands)) GTEST_SKIP() << skip_;
 
     std::vector<Entry> entries = Entries();
-    ASSERT_EQ(entries.size(), std::size(rows));
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        SCOPED_TRACE(rows[i].code);
+    ASSERT_EQ(entries.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i][0]);
         Entry& e = entries[i];
-        EXPECT_EQ(e["MESSAGE"], rows[i].message);
-        EXPECT_EQ(e["PRIORITY"], rows[i].priority);
-        EXPECT_EQ(e["QUILLPOST_LEVEL_CODE"], std::to_string(rows[i].code));
+        EXPECT_EQ(e["MESSAGE"], rows[i][2]);
+        EXPECT_EQ(e["PRIORITY"], rows[i][3]);
+        EXPECT_EQ(e["QUILLPOST_LEVEL_CODE"], rows[i][0]);
         EXPECT_EQ(e["QUILLPOST_LOGGER"], "jprobe");
         EXPECT_EQ(e["CODE_FILE"], "log_probe.cpp");
         EXPECT_FALSE(e["CODE_LINE"].empty());

@@ -8,12 +8,11 @@
 #include <log4cxx/spi/loggingevent.h>
 #include <windows.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dbg_layout.h"
-#include "test_env.h"
+#include "vectors.h"
 
 using namespace dbg_internal;
 
@@ -21,15 +20,8 @@ namespace {
 
 using log4cxx::LogString;
 
-// A line of data/library/layouts.txt.
-struct PatternCase {
-    std::string pattern;
-    bool compiled;
-};
-
-void PrintTo(const PatternCase& c, std::ostream* out) { *out << '"' << c.pattern << '"'; }
-
-class LayoutTest : public ::testing::TestWithParam<PatternCase> {
+// A row of data/library/layouts.txt: "compiled" or "log4cxx", and the pattern.
+class LayoutTest : public ::testing::TestWithParam<nltest::Row> {
   protected:
     void SetUp() override { log4cxx::helpers::LogLog::setQuietMode(true); }
 };
@@ -53,10 +45,10 @@ std::vector<log4cxx::spi::LoggingEventPtr> SampleEvents() {
 
 TEST_P(LayoutTest, CompiledFormWritesWhatThePatternLayoutWrites) {
     CRecordLayout layout;
-    layout.setConversionPattern(GetParam().pattern);
+    layout.setConversionPattern(GetParam().at(1));
     log4cxx::helpers::Pool pool;
     layout.activateOptions(pool);
-    EXPECT_EQ(layout.IsCompiled(), GetParam().compiled);
+    EXPECT_EQ(layout.IsCompiled(), GetParam()[0] == "compiled");
     for (const auto& event : SampleEvents()) {
         LogString expected;
         layout.log4cxx::PatternLayout::format(expected, event, pool);
@@ -66,17 +58,9 @@ TEST_P(LayoutTest, CompiledFormWritesWhatThePatternLayoutWrites) {
     }
 }
 
-std::vector<PatternCase> Patterns() {
-    std::vector<PatternCase> cases;
-    std::istringstream lines(nltest::ReadFile(DATA_DIR "/layouts.txt"));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] != '#')
-            cases.push_back({line.substr(line.find('\t') + 1), line.rfind("compiled", 0) == 0});
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest, ::testing::ValuesIn(Patterns()),
-                         [](const ::testing::TestParamInfo<PatternCase>& info) {
+INSTANTIATE_TEST_SUITE_P(Patterns, LayoutTest,
+                         ::testing::ValuesIn(nltest::ReadRows("library/layouts.txt", true)),
+                         [](const ::testing::TestParamInfo<nltest::Row>& info) {
                              return "Pattern" + std::to_string(info.index);
                          });
 

@@ -23,32 +23,23 @@ using namespace nltest;
 
 using LoggingTest = LoggingProcess;
 
-struct LevelCodeCase {
-    int code;
-    const char* level;
-    const char* prefix;
-};
-
-// Records in the default layout, their level codes mapped to levels and prefixes.
+// Records in the default layout, their level codes mapped to levels and
+// prefixes as data/library/level_codes.txt says.
 TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
-    const LevelCodeCase cases[] = {
-        {272, "DEBUG", "==> "}, {273, "DEBUG", "<== "}, {274, "ERROR", ""},      {4097, "WARN", ""},
-        {4098, "ERROR", ""},    {4099, "ERROR", ""},    {4100, "ERROR", "<== "}, {65537, "FATAL", ""},
-        {258, "DEBUG", ""},     {0, "DEBUG", ""},       {-1, "DEBUG", ""},       {291, "DEBUG", ""},
-    };
-    for (const LevelCodeCase& c : cases)
-        DBG::DebugLogEx(DBG_THIS_MODULE, c.code, "/src/app/main.cpp", 17, "code %d", c.code);
+    const std::vector<Row> cases = ReadRows("library/level_codes.txt");
+    for (const Row& c : cases)
+        DBG::DebugLogEx(DBG_THIS_MODULE, std::stoi(c[0]), "/src/app/main.cpp", 17, "code %s", c[0].c_str());
     std::vector<Record> records = Records();
     for (const Record& r : records) {
         EXPECT_EQ(r.processId, GetCurrentProcessId());
         EXPECT_EQ(r.threadId, GetCurrentThreadId());
         EXPECT_EQ(r.logger + ":" + r.file + ":" + std::to_string(r.line), "utildebug_test:main.cpp:17");
     }
-    for (const LevelCodeCase& c : cases) {
-        std::string text = std::string(c.prefix) + "code " + std::to_string(c.code);
+    for (const Row& c : cases) {
+        std::string text = (c[2] == "-" ? "" : c[2]) + "code " + c[0];
         std::vector<Record> found = RecordsWithText(records, text);
         ASSERT_EQ(found.size(), 1u) << text;
-        EXPECT_EQ(found[0].level, c.level) << text;
+        EXPECT_EQ(found[0].level, c[1]) << text;
     }
 }
 

@@ -4,27 +4,18 @@
 #include <thread>
 
 #include "probe.h"
+#include "vectors.h"
 
 namespace {
 
 using namespace nltest;
 
-std::vector<std::string> Rows() {
-    std::vector<std::string> rows;
-    std::istringstream lines(ReadFile(DATA_DIR "/processes.txt"));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] != '#') rows.push_back(line);
-    return rows;
-}
-
 // A row of data/library/processes.txt (its header says what the fields are).
-class ProcessTable : public ::testing::TestWithParam<std::string> {};
+class ProcessTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ProcessTable, Runs) {
     TestEnv env;
-    std::vector<std::string> field;
-    std::istringstream fields(GetParam());
-    for (std::string f; std::getline(fields, f, '\t');) field.push_back(f);
+    const Row& field = GetParam();
     ASSERT_EQ(field.size(), 5u);
     auto expand = [&](std::string text) {
         for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, env.dir());
@@ -40,7 +31,7 @@ TEST_P(ProcessTable, Runs) {
         EXPECT_NE(output.find(field[4]), std::string::npos) << output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, ProcessTable, ::testing::ValuesIn(Rows()));
+INSTANTIATE_TEST_SUITE_P(Data, ProcessTable, ::testing::ValuesIn(ReadRows("library/processes.txt", true)));
 
 class LogPathTest : public ::testing::Test {
   protected:

@@ -25,22 +25,13 @@ class ReconfigurationTest : public LoggingProcess {
     }
 };
 
+// The scripts of data/library/reconfiguration_scripts.txt.
 class ReconfigurationScript : public ReconfigurationTest,
-                              public ::testing::WithParamInterface<const char*> {};
+                              public ::testing::WithParamInterface<std::string> {};
 TEST_P(ReconfigurationScript, Runs) { RunSteps(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Live, ReconfigurationScript,
-    ::testing::Values(
-        // Mode changes reach every live logger.
-        "log exe before; plugin plugin before; mode 1; log exe at 1; plugin plugin at 1; mode 3; "
-        "log exe at 3; plugin plugin at 3; missing exe at 1; missing plugin at 1; written exe at 3; "
-        "written plugin at 3",
-        // A logger switched off stays off; a module logging for the first
-        // time follows the root logger.
-        "log before; mode 4; mode 3; log after; plugin plugin after; missing after; written plugin after",
-        // Changes before the first record wait for the set-up.
-        "count 3; mode 1; log debug at 1; error error at 1; missing debug at 1; written error at 1"));
+INSTANTIATE_TEST_SUITE_P(Live, ReconfigurationScript,
+                         ::testing::ValuesIn(ReadScripts("library/reconfiguration_scripts.txt")));
 
 TEST_F(ReconfigurationTest, TheBackupCountChangesOnTheOpenAppender) {
     ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 5));

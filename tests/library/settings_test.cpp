@@ -41,9 +41,8 @@ TEST_F(SettingsTest, GetDebugModulesTakesTheSizeofOfTheCallersBuffer) {
 }
 
 // Getters, setters and the refresh, as scripts of steps
-// (LoggingProcess::RunSteps); "all": somebody else opens the module logger to
-// every level; "backups N": the open appender keeps N backups.
-class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<const char*> {
+// (data/library/settings_scripts.txt says what each checks).
+class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<std::string> {
   protected:
     bool Step(const std::string& word, const std::string& rest) override {
         if (word == "backups")
@@ -59,38 +58,8 @@ class RefreshScript : public SettingsTest, public ::testing::WithParamInterface<
 
 TEST_P(RefreshScript, Runs) { RunSteps(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Refresh, RefreshScript,
-    ::testing::Values(
-        // Getters read the registry, with their defaults; without DebugLevel
-        // the process logs everything.
-        "getmode 0; getcount 1; log debug record; written debug record; dword DebugLevel 2; "
-        "dword DebugLogCount 7; getmode 2; getcount 7",
-        // Setters write the registry and apply at once.
-        "log set up; mode 1; count 4; modules someone_else=1; getmode 1; getcount 4; enabled 0; "
-        "modules UTILDEBUG_SETTINGS_TEST=1; enabled 1; log rejected by mode 1; error error passes; "
-        "missing rejected by mode 1; written error passes",
-        // The refresh hands a changed log count to the open appender.
-        "dword DebugLogCount 3; log first; backups 3; dword DebugLogCount 5; advance 60001; log second; "
-        "backups 5",
-        // Applied after a minute and not before.
-        "log first; dword DebugLevel 1; advance 60000; log at 60000; advance 1; log at 60001; "
-        "written at 60000; missing at 60001",
-        // An unchanged value is not applied again over somebody else's level.
-        "log first; dword DebugLevel 1; advance 60001; log rejected; all; advance 60001; log again; "
-        "missing rejected; written again",
-        // A change of letter case only is no change (the setter leaves the
-        // refresh's memory at the old list).
-        "log first; modules utildebug_settings_test=0; enabled 0; "
-        "string DebugModule UTILDEBUG_SETTINGS_TEST=1; advance 60001; log still off; enabled 0; "
-        "string DebugModule utildebug_settings_test=2; advance 60001; log on again; enabled 1; written on "
-        "again",
-        // A removed value leaves the last state; an empty list switches off.
-        "dword DebugLevel 1; log first; delete DebugLevel; delete DebugModule; advance 60001; log rejected; "
-        "enabled 1; missing rejected; string DebugModule ; advance 60001; log off; enabled 0",
-        // LogCriticalInfo follows the registry: only 1 is on.
-        "dword LogCriticalInfo 4294967295; log first; critical 0; dword LogCriticalInfo 1; advance 60001; "
-        "log second; critical 1"));
+INSTANTIATE_TEST_SUITE_P(Refresh, RefreshScript,
+                         ::testing::ValuesIn(ReadScripts("library/settings_scripts.txt")));
 
 // A refresh in progress on one thread does not hold up the records of others.
 TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {

@@ -13,6 +13,7 @@
 
 #include "log_reader.h"
 #include "test_env.h"
+#include "vectors.h"
 
 namespace nltest {
 
@@ -82,6 +83,13 @@ class LoggingProcess : public ::testing::Test {
 
     TestEnv env_;
 };
+
+// Scripts of steps for RunSteps in tests/data/<relative>, one a line.
+inline std::vector<std::string> ReadScripts(const std::string& relative) {
+    std::vector<std::string> scripts;
+    for (const Row& row : ReadRows(relative, true)) scripts.push_back(row[0]);
+    return scripts;
+}
 
 // A logging process whose clock the test moves.
 class ClockedLoggingProcess : public LoggingProcess {

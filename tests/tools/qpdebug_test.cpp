@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -23,7 +24,7 @@ using nltest::Widen;
 class LiveProbe {
   public:
     LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& folder = "bin")
-        : env_(env), name_(folder + "-" + name), label_(name) {
+        : env_(env), name_(folder + "-" + name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
         std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
@@ -57,15 +58,17 @@ class LiveProbe {
         Sync();
     }
     const std::string& pid() const { return pid_; }
-    const std::string& name() const { return label_; }
 
   private:
     const nltest::TestEnv& env_;
-    std::string name_, label_;
+    std::string name_;
     int fd_ = -1;
     int syncs_ = 0;
     std::string pid_;
 };
+
+// The live probes by name.
+using Probes = std::map<std::string, std::unique_ptr<LiveProbe>>;
 
 // Transcripts of qpdebug (tests/data/qpdebug): <NAME> stands for the process
 // id of a probe, and tables are compared with runs of blanks as one, whatever
@@ -74,9 +77,9 @@ class LiveProbe {
 // more than a minute has passed (so that it reads its settings again).
 class QpdebugTranscript : public nltest::Transcript {
   public:
-    QpdebugTranscript(const nltest::TestEnv& env, const std::vector<LiveProbe*>& probes)
+    QpdebugTranscript(const nltest::TestEnv& env, const Probes& probes)
         : Transcript(env, QPDEBUG_PATH), probes_(probes) {
-        for (const LiveProbe* probe : probes) names_.push_back({"<" + probe->name() + ">", probe->pid()});
+        for (const auto& [name, probe] : probes) names_.push_back({"<" + name + ">", probe->pid()});
         names_.push_back({"<version>", QPDEBUG_VERSION});
         names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
     }
@@ -85,11 +88,8 @@ class QpdebugTranscript : public nltest::Transcript {
     bool Extra(const std::string& tag, const std::string& text) override {
         std::string name = text.substr(0, text.find(' ')),
                     rest = text.substr(std::min(text.size(), name.size() + 1));
-        if (tag == "R") {
-            EXPECT_TRUE(nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
-        }
-        for (LiveProbe* probe : probes_)
-            if (tag == "P" && probe->name() == name) probe->LogAfterRefresh(rest);
+        EXPECT_TRUE(tag != "R" || nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
+        if (tag == "P") probes_.at(name)->LogAfterRefresh(rest);
         return tag == "R" || tag == "P";
     }
     std::string Shown(const std::string& text) override {
@@ -100,7 +100,7 @@ class QpdebugTranscript : public nltest::Transcript {
     }
 
   private:
-    std::vector<LiveProbe*> probes_;
+    const Probes& probes_;
 };
 
 class QpdebugTest : public ::testing::Test {
@@ -110,23 +110,20 @@ class QpdebugTest : public ::testing::Test {
     // plugged, whose plugin is silenced.
     void SetUp() override {
         EXPECT_EQ(Run("on early"), 0);
-        early_ = std::make_unique<LiveProbe>(env_, "early");
-        early_->Send("log early record");
-        early_->Sync();
-        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+        LiveProbe& early = *(probes_["early"] = std::make_unique<LiveProbe>(env_, "early"));
+        early.Send("log early record");
+        early.Sync();
+        mkdir(env_.path("home").c_str(), 0755);
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-        EXPECT_EQ(Run("on worker"), 0);
-        EXPECT_EQ(Run("off indexer"), 0);
-        EXPECT_EQ(Run("on plugged"), 0);
-        EXPECT_EQ(Run("silence libtest_plugin.so"), 0);
-        for (auto* probe : {&worker_, &indexer_, &plugged_}) {
-            std::string name = probe == &worker_ ? "worker" : probe == &indexer_ ? "indexer" : "plugged";
-            *probe = std::make_unique<LiveProbe>(env_, name);
-            (*probe)->Send("log first debug");
-            (*probe)->Send("level 4098 first error");
+        for (const char* command : {"on worker", "off indexer", "on plugged", "silence libtest_plugin.so"})
+            EXPECT_EQ(Run(command), 0) << command;
+        for (const char* name : {"worker", "indexer", "plugged"}) {
+            LiveProbe& probe = *(probes_[name] = std::make_unique<LiveProbe>(env_, name));
+            probe.Send("log first debug");
+            probe.Send("level 4098 first error");
         }
-        plugged_->Send(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
-        for (auto* probe : {&worker_, &indexer_, &plugged_}) (*probe)->Sync();
+        probes_["plugged"]->Send(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
+        for (const auto& [name, probe] : probes_) probe->Sync();
     }
 
     int Run(const std::string& arguments) {
@@ -135,7 +132,7 @@ class QpdebugTest : public ::testing::Test {
     std::string Log(const std::string& name) const { return env_.path("home/Debug/" + name + ".log"); }
 
     nltest::TestEnv env_;
-    std::unique_ptr<LiveProbe> early_, worker_, indexer_, plugged_;
+    Probes probes_;
 };
 
 class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<const char*> {};
@@ -143,8 +140,7 @@ class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<
 // session: every command's output; changes: their effect on the records of
 // running processes at their next refresh.
 TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
-    QpdebugTranscript(env_, {early_.get(), worker_.get(), indexer_.get(), plugged_.get()})
-        .Play(std::string("qpdebug/") + GetParam() + ".txt");
+    QpdebugTranscript(env_, probes_).Play(std::string("qpdebug/") + GetParam() + ".txt");
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
@@ -152,8 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     // Follows the file across a roll (renamed aside, a new one created) and a
     // deletion and re-creation, from the last record on.
-    worker_->Send("level 4098 before tail");
-    worker_->Sync();
+    probes_["worker"]->Send("level 4098 before tail");
+    probes_["worker"]->Sync();
     std::string out = env_.path("tail.out");
     nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
                        "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");

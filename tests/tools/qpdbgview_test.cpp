@@ -38,10 +38,8 @@ class Viewer {
         pid_ = std::stoi(pid);
     }
     ~Viewer() {
-        if (!exited_) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
+        if (!HasExited()) Signal(SIGKILL);
+        Wait();
     }
 
     // Waits until the viewer announced that it reads; false when it ended.

@@ -21,8 +21,7 @@ class DebugListener {
   public:
     explicit DebugListener(const std::string& path) : path_(path) {
         fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
+        sockaddr_un address = {AF_UNIX, {}};
         strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
         unlink(path.c_str());
         bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
@@ -32,10 +31,7 @@ class DebugListener {
     ~DebugListener() {
         stop_ = true;
         if (drainer_.joinable()) drainer_.join();
-        if (previous_.empty())
-            unsetenv("NL_DEBUG_CHANNEL");
-        else
-            setenv("NL_DEBUG_CHANNEL", previous_.c_str(), 1);
+        previous_.empty() ? unsetenv("NL_DEBUG_CHANNEL") : setenv("NL_DEBUG_CHANNEL", previous_.c_str(), 1);
         close(fd_);
         unlink(path_.c_str());
     }

@@ -24,12 +24,10 @@ inline std::string Unescape(const std::string& field) {
             continue;
         }
         char c = field[++i];
-        if (c == 'x') {
-            out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
+        if (c == 'x')
+            out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16)), i += 2;
+        else
             out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == '0' ? '\0' : c;
-        }
     }
     return out;
 }

@@ -1,10 +1,9 @@
 // qpdbgview as a user runs it: a separate process that shows what other
 // processes send, with their process ids, and that leaves no socket behind.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,42 +12,34 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "debug_listener.h"
 #include "probe.h"
 #include "test_env.h"
 #include "transcript.h"
-
-extern char** environ;
 
 namespace {
 
 // A viewer running in the background, its output going to files.
 class Viewer {
   public:
-    Viewer(const nltest::TestEnv& env, const std::vector<std::string>& options,
-           const std::string& name = "viewer")
+    Viewer(const nltest::TestEnv& env, const std::string& options, const std::string& name = "viewer")
         : out_(env.path(name + ".out")), err_(env.path(name + ".err")) {
-        std::vector<std::string> args = {QPDBGVIEW_PATH};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&files);
+        // The shell that starts the viewer ends at once: this process adopts it.
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        std::string pid;
+        nltest::RunCommand("'" QPDBGVIEW_PATH "' " + options + " >'" + out_ + "' 2>'" + err_ + "' & echo $!",
+                           &pid);
+        pid_ = std::stoi(pid);
     }
     ~Viewer() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
+        if (!HasExited()) Signal(SIGKILL);
+        Wait();
     }
 
     // Waits until the viewer announced that it reads; false when it ended.
@@ -78,36 +69,25 @@ class Viewer {
     bool exited_ = false;
 };
 
-// The user that other users' processes run as in these cases.
-constexpr uid_t kNobody = 65534;
-
-// Runs what in a child process under uid (and the same gid), or under this
-// process's ids when uid is ours; returns the child's pid, or -1 when it
-// could not take the ids or what failed.
-pid_t RunAs(uid_t uid, const std::function<bool()>& what) {
+// Runs what in a child process as user and group 65534, as another user's
+// process; returns the child's pid, or -1 when it could not take the ids or
+// what failed.
+pid_t RunAsNobody(const std::function<bool()>& what) {
     pid_t child = fork();
     if (child == 0) {
-        bool ok = uid == geteuid() || (setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 &&
-                                       setresuid(uid, uid, uid) == 0);
-        _exit(ok && what() ? 0 : 1);
+        bool nobody = setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
+                      setresuid(65534, 65534, 65534) == 0;
+        _exit(nobody && what() ? 0 : 1);
     }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return child;
-}
-
-sockaddr_un SocketAddress(const std::string& path) {
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    return address;
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && status == 0 ? child : -1;
 }
 
 // Sends each text as one datagram, waiting for room in the viewer's queue.
 bool SendTexts(const std::string& path, const std::vector<std::string>& texts) {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address = SocketAddress(path);
+    sockaddr_un address = {AF_UNIX, {}};
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     bool sent = fd >= 0;
     for (const std::string& text : texts)
         sent = sent && sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address),
@@ -116,40 +96,29 @@ bool SendTexts(const std::string& path, const std::vector<std::string>& texts) {
     return sent;
 }
 
-// A socket bound at path. Its descriptor stays open: in a child that then
-// exits, the socket is left behind as by a viewer that was killed.
-bool LeaveSocket(const std::string& path) {
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address = SocketAddress(path);
-    return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
-struct Shown {
-    unsigned long pid;
-    std::string text;
-};
-
-std::vector<Shown> ShownLines(const std::string& output) {
-    static const std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\[(\\d+)\\] (.*)");
-    std::vector<Shown> shown;
+// The lines shown, each as "[PID] TEXT" once its time is checked and cut.
+std::vector<std::string> Shown(const std::string& output) {
+    static const std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (\\[\\d+\\] .*)");
+    std::vector<std::string> shown;
     std::istringstream lines(output);
     for (std::string text; std::getline(lines, text);) {
         std::smatch match;
         EXPECT_TRUE(std::regex_match(text, match, line)) << text;
-        if (!match.empty()) shown.push_back({std::stoul(match[1]), match[2]});
+        shown.push_back(match.empty() ? text : match[1].str());
     }
     return shown;
 }
 
 class QpdbgviewTest : public ::testing::Test {
   protected:
-    void SetUp() override { setenv("NL_DEBUG_CHANNEL", socket_.c_str(), 1); }
-    void TearDown() override { unsetenv("NL_DEBUG_CHANNEL"); }
+    // The environment's own channel, which TestEnv unsets when the case ends.
+    QpdbgviewTest() { setenv("NL_DEBUG_CHANNEL", socket_.c_str(), 1); }
 
-    // Runs the probe as another process sending text; returns its pid.
-    unsigned long SendFromProbe(const std::string& text) {
+    // Runs the probe as another process sending text; returns "[PID] " as
+    // the viewer shows its lines.
+    std::string SendFromProbe(const std::string& text) {
         std::string output = nltest::RunProbe(env_, PROBE_PATH, "pid\nwindbg " + text + "\n");
-        return output.compare(0, 4, "pid=") == 0 ? std::stoul(output.substr(4)) : 0;
+        return "[" + output.substr(4, output.find('\n') - 4) + "] ";  // "pid=PID"
     }
 
     nltest::TestEnv env_;
@@ -162,49 +131,40 @@ class QpdbgviewTest : public ::testing::Test {
 // socket, which the next one takes over.
 TEST_F(QpdbgviewTest, ShowsWhatOtherProcessesSendWithTheirPidsAsTheOnlyViewer) {
     for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
-        Viewer viewer(env_, {});
+        Viewer viewer(env_, "");
         ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
         viewer.Signal(signal);
         EXPECT_EQ(viewer.Wait(), signal == SIGKILL ? -1 : 0) << signal;
         EXPECT_EQ(access(socket_.c_str(), F_OK), signal == SIGKILL ? 0 : -1) << signal;
     }
-    Viewer viewer(env_, {"-n", "2"});
+    Viewer viewer(env_, "-n 2");
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
     struct stat status;
     ASSERT_EQ(stat(socket_.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0666u);  // any user's service may send
-    Viewer second(env_, {}, "second");
+    Viewer second(env_, "", "second");
     EXPECT_EQ(second.Wait(), 1);
     EXPECT_NE(second.Errors().find("another qpdbgview is already reading " + socket_), std::string::npos)
         << second.Errors();
-    unsigned long first = SendFromProbe("first message");
-    unsigned long other = SendFromProbe("gr\xc3\xbc\xc3\x9f");
+    std::string first = SendFromProbe("first message"), other = SendFromProbe("second");
     EXPECT_EQ(viewer.Wait(), 0);
-    std::vector<Shown> shown = ShownLines(viewer.Output());
-    ASSERT_EQ(shown.size(), 2u) << viewer.Output();
-    EXPECT_EQ(shown[0].pid, first);
     // The line feed that ends the text is dropped, nothing else.
-    EXPECT_EQ(shown[0].text, "first messagecommonDebugUtil.cpp19");
-    EXPECT_EQ(shown[1].pid, other);
-    EXPECT_NE(first, other);
+    EXPECT_EQ(Shown(viewer.Output()), (std::vector<std::string>{first + "first messagecommonDebugUtil.cpp19",
+                                                                other + "secondcommonDebugUtil.cpp19"}));
     EXPECT_EQ(access(socket_.c_str(), F_OK), -1);
 }
 
 // Options as getopt reads them: attached values, long names, either form.
 TEST_F(QpdbgviewTest, ShowsOneProcessOnly) {
     const std::string pid = std::to_string(getpid());
-    for (const std::vector<std::string>& options : {std::vector<std::string>{"-p", pid, "-n", "1"},
-                                                    {"-p" + pid, "-n1"},
-                                                    {"--pid=" + pid, "--count", "1"}}) {
+    for (const std::string& options :
+         {"-p " + pid + " -n 1", "-p" + pid + " -n1", "--pid=" + pid + " --count 1"}) {
         Viewer viewer(env_, options);
         ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
         SendFromProbe("from another process");
         OutputDebugStringW(L"from the test");
-        EXPECT_EQ(viewer.Wait(), 0) << options[0];
-        std::vector<Shown> shown = ShownLines(viewer.Output());
-        ASSERT_EQ(shown.size(), 1u) << viewer.Output();
-        EXPECT_EQ(shown[0].pid, static_cast<unsigned long>(getpid()));
-        EXPECT_EQ(shown[0].text, "from the test");
+        EXPECT_EQ(viewer.Wait(), 0) << options;
+        EXPECT_EQ(Shown(viewer.Output()), std::vector<std::string>{"[" + pid + "] from the test"}) << options;
     }
 }
 
@@ -219,26 +179,20 @@ TEST_F(QpdbgviewTest, CommandLinesGiveWhatTheTranscriptSays) {
 TEST_F(QpdbgviewTest, UnderAnyUmaskOtherUsersTextsAreShownOneLineEachWithControlsEscaped) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
     const std::vector<nltest::Row> texts = nltest::ReadRows("qpdbgview/escapes.txt");
-    std::vector<std::string> sent;
+    std::vector<std::string> sent, expected;
     for (const nltest::Row& text : texts) sent.push_back(text[0]);
     mode_t previous = umask(077);
-    Viewer viewer(env_, {"-n", std::to_string(sent.size())});
+    Viewer viewer(env_, "-n " + std::to_string(sent.size()));
     umask(previous);
     ASSERT_TRUE(viewer.WaitUntilReading()) << viewer.Errors();
-    for (const std::string& folder : {env_.path("run"), env_.path("run/norlake")}) {
-        struct stat status;
-        ASSERT_EQ(stat(folder.c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, 0755u) << folder;
-    }
-    pid_t sender = RunAs(kNobody, [&] { return SendTexts(socket_, sent); });
+    std::string modes;  // of the folders the viewer made
+    nltest::RunCommand("cd '" + env_.dir() + "' && stat -c '%n %a' run run/norlake", &modes);
+    EXPECT_EQ(modes, "run 755\nrun/norlake 755\n");
+    pid_t sender = RunAsNobody([&] { return SendTexts(socket_, sent); });
     ASSERT_GT(sender, 0);
     EXPECT_EQ(viewer.Wait(), 0);
-    std::vector<Shown> shown = ShownLines(viewer.Output());
-    ASSERT_EQ(shown.size(), sent.size()) << viewer.Output();
-    for (size_t i = 0; i < sent.size(); ++i) {
-        EXPECT_EQ(shown[i].text, texts[i][1]) << i;
-        EXPECT_EQ(shown[i].pid, static_cast<unsigned long>(sender)) << i;
-    }
+    for (const nltest::Row& text : texts) expected.push_back("[" + std::to_string(sender) + "] " + text[1]);
+    EXPECT_EQ(Shown(viewer.Output()), expected);
 }
 
 // What another user planted at the channel's path, its lock or its folder
@@ -253,9 +207,13 @@ TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
         ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
         ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
         const std::string socket = folder + "/debug.sock";
-        ASSERT_TRUE(c[2] == "@socket"          ? LeaveSocket(socket)
-                    : c[2] == "@nobody-socket" ? RunAs(kNobody, [&] { return LeaveSocket(socket); }) > 0
-                                               : nltest::RunCommand("cd '" + folder + "' && " + c[2]) == 0)
+        std::optional<nltest::DebugListener> inUse;
+        if (c[2] == "@socket") inUse.emplace(socket);
+        // The stale one is never closed: its process ends, as a killed viewer.
+        ASSERT_TRUE(inUse ? inUse->bound()
+                    : c[2] == "@nobody-socket"
+                        ? RunAsNobody([&] { return (new nltest::DebugListener(socket))->bound(); }) > 0
+                        : nltest::RunCommand("cd '" + folder + "' && " + c[2]) == 0)
             << what;
         // Every entry but the lock file the viewer may make.
         std::string listing = "find '" + folder +
@@ -264,7 +222,7 @@ TEST_F(QpdbgviewTest, NothingButAStaleSocketOfItsOwnIsReplaced) {
         std::string before, after;
         nltest::RunCommand(listing, &before);
         setenv("NL_DEBUG_CHANNEL", (folder + "/" + c[1]).c_str(), 1);
-        Viewer viewer(env_, {});
+        Viewer viewer(env_, "");
         EXPECT_EQ(viewer.Wait(), 1) << what << ": " << viewer.Errors();
         EXPECT_NE(viewer.Errors().find(folder), std::string::npos) << what << ": " << viewer.Errors();
         nltest::RunCommand(listing, &after);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -18,12 +19,14 @@ namespace {
 
 using nltest::Widen;
 
-// A probe that stays alive and takes its commands through a FIFO; its clock is
-// the probe's own, so that a minute passes at once.
+// A probe that stays alive and takes its commands through a FIFO, the first
+// ones as it starts; its clock is the probe's own, so that a minute passes at
+// once.
 class LiveProbe {
   public:
-    LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& folder = "bin")
-        : env_(env), name_(folder + "-" + name), label_(name) {
+    LiveProbe(const nltest::TestEnv& env, const std::string& name, const std::string& commands,
+              const std::string& folder = "bin")
+        : env_(env), name_(folder + "-" + name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
         std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
@@ -32,40 +35,31 @@ class LiveProbe {
         fd_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
         nltest::RunCommand("'" + executable + "' > '" + env.path(name_ + ".out") + "' 2>&1 < '" + fifo +
                            "' &");
-        Send("clock 10000000");
-        Send("pid");
-        Sync();
+        Run("clock 10000000\npid\n" + commands);
         std::string out = nltest::ReadFile(env.path(name_ + ".out"));
         pid_ = out.substr(out.find("pid=") + 4, out.find('\n') - out.find("pid=") - 4);
     }
     ~LiveProbe() { close(fd_); }
-    void Send(const std::string& command) {
-        std::string line = command + "\n";
-        EXPECT_EQ(write(fd_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    }
-    // Waits until the probe has run every command sent so far.
-    void Sync() {
+    // Has the probe run the commands, one a line, and waits until it has.
+    void Run(const std::string& commands) {
         std::string marker = env_.path(name_ + ".sync" + std::to_string(++syncs_));
-        Send("touch " + marker);
+        std::string lines = commands + "\ntouch " + marker + "\n";
+        EXPECT_EQ(write(fd_, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
         ASSERT_TRUE(
             nltest::WaitUntil([&] { return nltest::FileExists(marker); }, name_ + " to run its commands"));
     }
-    // A record after more than a minute: the process reads its settings again.
-    void LogAfterRefresh(const std::string& command) {
-        Send("advance 61000");
-        Send(command);
-        Sync();
-    }
     const std::string& pid() const { return pid_; }
-    const std::string& name() const { return label_; }
 
   private:
     const nltest::TestEnv& env_;
-    std::string name_, label_;
+    std::string name_;
     int fd_ = -1;
     int syncs_ = 0;
     std::string pid_;
 };
+
+// The live probes by name.
+using Probes = std::map<std::string, std::unique_ptr<LiveProbe>>;
 
 // Transcripts of qpdebug (tests/data/qpdebug): <NAME> stands for the process
 // id of a probe, and tables are compared with runs of blanks as one, whatever
@@ -74,9 +68,9 @@ class LiveProbe {
 // more than a minute has passed (so that it reads its settings again).
 class QpdebugTranscript : public nltest::Transcript {
   public:
-    QpdebugTranscript(const nltest::TestEnv& env, const std::vector<LiveProbe*>& probes)
+    QpdebugTranscript(const nltest::TestEnv& env, const Probes& probes)
         : Transcript(env, QPDEBUG_PATH), probes_(probes) {
-        for (const LiveProbe* probe : probes) names_.push_back({"<" + probe->name() + ">", probe->pid()});
+        for (const auto& [name, probe] : probes) names_.push_back({"<" + name + ">", probe->pid()});
         names_.push_back({"<version>", QPDEBUG_VERSION});
         names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
     }
@@ -85,11 +79,8 @@ class QpdebugTranscript : public nltest::Transcript {
     bool Extra(const std::string& tag, const std::string& text) override {
         std::string name = text.substr(0, text.find(' ')),
                     rest = text.substr(std::min(text.size(), name.size() + 1));
-        if (tag == "R") {
-            EXPECT_TRUE(nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
-        }
-        for (LiveProbe* probe : probes_)
-            if (tag == "P" && probe->name() == name) probe->LogAfterRefresh(rest);
+        EXPECT_TRUE(tag != "R" || nltest::SetRegistryString(Widen(name).c_str(), Widen(rest)));
+        if (tag == "P") probes_.at(name)->Run("advance 61000\n" + rest);
         return tag == "R" || tag == "P";
     }
     std::string Shown(const std::string& text) override {
@@ -100,7 +91,7 @@ class QpdebugTranscript : public nltest::Transcript {
     }
 
   private:
-    std::vector<LiveProbe*> probes_;
+    const Probes& probes_;
 };
 
 class QpdebugTest : public ::testing::Test {
@@ -110,23 +101,15 @@ class QpdebugTest : public ::testing::Test {
     // plugged, whose plugin is silenced.
     void SetUp() override {
         EXPECT_EQ(Run("on early"), 0);
-        early_ = std::make_unique<LiveProbe>(env_, "early");
-        early_->Send("log early record");
-        early_->Sync();
-        nltest::RunCommand("mkdir -p '" + env_.path("home") + "'");
+        probes_["early"] = std::make_unique<LiveProbe>(env_, "early", "log early record");
+        mkdir(env_.path("home").c_str(), 0755);
         ASSERT_TRUE(nltest::SetRegistryString(L"HomeDir", Widen(env_.path("home"))));
-        EXPECT_EQ(Run("on worker"), 0);
-        EXPECT_EQ(Run("off indexer"), 0);
-        EXPECT_EQ(Run("on plugged"), 0);
-        EXPECT_EQ(Run("silence libtest_plugin.so"), 0);
-        for (auto* probe : {&worker_, &indexer_, &plugged_}) {
-            std::string name = probe == &worker_ ? "worker" : probe == &indexer_ ? "indexer" : "plugged";
-            *probe = std::make_unique<LiveProbe>(env_, name);
-            (*probe)->Send("log first debug");
-            (*probe)->Send("level 4098 first error");
-        }
-        plugged_->Send(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
-        for (auto* probe : {&worker_, &indexer_, &plugged_}) (*probe)->Sync();
+        for (const char* command : {"on worker", "off indexer", "on plugged", "silence libtest_plugin.so"})
+            EXPECT_EQ(Run(command), 0) << command;
+        for (const char* name : {"worker", "indexer", "plugged"})
+            probes_[name] =
+                std::make_unique<LiveProbe>(env_, name, "log first debug\nlevel 4098 first error");
+        probes_["plugged"]->Run(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
     }
 
     int Run(const std::string& arguments) {
@@ -135,7 +118,7 @@ class QpdebugTest : public ::testing::Test {
     std::string Log(const std::string& name) const { return env_.path("home/Debug/" + name + ".log"); }
 
     nltest::TestEnv env_;
-    std::unique_ptr<LiveProbe> early_, worker_, indexer_, plugged_;
+    Probes probes_;
 };
 
 class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<const char*> {};
@@ -143,8 +126,7 @@ class QpdebugSession : public QpdebugTest, public ::testing::WithParamInterface<
 // session: every command's output; changes: their effect on the records of
 // running processes at their next refresh.
 TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
-    QpdebugTranscript(env_, {early_.get(), worker_.get(), indexer_.get(), plugged_.get()})
-        .Play(std::string("qpdebug/") + GetParam() + ".txt");
+    QpdebugTranscript(env_, probes_).Play(std::string("qpdebug/") + GetParam() + ".txt");
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
@@ -152,8 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     // Follows the file across a roll (renamed aside, a new one created) and a
     // deletion and re-creation, from the last record on.
-    worker_->Send("level 4098 before tail");
-    worker_->Sync();
+    probes_["worker"]->Run("level 4098 before tail");
     std::string out = env_.path("tail.out");
     nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
                        "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
@@ -168,13 +149,10 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     };
     EXPECT_TRUE(shows("before tail"));
     nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
-    LiveProbe second(env_, "worker", "bin2");
-    second.Send("level 4098 after roll");
-    second.Sync();
+    LiveProbe second(env_, "worker", "level 4098 after roll", "bin2");
     EXPECT_TRUE(shows("after roll"));
     nltest::RunCommand("rm '" + Log("worker") + "'; sleep 0.5");
-    second.Send("level 4098 after re-creation");
-    second.Sync();
+    second.Run("level 4098 after re-creation");
     EXPECT_TRUE(shows("after re-creation"));
     EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)
         << "only the last record before following";

@@ -12,7 +12,6 @@
 namespace {
 
 const std::string kKey = "HKLM\\SOFTWARE\\Norlake\\Test";
-const std::string kFullKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Test";
 
 class QpregTranscript : public nltest::Transcript {
   public:
@@ -38,7 +37,7 @@ class QpregTranscript : public nltest::Transcript {
         } else if (tag == "=") {
             std::string name = text.substr(0, text.find("    "));
             std::string out = Run({"query", kKey, "/v", name == "(Default)" ? "" : name}).out;
-            std::string start = "\n" + kFullKey + "\n    ";
+            std::string start = "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Test\n    ";
             EXPECT_EQ(
                 out.rfind(start, 0) == 0 ? out.substr(start.size(), out.size() - start.size() - 2) : out,
                 text);

@@ -28,12 +28,12 @@ std::string LargeImport() {
            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norlake\\Quillpost\\CurrentVersion]\n\"DebugModule\"=\"new\"\n";
 }
 
-// The DebugModule value as a process of the given user reads it.
+// The DebugModule value as a process of the given user reads it, and the
+// exit status.
 std::string ReadDebugModule(const std::string& asUser) {
     std::string output;
-    int status = nltest::RunCommand(
-        asUser + " '" QPREG_PATH "' query '" + std::string(kKey) + "' /v DebugModule 2>&1", &output);
-    output += " (exit " + std::to_string(status) + ")";
+    nltest::RunCommand(asUser + " '" QPREG_PATH "' query '" + kKey + "' /v DebugModule 2>&1; echo $?",
+                       &output);
     return output;
 }
 
@@ -47,11 +47,8 @@ bool HasLiveJournal(const std::string& database) {
 TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImport) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to read as a user who may not write the database";
     nltest::TestEnv env;
-    ASSERT_EQ(nltest::RunCommand("'" QPREG_PATH "' add '" + std::string(kKey) +
-                                 "' /v DebugModule /t REG_SZ /d before /f > /dev/null"),
-              0);
+    ASSERT_TRUE(nltest::SetRegistryString(L"DebugModule", L"before"));  // in kKey
     nltest::WriteFile(env.path("bulk.reg"), LargeImport());
-    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
     int killedMidway = 0;
     const int attempts = 8;
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -78,7 +75,7 @@ TEST(RegistryCrashTest, AReaderThatMayNotWriteSeesTheRegistryAsBeforeAKilledImpo
         ++killedMidway;
         // The registry before the import, or after it when the kill came
         // after its commit; never without the value.
-        std::string seen = ReadDebugModule(nobody);
+        std::string seen = ReadDebugModule("setpriv --reuid=65534 --regid=65534 --clear-groups");
         EXPECT_TRUE(seen.find("REG_SZ    before\n") != std::string::npos ||
                     seen.find("REG_SZ    new\n") != std::string::npos)
             << "attempt " << attempt << ": " << seen;

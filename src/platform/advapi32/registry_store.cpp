@@ -828,7 +828,9 @@ class ConnectionSlot {
   public:
     // fork() waits until no thread uses the connection, so that the child
     // finds the lock free and no connection in the middle of a statement.
-    explicit ConnectionSlot(bool forWrites) : forWrites_(forWrites) { KeepUsableAcrossFork(mutex_); }
+    // A snapshot keeps the connection lent while its thread goes on to
+    // other calls, so the lock is an outer one.
+    explicit ConnectionSlot(bool forWrites) : forWrites_(forWrites) { KeepOuterMutexAcrossFork(mutex_); }
 
     LSTATUS Lend(const std::string& path, Intent intent, Lease* lease) {
         std::unique_lock<std::mutex> lock(mutex_);

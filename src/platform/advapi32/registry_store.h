@@ -43,7 +43,8 @@ struct StoredValue {
 };
 
 // Makes fork() wait until no thread holds the mutex, so that the child finds
-// it free. Code must never hold two such mutexes at once.
+// it free. Code must never hold two such mutexes at once, and takes none
+// while waiting for another lock.
 void KeepUsableAcrossFork(std::mutex& mutex);
 
 // The database named by $NL_REGISTRY_FILE, read at every call, or the

@@ -12,4 +12,9 @@ namespace nlplatform {
 // while waiting for another lock.
 void KeepMutexAcrossFork(std::mutex& mutex);
 
+// The same for a mutex that may be held across calls while its holder takes
+// the layer's leaf mutexes (a registry connection lent for a snapshot): fork()
+// takes it before them.
+void KeepOuterMutexAcrossFork(std::mutex& mutex);
+
 }  // namespace nlplatform

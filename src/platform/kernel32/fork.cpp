@@ -2,7 +2,7 @@
 // finds each one free and the state it guards whole. One handler serves the
 // whole layer, so that the order is the one the code takes the locks in:
 // the registered critical sections and SRW locks first, in the order of
-// registration, then the layer's leaf mutexes.
+// registration, then the layer's outer mutexes, then its leaf mutexes.
 #include <windows.h>
 
 #include <mutex>
@@ -25,12 +25,13 @@ void TellSanitizerReleased([[maybe_unused]] void* lock) {
 #endif
 }
 
-// One of a critical section, an SRW lock or a pair of steps.
+// One of a critical section, an SRW lock, a pair of steps or an outer mutex.
 struct OrderedLock {
     LPCRITICAL_SECTION section;
     PSRWLOCK srw;
     NL_FORK_STEP close;
     NL_FORK_STEP open;
+    std::mutex* outer;
 };
 
 void Take(const OrderedLock& lock) {
@@ -38,6 +39,8 @@ void Take(const OrderedLock& lock) {
         EnterCriticalSection(lock.section);
     else if (lock.srw)
         AcquireSRWLockExclusive(lock.srw);
+    else if (lock.outer)
+        lock.outer->lock();
     else
         lock.close();
 }
@@ -45,6 +48,7 @@ void Take(const OrderedLock& lock) {
 struct ForkLocks {
     std::mutex registration;
     std::vector<OrderedLock> ordered;
+    std::vector<OrderedLock> outer;
     std::vector<std::mutex*> leaves;
 };
 
@@ -62,13 +66,14 @@ std::vector<OrderedLock>& TakenForFork() {
 }
 
 // The registration mutex is a leaf like the others: a thread may register a
-// lock while it holds an ordered one, so it is taken after them.
+// lock while it holds an ordered or an outer one, so it is taken after them.
 void LockForFork() {
     ForkLocks& locks = Locks();
     std::vector<OrderedLock>& taken = TakenForFork();
     {
         std::lock_guard<std::mutex> guard(locks.registration);
         taken = locks.ordered;
+        taken.insert(taken.end(), locks.outer.begin(), locks.outer.end());
     }
     for (const OrderedLock& lock : taken) Take(lock);
     locks.registration.lock();
@@ -85,6 +90,8 @@ void UnlockInParent() {
             LeaveCriticalSection(lock->section);
         else if (lock->srw)
             ReleaseSRWLockExclusive(lock->srw);
+        else if (lock->outer)
+            lock->outer->unlock();
         else
             lock->open();
     }
@@ -104,6 +111,8 @@ void ResetInChild() {
         } else if (lock->srw) {
             TellSanitizerReleased(&lock->srw->lock);
             InitializeSRWLock(lock->srw);
+        } else if (lock->outer) {
+            lock->outer->unlock();
         } else {
             lock->open();
         }
@@ -115,7 +124,7 @@ void Register(const OrderedLock* ordered, std::mutex* leaf) {
     (void)installed;
     ForkLocks& locks = Locks();
     std::lock_guard<std::mutex> guard(locks.registration);
-    if (ordered) locks.ordered.push_back(*ordered);
+    if (ordered) (ordered->outer ? locks.outer : locks.ordered).push_back(*ordered);
     if (leaf) locks.leaves.push_back(leaf);
 }
 
@@ -125,23 +134,28 @@ namespace nlplatform {
 
 void KeepMutexAcrossFork(std::mutex& mutex) { Register(nullptr, &mutex); }
 
+void KeepOuterMutexAcrossFork(std::mutex& mutex) {
+    OrderedLock lock{nullptr, nullptr, nullptr, nullptr, &mutex};
+    Register(&lock, nullptr);
+}
+
 }  // namespace nlplatform
 
 extern "C" {
 
 void NlKeepCriticalSectionAcrossFork(LPCRITICAL_SECTION cs) {
-    OrderedLock lock{cs, nullptr, nullptr, nullptr};
+    OrderedLock lock{cs, nullptr, nullptr, nullptr, nullptr};
     Register(&lock, nullptr);
 }
 
 void NlKeepSRWLockAcrossFork(PSRWLOCK srw) {
-    OrderedLock lock{nullptr, srw, nullptr, nullptr};
+    OrderedLock lock{nullptr, srw, nullptr, nullptr, nullptr};
     Register(&lock, nullptr);
 }
 
 void NlKeepStateAcrossFork(NL_FORK_STEP close, NL_FORK_STEP open) {
     if (!close || !open) return;
-    OrderedLock lock{nullptr, nullptr, close, open};
+    OrderedLock lock{nullptr, nullptr, close, open, nullptr};
     Register(&lock, nullptr);
 }
 

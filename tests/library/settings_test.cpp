@@ -3,7 +3,6 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/rolling/rollingfileappender.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -113,22 +112,16 @@ TEST_F(SettingsTest, SettersWorkWithoutTheRightToWrite) {
     mkdir(env_.path("Debug").c_str(), 0777);
     chmod(env_.path("Debug").c_str(), 0777);
     if (geteuid() != 0) chmod(env_.registryFile().c_str(), 0444);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(10);
-        Log("first");
-        DBG::SetDebugMode(2);
-        if (DBG::GetDebugMode() != 3) _exit(11);
-        clock_.Advance(60001);
-        Log("debug after the setter");
-        Log("error after the setter", 4098);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(0, nltest::ExitStatus(nltest::StartChild([&] {
+                  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+                  Log("first");
+                  DBG::SetDebugMode(2);
+                  if (DBG::GetDebugMode() != 3) return 11;
+                  clock_.Advance(60001);
+                  Log("debug after the setter");
+                  Log("error after the setter", 4098);
+                  return 0;
+              })));
     EXPECT_TRUE(Written("first"));
     EXPECT_FALSE(Written("debug after the setter"));
     EXPECT_TRUE(Written("error after the setter"));

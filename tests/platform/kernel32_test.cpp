@@ -2,7 +2,6 @@
 // library relies on.
 #include <gtest/gtest.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -157,15 +156,11 @@ TEST(Identifiers, ThreadIdsAreKernelThreadIdsAndAForkedChildHasItsOwn) {
     EXPECT_NE(other, GetCurrentThreadId());
     // A forked child has its own ids.
     DWORD parent = GetCurrentProcessId();
-    pid_t child = fork();
-    if (child == 0)
-        _exit(GetCurrentProcessId() == static_cast<DWORD>(getpid()) && GetCurrentProcessId() != parent &&
-                      GetCurrentThreadId() == static_cast<DWORD>(syscall(SYS_gettid))
-                  ? 0
-                  : 1);
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(0, nltest::InChild([&] {
+                  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+                  EXPECT_NE(GetCurrentProcessId(), parent);
+                  EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(syscall(SYS_gettid)));
+              }));
 }
 
 }  // namespace

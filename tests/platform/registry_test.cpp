@@ -5,7 +5,6 @@
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -68,25 +67,9 @@ Names EnumNames(HKEY key, bool subkeys) {
     }
 }
 
-// Runs body in a child process, whose exit status is body's result.
-pid_t StartChild(const std::function<int()>& body) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    return pid;
-}
-
-// 0 when the child succeeded.
-int ExitStatus(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Runs body in a child process: 0 when no check in it failed (a failure also
-// shows in the child's output).
-int InChild(const std::function<void()>& body) {
-    return ExitStatus(StartChild([&] { return body(), testing::Test::HasFailure() ? 1 : 0; }));
-}
+using nltest::ExitStatus;
+using nltest::InChild;
+using nltest::StartChild;
 
 // ---- The calls ---------------------------------------------------------------------------
 

@@ -154,4 +154,20 @@ bool RunWithHostName(const std::string& hostName, const std::string& command, st
     return true;
 }
 
+pid_t StartChild(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    return pid;
+}
+
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int InChild(const std::function<void()>& body) {
+    return ExitStatus(StartChild([&] { return body(), testing::Test::HasFailure() ? 1 : 0; }));
+}
+
 }  // namespace nltest

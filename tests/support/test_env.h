@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
@@ -53,6 +54,15 @@ inline std::wstring Widen(const std::string& text) { return std::wstring(text.be
 //   ASSERT_TRUE(nltest::WaitUntil([&] { return FileExists(path); }, "the probe to start"));
 testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std::string& what,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// Runs body in a forked child process, whose exit status is body's result;
+// the child's pid.
+pid_t StartChild(const std::function<int()>& body);
+// Waits for the child: its exit status, or 128 + the signal that ended it.
+int ExitStatus(pid_t pid);
+// Runs body in a child process: 0 when no check in it failed (a failure also
+// shows in the child's output).
+int InChild(const std::function<void()>& body);
 
 // The file name of the running executable.
 std::string ExecutableName();

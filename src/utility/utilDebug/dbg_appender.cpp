@@ -449,10 +449,7 @@ void CRecordFileAppender::Rollover(Pool& pool) {
     if (succeeded) Execute(rollover->getAsynchronous(), pool, &succeeded);
     DWORD error = ERROR_SUCCESS;
     if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error, alone)) {
-        if (!Open(path, true, &error, alone)) {
-            file_ = rolled;
-            activeFile_ = path;
-        }
+        if (!Open(path, true, &error, alone)) file_ = rolled;  // a failed Open changes no name
     }
 }
 

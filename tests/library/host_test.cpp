@@ -96,4 +96,19 @@ TEST_F(HostTest, APluginLoadedWhereAnotherWasUnloadedLogsUnderItsOwnName) {
     EXPECT_EQ(records[1].logger, "libtest_plugin.so");
 }
 
+// Two plugins swapped in and out 1,500 times (each logging once a turn)
+// leave the heap where 300 swaps left it: the replaced entries are freed.
+TEST_F(HostTest, PluginsSwappedInTurnKeepTheHeapBounded) {
+    std::string output;
+    ASSERT_EQ(Host("keep '" UTILDEBUG_PATH "' swap '" TEST_PLUGIN_PATH "' '" OTHER_PLUGIN_PATH
+                   "' 300 heap swap '" TEST_PLUGIN_PATH "' '" OTHER_PLUGIN_PATH "' 1500 heap",
+                   &output),
+              0)
+        << output;
+    size_t first = output.find("heap="), second = output.find("heap=", first + 1);
+    ASSERT_NE(second, std::string::npos) << output;
+    long long grown = std::stoll(output.substr(second + 5)) - std::stoll(output.substr(first + 5));
+    EXPECT_LT(grown, 64 * 1024) << output;
+}
+
 }  // namespace

@@ -37,13 +37,14 @@ class JournalTest : public testing::Test {
 
     // Runs the probe with commands beside a journald of its own (or none);
     // false, with the reason in skip_, when the machine allows no namespace.
-    bool RunProbe(const std::string& commands, bool journald = true) {
+    bool RunProbe(const std::string& commands, bool journald = true, std::string* printed = nullptr) {
         WriteFile(env_.path("commands.txt"), commands);
-        std::string output;
+        std::string own;
+        std::string& output = printed ? *printed : own;
         int status =
             RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " + std::string(journald ? "" : "--no-journald ") +
-                           "'" + env_.path("j") + "' sh -c 'exec \"$0\" < \"$1\"' '" + probe_ + "' '" +
-                           env_.path("commands.txt") + "' 2>&1",
+                           "'" + env_.path("j") + "' timeout 120 sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
+                           "' '" + env_.path("commands.txt") + "' 2>&1",
                        &output);
         if (status == 77) {
             skip_ = output;
@@ -166,6 +167,36 @@ TEST_F(JournalTest, MissingJournalFallsBackToTheFileWithOneWarning) {
         << records[0].text;
     EXPECT_EQ(records[1].text, "first");
     EXPECT_EQ(records[2].text, "second");
+}
+
+// A journal that takes no more (journald stopped, its queue full) holds no
+// record up: what it does not take within a few milliseconds goes to the
+// file, after one warning that says why. Once it takes records again they
+// go there again; when its socket goes, the next record is in the file at
+// once. Every record is in one place or the other.
+TEST_F(JournalTest, AStalledOrVanishedJournalHoldsNothingUpAndLosesNothing) {
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
+    std::string output;
+    if (!RunProbe("journal bind\nlong 40 50\njournal drain\nlog back in the journal\njournal drain\n"
+                  "journal gone\nlog in the file\n",
+                  false, &output))
+        GTEST_SKIP() << skip_;
+    size_t first = output.find("entries="), second = output.find("entries=", first + 1);
+    ASSERT_NE(second, std::string::npos) << output;
+    int taken = std::stoi(output.substr(first + 8));
+    ASSERT_GT(taken, 0);
+    ASSERT_LT(taken, 40);
+    EXPECT_EQ(output.substr(second, 10), "entries=1\n");
+    std::vector<Record> records = FileRecords();
+    ASSERT_EQ(records.size(), static_cast<size_t>(40 - taken + 3)) << output;
+    EXPECT_EQ(records[0].level, "WARN");
+    EXPECT_NE(records[0].text.find("(it did not take the record within 5 ms)"), std::string::npos)
+        << records[0].text;
+    for (int i = taken; i < 40; ++i)
+        EXPECT_NE(records[static_cast<size_t>(1 + i - taken)].text.find(":" + std::to_string(i) + ":"),
+                  std::string::npos);
+    EXPECT_NE(records[records.size() - 2].text.find("(there is no journal socket"), std::string::npos);
+    EXPECT_EQ(records.back().text, "in the file");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// fork() and exit while other threads log: a child never hangs and logs as
-// its parent does; exit never crashes, and records logged at exit reach the
-// file.
+// fork(), exit and cancellation while other threads log: a child never hangs
+// and logs as its parent does; exit never crashes, and records logged at exit
+// reach the file; a cancelled thread ends, and the process logs on.
 
 #include "probe.h"
 #include "test_env.h"
@@ -69,6 +69,18 @@ TEST_F(LifecycleTest, ExitWhileThreadsLogNeverCrashesAndKeepsTheLastRecords) {
             EXPECT_EQ(RecordsWithText(ReadRecords(LogPath()), text).size(), 1u) << run << text;
     }
     EXPECT_EQ(crashes, 0);
+}
+
+// Cancelled inside a write, a lock or a roll (the probe's threads have no
+// other cancellation point), each thread ends as cancelled, releasing what it
+// held: the process neither aborts nor hangs, and logs on.
+TEST_F(LifecycleTest, AThreadCancelledWhileLoggingEndsAndTheProcessLogsOn) {
+    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
+    std::string output;
+    int status = RunCommand("echo 'cancel 30 3' | timeout 300 '" + probe_ + "' 2>&1", &output);
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("cancelled=90\n"), std::string::npos) << output;
+    EXPECT_EQ(RecordsWithText(ReadRecords(LogPath()), "after cancel").size(), 1u);
 }
 
 }  // namespace

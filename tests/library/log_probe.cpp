@@ -27,13 +27,23 @@
 //                   parent. A child still running 10 s after its fork counts
 //                   as hung and is killed. Prints "forks=F hung=H failed=E
 //                   slowest_ms=M".
+//   journal STEP    a journal of the probe's own at the journal's socket:
+//                   "bind" one that takes entries but is never read (a
+//                   stalled journald), "drain" reads what it holds and
+//                   prints "entries=N", "gone" closes and removes it
+//   cancel N THREADS N times: THREADS threads log without pause and are
+//                   cancelled; prints "cancelled=C" (the threads that ended
+//                   cancelled), then logs "after cancel"
 //   exit THREADS US exits US microseconds after THREADS threads began to log;
 //                   an atexit handler and a static destructor log one record
 //                   each.
 // Without commands it logs one record and prints the state.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/auxv.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utilDebug.h>
@@ -43,10 +53,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -160,6 +172,56 @@ void ForkWhileLogging(int iterations, int threads) {
     std::fflush(stdout);
 }
 
+int g_journal = -1;
+
+void OwnJournal(const std::string& step) {
+    const char kPath[] = "/run/systemd/journal/socket";
+    if (step == "bind") {
+        unlink(kPath);
+        g_journal = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address = {AF_UNIX, {}};
+        std::memcpy(address.sun_path, kPath, sizeof kPath);
+        if (bind(g_journal, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::exit(4);
+    } else if (step == "drain") {
+        static char entry[1 << 20];
+        int entries = 0;
+        while (recv(g_journal, entry, sizeof entry, MSG_DONTWAIT) >= 0) ++entries;
+        std::printf("entries=%d\n", entries);
+        std::fflush(stdout);
+    } else if (step == "gone") {
+        unlink(kPath);
+        close(g_journal);
+    }
+}
+
+// Its cancellation points are inside the library, but for one every 1,024
+// records, in case records are not written.
+void* LogUntilCancelled(void*) {
+    for (unsigned n = 0;; ++n) {
+        DBG_LOG(DBG_LEVEL_DEBUG, "until cancelled %u", n);
+        if (n % 1024 == 0) pthread_testcancel();
+    }
+    return nullptr;
+}
+
+void CancelWhileLogging(int rounds, int threads) {
+    int cancelled = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<pthread_t> started(static_cast<size_t>(threads));
+        for (pthread_t& thread : started) pthread_create(&thread, nullptr, LogUntilCancelled, nullptr);
+        usleep(static_cast<useconds_t>(200 + round * 97 % 2000));
+        for (pthread_t thread : started) {
+            pthread_cancel(thread);
+            void* result = nullptr;
+            pthread_join(thread, &result);
+            cancelled += result == PTHREAD_CANCELED;
+        }
+    }
+    std::printf("cancelled=%d\n", cancelled);
+    std::fflush(stdout);
+    DBG_LOG(DBG_LEVEL_ERROR, "after cancel");
+}
+
 bool g_logAtExit = false;
 struct LogsWhenDestroyed {
     ~LogsWhenDestroyed() {
@@ -223,9 +285,16 @@ void Run(const std::string& command, const std::string& argument) {
         void* plugin = dlopen(argument.substr(0, space).c_str(), RTLD_NOW);
         auto log = plugin ? reinterpret_cast<void (*)(const char*)>(dlsym(plugin, "PluginLog")) : nullptr;
         if (log) log(space == std::string::npos ? "" : argument.substr(space + 1).c_str());
-    } else if (command == "fork" || command == "exit") {
+    } else if (command == "journal") {
+        OwnJournal(argument);
+    } else if (command == "fork" || command == "exit" || command == "cancel") {
         int first = std::stoi(argument), second = std::stoi(argument.substr(argument.find(' ') + 1));
-        command == "fork" ? ForkWhileLogging(first, second) : ExitWhileLogging(first, second);
+        if (command == "cancel")
+            CancelWhileLogging(first, second);
+        else if (command == "fork")
+            ForkWhileLogging(first, second);
+        else
+            ExitWhileLogging(first, second);
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

@@ -7,12 +7,17 @@
 //   where         prints "base=ADDRESS" of the last loaded plugin
 //   errors        prints "setlasterror=N": the calls that reached the
 //                 host's own SetLastError
+//   swap A B N    N times: loads A, which logs, unloads it, and the same
+//                 with B
+//   heap          prints "heap=BYTES": the bytes malloc has handed out
 // The host carries its own SetLastError and GetLastError, as programs
 // ported from Windows often do; the library must never call them.
 #include <dlfcn.h>
 #include <link.h>
+#include <malloc.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -54,6 +59,19 @@ int main(int argc, char** argv) {
             link_map* map = nullptr;
             dlinfo(plugin, RTLD_DI_LINKMAP, &map);
             std::printf("base=%#lx\n", static_cast<unsigned long>(map->l_addr));
+        } else if (step == "swap" && i + 3 < argc) {
+            for (int n = std::atoi(argv[i + 3]); n > 0; --n)
+                for (int which = 1; which <= 2; ++which) {
+                    void* handle = dlopen(argv[i + which], RTLD_NOW | RTLD_LOCAL);
+                    auto log = reinterpret_cast<void (*)(const char*)>(dlsym(handle, "PluginLog"));
+                    if (!log) return 2;
+                    log("swapped in");
+                    dlclose(handle);
+                }
+            i += 3;
+        } else if (step == "heap") {
+            struct mallinfo2 heap = mallinfo2();
+            std::printf("heap=%zu\n", heap.uordblks + heap.hblkhd);
         } else if (step == "errors") {
             std::printf("setlasterror=%lu\n", g_setLastErrorCalls);
         }

@@ -9,6 +9,8 @@
 #include <pthread.h>
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <mutex>
 #include <string>
 #include <vector>
@@ -79,6 +81,8 @@ template <typename Body>
 auto NoThrow(Body body, decltype(body()) outOfMemory) -> decltype(body()) {
     try {
         return body();
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return outOfMemory;

@@ -784,11 +784,12 @@ typedef struct NL_JOURNAL_FIELD {
     const void* data;
     SIZE_T length;
 } NL_JOURNAL_FIELD;
-// Whether the journal listens at its socket: sending says nothing when it
-// does not.
-NLAPI BOOL NlJournalIsListening(void);
 // Sends one entry of count fields (at most 64). Returns 0, or a negative errno
-// value when the journal refused it.
+// value when the journal did not take it: -ENOENT or -ECONNREFUSED when
+// nothing listens at its socket, -EAGAIN when it did not take the entry
+// within NL_JOURNAL_WAIT_MS (after such a refusal, entries are not waited
+// for again until the journal takes one). Never waits longer than that.
+#define NL_JOURNAL_WAIT_MS 5
 NLAPI int NlJournalSend(const NL_JOURNAL_FIELD* fields, int count);
 
 // Opens a file named by a wide path (its UTF-8 bytes). Text mode, the default,

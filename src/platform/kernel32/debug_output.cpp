@@ -2,6 +2,8 @@
 // local datagram socket that a viewer binds (see windows.h).
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <errno.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -160,6 +162,8 @@ void OutputDebugStringW(LPCWSTR text) {
     try {
         Channel channel;
         if (ResolveChannel(&channel) && !IsQuiet(channel)) SendWide(channel, text);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // Out of memory for a long text: it is lost, as with nobody listening.
     }

@@ -5,6 +5,8 @@
 // once.
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -237,6 +239,8 @@ extern "C" {
 DWORD GetPrivateProfileSectionNamesW(LPWSTR buffer, DWORD size, LPCWSTR fileName) {
     try {
         return SectionNames(buffer, size, fileName);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
@@ -250,6 +254,8 @@ DWORD GetPrivateProfileSectionW(LPCWSTR sectionName, LPWSTR buffer, DWORD size, 
     }
     try {
         return SectionLines(sectionName, buffer, size, fileName);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;

@@ -1,6 +1,8 @@
 // ResUtilFindSzProperty: one string property out of a cluster property list.
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include "resutils/property_list.h"
 
 extern "C" {
@@ -14,6 +16,8 @@ DWORD ResUtilFindSzProperty(const PVOID propertyList, DWORD propertyListSize, LP
     DWORD status = ERROR_NOT_ENOUGH_MEMORY;
     try {
         status = nlplatform::resutils::FindSzProperty(propertyList, propertyListSize, propertyName, &value);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
     if (status != ERROR_SUCCESS || !foundString) return status;

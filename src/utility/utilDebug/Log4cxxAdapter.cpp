@@ -3,6 +3,7 @@
 // and the module list.
 // On the library's ladder: the back end; it includes no unit above (scripts/ladder.sh).
 #include "Log4cxxAdapter.h"
+#include <cxxabi.h>
 
 #include <log4cxx/basicconfigurator.h>
 #include <log4cxx/helpers/date.h>
@@ -256,7 +257,7 @@ const char* CutSourceFile(const wchar_t* file, std::string& scratch) {
 // the "unknown" logger.
 ModuleSlot* FindModuleLogger(HINSTANCE module) {
     ModuleSlot* slot = ModuleTable().Find(module);
-    if (slot && !slot->unloaded.load(std::memory_order_relaxed)) return slot;
+    if (slot && !slot->unloaded.load(std::memory_order_acquire)) return slot;
     return AddModuleLogger(module);
 }
 
@@ -334,7 +335,7 @@ bool RoutesDirectly(ModuleSlot& slot) {
     if (g_recordAppender.use_count() < g_appenderHolders.load(std::memory_order_relaxed))
         generation = g_routeGeneration.fetch_add(1, std::memory_order_acq_rel) + 1;
     if (slot.routeGeneration.load(std::memory_order_acquire) != generation) DecideRoute(slot, generation);
-    return slot.direct.load(std::memory_order_relaxed) && slot.logger->getAdditivity();
+    return slot.direct.load(std::memory_order_relaxed) && slot.Logger()->getAdditivity();
 }
 
 template <typename Char>
@@ -364,6 +365,8 @@ void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file
     try {
         log4cxx::spi::LocationInfo location(file, file, "", line);
         logger.forcedLogLS(level, recordText, location);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // A record log4cxx could not write is lost; the caller goes on.
     }
@@ -413,10 +416,12 @@ void WriteJournalNotice(const std::string& reason) {
     if (!own) return;
     try {
         log4cxx::spi::LocationInfo location("Log4cxxAdapter.cpp", "Log4cxxAdapter.cpp", "", __LINE__);
-        own->logger->forcedLog(GetLevels().warn,
-                               "The system journal cannot be reached (" + reason +
-                                   "): records meant for it are written to this file",
-                               location);
+        own->Logger()->forcedLog(GetLevels().warn,
+                                 "The system journal cannot be reached (" + reason +
+                                     "): records meant for it are written to this file",
+                                 location);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }
@@ -455,7 +460,9 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
 
     ModuleSlot* slot = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
-    if (!slot || !slot->logger->isEnabledFor(level)) return;
+    if (!slot) return;
+    log4cxx::Logger& logger = *slot->Logger();
+    if (!logger.isEnabledFor(level)) return;
 
     CheckLogFileRecreated();
 
@@ -466,12 +473,11 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     const char* prefix = PrefixOf(levelCode);
     // A record for the file alone pays one load here.
     const unsigned destination = CurrentLogDestination();
-    if (destination != kDestinationFile && SentToJournalOnly(destination, *slot->logger, level, levelCode,
-                                                             sourceFile, line, prefix, text, length))
+    if (destination != kDestinationFile &&
+        SentToJournalOnly(destination, logger, level, levelCode, sourceFile, line, prefix, text, length))
         return;
-    if (RoutesDirectly(*slot) && WriteDirectly(*slot->logger, level, sourceFile, line, prefix, text, length))
-        return;
-    WriteThroughLog4cxx(*slot->logger, level, sourceFile, line, prefix, text, length);
+    if (RoutesDirectly(*slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
+    WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
 }
 
 }  // namespace
@@ -522,6 +528,8 @@ void AdapterSetUp() {
         g_logFileName = WideToNarrow(g_logFilePath.c_str());
         ConfigureRootAppender();
         AddUnknownModuleLogger();
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // A back end that could not be configured drops its records.
     }

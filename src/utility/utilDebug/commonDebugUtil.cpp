@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
@@ -72,6 +74,8 @@ using namespace dbg_internal;
 void DebugContentToFile(const std::string& path, const std::string& content) {
     try {
         ReplaceFile(WidePath(path), content.c_str(), strlen(content.c_str()));
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // Out of memory: the dump is lost, the caller is not disturbed.
     }
@@ -80,6 +84,8 @@ void DebugContentToFile(const std::string& path, const std::string& content) {
 void DebugContentToFile(const std::string& path, unsigned char* buffer, unsigned long length) {
     try {
         ReplaceFile(WidePath(path), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }
@@ -88,6 +94,8 @@ void DebugContentToFile(const std::wstring& path, const std::wstring& content) {
     try {
         std::string text = Utf8(content);
         ReplaceFile(path.c_str(), text.data(), text.size());
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }
@@ -95,6 +103,8 @@ void DebugContentToFile(const std::wstring& path, const std::wstring& content) {
 void DebugContentToFile(const std::wstring& path, unsigned char* buffer, unsigned long length) {
     try {
         ReplaceFile(path.c_str(), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }
@@ -104,6 +114,8 @@ void DebugStringToWindbg(std::wstring& text) {
         std::wstring message(text);
         message += kDebuggerSuffix;
         OutputDebugStringW(message.c_str());
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }

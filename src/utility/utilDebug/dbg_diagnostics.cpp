@@ -1,5 +1,6 @@
 // On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #include "dbg_diagnostics.h"
+#include <cxxabi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -44,6 +45,8 @@ void SayDiagnostic(const std::string& text) {
         std::string line = "utilDebug: " + text + "\n";
         std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // Out of memory: nothing is said.
     }
@@ -67,6 +70,8 @@ void SayFileRefused(const char* what, const std::wstring& path, const char* outc
     try {
         SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) +
                       ")");
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }

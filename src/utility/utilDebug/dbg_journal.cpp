@@ -10,6 +10,7 @@
 #include "dbg_journal.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -20,8 +21,8 @@ namespace dbg_internal {
 
 namespace {
 
-// Set beside the destinations while the journal's socket is missing.
-constexpr unsigned kJournalMissing = 4;
+#define DBG_DIGITS(n) #n
+#define DBG_NUMBER_TEXT(n) DBG_DIGITS(n)
 
 std::atomic<unsigned> g_destination{kDestinationFile};
 // Whether the record that falls back to the file has said why since the
@@ -44,7 +45,6 @@ constexpr size_t kRetainedMessageCapacity = 8192;
 }  // namespace
 
 void ApplyLogDestination(unsigned destination) {
-    if ((destination & kDestinationJournal) && !NlJournalIsListening()) destination |= kJournalMissing;
     g_destination.store(destination, std::memory_order_relaxed);
 }
 
@@ -79,9 +79,6 @@ void TrimMessage(std::string& buffer) {
 }  // namespace
 
 bool SendToJournal(const JournalRecord& record, std::string* reason) {
-    if (g_destination.load(std::memory_order_relaxed) & kJournalMissing)
-        return FallBack(reason, "there is no journal socket at /run/systemd/journal/socket");
-
     // A record logged after the thread's destructors ran uses buffers of its own.
     JournalBuffers own;
     JournalBuffers& buffers = t_journal.gone ? own : t_journal;
@@ -110,6 +107,11 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
     };
     int sent = NlJournalSend(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
     TrimMessage(buffers.message);
+    if (sent == -ENOENT || sent == -ECONNREFUSED)
+        return FallBack(reason, "there is no journal socket at /run/systemd/journal/socket");
+    if (sent == -EAGAIN)
+        return FallBack(reason,
+                        "it did not take the record within " DBG_NUMBER_TEXT(NL_JOURNAL_WAIT_MS) " ms");
     if (sent < 0) {
         // Kept for the notice: the reason of this record's failure.
         static thread_local char why[160];

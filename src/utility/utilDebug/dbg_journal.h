@@ -14,8 +14,8 @@
 
 namespace dbg_internal {
 
-// Makes the destination the one records take, and looks again whether the
-// journal can be reached: run at the first call and by every refresh.
+// Makes the destination the one records take: run at the first call and by
+// every refresh. Whether the journal can be reached is found by each record.
 void ApplyLogDestination(unsigned destination);
 
 // The destinations of the next record: one relaxed load.
@@ -34,8 +34,9 @@ struct JournalRecord {
     size_t length = 0;
 };
 
-// Sends one entry. False when the journal could not be reached: the record
-// must go to the file, and *reason (when not null) says why the first time
+// Sends one entry, waiting for the journal at most NL_JOURNAL_WAIT_MS. False
+// when the journal could not be reached or did not take the entry in time:
+// the record must go to the file, and *reason (when not null) says why the first time
 // after the journal was last reached, stays empty after that.
 bool SendToJournal(const JournalRecord& record, std::string* reason);
 

@@ -18,7 +18,7 @@ ModuleSlot* CModuleLoggerTable::Slots::Put(const ModuleLogger* entry) {
     while (entries[i].entry.load(std::memory_order_relaxed)) i = (i + 1) & mask;
     ModuleSlot& slot = entries[i];
     slot.module = entry->module;
-    slot.logger = entry->logger.get();
+    slot.logger.store(entry->logger.get(), std::memory_order_relaxed);
     slot.unloaded.store(entry->unloaded.load(std::memory_order_seq_cst), std::memory_order_relaxed);
     slot.entry.store(entry, std::memory_order_release);
     ++used;
@@ -55,15 +55,22 @@ void CModuleLoggerTable::MarkUnloaded(HINSTANCE module) {
 
 ModuleSlot* CModuleLoggerTable::Replace(HINSTANCE module, const std::wstring& name,
                                         const log4cxx::LoggerPtr& logger) {
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-        if ((*it)->module != module) continue;
-        replaced_.push_back(std::move(*it));
-        entries_.erase(it);
-        break;
-    }
-    entries_.push_back(std::unique_ptr<ModuleLogger>(new ModuleLogger{module, name, logger}));
-    Rebuild(slots_.load(std::memory_order_relaxed)->mask + 1);
-    return Find(module);
+    ModuleSlot* slot = Find(module);
+    if (!slot) return Add(module, name, logger);
+    std::unique_ptr<ModuleLogger> entry(new ModuleLogger{module, name, logger});
+    const ModuleLogger* replacing = entry.get();
+    for (auto& held : entries_)
+        if (held->module == module) held.swap(entry);
+    if (entry.get() == replacing) entries_.push_back(std::move(entry));
+    // The logger first, then the entry, then the flag a lookup reads: a
+    // record that finds the slot loaded again writes through the new logger,
+    // and decides its route anew.
+    slot->logger.store(logger.get(), std::memory_order_relaxed);
+    slot->direct.store(false, std::memory_order_relaxed);
+    slot->routeGeneration.store(0, std::memory_order_relaxed);
+    slot->entry.store(replacing, std::memory_order_release);
+    slot->unloaded.store(false, std::memory_order_release);
+    return slot;
 }
 
 // A new table of the given capacity with every entry, published whole; the

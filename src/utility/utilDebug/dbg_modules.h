@@ -3,8 +3,10 @@
 // added under the adapter lock. A module is its file, not its address: when a
 // module is unloaded its entry is marked, and the next record from that
 // address checks which file is there now, so that a module later loaded at
-// the same address gets an entry of its own. Entries are never freed: a
-// module's logger lives as long as log4cxx does.
+// the same address gets an entry of its own, in the same slot: the entry it
+// replaces is freed then. Memory grows with the addresses modules were ever
+// loaded at, never with how often they were loaded (a module's logger
+// itself lives as long as log4cxx does).
 // On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
@@ -35,9 +37,12 @@ struct ModuleLogger {
 // lookup touches one cache line however many modules log.
 struct ModuleSlot {
     std::atomic<const ModuleLogger*> entry{nullptr};
-    // Set before the entry is published, then never changed.
+    // Set before the entry is first published, then never changed.
     HINSTANCE module = nullptr;
-    log4cxx::Logger* logger = nullptr;
+    // Changes only when another module takes the address; every logger it
+    // ever pointed to lives on in log4cxx's hierarchy.
+    std::atomic<log4cxx::Logger*> logger{nullptr};
+    log4cxx::Logger* Logger() const { return logger.load(std::memory_order_relaxed); }
     // Whether the logger's records reach only the root appender, so that
     // they may be written straight to it; decided anew whenever the route
     // generation changes (and for each slot of a table that grew).
@@ -69,7 +74,10 @@ class CModuleLoggerTable {
     // Marks the module's entry unloaded; any thread, without a lock (it runs
     // while the module is unloaded, under the loader's own lock).
     void MarkUnloaded(HINSTANCE module);
-    // A new entry for a module that took the address of an unloaded one.
+    // A new entry for a module that took the address of an unloaded one, in
+    // that one's slot; the entry it replaces is freed (entries are read only
+    // under the adapter lock, and by the unload of their own module, which
+    // is over before another module can take the address).
     ModuleSlot* Replace(HINSTANCE module, const std::wstring& name, const log4cxx::LoggerPtr& logger)
         REQUIRES(AdapterLock());
     // Every entry, in no particular order.
@@ -93,11 +101,11 @@ class CModuleLoggerTable {
     void Rebuild(size_t capacity) REQUIRES(AdapterLock());
 
     std::atomic<Slots*> slots_;
-    // Tables that were outgrown stay readable by lookups that started in them.
+    // Tables that were outgrown stay readable by lookups that started in
+    // them: each is half the size of the next, so together they are smaller
+    // than the table in use.
     std::vector<std::unique_ptr<Slots>> retired_ GUARDED_BY(AdapterLock());
     std::vector<std::unique_ptr<ModuleLogger>> entries_ GUARDED_BY(AdapterLock());
-    // Entries of unloaded modules that were replaced: lookups may still hold them.
-    std::vector<std::unique_ptr<ModuleLogger>> replaced_ GUARDED_BY(AdapterLock());
 };
 
 // The process's one table; never destroyed, since a record may be written

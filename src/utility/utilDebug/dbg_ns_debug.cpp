@@ -3,6 +3,8 @@
 // On the library's ladder: entry points; it includes no unit above (scripts/ladder.sh).
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <memory>
@@ -90,6 +92,8 @@ void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, Pend
         if (settingsDue) RefreshDebugSettings();
         if (!EnsureInterfaceInitialised() || !g_debugEnabled.load(std::memory_order_relaxed)) return;
         AdapterWriteRecord(module, file, line, level, message);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // The caller never sees a failure of its debug log.
     }
@@ -143,6 +147,8 @@ void ReloadFeatureConfiguration() {
     if (!call.Admitted()) return;
     try {
         if (AdapterIsSetUp()) ReloadFeatures();
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // A reload that failed leaves the filtering as it was.
     }

@@ -2,6 +2,7 @@
 // and setters, and the once-a-minute refresh.
 // On the library's ladder: the settings store; it includes no unit above (scripts/ladder.sh).
 #include "dbg_settings.h"
+#include <cxxabi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -70,6 +71,8 @@ void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int
         Guard<CSLock> guard(&SettingsLock());
         WriteRegistryDword(value, Names().keyPath, Names().*valueName);
         apply(value);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }
@@ -238,6 +241,8 @@ __attribute__((noinline)) void RefreshWhenIdle() {
                 if (check.Unanswered()) RetryRefreshSoon(now);
             }
         }
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
         // A failed refresh leaves the settings as they were.
     }
@@ -287,6 +292,8 @@ void SetDebugModules(const wchar_t* moduleList) {
         Guard<CSLock> guard(&SettingsLock());
         WriteRegistryString(moduleList, Names().keyPath, Names().debugModule);
         ApplyModuleList(moduleList);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
     }
 }

@@ -43,7 +43,7 @@ class JournalTest : public testing::Test {
         std::string& output = printed ? *printed : own;
         int status =
             RunCommand("'" SCRIPTS_DIR "/with-journald.sh' " + std::string(journald ? "" : "--no-journald ") +
-                           "'" + env_.path("j") + "' timeout 120 sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
+                           "'" + env_.path("j") + "' timeout 60 sh -c 'exec \"$0\" < \"$1\"' '" + probe_ +
                            "' '" + env_.path("commands.txt") + "' 2>&1",
                        &output);
         if (status == 77) {

@@ -136,8 +136,64 @@ TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
     EXPECT_NE(output.find("pid="), std::string::npos) << output;
     EXPECT_NE(output.find("file size limit"), std::string::npos) << output;
     std::vector<Record> records = AllRecords(20000);
-    ASSERT_EQ(records.size(), 61u);
+    ASSERT_EQ(records.size(), 62u);
+    EXPECT_EQ(records[60].level, "WARN");
+    EXPECT_EQ(records[60].text,
+              "1 record lost: the file would have passed the file size limit of the process (20000 bytes)");
     EXPECT_EQ(records.back().text, "after");
+}
+
+// Fifty processes under a 512 KB limit write one file: none is killed by
+// SIGXFSZ, no record is cut, no file passes the limit, and every record is
+// in a file or counted in a notice of its process.
+TEST_F(LogFileTest, ProcessesUnderAFileSizeLimitShareTheFileAndNoneIsKilled) {
+    UseHome();
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
+    WriteFile(env_.path("commands.txt"), "long 100 300\nlog done\n");
+    std::string output;
+    RunCommand("for i in $(seq 50); do (prlimit --fsize=524288 -- '" + probe_ + "' < '" +
+                   env_.path("commands.txt") + "'; echo status=$?) & done; wait",
+               &output);
+    size_t exited = 0;
+    for (size_t at = output.find("status=0\n"); at != std::string::npos;
+         at = output.find("status=0\n", at + 1))
+        ++exited;
+    EXPECT_EQ(exited, 50u) << output;
+    size_t whole = 0, counted = 0;
+    for (int backup = 0; backup <= 12; ++backup) {
+        std::string path = HomeLog() + (backup ? "." + std::to_string(backup) : "");
+        EXPECT_LE(ReadFile(path).size(), 524288u) << path;
+        for (const Record& r : ReadRecords(path)) {
+            if (r.level == "WARN")
+                counted += std::stoul(r.text);
+            else
+                whole += r.text == "done" || r.text.size() == 300;
+        }
+    }
+    // Only a process's last records, dropped with no record after them to
+    // tell, go uncounted.
+    EXPECT_LE(whole + counted, 5050u);
+    EXPECT_GE(whole + counted, 5000u) << whole << " written, " << counted << " counted";
+}
+
+// A user who may only read the file holds a read lock on all of it while the
+// writer fills and rolls it: the writer never waits for it (the reader gives
+// up after 30 s, the writer after 20). The writers'
+// locks are in a lock file that only those who may write the log can open.
+TEST_F(LogFileTest, AReadersLockNeitherHoldsUpNorStopsTheRoll) {
+    UseHome();
+    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
+    WriteFile(HomeLog(), "");
+    WriteFile(env_.path("reader.txt"), "readlock " + HomeLog() + "\ntouch " + env_.path("locked") +
+                                           "\nwait " + env_.path("done") + "\n");
+    WriteFile(env_.path("writer.txt"),
+              "wait " + env_.path("locked") + "\nlong 5400 2000\ntouch " + env_.path("done") + "\n");
+    int status = RunCommand("'" + probe_ + "' < '" + env_.path("reader.txt") + "' & timeout 20 '" + probe_ +
+                            "' < '" + env_.path("writer.txt") + "'; status=$?; touch '" + env_.path("done") +
+                            "'; wait; exit $status");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ModeOf(HomeLog() + ".lock"), 0600u);
+    ExpectWholeRecords(AllRecords(kLimit + 2200), 2000, 5400);
 }
 
 // The disk fills while the process logs, then has space again: the record

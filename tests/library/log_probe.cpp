@@ -27,6 +27,9 @@
 //                   parent. A child still running 10 s after its fork counts
 //                   as hung and is killed. Prints "forks=F hung=H failed=E
 //                   slowest_ms=M".
+//   readlock PATH   takes a read lock on the whole of PATH through a
+//                   read-only descriptor, as any user who may read it can,
+//                   and holds it until the probe ends
 //   journal STEP    a journal of the probe's own at the journal's socket:
 //                   "bind" one that takes entries but is never read (a
 //                   stalled journald), "drain" reads what it holds and
@@ -39,6 +42,7 @@
 //                   each.
 // Without commands it logs one record and prints the state.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/auxv.h>
@@ -285,6 +289,11 @@ void Run(const std::string& command, const std::string& argument) {
         void* plugin = dlopen(argument.substr(0, space).c_str(), RTLD_NOW);
         auto log = plugin ? reinterpret_cast<void (*)(const char*)>(dlsym(plugin, "PluginLog")) : nullptr;
         if (log) log(space == std::string::npos ? "" : argument.substr(space + 1).c_str());
+    } else if (command == "readlock") {
+        struct flock lock = {};
+        lock.l_type = F_RDLCK;
+        int fd = open(argument.c_str(), O_RDONLY);
+        if (fd < 0 || fcntl(fd, F_SETLK, &lock) != 0) std::exit(4);
     } else if (command == "journal") {
         OwnJournal(argument);
     } else if (command == "fork" || command == "exit" || command == "cancel") {

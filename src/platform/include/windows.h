@@ -219,6 +219,13 @@ NLAPI DWORD GetCurrentProcessId(void);
 // The kernel thread id (gettid), unique system-wide while the thread lives.
 NLAPI DWORD GetCurrentThreadId(void);
 NLAPI void Sleep(DWORD milliseconds);
+// Not a Windows API: POSIX thread cancellation, which Windows threads do not
+// have. NlSetThreadCancellation enables or holds off the cancellation of the
+// calling thread and returns whether it was enabled; a request made while it
+// is held off waits for NlThreadCancellationPoint, where a thread that may
+// be cancelled ends (glibc unwinds its stack: abi::__forced_unwind).
+NLAPI BOOL NlSetThreadCancellation(BOOL enabled);
+NLAPI void NlThreadCancellationPoint(void);
 
 // Thread handles. GetCurrentThread gives the pseudo-handle that stands for
 // the calling thread wherever it is used; closing it does nothing.
@@ -339,6 +346,16 @@ NLAPI BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 // RLIMIT_FSIZE), or ~0 when there is no limit. A write past it raises
 // SIGXFSZ, which kills a process that does not handle it.
 NLAPI ULONGLONG NlGetFileSizeLimit(void);
+// Not a Windows API: the lock file beside a file that several processes
+// write, on which they take the locks that order them (LockFileEx), so that
+// a process that may only read the file can take none of them. Opens path
+// for reading and writing, never through a link and never waiting, creating
+// it when missing with read and write access for each class (owner, group,
+// others) that may write the file behind the handle, and no access for the
+// others. An existing lock file is used only when it is a regular file owned
+// by the file's owner or by the caller that grants no access beyond that.
+// INVALID_HANDLE_VALUE otherwise (ERROR_ACCESS_DENIED, ERROR_CANT_ACCESS_FILE).
+NLAPI HANDLE NlOpenWritersLockFile(HANDLE file, LPCWSTR path);
 
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;

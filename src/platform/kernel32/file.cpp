@@ -1,4 +1,5 @@
-// Files: CreateFileW, WriteFile, GetFileSizeEx, CloseHandle, CreateDirectoryW.
+// Files: CreateFileW, WriteFile, GetFileSizeEx, CloseHandle, CreateDirectoryW, and the
+// writers' lock file of a shared file.
 #include <windows.h>
 
 #include <errno.h>
@@ -89,19 +90,19 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Opens the path, never waiting and only as a regular file; *created tells
-// whether this call created the file, which then gets the default mode
-// whatever the umask.
-int OpenCreating(const std::string& path, int flags, bool* created) {
+// whether this call created the file, which then gets the given mode
+// whatever the umask (the caller sets it: the umask may only take from it).
+int OpenCreating(const std::string& path, int flags, bool* created, mode_t mode = kFileMode) {
     *created = false;
     if (!(flags & O_CREAT)) return nlplatform::OpenRegularFile(path, flags);
     if (flags & O_EXCL) {
-        int fd = nlplatform::OpenRegularFile(path, flags, kFileMode);
+        int fd = nlplatform::OpenRegularFile(path, flags, mode);
         *created = fd >= 0;
         return fd;
     }
     // Another process may create or delete the file between the two tries.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = nlplatform::OpenRegularFile(path, flags | O_EXCL, kFileMode);
+        int fd = nlplatform::OpenRegularFile(path, flags | O_EXCL, mode);
         if (fd >= 0) {
             *created = true;
             return fd;
@@ -192,6 +193,38 @@ ULONGLONG NlGetFileSizeLimit(void) {
     rlimit limit{};
     if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0ULL;
     return static_cast<ULONGLONG>(limit.rlim_cur);
+}
+
+HANDLE NlOpenWritersLockFile(HANDLE handle, LPCWSTR lockPath) {
+    std::shared_ptr<FileObject> file = FileOf(handle);
+    struct stat shared;
+    if (!file || !lockPath || fstat(file->fd(), &shared) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Read and write for each class that may write the file.
+    mode_t mode = 0;
+    if (shared.st_mode & S_IWUSR) mode |= S_IRUSR | S_IWUSR;
+    if (shared.st_mode & S_IWGRP) mode |= S_IRGRP | S_IWGRP;
+    if (shared.st_mode & S_IWOTH) mode |= S_IROTH | S_IWOTH;
+    bool created = false;
+    int fd = OpenCreating(nlplatform::NarrowPath(lockPath), O_RDWR | O_CREAT | O_NOFOLLOW, &created, mode);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat lock;
+    bool usable = created
+                      ? fchmod(fd, mode) == 0
+                      : fstat(fd, &lock) == 0 && (lock.st_uid == shared.st_uid || lock.st_uid == geteuid()) &&
+                            (lock.st_mode & 07777 & ~mode) == 0;
+    if (!usable) {
+        close(fd);
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return nlplatform::AddHandle(std::make_unique<FileObject>(fd));
 }
 
 BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {

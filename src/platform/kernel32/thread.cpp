@@ -1,7 +1,9 @@
-// Thread handles: GetCurrentThread, OpenThread, GetThreadId.
+// Thread handles: GetCurrentThread, OpenThread, GetThreadId; and thread
+// cancellation, which Windows threads do not have.
 #include <windows.h>
 
 #include <errno.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -64,5 +66,13 @@ DWORD GetThreadId(HANDLE thread) {
     }
     return object->threadId();
 }
+
+BOOL NlSetThreadCancellation(BOOL enabled) {
+    int previous = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(enabled ? PTHREAD_CANCEL_ENABLE : PTHREAD_CANCEL_DISABLE, &previous);
+    return previous == PTHREAD_CANCEL_ENABLE;
+}
+
+void NlThreadCancellationPoint(void) { pthread_testcancel(); }
 
 }  // extern "C"

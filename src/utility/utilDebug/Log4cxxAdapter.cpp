@@ -449,12 +449,28 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
     return false;
 }
 
+template <typename Char>
+void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
+                        const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
+    CheckLogFileRecreated();
+    const char* prefix = PrefixOf(levelCode);
+    // A record for the file alone pays one load here.
+    const unsigned destination = CurrentLogDestination();
+    if (destination != kDestinationFile &&
+        SentToJournalOnly(destination, logger, level, levelCode, sourceFile, line, prefix, text, length))
+        return;
+    if (RoutesDirectly(slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
+    WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
+}
+
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
     // The entry point has asked whether this process logs: the one gate.
     if (!AdapterIsSetUp()) {
+        CCancellationHold hold;
         AdapterSetUp();
+        hold.Resume();
         if (!AdapterIsSetUp()) return;
     }
 
@@ -464,20 +480,15 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     log4cxx::Logger& logger = *slot->Logger();
     if (!logger.isEnabledFor(level)) return;
 
-    CheckLogFileRecreated();
-
+    // A record that is written is formatted and written whole, or not at
+    // all: a cancelled thread ends after it.
+    CCancellationHold hold;
     size_t length = 0;
     const Char* text = message.Format(&length);
     std::string scratch;
     const char* sourceFile = CutSourceFile(file, scratch);
-    const char* prefix = PrefixOf(levelCode);
-    // A record for the file alone pays one load here.
-    const unsigned destination = CurrentLogDestination();
-    if (destination != kDestinationFile &&
-        SentToJournalOnly(destination, logger, level, levelCode, sourceFile, line, prefix, text, length))
-        return;
-    if (RoutesDirectly(*slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
-    WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
+    WriteEnabledRecord(logger, *slot, level, sourceFile, line, levelCode, text, length);
+    hold.Resume();
 }
 
 }  // namespace

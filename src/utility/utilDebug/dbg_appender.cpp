@@ -159,33 +159,50 @@ bool FitsUnder(size_t limit, size_t size, size_t record) {
 constexpr size_t kRecheckBytes = 64 * 1024;
 constexpr ULONGLONG kSizeLimitRereadMs = 1000;
 
-// Processes that write one file tell each other so through locks on two
-// bytes far past any real size (2^62 and the next): every writer holds a
-// shared lock on the first; a process that counts the file's size itself,
-// believing it writes alone, also holds one on the second. A roll locks the
-// bytes below them.
-constexpr DWORD kMarkersHigh = 0x40000000u;
-constexpr DWORD kWriterMarker = 0;
-constexpr DWORD kAloneMarker = 1;
+// Processes that write one file order themselves through locks in a lock
+// file beside it (<file>.lock), which only those who may write the file can
+// open: a process that may only read the log can take none of them, and so
+// can neither hold up a writer nor keep the file from rolling. Byte 0 is the
+// writers' lock: a roll, and under a file size limit the look at the size
+// with the write that follows, hold it alone. Every writer holds a shared
+// lock on byte 1; a process that counts the file's size itself, believing it
+// writes alone, also holds one on byte 2. Without a lock file (a folder that
+// does not allow one, or one that is not the writers' own) the file counts
+// as shared for good and rolls without the lock.
+constexpr DWORD kWritersLock = 0;
+constexpr DWORD kWriterMarker = 1;
+constexpr DWORD kAloneMarker = 2;
+
+// A record waits at most this long for another writer's lock; a roll does
+// not wait for it at all, and is put off to a later record.
+constexpr DWORD kWritersWaitMs = 5;
 
 // A process writing alone looks again for other writers at least this often
 // while it writes; a newcomer that finds one counting on its own waits
 // longer than that, and a coarse clock tick, before its first record.
-constexpr ULONGLONG kAloneMs = 20;
-constexpr DWORD kNewcomerWaitMs = static_cast<DWORD>(kAloneMs) + 20;
+constexpr ULONGLONG kAloneMs = 4;
+constexpr DWORD kNewcomerWaitMs = static_cast<DWORD>(kAloneMs) + 5;
 
-bool LockMarker(HANDLE file, DWORD marker, DWORD flags) {
+bool LockByte(HANDLE file, DWORD byte, DWORD flags) {
+    if (file == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED at{};
-    at.u.s.Offset = marker;
-    at.u.s.OffsetHigh = kMarkersHigh;
-    return LockFileEx(file, flags, 0, 1, 0, &at);
+    at.u.s.Offset = byte;
+    return LockFileEx(file, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
 }
 
-void UnlockMarker(HANDLE file, DWORD marker) {
+void UnlockByte(HANDLE file, DWORD byte) {
     OVERLAPPED at{};
-    at.u.s.Offset = marker;
-    at.u.s.OffsetHigh = kMarkersHigh;
+    at.u.s.Offset = byte;
     UnlockFileEx(file, 0, 1, 0, &at);
+}
+
+// Tries at once, then a few times more within kWritersWaitMs.
+bool LockByteWithin(HANDLE file, DWORD byte, DWORD flags) {
+    for (DWORD waited = 0;; ++waited) {
+        if (LockByte(file, byte, flags)) return true;
+        if (file == INVALID_HANDLE_VALUE || waited >= kWritersWaitMs) return false;
+        Sleep(waited < 2 ? 0 : 1);
+    }
 }
 
 bool PassesFilters(const log4cxx::spi::LoggingEventPtr& event, const log4cxx::spi::FilterPtr& first) {
@@ -212,6 +229,18 @@ void Execute(const log4cxx::rolling::ActionPtr& action, Pool& pool, bool* succee
 }
 
 }  // namespace
+
+// Released however the holder leaves, a cancelled thread too.
+CRecordFileAppender::CWritersLock::~CWritersLock() {
+    if (held_) UnlockByte(file_, kWritersLock);
+}
+
+bool CRecordFileAppender::CWritersLock::Take(bool wait) {
+    if (!held_)
+        held_ = wait ? LockByteWithin(file_, kWritersLock, LOCKFILE_EXCLUSIVE_LOCK)
+                     : LockByte(file_, kWritersLock, LOCKFILE_EXCLUSIVE_LOCK);
+    return held_;
+}
 
 CRecordFileAppender::CRecordFileAppender() = default;
 
@@ -323,10 +352,21 @@ bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error,
     file_ = file;
     activeFile_ = path;
     activeFileW_ = std::move(widePath);
+    OpenLockFile();
     JoinWriters(mayWriteAlone);
     NoteSize(FileSize());
     sizeLimitTick_.store(0, std::memory_order_relaxed);
     return true;
+}
+
+// The lock file of the file just opened; the one open stays while the name
+// is the same (a roll), so that the writers' lock held across it stays held.
+void CRecordFileAppender::OpenLockFile() {
+    std::wstring lockPath = activeFileW_ + L".lock";
+    if (lockFile_ != INVALID_HANDLE_VALUE && lockPath == lockFileW_) return;
+    if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
+    lockFile_ = NlOpenWritersLockFile(file_, lockPath.c_str());
+    lockFileW_ = lockFile_ == INVALID_HANDLE_VALUE ? std::wstring() : std::move(lockPath);
 }
 
 // A newcomer announces itself before it looks for a process counting on its
@@ -339,9 +379,9 @@ void CRecordFileAppender::JoinWriters(bool mayWriteAlone) {
     aloneUntil_.store(0, std::memory_order_relaxed);
     sinceWritersCheck_.store(0, std::memory_order_relaxed);
     holdsAloneLock_ = false;
-    if (!LockMarker(file_, kWriterMarker, 0)) return;
-    if (LockMarker(file_, kAloneMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY))
-        UnlockMarker(file_, kAloneMarker);
+    if (!LockByteWithin(lockFile_, kWriterMarker, 0)) return;
+    if (LockByte(lockFile_, kAloneMarker, LOCKFILE_EXCLUSIVE_LOCK))
+        UnlockByte(lockFile_, kAloneMarker);
     else
         Sleep(kNewcomerWaitMs);
     if (mayWriteAlone) CheckWritesAlone(GetTickCount64());
@@ -353,16 +393,15 @@ void CRecordFileAppender::JoinWriters(bool mayWriteAlone) {
 // than a newcomer waits.
 void CRecordFileAppender::CheckWritesAlone(ULONGLONG now) {
     sinceWritersCheck_.store(0, std::memory_order_relaxed);
-    if (!holdsAloneLock_) holdsAloneLock_ = LockMarker(file_, kAloneMarker, LOCKFILE_FAIL_IMMEDIATELY);
-    if (holdsAloneLock_ &&
-        LockMarker(file_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
-        LockMarker(file_, kWriterMarker, 0);
+    if (!holdsAloneLock_) holdsAloneLock_ = LockByte(lockFile_, kAloneMarker, 0);
+    if (holdsAloneLock_ && LockByte(lockFile_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK)) {
+        LockByte(lockFile_, kWriterMarker, 0);
         if (shared_.load(std::memory_order_relaxed)) NoteSize(FileSize());
         aloneUntil_.store(now + kAloneMs, std::memory_order_relaxed);
         shared_.store(false, std::memory_order_relaxed);
         return;
     }
-    if (holdsAloneLock_) UnlockMarker(file_, kAloneMarker);
+    if (holdsAloneLock_) UnlockByte(lockFile_, kAloneMarker);
     holdsAloneLock_ = false;
     aloneUntil_.store(0, std::memory_order_relaxed);
     shared_.store(true, std::memory_order_relaxed);
@@ -379,6 +418,10 @@ bool CRecordFileAppender::WritersCheckIsDue(ULONGLONG now) const {
 void CRecordFileAppender::CloseFile() {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
+    // Closing the lock file releases this process's locks in it.
+    if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
+    lockFile_ = INVALID_HANDLE_VALUE;
+    lockFileW_.clear();
     holdsAloneLock_ = false;
     shared_.store(true, std::memory_order_relaxed);
     activeFile_.clear();
@@ -409,34 +452,36 @@ bool CRecordFileAppender::FileIsStillAtItsName() const {
     return same;
 }
 
-// Processes that share the file roll it one at a time, under the lock on the
-// file; the lock stays held until the new file is open, so that a process
-// that waited for it finds the name given to a new file and opens that,
-// instead of rolling again what was just rolled.
-// A file system without such locks rolls the file all the same.
-void CRecordFileAppender::RollShared(Pool& pool) {
-    HANDLE locked = file_;
-    OVERLAPPED whole{};
-    bool held = LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK, 0, 0, kMarkersHigh, &whole);
-    if (FileIsStillAtItsName()) {
+// Processes that share the file roll it one at a time, under the writers'
+// lock, held until the new file is open, so that a process that takes it
+// next finds the name given to a new file and opens that, instead of
+// rolling again what was just rolled. A roll that cannot take the lock
+// within kWritersWaitMs (only a writer can hold it) is put off (false): the
+// records go on into the file meanwhile, unless another process has rolled
+// it already, when the new file is opened.
+bool CRecordFileAppender::RollShared(Pool& pool, CWritersLock& writers) {
+    bool locked = lockFile_ == INVALID_HANDLE_VALUE || writers.Take(true);
+    bool atItsName = FileIsStillAtItsName();
+    // Another writer holds the lock: most likely it rolls the file now.
+    if (!locked && atItsName) return false;
+    if (atItsName) {
         Rollover(pool);
-    } else {
-        LogString path = activeFile_;
-        file_ = INVALID_HANDLE_VALUE;
-        DWORD error = ERROR_SUCCESS;
-        if (!Open(path, true, &error, false)) file_ = locked;
+        return true;
     }
-    if (locked == file_) {
-        if (held) UnlockFileEx(locked, 0, 0, kMarkersHigh, &whole);
-    } else {
-        // Closing the rolled file releases its lock.
-        CloseHandle(locked);
-    }
+    HANDLE rolled = file_;
+    LogString path = activeFile_;
+    file_ = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_SUCCESS;
+    if (Open(path, true, &error, false))
+        CloseHandle(rolled);
+    else
+        file_ = rolled;
+    return true;
 }
 
 // As log4cxx rolls: the policy renames the backups and the file, and the
-// appender opens the active file anew. The rolled file stays open (and
-// locked) until then; the caller closes it.
+// appender opens the active file anew; the rolled file stays open until
+// then.
 void CRecordFileAppender::Rollover(Pool& pool) {
     RolloverDescriptionPtr rollover = activePolicy_->rollover(activeFile_, true, pool);
     if (!rollover) return;
@@ -451,6 +496,7 @@ void CRecordFileAppender::Rollover(Pool& pool) {
     if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error, alone)) {
         if (!Open(path, true, &error, alone)) file_ = rolled;  // a failed Open changes no name
     }
+    if (file_ != rolled) CloseHandle(rolled);
 }
 
 size_t CRecordFileAppender::Write(const LogString& text) {
@@ -466,28 +512,41 @@ void CRecordFileAppender::WriteCounted(const LogString& text) {
     lost_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void CRecordFileAppender::WriteAfterLoss(const LogString& text, Pool& pool) {
+LogString CRecordFileAppender::LossNotices(Pool& pool) {
+    LogString notices =
+        lineOpen_.load(std::memory_order_relaxed) ? LogString(LOG4CXX_STR("\n")) : LogString();
     size_t lost = lost_.load(std::memory_order_relaxed);
-    bool lineOpen = lineOpen_.load(std::memory_order_relaxed);
-    if (lost == 0 && !lineOpen) {
+    if (lost > 0)
+        notices += FormatNotice(std::to_string(lost) + (lost == 1 ? " record" : " records") +
+                                    " lost while the debug log file could not be written (a full disk)",
+                                pool);
+    size_t overLimit = overLimit_.load(std::memory_order_relaxed);
+    if (overLimit > 0)
+        notices += FormatNotice(std::to_string(overLimit) + (overLimit == 1 ? " record" : " records") +
+                                    " lost: the file would have passed the file size limit of the process (" +
+                                    std::to_string(sizeLimit_.load(std::memory_order_relaxed)) + " bytes)",
+                                pool);
+    return notices;
+}
+
+void CRecordFileAppender::WriteAfterLoss(const LogString& notices, const LogString& text) {
+    if (notices.empty()) {
         WriteCounted(text);
         return;
     }
-    LogString all = lineOpen ? LogString(LOG4CXX_STR("\n")) : LogString();
-    if (lost > 0)
-        all += FormatNotice(std::to_string(lost) + (lost == 1 ? " record" : " records") +
-                                " lost while the debug log file could not be written (a full disk)",
-                            pool);
-    all += text;
-    // The line break and the notice count with the record.
-    sinceCheck_.fetch_add(all.size() - text.size(), std::memory_order_relaxed);
+    size_t lost = lost_.load(std::memory_order_relaxed);
+    size_t overLimit = overLimit_.load(std::memory_order_relaxed);
+    LogString all = notices + text;
+    // The line break and the notices count with the record.
+    sinceCheck_.fetch_add(notices.size(), std::memory_order_relaxed);
     size_t written = Write(all);
     if (written == all.size()) {
         lineOpen_.store(false, std::memory_order_relaxed);
-        lost_.store(0, std::memory_order_relaxed);
+        lost_.fetch_sub(lost, std::memory_order_relaxed);
+        overLimit_.fetch_sub(overLimit, std::memory_order_relaxed);
         return;
     }
-    // The line break may have gone out, and the notice with it.
+    // The line break may have gone out, and the notices with it.
     if (written > 0) lineOpen_.store(true, std::memory_order_relaxed);
     lost_.fetch_add(1, std::memory_order_relaxed);
 }
@@ -557,8 +616,9 @@ bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, 
 }
 
 // A trigger that decides by the size alone is asked by records sharing the
-// lock; any other, a roll, a record that would pass the file size limit and
-// the first record after a write cut short go one at a time.
+// lock; any other, a roll, a record that would pass the file size limit, a
+// record under that limit while other processes may write the file, and the
+// first record after a loss go one at a time.
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
     if (triggerBySize_.load(std::memory_order_relaxed)) {
@@ -568,9 +628,11 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
         if (shared_.load(std::memory_order_relaxed))
             sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
         size_t size = WritersCheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
-        if (size != SIZE_MAX && !RollIsDue(event, size) &&
-            FitsUnder(SizeLimit(size, text.size(), now), size, text.size()) &&
-            lost_.load(std::memory_order_relaxed) == 0 && !lineOpen_.load(std::memory_order_relaxed)) {
+        size_t limit = size == SIZE_MAX ? SIZE_MAX : SizeLimit(size, text.size(), now);
+        if (size != SIZE_MAX && !RollIsDue(event, size) && FitsUnder(limit, size, text.size()) &&
+            (limit == SIZE_MAX || !shared_.load(std::memory_order_relaxed)) &&
+            lost_.load(std::memory_order_relaxed) == 0 && overLimit_.load(std::memory_order_relaxed) == 0 &&
+            !lineOpen_.load(std::memory_order_relaxed)) {
             WriteCounted(text);
             return;
         }
@@ -585,8 +647,11 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
 
 // Another record, or another process, may have rolled the file meanwhile. A
 // record that would pass the file size limit rolls the file; when even the
-// new file cannot take it, it is dropped, and log4cxx's diagnostics (the
-// DebugLogDiagnostics switch) tell why.
+// new file cannot take it, or the roll is put off, it is dropped and
+// counted, and the next record written tells how many were. Under a size
+// limit the look at the size and the write are made under the writers' lock,
+// so that however many processes write the file and however their records
+// interleave, none is carried past the limit (SIGXFSZ) or cut short.
 void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                            Pool& pool) {
     Guard<CSharedLock> guard(&lock_);
@@ -595,23 +660,31 @@ void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx:
     if (WritersCheckIsDue(now)) CheckWritesAlone(now);
     size_t limit = FileSizeLimit();
     sizeLimit_.store(limit, std::memory_order_relaxed);
+    CWritersLock writers(lockFile_);
+    if (limit != SIZE_MAX && lockFile_ != INVALID_HANDLE_VALUE && !writers.Take(true)) {
+        overLimit_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    LogString notices = LossNotices(pool);
     size_t size = FileSize();
-    if (RollIsDue(event, size) || !FitsUnder(limit, size, text.size())) {
-        RollShared(pool);
+    if (RollIsDue(event, size) || !FitsUnder(limit, size, notices.size() + text.size())) {
+        // A roll puts the rest of an open line behind it.
+        if (RollShared(pool, writers) && file_ != INVALID_HANDLE_VALUE && FileSize() == 0) {
+            lineOpen_.store(false, std::memory_order_relaxed);
+            notices = LossNotices(pool);
+        }
         size = FileSize();
     }
     NoteSize(size + text.size());
     if (file_ == INVALID_HANDLE_VALUE) return;
-    if (!FitsUnder(limit, size, text.size())) {
-        if (!overLimit_)
+    if (!FitsUnder(limit, size, notices.size() + text.size())) {
+        if (overLimit_.fetch_add(1, std::memory_order_relaxed) == 0)
             log4cxx::helpers::LogLog::warn(
                 LOG4CXX_STR("Debug records dropped: the file size limit of the process (") +
                 std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") + activeFile_);
-        overLimit_ = true;
         return;
     }
-    overLimit_ = false;
-    WriteAfterLoss(text, pool);
+    WriteAfterLoss(notices, text);
 }
 
 void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, Pool& pool) {

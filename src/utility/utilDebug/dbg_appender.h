@@ -2,6 +2,8 @@
 // appender, with the same options, the same rolling and the same files, but
 // it writes each record with one write on a descriptor opened for appending,
 // so that records of any length from several processes never interleave;
+// processes that share the file order themselves through a lock file that
+// only its writers can open;
 // it never opens the file through a link, creates files and folders with
 // fixed modes, and falls back to a file of its own when the configured one
 // cannot be written.
@@ -53,6 +55,22 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     std::wstring ActiveFileW() const;
 
   private:
+    // The writers' lock of the file, taken for one record or one roll and
+    // released when the holder goes.
+    class CWritersLock {
+      public:
+        explicit CWritersLock(HANDLE lockFile) : file_(lockFile) {}
+        ~CWritersLock();
+        CWritersLock(const CWritersLock&) = delete;
+        CWritersLock& operator=(const CWritersLock&) = delete;
+        // At once, or waiting a few milliseconds at most.
+        bool Take(bool wait);
+
+      private:
+        HANDLE file_;
+        bool held_ = false;
+    };
+
     void PreparePolicies(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
     void OpenFirstWritable(const log4cxx::LogString& path, bool append, log4cxx::helpers::Pool& pool)
         REQUIRES(lock_);
@@ -60,6 +78,7 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // may find at once that this process writes it alone.
     bool Open(const log4cxx::LogString& path, bool append, DWORD* error, bool mayWriteAlone = true)
         REQUIRES(lock_);
+    void OpenLockFile() REQUIRES(lock_);
     // Takes this process's place among the writers of the file just opened.
     void JoinWriters(bool mayWriteAlone) REQUIRES(lock_);
     // Whether this process writes the file alone: it may count the file's
@@ -68,8 +87,9 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     bool WritersCheckIsDue(ULONGLONG now) const;
     void CloseFile() REQUIRES(lock_);
     // Rolls the file unless another process rolled it first, in which case
-    // the file now at its name is opened; under the lock on the file.
-    void RollShared(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
+    // the file now at its name is opened; under the writers' lock, or put
+    // off (false) when another writer holds it.
+    bool RollShared(log4cxx::helpers::Pool& pool, CWritersLock& writers) REQUIRES(lock_);
     void Rollover(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
     bool FileIsStillAtItsName() const REQUIRES_SHARED(lock_);
     log4cxx::LogString FormatNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
@@ -79,9 +99,11 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // Writes the text; a write cut short is counted and leaves its line to be
     // ended before the next record.
     void WriteCounted(const log4cxx::LogString& text) REQUIRES_SHARED(lock_);
-    // After a write cut short: the line break, the notice of the records
-    // lost, then the record; one at a time.
-    void WriteAfterLoss(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool) REQUIRES(lock_);
+    // What goes before the next record after a loss: the line break a write
+    // cut short left open, and a notice for each kind of records lost.
+    log4cxx::LogString LossNotices(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
+    // The notices, then the record; one at a time.
+    void WriteAfterLoss(const log4cxx::LogString& notices, const log4cxx::LogString& text) REQUIRES(lock_);
     // Rolls when due, then writes.
     void WriteRecord(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                      log4cxx::helpers::Pool* pool) EXCLUDES(lock_);
@@ -106,12 +128,15 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // sharing the file roll it under a lock on the file itself.
     mutable CSharedLock lock_;
     HANDLE file_ GUARDED_BY(lock_) = INVALID_HANDLE_VALUE;
+    // The writers' lock file (INVALID_HANDLE_VALUE without one) and its name.
+    HANDLE lockFile_ GUARDED_BY(lock_) = INVALID_HANDLE_VALUE;
+    std::wstring lockFileW_ GUARDED_BY(lock_);
     // A write cut short (a full disk) left a line without its end.
     std::atomic<bool> lineOpen_{false};
     // Records lost since the last whole write.
     std::atomic<size_t> lost_{0};
-    // Records are being dropped for the file size limit (told once).
-    bool overLimit_ GUARDED_BY(lock_) = false;
+    // Records dropped for the file size limit since the last whole write.
+    std::atomic<size_t> overLimit_{0};
     // What SizeBefore knows: the size on disk when last asked, the bytes this
     // process wrote since, and whether another process may write the file.
     std::atomic<size_t> checkedSize_{0};

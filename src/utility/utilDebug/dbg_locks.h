@@ -94,4 +94,29 @@ CSLock& SettingsLock() RETURN_CAPABILITY(g_settingsLockName);
 // and the feature state.
 CSLock& AdapterLock() RETURN_CAPABILITY(g_adapterLockName);
 
+// Holds off the calling thread's cancellation while the library changes what
+// other threads share (the settings, the registry's database, the open file
+// and its rolls), so that a cancelled thread never leaves them half changed;
+// a request made meanwhile ends the thread at Resume, on the caller's side of
+// that work. Left without Resume (an exception), the hold only ends.
+class CCancellationHold {
+  public:
+    CCancellationHold() : wasEnabled_(NlSetThreadCancellation(FALSE)) {}
+    ~CCancellationHold() {
+        if (held_) NlSetThreadCancellation(wasEnabled_);
+    }
+    CCancellationHold(const CCancellationHold&) = delete;
+    CCancellationHold& operator=(const CCancellationHold&) = delete;
+
+    void Resume() {
+        held_ = false;
+        NlSetThreadCancellation(wasEnabled_);
+        if (wasEnabled_) NlThreadCancellationPoint();
+    }
+
+  private:
+    BOOL wasEnabled_;
+    bool held_ = true;
+};
+
 }  // namespace dbg_internal

@@ -89,8 +89,13 @@ void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, Pend
         // However long another process keeps the registry locked, reading
         // the settings holds the caller up for a bounded time.
         CRegistryWaitBudget budget(settingsDue || !AdapterIsSetUp());
-        if (settingsDue) RefreshDebugSettings();
-        if (!EnsureInterfaceInitialised() || !g_debugEnabled.load(std::memory_order_relaxed)) return;
+        if (settingsDue || !InterfaceInitialised()) {
+            CCancellationHold hold;
+            if (settingsDue) RefreshDebugSettings();
+            EnsureInterfaceInitialised();
+            hold.Resume();
+        }
+        if (!InterfaceInitialised() || !g_debugEnabled.load(std::memory_order_relaxed)) return;
         AdapterWriteRecord(module, file, line, level, message);
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out

@@ -17,6 +17,10 @@
 //                   process and number
 //   temp            prints the temporary directory the library sees
 //   getenv NAME     prints the variable as the library sees it
+//   crash           dies of a SIGSEGV (a write through a null pointer)
+//   forked N        forks a child that logs N debug records "child <i>" and
+//                   an error "child error", and waits for it
+//   every MS PATH   logs "tick <i>" every MS milliseconds until PATH exists
 //   whoami          prints "secure=S euid=U pid=P": whether the process runs
 //                   in secure-execution mode, as whom, and its process id
 //   plugin PATH TEXT  loads the shared object PATH (the test plugin) and logs
@@ -226,6 +230,22 @@ void Run(const std::string& command, const std::string& argument) {
     } else if (command == "fork" || command == "exit") {
         int first = std::stoi(argument), second = std::stoi(argument.substr(argument.find(' ') + 1));
         command == "fork" ? ForkWhileLogging(first, second) : ExitWhileLogging(first, second);
+    } else if (command == "crash") {
+        *static_cast<volatile int*>(nullptr) = 1;
+    } else if (command == "forked") {
+        if (pid_t child = fork(); child == 0) {
+            for (int i = 0; i < std::stoi(argument); ++i) DBG_LOG(DBG_LEVEL_DEBUG, "child %d", i);
+            DBG_LOG(DBG_LEVEL_ERROR, "child error");
+            _exit(0);
+        } else {
+            waitpid(child, nullptr, 0);
+        }
+    } else if (command == "every") {
+        size_t space = argument.find(' ');
+        for (int i = 0; access(argument.substr(space + 1).c_str(), F_OK) != 0; ++i) {
+            DBG_LOG(DBG_LEVEL_DEBUG, "tick %d", i);
+            usleep(static_cast<useconds_t>(std::stoi(argument.substr(0, space)) * 1000));
+        }
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

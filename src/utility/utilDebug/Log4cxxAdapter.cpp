@@ -29,6 +29,7 @@
 #include "dbg_modules.h"
 #include "dbg_logpath.h"
 #include "dbg_filter.h"
+#include "dbg_recorder.h"
 #include "dbg_registry.h"
 #include "utilDebug.h"
 
@@ -338,8 +339,8 @@ bool RoutesDirectly(ModuleSlot& slot) {
 }
 
 template <typename Char>
-bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line,
-                   const char* prefix, const Char* text, size_t length) {
+RecordFields FieldsOf(const Logger& logger, const LevelPtr& level, const char* file, int line,
+                      const char* prefix, const Char* text, size_t length) {
     RecordFields fields;
     fields.logger = &logger.getName();
     fields.level = &level;
@@ -352,7 +353,13 @@ bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file
     else
         fields.wideText = text;
     fields.length = length;
-    return g_recordAppender->AppendFields(fields);
+    return fields;
+}
+
+template <typename Char>
+bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line,
+                   const char* prefix, const Char* text, size_t length) {
+    return g_recordAppender->AppendFields(FieldsOf(logger, level, file, line, prefix, text, length));
 }
 
 template <typename Char>
@@ -444,6 +451,39 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
     return false;
 }
 
+// Whether the disabled lists silence the module: its logger is off then
+// (and so is every logger while the threshold is off).
+bool IsSilenced(const ModuleSlot& slot) {
+    if (slot.logger->isEnabledFor(GetLevels().fatal)) return false;
+    Guard<CSLock> guard(&AdapterLock());
+    return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
+}
+
+// A record the threshold rejected, kept while the recorder is on: only what
+// the process would write at threshold 3, so nothing of a silenced module.
+template <typename FileChar, typename Char>
+void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int levelCode, const FileChar* file,
+                        int line, PendingMessage<Char>& message) {
+    if (IsSilenced(slot)) return;
+    size_t length = 0;
+    const Char* text = message.Format(&length);
+    std::string scratch;
+    KeepRecord(
+        FieldsOf(*slot.logger, level, CutSourceFile(file, scratch), line, PrefixOf(levelCode), text, length),
+        levelCode, CurrentLogDestination(), g_recordAppender.get());
+    if (KeptRecordsRequested())
+        WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
+}
+
+// Before a record at error level or worse, and when asked for them, the
+// kept records go out first.
+void WriteOutKeptRecordsIfDue(const LevelPtr& level) {
+    if (level->toInt() >= log4cxx::Level::ERROR_INT && RecorderHasRecords())
+        WriteOutKeptRecords("before this error", CurrentLogDestination(), g_recordAppender.get());
+    else if (KeptRecordsRequested())
+        WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
+}
+
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
                  PendingMessage<Char>& message) {
@@ -455,9 +495,14 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
 
     ModuleSlot* slot = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
-    if (!slot || !slot->logger->isEnabledFor(level)) return;
+    if (!slot) return;
+    if (!slot->logger->isEnabledFor(level)) {
+        if (RecorderIsOn()) KeepRejectedRecord(*slot, level, levelCode, file, line, message);
+        return;
+    }
 
     CheckLogFileRecreated();
+    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
 
     size_t length = 0;
     const Char* text = message.Format(&length);

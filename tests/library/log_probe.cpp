@@ -21,6 +21,7 @@
 //   forked N        forks a child that logs N debug records "child <i>" and
 //                   an error "child error", and waits for it
 //   every MS PATH   logs "tick <i>" every MS milliseconds until PATH exists
+//   rss             prints "rss_kb=N": the process's resident memory
 //   whoami          prints "secure=S euid=U pid=P": whether the process runs
 //                   in secure-execution mode, as whom, and its process id
 //   plugin PATH TEXT  loads the shared object PATH (the test plugin) and logs
@@ -246,6 +247,11 @@ void Run(const std::string& command, const std::string& argument) {
             DBG_LOG(DBG_LEVEL_DEBUG, "tick %d", i);
             usleep(static_cast<useconds_t>(std::stoi(argument.substr(0, space)) * 1000));
         }
+    } else if (command == "rss") {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) std::printf("rss_kb=%ld\n", std::stol(line.substr(6)));
+        std::fflush(stdout);
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

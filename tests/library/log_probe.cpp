@@ -20,7 +20,8 @@
 //   crash           dies of a SIGSEGV (a write through a null pointer)
 //   forked N        forks a child that logs N debug records "child <i>" and
 //                   an error "child error", and waits for it
-//   every MS PATH   logs "tick <i>" every MS milliseconds until PATH exists
+//   every MS PATH   logs "tick <i>" every MS milliseconds (its clock moving on
+//                   as much) until PATH exists
 //   rss             prints "rss_kb=N": the process's resident memory
 //   whoami          prints "secure=S euid=U pid=P": whether the process runs
 //                   in secure-execution mode, as whom, and its process id
@@ -245,6 +246,7 @@ void Run(const std::string& command, const std::string& argument) {
         size_t space = argument.find(' ');
         for (int i = 0; access(argument.substr(space + 1).c_str(), F_OK) != 0; ++i) {
             DBG_LOG(DBG_LEVEL_DEBUG, "tick %d", i);
+            g_now += static_cast<DWORD>(std::stoi(argument.substr(0, space)));
             usleep(static_cast<useconds_t>(std::stoi(argument.substr(0, space)) * 1000));
         }
     } else if (command == "rss") {

@@ -475,13 +475,11 @@ void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int level
         WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
 }
 
-// Before a record at error level or worse, and when asked for them, the
-// kept records go out first.
+// Before a record at error level or worse the kept records go out first. A
+// request for them is looked for by the records that are kept.
 void WriteOutKeptRecordsIfDue(const LevelPtr& level) {
     if (level->toInt() >= log4cxx::Level::ERROR_INT && RecorderHasRecords())
         WriteOutKeptRecords("before this error", CurrentLogDestination(), g_recordAppender.get());
-    else if (KeptRecordsRequested())
-        WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
 }
 
 template <typename FileChar, typename Char>

@@ -96,14 +96,16 @@ struct Ring {
     DWORD processId = 0;
 };
 
-CRingLock g_ringLock;
+// The lock, the count and the request clock on lines of their own: every
+// kept record writes the first two.
+alignas(64) CRingLock g_ringLock;
 Ring g_ring GUARDED_BY(g_ringLock);
 // The ring's count, read without the lock by the write path.
-std::atomic<size_t> g_keptCount{0};
+alignas(64) std::atomic<size_t> g_keptCount{0};
 // The log file, as the crash write-out opens it.
 char g_crashPath[4096] GUARDED_BY(g_ringLock) = {};
 std::atomic<bool> g_crashFilterSet{false};
-std::atomic<DWORD> g_lastRequestCheck{0};
+alignas(64) std::atomic<DWORD> g_lastRequestCheck{0};
 
 // A thread's buffers for the record it keeps.
 struct KeepBuffers {

@@ -17,7 +17,7 @@
 //                   process and number
 //   temp            prints the temporary directory the library sees
 //   getenv NAME     prints the variable as the library sees it
-//   crash           dies of a SIGSEGV (a write through a null pointer)
+//   crash           dies of a SIGSEGV (a write to an address no page maps)
 //   forked N        forks a child that logs N debug records "child <i>" and
 //                   an error "child error", and waits for it
 //   every MS PATH   logs "tick <i>" every MS milliseconds (its clock moving on
@@ -233,7 +233,10 @@ void Run(const std::string& command, const std::string& argument) {
         int first = std::stoi(argument), second = std::stoi(argument.substr(argument.find(' ') + 1));
         command == "fork" ? ForkWhileLogging(first, second) : ExitWhileLogging(first, second);
     } else if (command == "crash") {
-        *static_cast<volatile int*>(nullptr) = 1;
+        // An address that no page maps; not null, which the undefined
+        // behaviour sanitizer would stop before it faults.
+        volatile uintptr_t unmapped = 16;
+        *reinterpret_cast<volatile int*>(unmapped) = 1;
     } else if (command == "forked") {
         if (pid_t child = fork(); child == 0) {
             for (int i = 0; i < std::stoi(argument); ++i) DBG_LOG(DBG_LEVEL_DEBUG, "child %d", i);

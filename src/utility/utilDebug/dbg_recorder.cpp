@@ -105,6 +105,8 @@ alignas(64) std::atomic<size_t> g_keptCount{0};
 // The log file, as the crash write-out opens it.
 char g_crashPath[4096] GUARDED_BY(g_ringLock) = {};
 std::atomic<bool> g_crashFilterSet{false};
+// The filter that was there before the recorder's: it runs after it.
+std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_previousFilter{nullptr};
 alignas(64) std::atomic<DWORD> g_lastRequestCheck{0};
 
 // A thread's buffers for the record it keeps.
@@ -269,7 +271,8 @@ LONG WriteOutAtCrash(PEXCEPTION_POINTERS exception) NO_THREAD_SAFETY_ANALYSIS {
         Empty(ring);
     }
     if (locked) g_ringLock.Leave();
-    return EXCEPTION_CONTINUE_SEARCH;
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = g_previousFilter.load(std::memory_order_acquire);
+    return previous ? previous(exception) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 }  // namespace
@@ -291,7 +294,8 @@ void ApplyRecorderSetting(int records) {
         }
         g_recorderOn.store(capacity > 0, std::memory_order_relaxed);
     }
-    if (capacity == 0 && g_crashFilterSet.exchange(false)) SetUnhandledExceptionFilter(nullptr);
+    if (capacity == 0 && g_crashFilterSet.exchange(false))
+        SetUnhandledExceptionFilter(g_previousFilter.exchange(nullptr));
 }
 
 // ---- Keeping ---------------------------------------------------------------------
@@ -340,7 +344,8 @@ void KeepRecord(const RecordFields& fields, int levelCode, unsigned destination,
         ring.slots = new (std::nothrow) KeptSlot[ring.capacity];
         if (!ring.slots) return;
         RememberCrashPath(appender);
-        if (!g_crashFilterSet.exchange(true)) SetUnhandledExceptionFilter(WriteOutAtCrash);
+        if (!g_crashFilterSet.exchange(true))
+            g_previousFilter.store(SetUnhandledExceptionFilter(WriteOutAtCrash), std::memory_order_release);
     }
     if (ring.count < ring.capacity) {
         ++ring.count;

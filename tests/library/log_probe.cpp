@@ -18,6 +18,8 @@
 //   temp            prints the temporary directory the library sees
 //   getenv NAME     prints the variable as the library sees it
 //   crash           dies of a SIGSEGV (a write to an address no page maps)
+//   handler         installs a SIGSEGV handler of its own: it prints "host
+//                   handler" and leaves the signal to its default action
 //   forked N        forks a child that logs N debug records "child <i>" and
 //                   an error "child error", and waits for it
 //   every MS PATH   logs "tick <i>" every MS milliseconds (its clock moving on
@@ -237,6 +239,12 @@ void Run(const std::string& command, const std::string& argument) {
         // behaviour sanitizer would stop before it faults.
         volatile uintptr_t unmapped = 16;
         *reinterpret_cast<volatile int*>(unmapped) = 1;
+    } else if (command == "handler") {
+        struct sigaction action {};
+        action.sa_handler = [](int) {
+            if (write(1, "host handler\n", 13) == 13) signal(SIGSEGV, SIG_DFL);
+        };
+        sigaction(SIGSEGV, &action, nullptr);
     } else if (command == "forked") {
         if (pid_t child = fork(); child == 0) {
             for (int i = 0; i < std::stoi(argument); ++i) DBG_LOG(DBG_LEVEL_DEBUG, "child %d", i);

@@ -134,10 +134,48 @@ void BM_LoggingOff(benchmark::State& state) {
 }
 BENCHMARK(BM_LoggingOff)->Threads(1)->Threads(2);
 
-// ---- A due refresh ------------------------------------------------------------------------
+// ---- The recorder ---------------------------------------------------------------------------
 
 std::atomic<DWORD> g_now{0};
 DWORD BenchClock() { return g_now.load(std::memory_order_relaxed); }
+
+// Sets DebugLogRecorder and has the process read it: a refresh falls due.
+void SetRecorder(DWORD records) {
+    SetDword(L"DebugLogRecorder", records);
+    g_now = GetTickCount() + 120000;
+    NlSetTickSourceForTesting(BenchClock);
+    DBG::DebugLogEx(DBG_THIS_MODULE, 4097, "bench.cpp", 1, "recorder %lu",
+                    static_cast<unsigned long>(records));
+    NlSetTickSourceForTesting(nullptr);
+}
+
+// Mode 1 with DebugLogRecorder 1000: every debug record is formatted and kept.
+void BM_KeptRecord(benchmark::State& state) {
+    if (state.thread_index() == 0) {
+        DBG::SetDebugMode(1);
+        SetRecorder(1000);
+    }
+    int i = 0;
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
+    if (state.thread_index() == 0) {
+        SetRecorder(0);
+        DBG::SetDebugMode(3);
+    }
+}
+BENCHMARK(BM_KeptRecord)->Threads(1)->Threads(2);
+
+// A written record while the recorder is on (and keeps nothing, at mode 3).
+void BM_WrittenRecordRecorderOn(benchmark::State& state) {
+    if (state.thread_index() == 0) SetRecorder(1000);
+    int i = 0;
+    for (auto _ : state)
+        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "src/bench.cpp", 42, "record %d of %s", ++i, "bench");
+    if (state.thread_index() == 0) SetRecorder(0);
+}
+BENCHMARK(BM_WrittenRecordRecorderOn)->Threads(1)->Threads(2)->UseRealTime();
+
+// ---- A due refresh ------------------------------------------------------------------------
 
 // Every call finds the refresh due: it reads the settings from the registry
 // and applies none, since none changed. Logging is off so that only the

@@ -49,6 +49,12 @@ const Target kTargets[] = {
     {"logging off, 2 threads (ns)", "BM_LoggingOff/threads:2", nullptr, nullptr, 10},
     {"rejected by the threshold, 1 thread (ns)", "BM_RejectedRecord/threads:1", nullptr, nullptr, 25},
     {"rejected by the threshold, 2 threads (ns)", "BM_RejectedRecord/threads:2", nullptr, nullptr, 25},
+    {"kept by the recorder / written, 1 thread", "BM_KeptRecord/threads:1", kNarrow1, nullptr, 0.50},
+    {"kept by the recorder / written, 2 threads", "BM_KeptRecord/threads:2", kNarrow2, nullptr, 0.50},
+    {"written, recorder on / off, 1 thread", "BM_WrittenRecordRecorderOn/real_time/threads:1", kNarrow1,
+     nullptr, 1.02},
+    {"written, recorder on / off, 2 threads", "BM_WrittenRecordRecorderOn/real_time/threads:2", kNarrow2,
+     nullptr, 1.02},
 };
 
 double ToNanoseconds(double value, benchmark::TimeUnit unit) {

@@ -15,7 +15,7 @@ cd "$dir"
 rungs=(
     "7 dbg_ns_debug dbg_banner dbg_threadid"
     "6 dbg_settings"
-    "5 Log4cxxAdapter dbg_lifecycle"
+    "5 Log4cxxAdapter dbg_lifecycle dbg_recorder"
     "4 dbg_appender dbg_journal dbg_layout commonDebugUtil"
     "3 dbg_filter"
     "2 FeatureConfig DataRootPath dbg_modules dbg_logpath dbg_loglocation dbg_modulelist ModuleName ProductRegINIReader dbg_format dbg_destination dbg_diagnostics"

@@ -113,6 +113,23 @@ TEST_F(JournalTest, BothDestinationsGetEveryRecordAndTheBanner) {
     EXPECT_EQ(entries.size(), FileRecords().size());
 }
 
+// The records kept by the recorder reach the journal before the error, each
+// an entry that says it was kept.
+TEST_F(JournalTest, KeptRecordsAreEntriesThatSaySo) {
+    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 5));
+    if (!RunProbe("log kept\nlevel 4098 the error\n")) GTEST_SKIP() << skip_;
+    std::vector<Entry> entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0]["MESSAGE"], "kept");
+    EXPECT_EQ(entries[0]["PRIORITY"], "7");
+    EXPECT_EQ(entries[0]["QUILLPOST_KEPT"], "1");
+    EXPECT_EQ(entries[1]["MESSAGE"], "the error");
+    EXPECT_EQ(entries[1].count("QUILLPOST_KEPT"), 0u);
+    EXPECT_TRUE(FileRecords().empty());
+}
+
 // A silenced module stays silent in the journal; the library's banner still
 // arrives.
 TEST_F(JournalTest, SilencedModuleSendsNothing) {

@@ -17,6 +17,14 @@
 //                   process and number
 //   temp            prints the temporary directory the library sees
 //   getenv NAME     prints the variable as the library sees it
+//   crash           dies of a SIGSEGV (a write to an address no page maps)
+//   handler         installs a SIGSEGV handler of its own: it prints "host
+//                   handler" and leaves the signal to its default action
+//   forked N        forks a child that logs N debug records "child <i>" and
+//                   an error "child error", and waits for it
+//   every MS PATH   logs "tick <i>" every MS milliseconds (its clock moving on
+//                   as much) until PATH exists
+//   rss             prints "rss_kb=N": the process's resident memory
 //   whoami          prints "secure=S euid=U pid=P": whether the process runs
 //                   in secure-execution mode, as whom, and its process id
 //   plugin PATH TEXT  loads the shared object PATH (the test plugin) and logs
@@ -304,6 +312,37 @@ void Run(const std::string& command, const std::string& argument) {
             ForkWhileLogging(first, second);
         else
             ExitWhileLogging(first, second);
+    } else if (command == "crash") {
+        // An address that no page maps; not null, which the undefined
+        // behaviour sanitizer would stop before it faults.
+        volatile uintptr_t unmapped = 16;
+        *reinterpret_cast<volatile int*>(unmapped) = 1;
+    } else if (command == "handler") {
+        struct sigaction action {};
+        action.sa_handler = [](int) {
+            if (write(1, "host handler\n", 13) == 13) signal(SIGSEGV, SIG_DFL);
+        };
+        sigaction(SIGSEGV, &action, nullptr);
+    } else if (command == "forked") {
+        if (pid_t child = fork(); child == 0) {
+            for (int i = 0; i < std::stoi(argument); ++i) DBG_LOG(DBG_LEVEL_DEBUG, "child %d", i);
+            DBG_LOG(DBG_LEVEL_ERROR, "child error");
+            _exit(0);
+        } else {
+            waitpid(child, nullptr, 0);
+        }
+    } else if (command == "every") {
+        size_t space = argument.find(' ');
+        for (int i = 0; access(argument.substr(space + 1).c_str(), F_OK) != 0; ++i) {
+            DBG_LOG(DBG_LEVEL_DEBUG, "tick %d", i);
+            g_now += static_cast<DWORD>(std::stoi(argument.substr(0, space)));
+            usleep(static_cast<useconds_t>(std::stoi(argument.substr(0, space)) * 1000));
+        }
+    } else if (command == "rss") {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) std::printf("rss_kb=%ld\n", std::stol(line.substr(6)));
+        std::fflush(stdout);
     } else if (command == "whoami") {
         std::printf("secure=%lu euid=%u pid=%u\n", getauxval(AT_SECURE), static_cast<unsigned>(geteuid()),
                     static_cast<unsigned>(getpid()));

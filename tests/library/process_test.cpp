@@ -1,6 +1,9 @@
 // Which processes log, and where: the module list, the installer processes
 // and the log file's location, seen from processes of chosen names.
 
+#include <signal.h>
+
+#include <sstream>
 #include <thread>
 
 #include "probe.h"
@@ -103,6 +106,124 @@ TEST(BackupCount, CountsTheAppenderRefusesAreHandledQuietly) {
         EXPECT_EQ(output, "");
         EXPECT_EQ(ReadRecords(env.path("Debug/worker.log")).size(), 2u);
     }
+}
+
+// The recorder (DebugLogRecorder) at threshold 1, through processes of the probe.
+class RecorderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
+        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
+        probe_ = InstallProbe(env_, "bin/worker");
+    }
+    // Runs the probe on the commands; its shell's exit status ($?).
+    int Run(const std::string& commands, std::string* output = nullptr) {
+        WriteFile(env_.path("commands.txt"), commands);
+        std::string text;
+        // Without a core dump; under AddressSanitizer, whose own handler would
+        // end the process otherwise, a SIGSEGV takes its default action, and
+        // freed memory is not held back.
+        RunCommand("ulimit -c 0; ASAN_OPTIONS=\"$ASAN_OPTIONS:handle_segv=0:quarantine_size_mb=0\" '" +
+                       probe_ + "' < '" + env_.path("commands.txt") + "'; echo \"status=$?\"",
+                   &text);
+        if (output) *output = text;
+        return std::stoi(text.substr(text.rfind("status=") + 7));
+    }
+    // The log's lines, each block of kept records as one string of their
+    // texts ("a,b,") after its first line.
+    std::vector<std::string> Blocks() const {
+        std::vector<std::string> blocks;
+        std::istringstream lines(ReadFile(env_.path("Debug/worker.log")));
+        Record record;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("~ utilDebug: the ", 0) == 0)
+                blocks.push_back(line + "\n");
+            else if (line.rfind("~ ", 0) == 0 && ParseRecord(line.substr(2), &record))
+                blocks.back() += record.text + ",";
+            else if (ParseRecord(line, &record))
+                blocks.push_back(record.text);
+        }
+        return blocks;
+    }
+    static std::string Logs(const std::string& name, int from, int to) {
+        std::string commands;
+        for (int i = from; i < to; ++i) commands += "log " + name + " " + std::to_string(i) + "\n";
+        return commands;
+    }
+    static std::string Texts(const std::string& name, int from, int to) {
+        std::string texts;
+        for (int i = from; i < to; ++i) texts += name + " " + std::to_string(i) + ",";
+        return texts;
+    }
+
+    TestEnv env_;
+    std::string probe_;
+};
+
+// 500 debug records, then a child forked; the child's first error writes its
+// own records alone, the parent's error the last 100 of its own, oldest
+// first, each once, and the ring starts empty after it.
+TEST_F(RecorderTest, AnErrorWritesTheRecordsBeforeItOnce) {
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 100));
+    EXPECT_EQ(Run(Logs("debug", 0, 500) + "forked 3\nlevel 4098 the error\nlevel 4098 another\n"), 0);
+    std::vector<std::string> expected = {
+        "~ utilDebug: the 3 records kept before this error follow, oldest first (0 dropped before them since "
+        "the last write-out)\n" +
+            Texts("child", 0, 3),
+        "child error",
+        "~ utilDebug: the 100 records kept before this error follow, oldest first (400 dropped before them "
+        "since the last write-out)\n" +
+            Texts("debug", 400, 500),
+        "the error", "another"};
+    EXPECT_EQ(Blocks(), expected);
+}
+
+// A process that dies of SIGSEGV leaves its kept records in its log, and
+// still dies of SIGSEGV, its own handler run first.
+TEST_F(RecorderTest, ACrashWritesTheKeptRecordsAndTheProcessStillDies) {
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 50));
+    std::string output;
+    EXPECT_EQ(Run("handler\nlevel 4098 started\n" + Logs("debug", 0, 200) + "crash\n", &output),
+              128 + SIGSEGV);
+    EXPECT_NE(output.find("host handler"), std::string::npos) << output;
+    std::vector<std::string> expected = {
+        "started",
+        "~ utilDebug: the 50 records kept before this crash (signal 11) follow, oldest first (150 dropped "
+        "before them since the last write-out)\n" +
+            Texts("debug", 150, 200)};
+    EXPECT_EQ(Blocks(), expected);
+    // Without the recorder, the crash writes nothing, nor does the error.
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 0));
+    RunCommand("rm -f '" + env_.path("Debug/worker.log") + "'");
+    EXPECT_EQ(Run(Logs("debug", 0, 3) + "level 4098 error\ncrash\n"), 128 + SIGSEGV);
+    EXPECT_EQ(Blocks(), std::vector<std::string>{"error"});
+}
+
+// Records of 8,000 characters: each is kept cut to 1 KiB and marked, and the
+// ring of 2,000 grows the process by about 2 MB, not the 16 MB they hold.
+TEST_F(RecorderTest, LongRecordsAreCutAndTheRingStaysWithinItsBound) {
+    ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 2000));
+    std::string output;
+    Run("level 4098 start\nrss\nlong 5000 8000\nrss\nlevel 4098 end\n", &output);
+    size_t first = output.find("rss_kb="), second = output.find("rss_kb=", first + 1);
+    ASSERT_NE(second, std::string::npos) << output;
+    long grown = std::stol(output.substr(second + 7)) - std::stol(output.substr(first + 7));
+#if defined(__SANITIZE_ADDRESS__)
+    const long slack = 2048;  // and the sanitizer's shadow and allocator
+#else
+    const long slack = 1024;
+#endif
+    EXPECT_LT(grown, 2000 + slack) << "kilobytes";
+    std::istringstream lines(ReadFile(env_.path("Debug/worker.log")));
+    int kept = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("~ 20", 0) != 0) continue;
+        ++kept;
+        EXPECT_LE(line.size() + 1, 2u + 1024u);
+        EXPECT_EQ(line.substr(line.size() - 6), " [cut]");
+    }
+    EXPECT_EQ(kept, 2000);
 }
 
 }  // namespace

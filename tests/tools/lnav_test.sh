@@ -64,4 +64,12 @@ merged=$(lnav -n -c ';SELECT log_body FROM all_logs ORDER BY log_time' "$TMPDIR/
 levels=$(lnav -n -c ';SELECT DISTINCT log_level FROM all_logs' "$TMPDIR/alpha.log" "$TMPDIR/beta.log" 2>&1 | tail -n +2 |
     sed 's/ *$//')
 [ "$levels" = debug ] || fail "levels with milliseconds: $levels"
+# A record the recorder kept, written out before an error, is marked as kept.
+"$qpreg" add "$key" /v DebugLevel /t REG_DWORD /d 1 /f >/dev/null
+"$qpreg" add "$key" /v DebugLogRecorder /t REG_DWORD /d 5 /f >/dev/null
+rm -f "$TMPDIR/alpha.log"
+printf 'log kept record\nlevel 4098 the error\n' | "$scratch/alpha" >/dev/null
+# (The block's last line reads as the kept record's continuation.)
+got=$(query "kept, log_level, log_body" "$TMPDIR/alpha.log" | grep -E 'kept record|the error' | sed 's/␊.*//; s/  */ /g; s/ $//')
+[ "$got" = "$(printf '~ debug kept record\n<NULL> error the error')" ] || fail "kept records: $got"
 echo "lnav reads the library's logs"

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "probe.h"
 #include "test_env.h"
@@ -156,6 +157,25 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     EXPECT_TRUE(shows("after re-creation"));
     EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)
         << "only the last record before following";
+}
+
+// dump: a process whose recorder is on writes its kept records within 5 s of
+// the request, and runs on.
+TEST_F(QpdebugTest, DumpHasARunningProcessWriteItsKeptRecords) {
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLevel", 1));
+    ASSERT_TRUE(nltest::SetRegistryDword(L"DebugLogRecorder", 3));
+    LiveProbe& worker = *probes_["worker"];
+    worker.Run("advance 61000\nlog kept");
+    std::string stop = env_.path("stop");
+    std::thread ticking([&] { worker.Run("every 50 " + stop); });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run("dump worker"), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // It runs on: it goes on to its next command once it sees the file.
+    nltest::WriteFile(stop, "");
+    ticking.join();
+    std::string log = nltest::ReadFile(Log("worker"));
+    EXPECT_NE(log.find("~ utilDebug: the 3 records kept on request follow"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ int SwitchOff(const std::string& name);
 int Silence(const std::string& name, bool silence);
 int Where(const std::string& target);
 int Tail(const std::string& target, long lines);
+int Dump(const std::string& target);
 // Names for scripts and completion: processes, modules or features.
 int Names(const std::string& kind);
 

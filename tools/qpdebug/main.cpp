@@ -24,6 +24,8 @@ const char kUsage[] =
     "  where NAME|PID                  prints the log file of a program or process\n"
     "  tail NAME|PID [-n N]            prints the last N lines (default 10) of its log\n"
     "                                  file and follows it across rolls and re-creations\n"
+    "  dump NAME|PID                   has running processes write the records their\n"
+    "                                  recorder kept (DebugLogRecorder) into their log\n"
     "  silence MODULE|FEATURE          silences a module (libfoo.so) or a feature of the\n"
     "                                  feature mapping file in every process that logs\n"
     "  unsilence MODULE|FEATURE        lets it speak again\n"
@@ -125,6 +127,10 @@ int main(int argc, char** argv) {
     if (command == "tail") {
         if ((bad = expect(1, false, false, true))) return bad;
         return qpdebug::Tail(operands[0], lines);
+    }
+    if (command == "dump") {
+        if ((bad = expect(1, false, false, false))) return bad;
+        return qpdebug::Dump(operands[0]);
     }
     if (command == "names") {
         if ((bad = expect(1, false, false, false))) return bad;

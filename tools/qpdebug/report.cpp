@@ -75,6 +75,15 @@ std::vector<SettingRow> DescribeSettings(const Settings& s) {
                     s.critical > 0
                         ? "critical-information records are written as FATAL: they pass every level"
                         : "critical-information records are errors"});
+    int recorder = 0;
+    bool recorderSet = ReadRegistryDword(&recorder, s.keyPath.c_str(), kValueDebugLogRecorder);
+    unsigned records = std::min(static_cast<unsigned>(recorder), static_cast<unsigned>(kMaxRecorderRecords));
+    rows.push_back({"DebugLogRecorder", std::to_string(recorder) + (recorderSet ? "" : " (not set)"),
+                    std::to_string(recorder), recorderSet,
+                    records == 0 ? "nothing is kept of what the threshold rejects"
+                                 : "the last " + std::to_string(records) +
+                                       " records the threshold rejects are kept, and written before an "
+                                       "error, at a crash and on qpdebug dump"});
     rows.push_back({"HomeDir", s.homeDir.empty() ? "(not set)" : ToUtf8(s.homeDir), Quoted(s.homeDir),
                     !s.homeDir.empty(),
                     s.homeDir.empty() ? "logs go to each process's temporary directory"

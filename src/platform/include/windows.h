@@ -251,6 +251,38 @@ NLAPI DWORD GetThreadId(HANDLE thread);
 #define MAX_COMPUTERNAME_LENGTH 15
 NLAPI BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
 
+// ---- kernel32: unhandled exceptions ------------------------------------------
+// A fatal signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) is the process's
+// unhandled exception. The filter runs once per process, on the thread that
+// received the first such signal, inside the signal handler: it may call only
+// async-signal-safe functions. Whatever it returns, the process then goes on
+// as it would have without it: the handler installed before runs, or the
+// signal's default action (a core dump where one is made, then death by that
+// signal). The layer's handlers are installed at the first filter that is not
+// null, never before; a null filter takes them away again, unless somebody
+// replaced them meanwhile. ExceptionInformation[0] holds the signal number.
+#define EXCEPTION_ACCESS_VIOLATION 0xC0000005u
+#define EXCEPTION_IN_PAGE_ERROR 0xC0000006u
+#define EXCEPTION_ILLEGAL_INSTRUCTION 0xC000001Du
+#define EXCEPTION_INT_DIVIDE_BY_ZERO 0xC0000094u
+#define STATUS_FATAL_APP_EXIT 0x40000015u
+#define EXCEPTION_CONTINUE_SEARCH 0
+#define EXCEPTION_MAXIMUM_PARAMETERS 15
+typedef struct _EXCEPTION_RECORD {
+    DWORD ExceptionCode;
+    DWORD ExceptionFlags;
+    struct _EXCEPTION_RECORD* ExceptionRecord;
+    LPVOID ExceptionAddress;
+    DWORD NumberParameters;
+    ULONG_PTR ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
+} EXCEPTION_RECORD, *PEXCEPTION_RECORD;
+typedef struct _EXCEPTION_POINTERS {
+    PEXCEPTION_RECORD ExceptionRecord;
+    LPVOID ContextRecord;  // the signal handler's ucontext_t
+} EXCEPTION_POINTERS, *PEXCEPTION_POINTERS;
+typedef LONG (*LPTOP_LEVEL_EXCEPTION_FILTER)(PEXCEPTION_POINTERS exceptionInfo);
+NLAPI LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+
 // ---- kernel32: modules -------------------------------------------------------
 // A module handle is any address inside a loaded module; the null handle is the
 // executable. Resolved with dladdr; the executable with /proc/self/exe.
@@ -356,6 +388,18 @@ NLAPI ULONGLONG NlGetFileSizeLimit(void);
 // by the file's owner or by the caller that grants no access beyond that.
 // INVALID_HANDLE_VALUE otherwise (ERROR_ACCESS_DENIED, ERROR_CANT_ACCESS_FILE).
 NLAPI HANDLE NlOpenWritersLockFile(HANDLE file, LPCWSTR path);
+
+// Not a Windows API: appends the buffer to an existing file with plain
+// system calls only, so that a filter of SetUnhandledExceptionFilter may call
+// it from inside the signal handler. A link at the path is not followed;
+// a missing file is not created. FALSE when the file could not be written.
+NLAPI BOOL NlAppendToFileFromSignal(LPCSTR path, LPCVOID buffer, DWORD size);
+// Not a Windows API: takes a request that another process left for this one
+// as a file: TRUE when a regular file (not a link) at the path was owned by
+// this process's effective user and has been removed. Only that user and
+// root can leave a file of that owner; a file of anyone else stays where it
+// is and counts as no request.
+NLAPI BOOL NlTakeRequestFile(LPCSTR path);
 
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;

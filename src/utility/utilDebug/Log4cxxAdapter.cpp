@@ -30,6 +30,7 @@
 #include "dbg_modules.h"
 #include "dbg_logpath.h"
 #include "dbg_filter.h"
+#include "dbg_recorder.h"
 #include "dbg_registry.h"
 #include "utilDebug.h"
 
@@ -339,8 +340,8 @@ bool RoutesDirectly(ModuleSlot& slot) {
 }
 
 template <typename Char>
-bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line,
-                   const char* prefix, const Char* text, size_t length) {
+RecordFields FieldsOf(const Logger& logger, const LevelPtr& level, const char* file, int line,
+                      const char* prefix, const Char* text, size_t length) {
     RecordFields fields;
     fields.logger = &logger.getName();
     fields.level = &level;
@@ -353,7 +354,13 @@ bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file
     else
         fields.wideText = text;
     fields.length = length;
-    return g_recordAppender->AppendFields(fields);
+    return fields;
+}
+
+template <typename Char>
+bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file, int line,
+                   const char* prefix, const Char* text, size_t length) {
+    return g_recordAppender->AppendFields(FieldsOf(logger, level, file, line, prefix, text, length));
 }
 
 template <typename Char>
@@ -449,6 +456,7 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
     return false;
 }
 
+<<<<<<< HEAD
 template <typename Char>
 void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
                         const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
@@ -461,6 +469,37 @@ void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPt
         return;
     if (RoutesDirectly(slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
     WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
+=======
+// Whether the disabled lists silence the module: its logger is off then
+// (and so is every logger while the threshold is off).
+bool IsSilenced(const ModuleSlot& slot) {
+    if (slot.logger->isEnabledFor(GetLevels().fatal)) return false;
+    Guard<CSLock> guard(&AdapterLock());
+    return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
+}
+
+// A record the threshold rejected, kept while the recorder is on: only what
+// the process would write at threshold 3, so nothing of a silenced module.
+template <typename FileChar, typename Char>
+void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int levelCode, const FileChar* file,
+                        int line, PendingMessage<Char>& message) {
+    if (IsSilenced(slot)) return;
+    size_t length = 0;
+    const Char* text = message.Format(&length);
+    std::string scratch;
+    KeepRecord(
+        FieldsOf(*slot.logger, level, CutSourceFile(file, scratch), line, PrefixOf(levelCode), text, length),
+        levelCode, CurrentLogDestination(), g_recordAppender.get());
+    if (KeptRecordsRequested())
+        WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
+}
+
+// Before a record at error level or worse the kept records go out first. A
+// request for them is looked for by the records that are kept.
+void WriteOutKeptRecordsIfDue(const LevelPtr& level) {
+    if (level->toInt() >= log4cxx::Level::ERROR_INT && RecorderHasRecords())
+        WriteOutKeptRecords("before this error", CurrentLogDestination(), g_recordAppender.get());
+>>>>>>> i31
 }
 
 template <typename FileChar, typename Char>
@@ -477,8 +516,18 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     ModuleSlot* slot = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
     if (!slot) return;
+<<<<<<< HEAD
     log4cxx::Logger& logger = *slot->Logger();
     if (!logger.isEnabledFor(level)) return;
+=======
+    if (!slot->logger->isEnabledFor(level)) {
+        if (RecorderIsOn()) KeepRejectedRecord(*slot, level, levelCode, file, line, message);
+        return;
+    }
+
+    CheckLogFileRecreated();
+    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
+>>>>>>> i31
 
     // A record that is written is formatted and written whole, or not at
     // all: a cancelled thread ends after it.

@@ -718,6 +718,23 @@ bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
     return true;
 }
 
+bool CRecordFileAppender::FormatFields(const RecordFields& fields, LogString& out) const {
+    CRecordLayout* layout = recordLayout_.load(std::memory_order_acquire);
+    if (!layout || !layout->IsCompiled()) return false;
+    layout->FormatFields(fields, out);
+    return true;
+}
+
+bool CRecordFileAppender::AppendFormatted(const LogString& text) {
+    if (!triggerBySize_.load(std::memory_order_relaxed)) return false;
+    if (closed_.load(std::memory_order_relaxed)) return true;
+    try {
+        WriteRecord(text, log4cxx::spi::LoggingEventPtr(), nullptr);
+    } catch (const std::exception&) {
+    }
+    return true;
+}
+
 // A layout that is replaced stays alive with the appender: a record on
 // another thread may still be formatting through it.
 void CRecordFileAppender::setLayout(const log4cxx::LayoutPtr layout) {

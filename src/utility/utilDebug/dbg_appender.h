@@ -43,6 +43,11 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // that needs the event); true when it was written, or dropped as
     // doAppend would drop it.
     bool AppendFields(const RecordFields& fields);
+    // The record as AppendFields would write it; false without a compiled layout.
+    bool FormatFields(const RecordFields& fields, log4cxx::LogString& out) const;
+    // Text already formatted (records kept earlier), written as a record is;
+    // false when records must take log4cxx's way.
+    bool AppendFormatted(const log4cxx::LogString& text);
 
     // Kept track of, so that a record knows without a lock whether it may
     // take the direct way.

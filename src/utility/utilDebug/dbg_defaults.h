@@ -21,6 +21,16 @@ constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
 // The disabled lists count their first 2,047 characters: a longer value is cut.
 constexpr size_t kDisabledListLimit = 2047;
 
+// DebugLogRecorder: how many of its most recent records that the threshold
+// rejected a process keeps in memory, to write them out before an error, at
+// a crash or on request. Not set or 0: none. A larger value than
+// kMaxRecorderRecords keeps that many; each record takes at most 1 KiB.
+constexpr wchar_t kValueDebugLogRecorder[] = L"DebugLogRecorder";
+constexpr int kMaxRecorderRecords = 100000;
+// qpdebug dump asks process PID for its kept records with a file of this
+// name and PID, which the process's own user (or root, for it) leaves.
+constexpr char kDumpRequestPrefix[] = "/tmp/utildebug-dump-";
+
 // The debug mode a process logs at when DebugLevel cannot be read
 // (DBG::GetDebugMode itself reports 0 then).
 constexpr int kDefaultDebugMode = 3;

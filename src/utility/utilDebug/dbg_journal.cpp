@@ -99,13 +99,15 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
     int tidLength = snprintf(tid, sizeof tid, "TID=%lu", static_cast<unsigned long>(GetCurrentThreadId()));
     int levelLength = snprintf(levelCode, sizeof levelCode, "QUILLPOST_LEVEL_CODE=%d", record.levelCode);
 
-    NL_JOURNAL_FIELD fields[] = {
+    // A record kept by the recorder says so in one more field.
+    NL_JOURNAL_FIELD fields[9] = {
         {&buffers.message[0], buffers.message.size()}, {priority, static_cast<size_t>(priorityLength)},
         {&buffers.file[0], buffers.file.size()},       {line, static_cast<size_t>(lineLength)},
         {&g_identifier[0], g_identifier.size()},       {tid, static_cast<size_t>(tidLength)},
         {&buffers.logger[0], buffers.logger.size()},   {levelCode, static_cast<size_t>(levelLength)},
     };
-    int sent = NlJournalSend(fields, static_cast<int>(sizeof fields / sizeof fields[0]));
+    if (record.kept) fields[8] = {"QUILLPOST_KEPT=1", 16};
+    int sent = NlJournalSend(fields, record.kept ? 9 : 8);
     TrimMessage(buffers.message);
     if (sent == -ENOENT || sent == -ECONNREFUSED)
         return FallBack(reason, "there is no journal socket at /run/systemd/journal/socket");

@@ -32,6 +32,8 @@ struct JournalRecord {
     const char* text = nullptr;
     const wchar_t* wideText = nullptr;
     size_t length = 0;
+    // A record kept by the recorder and written out later: its entry says so.
+    bool kept = false;
 };
 
 // Sends one entry, waiting for the journal at most NL_JOURNAL_WAIT_MS. False

@@ -16,6 +16,8 @@
 #include "dbg_lifecycle.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
+#include "dbg_defaults.h"
+#include "dbg_recorder.h"
 #include "dbg_settings.h"
 #include "utilDebug.h"
 
@@ -48,6 +50,8 @@ void InitDebugInterface() REQUIRES(SettingsLock()) {
     int logCount = DBG::GetDebugLogCount();
     int criticalInfo = GetLogCriticalInfo();
     unsigned destination = ReadLogDestinationAt(g_productRegistry.keyPath);
+    int recorder = 0;
+    ReadRegistryDword(&recorder, g_productRegistry.keyPath, kValueDebugLogRecorder);
     if (check.Unanswered()) {
         g_initialisationFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
         return;
@@ -56,7 +60,8 @@ void InitDebugInterface() REQUIRES(SettingsLock()) {
     AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
     ApplyModuleList(moduleList.c_str());
     ApplyLogDestination(destination);
-    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.c_str());
+    ApplyRecorderSetting(recorder);
+    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.c_str(), recorder);
 
     g_interfaceInitialised.store(1, std::memory_order_release);
 }

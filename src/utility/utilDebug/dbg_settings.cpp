@@ -15,6 +15,8 @@
 #include "dbg_lifecycle.h"
 #include "dbg_journal.h"
 #include "dbg_locks.h"
+#include "dbg_defaults.h"
+#include "dbg_recorder.h"
 #include "utilDebug.h"
 
 namespace dbg_internal {
@@ -29,6 +31,7 @@ struct RefreshSnapshot {
     int mode;
     int logCount;
     int criticalInfo;
+    int recorder;
 };
 
 // The refresh's turn: one thread at a time refreshes, and a thread that
@@ -111,6 +114,7 @@ struct RefreshReading {
     DwordReading mode;
     DwordReading logCount;
     DwordReading criticalInfo;
+    DwordReading recorder;
     DisabledListValues disabledLists;
     bool destinationRead = false;
     unsigned destination = kDestinationFile;
@@ -145,6 +149,9 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     reading->mode = ReadDword(key, Names().debugLevel);
     reading->logCount = ReadDword(key, Names().debugLogCount);
     reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
+    reading->recorder = ReadDword(key, kValueDebugLogRecorder);
+    // A removed value switches the recorder off.
+    if (!reading->recorder.read) reading->recorder = DwordReading{true, 0};
     reading->destinationRead = ReadLogDestination(key, &reading->destination);
     // The disabled lists apply only while the process logs, which the module
     // list, applied first, may switch on.
@@ -179,6 +186,7 @@ void ReadAndApplyChangedSettings() REQUIRES(g_refreshTurn) {
     ApplyDwordIfChanged(reading.mode, &g_snapshot.mode, AdapterSetDebugMode);
     ApplyDwordIfChanged(reading.logCount, &g_snapshot.logCount, AdapterSetDebugLogCount);
     ApplyDwordIfChanged(reading.criticalInfo, &g_snapshot.criticalInfo, ApplyCriticalInfo);
+    ApplyDwordIfChanged(reading.recorder, &g_snapshot.recorder, ApplyRecorderSetting);
     ApplyDisabledLists(reading.disabledLists);
     // Applied every time: it also looks again whether the journal is there.
     if (reading.destinationRead) ApplyLogDestination(reading.destination);
@@ -213,9 +221,10 @@ int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
 
 // Without the turn: it runs once, before g_snapshotSeeded lets the refresh read the snapshot.
-void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo,
-                         const wchar_t* moduleList) NO_THREAD_SAFETY_ANALYSIS {
+void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList,
+                         int recorder) NO_THREAD_SAFETY_ANALYSIS {
     g_snapshot.mode = mode;
+    g_snapshot.recorder = recorder;
     g_snapshot.logCount = logCount;
     g_snapshot.criticalInfo = criticalInfo;
     g_lastRefreshTick.store(GetTickCount(), std::memory_order_relaxed);

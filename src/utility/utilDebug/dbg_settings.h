@@ -30,7 +30,7 @@ int CriticalInfoValue();
 
 // What the interface's initialisation read: the refresh applies only values
 // that differ from these. Until this runs the refresh reads nothing.
-void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList);
+void SeedRefreshSnapshot(int mode, int logCount, int criticalInfo, const wchar_t* moduleList, int recorder);
 
 // ---- The refresh ---------------------------------------------------------------
 extern std::atomic<DWORD> g_lastRefreshTick;

@@ -456,24 +456,10 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
     return false;
 }
 
-<<<<<<< HEAD
-template <typename Char>
-void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
-                        const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
-    CheckLogFileRecreated();
-    const char* prefix = PrefixOf(levelCode);
-    // A record for the file alone pays one load here.
-    const unsigned destination = CurrentLogDestination();
-    if (destination != kDestinationFile &&
-        SentToJournalOnly(destination, logger, level, levelCode, sourceFile, line, prefix, text, length))
-        return;
-    if (RoutesDirectly(slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
-    WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
-=======
 // Whether the disabled lists silence the module: its logger is off then
 // (and so is every logger while the threshold is off).
 bool IsSilenced(const ModuleSlot& slot) {
-    if (slot.logger->isEnabledFor(GetLevels().fatal)) return false;
+    if (slot.Logger()->isEnabledFor(GetLevels().fatal)) return false;
     Guard<CSLock> guard(&AdapterLock());
     return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
 }
@@ -487,9 +473,9 @@ void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int level
     size_t length = 0;
     const Char* text = message.Format(&length);
     std::string scratch;
-    KeepRecord(
-        FieldsOf(*slot.logger, level, CutSourceFile(file, scratch), line, PrefixOf(levelCode), text, length),
-        levelCode, CurrentLogDestination(), g_recordAppender.get());
+    KeepRecord(FieldsOf(*slot.Logger(), level, CutSourceFile(file, scratch), line, PrefixOf(levelCode), text,
+                        length),
+               levelCode, CurrentLogDestination(), g_recordAppender.get());
     if (KeptRecordsRequested())
         WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
 }
@@ -499,7 +485,21 @@ void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int level
 void WriteOutKeptRecordsIfDue(const LevelPtr& level) {
     if (level->toInt() >= log4cxx::Level::ERROR_INT && RecorderHasRecords())
         WriteOutKeptRecords("before this error", CurrentLogDestination(), g_recordAppender.get());
->>>>>>> i31
+}
+
+template <typename Char>
+void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
+                        const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
+    CheckLogFileRecreated();
+    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
+    const char* prefix = PrefixOf(levelCode);
+    // A record for the file alone pays one load here.
+    const unsigned destination = CurrentLogDestination();
+    if (destination != kDestinationFile &&
+        SentToJournalOnly(destination, logger, level, levelCode, sourceFile, line, prefix, text, length))
+        return;
+    if (RoutesDirectly(slot) && WriteDirectly(logger, level, sourceFile, line, prefix, text, length)) return;
+    WriteThroughLog4cxx(logger, level, sourceFile, line, prefix, text, length);
 }
 
 template <typename FileChar, typename Char>
@@ -516,18 +516,14 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     ModuleSlot* slot = FindModuleLogger(module);
     const LevelPtr& level = LevelCodeToLevel(levelCode);
     if (!slot) return;
-<<<<<<< HEAD
     log4cxx::Logger& logger = *slot->Logger();
-    if (!logger.isEnabledFor(level)) return;
-=======
-    if (!slot->logger->isEnabledFor(level)) {
-        if (RecorderIsOn()) KeepRejectedRecord(*slot, level, levelCode, file, line, message);
+    if (!logger.isEnabledFor(level)) {
+        if (!RecorderIsOn()) return;
+        CCancellationHold hold;
+        KeepRejectedRecord(*slot, level, levelCode, file, line, message);
+        hold.Resume();
         return;
     }
-
-    CheckLogFileRecreated();
-    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
->>>>>>> i31
 
     // A record that is written is formatted and written whole, or not at
     // all: a cancelled thread ends after it.

@@ -616,9 +616,10 @@ bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, 
 }
 
 // A trigger that decides by the size alone is asked by records sharing the
-// lock; any other, a roll, a record that would pass the file size limit, a
-// record under that limit while other processes may write the file, and the
-// first record after a loss go one at a time.
+// lock; any other, a roll, every record under a file size limit (another
+// process may write the file, and a process that believes it writes alone
+// may be wrong for as long as it is not scheduled), and the first record
+// after a loss go one at a time.
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
     if (triggerBySize_.load(std::memory_order_relaxed)) {
@@ -629,8 +630,7 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
             sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
         size_t size = WritersCheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
         size_t limit = size == SIZE_MAX ? SIZE_MAX : SizeLimit(size, text.size(), now);
-        if (size != SIZE_MAX && !RollIsDue(event, size) && FitsUnder(limit, size, text.size()) &&
-            (limit == SIZE_MAX || !shared_.load(std::memory_order_relaxed)) &&
+        if (size != SIZE_MAX && limit == SIZE_MAX && !RollIsDue(event, size) &&
             lost_.load(std::memory_order_relaxed) == 0 && overLimit_.load(std::memory_order_relaxed) == 0 &&
             !lineOpen_.load(std::memory_order_relaxed)) {
             WriteCounted(text);

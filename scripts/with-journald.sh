@@ -73,6 +73,12 @@ stop_journald() {
 }
 trap stop_journald EXIT
 
+# A systemd host lets a datagram socket queue 512 entries (its sysctl.d), the
+# kernel 10: set as systemd sets it, before journald makes its socket, which
+# takes the value then. A burst of a few dozen records then waits for no one.
+qlen=/proc/sys/net/unix/max_dgram_qlen
+if [ -w "$qlen" ] && [ "$(cat "$qlen")" -lt 512 ]; then echo 512 >"$qlen" 2>/dev/null || true; fi
+
 if [ "$start_journald" = 1 ]; then
     # Its own messages go to its standard error, not the kernel's log.
     SYSTEMD_LOG_TARGET=console /lib/systemd/systemd-journald >"$dir/journald.log" 2>&1 &

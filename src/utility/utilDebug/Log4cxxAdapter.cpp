@@ -363,9 +363,12 @@ bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file
     return g_recordAppender->AppendFields(FieldsOf(logger, level, file, line, prefix, text, length));
 }
 
+// A thread cancelled in log4cxx's way ends through the handler below (see
+// LogRecord on the sanitizer's view of it).
 template <typename Char>
-void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level, const char* file, int line,
-                         const char* prefix, const Char* text, size_t length) {
+__attribute__((no_sanitize("null"))) void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level,
+                                                              const char* file, int line, const char* prefix,
+                                                              const Char* text, size_t length) {
     LogString own;
     LogString& recordText = t_buffers.gone ? own : t_buffers.recordText;
     BuildRecordText(recordText, prefix, text, length);
@@ -491,7 +494,12 @@ template <typename Char>
 void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
                         const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
     CheckLogFileRecreated();
-    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
+    if (RecorderIsOn()) {
+        // The kept records go out whole, each once.
+        CCancellationHold hold;
+        WriteOutKeptRecordsIfDue(level);
+        hold.Resume();
+    }
     const char* prefix = PrefixOf(levelCode);
     // A record for the file alone pays one load here.
     const unsigned destination = CurrentLogDestination();
@@ -525,15 +533,14 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
         return;
     }
 
-    // A record that is written is formatted and written whole, or not at
-    // all: a cancelled thread ends after it.
-    CCancellationHold hold;
+    // A cancelled thread may end in the record's write: that changes
+    // nothing others share (the appender holds cancellation off where a roll
+    // or an open does).
     size_t length = 0;
     const Char* text = message.Format(&length);
     std::string scratch;
     const char* sourceFile = CutSourceFile(file, scratch);
     WriteEnabledRecord(logger, *slot, level, sourceFile, line, levelCode, text, length);
-    hold.Resume();
 }
 
 }  // namespace

@@ -272,7 +272,10 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
     triggerBySize_.store(bySize != nullptr, std::memory_order_relaxed);
 }
 
+// Opening, rolling and closing hold a cancelled thread off until they are
+// done: a thread that ends halfway would leave the appender without a file.
 void CRecordFileAppender::activateOptions(Pool& pool) {
+    CCancellationHold hold;
     Guard<CSharedLock> guard(&lock_);
     CloseFile();
     closed_.store(false, std::memory_order_relaxed);
@@ -429,6 +432,7 @@ void CRecordFileAppender::CloseFile() {
 }
 
 void CRecordFileAppender::close() {
+    CCancellationHold hold;
     {
         Guard<CSharedLock> guard(&lock_);
         closed_.store(true, std::memory_order_relaxed);
@@ -654,6 +658,7 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
 // interleave, none is carried past the limit (SIGXFSZ) or cut short.
 void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                            Pool& pool) {
+    CCancellationHold hold;
     Guard<CSharedLock> guard(&lock_);
     if (file_ == INVALID_HANDLE_VALUE) return;
     ULONGLONG now = GetTickCount64();

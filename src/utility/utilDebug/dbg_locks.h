@@ -98,7 +98,8 @@ CSLock& AdapterLock() RETURN_CAPABILITY(g_adapterLockName);
 // other threads share (the settings, the registry's database, the open file
 // and its rolls), so that a cancelled thread never leaves them half changed;
 // a request made meanwhile ends the thread at Resume, on the caller's side of
-// that work. Left without Resume (an exception), the hold only ends.
+// that work, or at the thread's next cancellation point when the hold just
+// goes (its destructor only ends it).
 class CCancellationHold {
   public:
     CCancellationHold() : wasEnabled_(NlSetThreadCancellation(FALSE)) {}

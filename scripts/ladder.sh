@@ -16,10 +16,10 @@ rungs=(
     "7 dbg_ns_debug dbg_banner dbg_threadid"
     "6 dbg_settings"
     "5 Log4cxxAdapter dbg_lifecycle dbg_recorder"
-    "4 dbg_appender dbg_journal dbg_layout commonDebugUtil"
+    "4 dbg_appender dbg_writers dbg_logfile dbg_sizelimit dbg_route dbg_levels dbg_recordtext dbg_logcheck dbg_journal dbg_layout commonDebugUtil"
     "3 dbg_filter"
     "2 FeatureConfig DataRootPath dbg_modules dbg_logpath dbg_loglocation dbg_modulelist ModuleName ProductRegINIReader dbg_format dbg_destination dbg_diagnostics"
-    "1 dbg_registry dbg_defaults dbg_locks dbg_thread_safety"
+    "1 dbg_registry dbg_defaults dbg_locks dbg_thread_safety dbg_convert"
 )
 declare -A rung name
 for line in "${rungs[@]}"; do

@@ -10,11 +10,9 @@
 #include "FeatureConfig.h"
 #include "dbg_filter.h"
 #include "dbg_format.h"
+#include "dbg_levels.h"
 
 namespace dbg_internal {
-
-// Raises critical-information records to FATAL.
-extern std::atomic<bool> g_adapterCriticalInfo;
 
 // ---- Set-up ----------------------------------------------------------------------
 // The settings the interface read at its initialisation; path may be empty.

@@ -18,6 +18,9 @@ constexpr wchar_t kValueLogCriticalInfo[] = L"LogCriticalInfo";
 constexpr wchar_t kValueDebugLogFormat[] = L"DebugLogFormat";
 constexpr wchar_t kValueDisabledFeatures[] = L"DebugLogDisabledFeatures";
 constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
+// Set to anything but 0: the library and log4cxx say what troubles them on
+// standard error.
+constexpr wchar_t kValueDebugLogDiagnostics[] = L"DebugLogDiagnostics";
 // The disabled lists count their first 2,047 characters: a longer value is cut.
 constexpr size_t kDisabledListLimit = 2047;
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "dbg_convert.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
@@ -23,16 +24,6 @@ bool DiagnosticsOn() {
         g_diagnostics.store(state, std::memory_order_relaxed);
     }
     return state == kOn;
-}
-
-std::string Utf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
-                            nullptr);
-    return narrow;
 }
 
 }  // namespace
@@ -68,8 +59,8 @@ const char* FileRefusalReason(DWORD error) {
 
 void SayFileRefused(const char* what, const std::wstring& path, const char* outcome, DWORD error) {
     try {
-        SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) +
-                      ")");
+        SayDiagnostic(std::string(what) + " " + ToUtf8(path.data(), path.size()) + " " + outcome + " (" +
+                      FileRefusalReason(error) + ")");
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {

@@ -49,6 +49,27 @@ HKEY OpenProductKeyForReading(const wchar_t* keyPath) {
 // String data arrives as wchar_t, two bytes for each registry byte, so the
 // query lands in a buffer with room for that; the integer is its first four
 // bytes, which hold the same number as on Windows for a one-character text.
+bool ReadLogFormat(HKEY key, std::wstring* format) {
+    constexpr DWORD kLogFormatReadBytes = 1023;
+    wchar_t read[1024] = {};
+    DWORD size = kLogFormatReadBytes;
+    LSTATUS status =
+        RegQueryValueExW(key, kValueDebugLogFormat, nullptr, nullptr, reinterpret_cast<BYTE*>(read), &size);
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS || read[0] == L'\0') return false;
+    *format = read;
+    return true;
+}
+
+bool ReadDiagnosticsSwitch(HKEY key) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LSTATUS status = RegQueryValueExW(key, kValueDebugLogDiagnostics, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&value), &size);
+    NoteSettingsRead(status);
+    return status == ERROR_SUCCESS && value != 0;
+}
+
 bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     union {
         int number;

@@ -49,6 +49,12 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
 // unreadable; its type is not checked.
 bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text);
 
+// DebugLogFormat into *format when it is set and not empty; read with 1,023
+// registry bytes: 510 characters and the terminator.
+bool ReadLogFormat(HKEY key, std::wstring* format);
+// DebugLogDiagnostics, set to anything but 0.
+bool ReadDiagnosticsSwitch(HKEY key);
+
 // The most of DebugModule that is read: the rest is ignored.
 constexpr size_t kModuleListMaxLength = 24575;
 

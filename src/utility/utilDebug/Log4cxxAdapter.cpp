@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "DataRootPath.h"
 #include "ModuleName.h"
 #include "dbg_convert.h"
 #include "dbg_appender.h"
@@ -360,20 +361,25 @@ void AdapterSetUp() {
     try {
         CRegistryWaitBudget budget;
         CSettingsReadCheck check;
-        FilterFeatureConfig().ResolveMappingFilePath();
-        FilterFeatureConfig().LoadFeatureMapping();
+        HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
+        KeyCloser closer(key);
+        // The switch comes first: what the set-up says of the files it
+        // reads is said by it. Set to anything but 0, log4cxx too reports its
+        // own troubles (a file it cannot open, a bad pattern) on standard error.
+        if (key) {
+            g_log4cxxDiagnostics = ReadDiagnosticsSwitch(key);
+            SetDiagnostics(g_log4cxxDiagnostics);
+        }
+        MappingFileLocation mapping = ResolveMappingFile();
+        FilterFeatureConfig().SetMappingFile(mapping.path, mapping.source);
+        LoadFeatureMapping(FilterFeatureConfig());
         g_processBaseName = ProcessBaseName();
         SetJournalIdentifier(g_processBaseName.c_str());
         std::wstring logFilePath = g_logFilePath;
         if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(g_processBaseName);
-        if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
+        if (key) {
             ApplyDisabledLists(key);
             ReadLogFormat(key, &g_logFormat);
-            // Set to anything but 0, log4cxx reports its own troubles (a file
-            // it cannot open, a bad pattern) on standard error.
-            g_log4cxxDiagnostics = ReadDiagnosticsSwitch(key);
-            SetDiagnostics(g_log4cxxDiagnostics);
-            RegCloseKey(key);
         }
         if (check.Unanswered()) {
             g_setUpFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);

@@ -1,4 +1,5 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The name a calling module logs under, from its file name.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "ModuleName.h"
 
 namespace dbg_internal {

@@ -1,4 +1,5 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// Reading the product registry file and the names it gives.
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "ProductRegINIReader.h"
 
 #include <wchar.h>

@@ -1,5 +1,5 @@
 // Conversions between wide text and UTF-8 through the platform layer.
-// On the library's ladder: memory only, at the bottom; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #include "dbg_convert.h"
 
 #include <windows.h>

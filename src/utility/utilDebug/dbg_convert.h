@@ -2,7 +2,7 @@
 // the platform's wide names and narrow text (the process's code page is
 // UTF-8). The record layout keeps its own conversion into a record's buffer,
 // on the path of every record (AppendNarrow, dbg_layout.h).
-// On the library's ladder: memory only, at the bottom; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstddef>

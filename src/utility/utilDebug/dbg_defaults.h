@@ -1,7 +1,7 @@
 // The debug settings' names as stored, what each is when it cannot be read,
 // and what the debug mode lets through: the rules the library applies and the
 // qpdebug tool reports.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstddef>
@@ -21,6 +21,12 @@ constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
 // Set to anything but 0: the library and log4cxx say what troubles them on
 // standard error.
 constexpr wchar_t kValueDebugLogDiagnostics[] = L"DebugLogDiagnostics";
+// Where records go: the file, the system journal, or both.
+constexpr wchar_t kValueDebugLogDestination[] = L"DebugLogDestination";
+// The data root of the feature mapping file, and whether to look for it on
+// the cluster first.
+constexpr wchar_t kValueIsCluster[] = L"IsCluster";
+constexpr wchar_t kValueDataRootPath[] = L"DataRootPath";
 // The disabled lists count their first 2,047 characters: a longer value is cut.
 constexpr size_t kDisabledListLimit = 2047;
 

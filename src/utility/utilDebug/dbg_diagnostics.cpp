@@ -1,4 +1,5 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The library's own diagnostic lines on standard error.
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_diagnostics.h"
 #include <cxxabi.h>
 
@@ -6,6 +7,7 @@
 #include <cstdio>
 
 #include "dbg_convert.h"
+#include "dbg_defaults.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
@@ -19,7 +21,7 @@ bool DiagnosticsOn() {
     int state = g_diagnostics.load(std::memory_order_relaxed);
     if (state == kUnknown) {
         int value = 0;
-        ReadRegistryDword(&value, kDefaultProductKeyPath, L"DebugLogDiagnostics");
+        ReadRegistryDword(&value, kDefaultProductKeyPath, kValueDebugLogDiagnostics);
         state = value != 0 ? kOn : kOff;
         g_diagnostics.store(state, std::memory_order_relaxed);
     }

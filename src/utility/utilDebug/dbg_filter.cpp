@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "DataRootPath.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_modules.h"
@@ -79,7 +80,7 @@ void ApplyDisabledLists(HKEY key) {
 void ReloadFeatures() {
     Guard<CSLock> guard(&AdapterLock());
     CFeatureConfig& config = g_featureConfig;
-    config.LoadFeatureMapping();
+    LoadFeatureMapping(config);
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
     // Without the key the lists stay as they are until the next refresh,
     // which finds the stored texts emptied and applies the values again.

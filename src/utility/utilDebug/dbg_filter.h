@@ -1,8 +1,8 @@
 // The filter, below the back end: which process logs, which module loggers
 // are silenced, the disabled lists and the feature mapping object, all under
 // the adapter lock. The back end consults it on every record; the settings
-// store hands it the values that changed. It reaches down to the plain data
-// units (CFeatureConfig, the module table, the log location), product-key
+// store hands it the values that changed. It reaches down to the readers and
+// rules (CFeatureConfig, the module table, the log location), product-key
 // access and the platform layer, never up.
 // On the library's ladder: the filter; it includes no unit above (scripts/ladder.sh).
 #pragma once

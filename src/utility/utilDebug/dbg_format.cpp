@@ -1,6 +1,6 @@
 // Message formatting with the runtime's legacy counted formatters, into a
 // per-thread buffer that grows up to the message limit.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_format.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // Message formatting: a record's text is formatted lazily, into a buffer of
 // the calling thread, only once the record is known to be written.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstdarg>

@@ -2,7 +2,7 @@
 // settings lock first, then the adapter lock; no path waits for the settings
 // lock while it holds the adapter lock. The compiler checks both rules, and
 // what each lock guards (dbg_thread_safety.h, make thread-safety).
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // The log file's location and name.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_loglocation.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Where a process's log file lies: <HomeDir>/Debug/<executable>[-<run id>].log,
 // or the same name in the temporary directory. The rule alone, from what a
 // process knows of itself, so that the library and qpdebug apply the same one.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <string>

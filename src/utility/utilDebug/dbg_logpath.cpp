@@ -1,6 +1,6 @@
 // The log file's location and name, composed once per process from what the
 // process knows of itself.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_logpath.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // Where this process's log file lies (the rule is dbg_loglocation's).
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstddef>

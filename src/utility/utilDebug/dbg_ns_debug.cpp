@@ -18,6 +18,7 @@
 #include "dbg_logpath.h"
 #include "dbg_defaults.h"
 #include "dbg_recorder.h"
+#include "dbg_registry.h"
 #include "dbg_settings.h"
 #include "utilDebug.h"
 

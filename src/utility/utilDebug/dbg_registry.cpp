@@ -1,6 +1,6 @@
 // The product's settings in the registry: opening the key, and reading and
 // writing one value.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_registry.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dbg_defaults.h"
+#include "dbg_destination.h"
 
 namespace dbg_internal {
 
@@ -68,6 +69,35 @@ bool ReadDiagnosticsSwitch(HKEY key) {
                                       reinterpret_cast<BYTE*>(&value), &size);
     NoteSettingsRead(status);
     return status == ERROR_SUCCESS && value != 0;
+}
+
+// The setting is short: "file;journal" and some room for blanks.
+constexpr size_t kDestinationElements = 64;
+
+bool ReadLogDestination(HKEY key, unsigned* destination) {
+    wchar_t text[kDestinationElements] = {};
+    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
+    LSTATUS status = RegQueryValueExW(key, kValueDebugLogDestination, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(text), &size);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS) {
+        *destination = ParseLogDestination(text);
+        return true;
+    }
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
+        *destination = kDestinationFile;
+        return true;
+    }
+    return false;
+}
+
+unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
+    unsigned destination = kDestinationFile;
+    if (HKEY key = OpenProductKeyForReading(keyPath)) {
+        ReadLogDestination(key, &destination);
+        RegCloseKey(key);
+    }
+    return destination;
 }
 
 bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {

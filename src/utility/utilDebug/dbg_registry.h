@@ -1,7 +1,7 @@
 // Reads and writes of the product's settings in the registry, below
 // HKEY_LOCAL_MACHINE: the routines the settings store, the back end and the
 // qpdebug tool share, so that every reader takes a value the same way.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -54,6 +54,12 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
 bool ReadLogFormat(HKEY key, std::wstring* format);
 // DebugLogDiagnostics, set to anything but 0.
 bool ReadDiagnosticsSwitch(HKEY key);
+
+// DebugLogDestination (dbg_destination's rule) under the open key; false
+// when it was not answered (the caller keeps what it has).
+bool ReadLogDestination(HKEY key, unsigned* destination);
+// The same under the key path; the file when it cannot be read.
+unsigned ReadLogDestinationAt(const wchar_t* keyPath);
 
 // The most of DebugModule that is read: the rest is ignored.
 constexpr size_t kModuleListMaxLength = 24575;

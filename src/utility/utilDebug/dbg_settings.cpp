@@ -17,6 +17,7 @@
 #include "dbg_locks.h"
 #include "dbg_defaults.h"
 #include "dbg_recorder.h"
+#include "dbg_registry.h"
 #include "utilDebug.h"
 
 namespace dbg_internal {

@@ -67,7 +67,6 @@ std::atomic<DWORD> g_setUpFailedTick{0};
 bool g_log4cxxDiagnostics GUARDED_BY(AdapterLock()) = false;
 int g_storedMode GUARDED_BY(AdapterLock()) = 0;
 int g_storedBackupCount GUARDED_BY(AdapterLock()) = 10;
-std::wstring g_processBaseName GUARDED_BY(AdapterLock());
 // Written before the set-up, and by it; after it, only read.
 std::wstring g_logFilePath GUARDED_BY(AdapterLock());
 // The same, as log4cxx takes it: converted once, by the set-up.
@@ -90,12 +89,6 @@ std::wstring UsableLogFormat(const std::wstring& format) {
     if (!fault) return format;
     SayDiagnostic(std::string("DebugLogFormat is not used (") + fault + "): records take the default layout");
     return kDefaultLogFormat;
-}
-
-std::wstring ProcessBaseName() {
-    wchar_t name[MAX_PATH] = {};
-    GetProcessBaseName(name, MAX_PATH);
-    return name;
 }
 
 std::shared_ptr<RollingFileAppender> RootAppender() {
@@ -373,10 +366,9 @@ void AdapterSetUp() {
         MappingFileLocation mapping = ResolveMappingFile();
         FilterFeatureConfig().SetMappingFile(mapping.path, mapping.source);
         LoadFeatureMapping(FilterFeatureConfig());
-        g_processBaseName = ProcessBaseName();
-        SetJournalIdentifier(g_processBaseName.c_str());
+        SetJournalIdentifier(ProcessBaseName().c_str());
         std::wstring logFilePath = g_logFilePath;
-        if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(g_processBaseName);
+        if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(ProcessBaseName());
         if (key) {
             ApplyDisabledLists(key);
             ReadLogFormat(key, &g_logFormat);

@@ -24,6 +24,7 @@
 #include "ModuleName.h"
 #include "dbg_convert.h"
 #include "dbg_diagnostics.h"
+#include "dbg_loglocation.h"
 #include "utilDebug.h"
 
 namespace dbg_internal {
@@ -159,7 +160,7 @@ void CRecordFileAppender::activateOptions(Pool& pool) {
 }
 
 void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, Pool& pool) {
-    std::vector<LogString> candidates = LogFilePlaces(path);
+    std::vector<LogString> candidates = LogFilePlaces(path, TemporaryFolder(), GetCurrentProcessId());
     DWORD firstError = ERROR_SUCCESS;
     for (size_t i = 0; i < candidates.size(); ++i) {
         DWORD error = ERROR_SUCCESS;

@@ -36,6 +36,7 @@ constexpr size_t kDisabledListLimit = 2047;
 // kMaxRecorderRecords keeps that many; each record takes at most 1 KiB.
 constexpr wchar_t kValueDebugLogRecorder[] = L"DebugLogRecorder";
 constexpr int kMaxRecorderRecords = 100000;
+constexpr int kDefaultRecorderRecords = 0;
 // qpdebug dump asks process PID for its kept records with a file of this
 // name and PID, which the process's own user (or root, for it) leaves.
 constexpr char kDumpRequestPrefix[] = "/tmp/utildebug-dump-";

@@ -24,7 +24,6 @@ std::atomic<bool> g_debugEnabled{true};
 namespace {
 
 CFeatureConfig g_featureConfig GUARDED_BY(AdapterLock());
-std::wstring g_processBaseName GUARDED_BY(AdapterLock());
 
 // Whether a value that was read differs from the text last applied; a change
 // of letter case only is no change.
@@ -38,12 +37,7 @@ bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*appl
 
 void ApplyModuleList(const wchar_t* moduleList) {
     Guard<CSLock> guard(&AdapterLock());
-    if (g_processBaseName.empty()) {
-        wchar_t name[MAX_PATH] = {};
-        GetProcessBaseName(name, MAX_PATH);
-        g_processBaseName = name;
-    }
-    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", g_processBaseName),
+    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", ProcessBaseName()),
                          std::memory_order_relaxed);
 }
 

@@ -30,34 +30,12 @@ void CreateFoldersFor(const LogString& path) {
         CreateDirectoryW(FromUtf8(path.data(), next).c_str(), nullptr);
 }
 
-LogString TemporaryDirectory() {
+}  // namespace
+
+LogString TemporaryFolder() {
     wchar_t buffer[MAX_PATH] = {};
     DWORD length = GetTempPathW(MAX_PATH, buffer);
     return length > 0 && length < MAX_PATH ? ToUtf8(buffer) : LogString();
-}
-
-// worker.log becomes worker.<pid>.log: a name no other process uses.
-LogString OwnName(const LogString& name) {
-    LogString stem = name;
-    const LogString extension = ".log";
-    if (stem.size() > extension.size() &&
-        stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
-        stem.resize(stem.size() - extension.size());
-    return stem + "." + std::to_string(GetCurrentProcessId()) + extension;
-}
-
-}  // namespace
-
-std::vector<LogString> LogFilePlaces(const LogString& configured) {
-    size_t cut = LastSeparator(configured);
-    LogString folder = configured.substr(0, cut);
-    LogString name = configured.substr(cut);
-    LogString temporary = TemporaryDirectory();
-    std::vector<LogString> places{configured};
-    if (temporary.empty() || name.empty()) return places;
-    if (folder != temporary) places.push_back(temporary + name);
-    places.push_back(temporary + OwnName(name));
-    return places;
 }
 
 bool CLogFile::Open(const LogString& path, bool append, DWORD* error) {

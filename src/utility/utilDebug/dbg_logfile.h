@@ -10,13 +10,12 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 namespace dbg_internal {
 
-// Where records may go, best first: the configured file; in the temporary
-// directory, the same name; there, a name of the process's own.
-std::vector<log4cxx::LogString> LogFilePlaces(const log4cxx::LogString& configured);
+// The process's temporary folder, with its trailing separator, as log4cxx
+// holds paths; empty when there is none.
+log4cxx::LogString TemporaryFolder();
 
 // One open file and its name. Its owner (the appender) guards it: changes
 // under the owner's lock held alone, writes and looks under it held shared.

@@ -29,40 +29,26 @@ std::atomic<LONG> g_interfaceInitialised{0};
 // When the last initialisation found the registry unreadable (0: never).
 std::atomic<DWORD> g_initialisationFailedTick{0};
 
-// Reads the settings, hands them to the back end and evaluates the module
-// list; runs once, under the settings lock. A setting that could not be read
+// Hands the settings the store read to the back end and evaluates the
+// module list; runs once, under the settings lock. A setting that could not be read
 // (the registry stayed locked) is not taken as missing: nothing is applied,
 // records are dropped, and the initialisation runs again a few seconds later.
 void InitDebugInterface() REQUIRES(SettingsLock()) {
     EnsureProductRegistryLoaded();
     CRegistryWaitBudget budget;
-    CSettingsReadCheck check;
-
-    wchar_t logFilePath[MAX_PATH] = {};
-    BuildLogFilePath(logFilePath, MAX_PATH);
-
-    // Held once, here; the settings store keeps its own copy to compare.
-    std::wstring moduleList;
-    if (!ReadModuleListSetting(kModuleListMaxLength, &moduleList)) moduleList.clear();
-
-    // Without a DebugLevel value the process logs everything.
-    int mode = 3;
-    ReadRegistryDword(&mode, g_productRegistry.keyPath, g_productRegistry.debugLevel);
-    int logCount = DBG::GetDebugLogCount();
-    int criticalInfo = GetLogCriticalInfo();
-    unsigned destination = ReadLogDestinationAt(g_productRegistry.keyPath);
-    int recorder = 0;
-    ReadRegistryDword(&recorder, g_productRegistry.keyPath, kValueDebugLogRecorder);
-    if (check.Unanswered()) {
+    InitialSettings settings;
+    if (!ReadInitialSettings(&settings)) {
         g_initialisationFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
         return;
     }
 
-    AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
-    ApplyModuleList(moduleList.c_str());
-    ApplyLogDestination(destination);
-    ApplyRecorderSetting(recorder);
-    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.c_str(), recorder);
+    AdapterHandOverSettings(settings.mode, settings.logCount, settings.criticalInfo > 0,
+                            settings.logFilePath.c_str());
+    ApplyModuleList(settings.moduleList.c_str());
+    ApplyLogDestination(settings.destination);
+    ApplyRecorderSetting(settings.recorder);
+    SeedRefreshSnapshot(settings.mode, settings.logCount, settings.criticalInfo, settings.moduleList.c_str(),
+                        settings.recorder);
 
     g_interfaceInitialised.store(1, std::memory_order_release);
 }

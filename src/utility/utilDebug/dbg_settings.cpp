@@ -16,6 +16,7 @@
 #include "dbg_journal.h"
 #include "dbg_locks.h"
 #include "dbg_defaults.h"
+#include "dbg_logpath.h"
 #include "dbg_recorder.h"
 #include "dbg_registry.h"
 #include "utilDebug.h"
@@ -152,7 +153,7 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
     reading->recorder = ReadDword(key, kValueDebugLogRecorder);
     // A removed value switches the recorder off.
-    if (!reading->recorder.read) reading->recorder = DwordReading{true, 0};
+    if (!reading->recorder.read) reading->recorder = DwordReading{true, kDefaultRecorderRecords};
     reading->destinationRead = ReadLogDestination(key, &reading->destination);
     // The disabled lists apply only while the process logs, which the module
     // list, applied first, may switch on.
@@ -201,6 +202,20 @@ void RetryRefreshSoon(DWORD now) {
 
 }  // namespace
 
+bool ReadInitialSettings(InitialSettings* settings) {
+    CSettingsReadCheck check;
+    wchar_t logFilePath[MAX_PATH] = {};
+    BuildLogFilePath(logFilePath, MAX_PATH);
+    settings->logFilePath = logFilePath;
+    if (!ReadModuleListSetting(kModuleListMaxLength, &settings->moduleList)) settings->moduleList.clear();
+    ReadRegistryDword(&settings->mode, Names().keyPath, Names().debugLevel);
+    settings->logCount = DBG::GetDebugLogCount();
+    settings->criticalInfo = GetLogCriticalInfo();
+    settings->destination = ReadLogDestinationAt(Names().keyPath);
+    ReadRegistryDword(&settings->recorder, Names().keyPath, kValueDebugLogRecorder);
+    return !check.Unanswered();
+}
+
 void EnsureProductRegistryLoaded() {
     Guard<CSLock> guard(&SettingsLock());
     if (g_productRegistryLoaded) return;
@@ -217,7 +232,7 @@ bool ReadModuleListSetting(size_t maxLength, std::wstring* list) {
     return QueryTextValue(key, Names().debugModule, maxLength, list);
 }
 
-int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
+int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, kDefaultLogCriticalInfo); }
 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
 
@@ -267,13 +282,13 @@ using namespace dbg_internal;
 
 namespace DBG {
 
-int GetDebugMode() { return ReadSettingDword(Names().debugLevel, 0); }
+int GetDebugMode() { return ReadSettingDword(Names().debugLevel, kGetDebugModeDefault); }
 
 void SetDebugMode(int mode) {
     WriteSettingDword(&ProductRegistryNames::debugLevel, mode, AdapterSetDebugMode);
 }
 
-int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, 1); }
+int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, kDefaultLogCount); }
 
 void SetDebugLogCount(int count) {
     WriteSettingDword(&ProductRegistryNames::debugLogCount, count, AdapterSetDebugLogCount);

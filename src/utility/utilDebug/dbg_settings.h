@@ -11,6 +11,8 @@
 #include <atomic>
 #include <string>
 
+#include "dbg_defaults.h"
+#include "dbg_destination.h"
 #include "dbg_locks.h"
 #include "dbg_registry.h"
 
@@ -27,6 +29,21 @@ bool ReadModuleListSetting(size_t maxLength, std::wstring* list) EXCLUDES(Adapte
 int GetLogCriticalInfo() EXCLUDES(AdapterLock());
 // The critical-info value that DBG::IsCriticalLogEnabled reports.
 int CriticalInfoValue();
+
+// Every setting the interface's first call starts the process with.
+struct InitialSettings {
+    std::wstring logFilePath;  // empty when it did not fit: the back end composes its own
+    std::wstring moduleList;   // as stored, cut to kModuleListMaxLength
+    int mode = kDefaultDebugMode;
+    int logCount = kDefaultLogCount;
+    int criticalInfo = kDefaultLogCriticalInfo;
+    unsigned destination = kDestinationFile;
+    int recorder = kDefaultRecorderRecords;
+};
+// Reads them (a setting that is not there keeps its default); false when a
+// read went unanswered: the registry stayed locked, and nothing may be
+// applied from what was read.
+bool ReadInitialSettings(InitialSettings* settings) EXCLUDES(AdapterLock());
 
 // What the interface's initialisation read: the refresh applies only values
 // that differ from these. Until this runs the refresh reads nothing.

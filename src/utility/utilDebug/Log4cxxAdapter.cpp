@@ -51,10 +51,10 @@ namespace {
 const LogString kRootAppenderName = LOG4CXX_STR("rootAppender");
 
 // The set-up and write-path steps, in the order they run.
-void AdapterSetUp();
+void AdapterSetUp() EXCLUDES(AdapterLock());
 void ConfigureRootAppender() REQUIRES(AdapterLock());
 void AddUnknownModuleLogger() REQUIRES(AdapterLock());
-ModuleSlot* AddModuleLogger(HINSTANCE module);
+ModuleSlot* AddModuleLogger(HINSTANCE module) EXCLUDES(AdapterLock());
 void SetLoggerEnabled(const LoggerPtr& logger, bool enabled);
 // Logs a record of its own, whose entry point may take the settings lock.
 void CheckLogFileRecreated() EXCLUDES(AdapterLock());
@@ -194,7 +194,7 @@ std::wstring ActiveLogFilePath() NO_THREAD_SAFETY_ANALYSIS {
 
 // Opens the log file anew under the same name; false when the root appender
 // is not the rolling file appender.
-bool ReopenLogFile() {
+bool ReopenLogFile() EXCLUDES(AdapterLock()) {
     Guard<CSLock> guard(&AdapterLock());
     std::shared_ptr<RollingFileAppender> appender = RootAppender();
     if (!appender) return false;
@@ -246,7 +246,7 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
 
 // Whether the disabled lists silence the module: its logger is off then
 // (and so is every logger while the threshold is off).
-bool IsSilenced(const ModuleSlot& slot) {
+bool IsSilenced(const ModuleSlot& slot) EXCLUDES(AdapterLock()) {
     if (slot.Logger()->isEnabledFor(GetLevels().fatal)) return false;
     Guard<CSLock> guard(&AdapterLock());
     return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
@@ -370,7 +370,7 @@ void AdapterSetUp() {
         std::wstring logFilePath = g_logFilePath;
         if (logFilePath.empty()) logFilePath = ComposeFallbackLogPath(ProcessBaseName());
         if (key) {
-            ApplyDisabledLists(key);
+            ApplyDisabledListsLocked(key);
             ReadLogFormat(key, &g_logFormat);
         }
         if (check.Unanswered()) {

@@ -288,7 +288,7 @@ bool CompilePattern(const LogString& pattern, std::vector<Item>* items) {
 }
 
 void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4cxx::log4cxx_time_t time,
-                LogString& out) {
+                LogString& out) EXCLUDES(compiled.dateLock) {
     DateText& cached = t_texts.date;
     log4cxx::log4cxx_time_t key = item.datePerSecond ? time / 1000000 : time;
     if (cached.serial == compiled.serial && cached.item == &item && cached.key == key) {

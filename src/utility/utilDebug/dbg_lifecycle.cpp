@@ -85,7 +85,7 @@ CSLock& FlagListLock() {
 }
 CallFlag* g_flags GUARDED_BY(FlagListLock()) = nullptr;
 
-void List(CallFlag& flag) {
+void List(CallFlag& flag) EXCLUDES(FlagListLock()) {
     Guard<CSLock> guard(&FlagListLock());
     flag.next = g_flags;
     g_flags = &flag;
@@ -125,7 +125,7 @@ void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
 
 // Turns calls by flag away and waits until none is inside. The caller holds
 // the gate's lock, which turns the other calls away.
-void CloseFlags() {
+void CloseFlags() EXCLUDES(FlagListLock()) {
     g_closed.store(true, std::memory_order_seq_cst);
     FlushProcessWriteBuffers();
     Guard<CSLock> guard(&FlagListLock());

@@ -11,9 +11,14 @@
 
 namespace dbg_internal {
 
-// A lock holding one critical section: recursive, like every Windows critical
-// section, so a thread that holds it may take it again (the analysis counts
-// it as not recursive: within one function it is taken once).
+// A lock holding one critical section. The library never takes one it
+// holds: every function that takes a lock says so (EXCLUDES), and what must
+// run under it is a function that needs it held (REQUIRES), which a holder
+// calls instead; clang's analysis checks both (make thread-safety). The
+// critical section stays recursive, as every Windows one is: the one
+// exception, for a path the analysis cannot follow (log4cxx calling back,
+// under the adapter lock, into a host's code that logs), which then goes on
+// instead of waiting for itself.
 class CAPABILITY("mutex") CSLock {
   public:
     CSLock() { InitializeCriticalSection(&section_); }

@@ -34,7 +34,7 @@ std::atomic<DWORD> g_initialisationFailedTick{0};
 // (the registry stayed locked) is not taken as missing: nothing is applied,
 // records are dropped, and the initialisation runs again a few seconds later.
 void InitDebugInterface() REQUIRES(SettingsLock()) {
-    EnsureProductRegistryLoaded();
+    EnsureProductRegistryLoadedLocked();
     CRegistryWaitBudget budget;
     InitialSettings settings;
     if (!ReadInitialSettings(&settings)) {
@@ -53,7 +53,7 @@ void InitDebugInterface() REQUIRES(SettingsLock()) {
     g_interfaceInitialised.store(1, std::memory_order_release);
 }
 
-__attribute__((noinline)) void InitialiseOnce() {
+__attribute__((noinline)) void InitialiseOnce() EXCLUDES(SettingsLock()) {
     Guard<CSLock> guard(&SettingsLock());
     if (!g_interfaceInitialised.load(std::memory_order_relaxed)) InitDebugInterface();
 }

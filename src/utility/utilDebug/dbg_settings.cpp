@@ -59,16 +59,21 @@ bool g_productRegistryLoaded GUARDED_BY(SettingsLock()) = false;
 // The names of the settings; the product registry file may redirect them.
 const ProductRegistryNames& Names() { return g_productRegistry; }
 
-int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
-    EnsureProductRegistryLoaded();
+int ReadSettingDwordLocked(const wchar_t* valueName, int defaultValue) REQUIRES(SettingsLock()) {
+    EnsureProductRegistryLoadedLocked();
     int value = defaultValue;
-    Guard<CSLock> guard(&SettingsLock());
     ReadRegistryDword(&value, Names().keyPath, valueName);
     return value;
 }
 
+int ReadSettingDword(const wchar_t* valueName, int defaultValue) EXCLUDES(SettingsLock()) {
+    Guard<CSLock> guard(&SettingsLock());
+    return ReadSettingDwordLocked(valueName, defaultValue);
+}
+
 // A setter: writes the value when the process may, and hands it on in any case.
-void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int)) {
+void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int))
+    EXCLUDES(SettingsLock()) {
     CLibraryCall call;
     if (!call.Admitted()) return;
     EnsureProductRegistryLoaded();
@@ -162,7 +167,8 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     return true;
 }
 
-void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn) {
+void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn)
+    EXCLUDES(SettingsLock()) {
     if (!ModuleListChanged(reading)) return;
     g_snapshot.moduleList = reading.moduleList.c_str();
     Guard<CSLock> guard(&SettingsLock());
@@ -172,7 +178,7 @@ void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshT
 // Hands an integer setting on when it differs from what was last seen (in
 // the snapshot).
 void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int))
-    REQUIRES(g_refreshTurn) {
+    REQUIRES(g_refreshTurn) EXCLUDES(SettingsLock()) {
     if (!reading.read || reading.value == *lastSeen) return;
     *lastSeen = reading.value;
     Guard<CSLock> guard(&SettingsLock());
@@ -207,10 +213,11 @@ bool ReadInitialSettings(InitialSettings* settings) {
     wchar_t logFilePath[MAX_PATH] = {};
     BuildLogFilePath(logFilePath, MAX_PATH);
     settings->logFilePath = logFilePath;
-    if (!ReadModuleListSetting(kModuleListMaxLength, &settings->moduleList)) settings->moduleList.clear();
+    if (!ReadModuleListSettingLocked(kModuleListMaxLength, &settings->moduleList))
+        settings->moduleList.clear();
     ReadRegistryDword(&settings->mode, Names().keyPath, Names().debugLevel);
-    settings->logCount = DBG::GetDebugLogCount();
-    settings->criticalInfo = GetLogCriticalInfo();
+    settings->logCount = ReadSettingDwordLocked(Names().debugLogCount, kDefaultLogCount);
+    settings->criticalInfo = ReadSettingDwordLocked(Names().logCriticalInfo, kDefaultLogCriticalInfo);
     settings->destination = ReadLogDestinationAt(Names().keyPath);
     ReadRegistryDword(&settings->recorder, Names().keyPath, kValueDebugLogRecorder);
     return !check.Unanswered();
@@ -218,14 +225,22 @@ bool ReadInitialSettings(InitialSettings* settings) {
 
 void EnsureProductRegistryLoaded() {
     Guard<CSLock> guard(&SettingsLock());
+    EnsureProductRegistryLoadedLocked();
+}
+
+void EnsureProductRegistryLoadedLocked() {
     if (g_productRegistryLoaded) return;
     LoadProductRegistry();
     g_productRegistryLoaded = true;
 }
 
 bool ReadModuleListSetting(size_t maxLength, std::wstring* list) {
-    EnsureProductRegistryLoaded();
     Guard<CSLock> guard(&SettingsLock());
+    return ReadModuleListSettingLocked(maxLength, list);
+}
+
+bool ReadModuleListSettingLocked(size_t maxLength, std::wstring* list) {
+    EnsureProductRegistryLoadedLocked();
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
     KeyCloser closer(key);

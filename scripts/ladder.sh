@@ -20,9 +20,9 @@ rungs=(
     "3 Log4cxxAdapter dbg_lifecycle dbg_recorder"
     "4 dbg_appender dbg_writers dbg_logfile dbg_sizelimit dbg_route dbg_levels dbg_recordtext dbg_logcheck dbg_journal dbg_layout commonDebugUtil"
     "5 dbg_filter"
-    "6 DataRootPath dbg_logpath ProductRegINIReader dbg_diagnostics dbg_registry"
-    "7 FeatureConfig dbg_modules dbg_loglocation dbg_modulelist ModuleName dbg_format dbg_destination"
-    "8 dbg_defaults dbg_locks dbg_thread_safety dbg_convert"
+    "6 dbg_dataroot dbg_logpath ProductRegINIReader dbg_diagnostics dbg_registry"
+    "7 FeatureConfig dbg_modules dbg_loglocation dbg_modulelist dbg_modulename ModuleName dbg_format dbg_destination"
+    "8 dbg_defaults dbg_locks dbg_threadsafety dbg_convert"
 )
 readers=6
 rules=7

@@ -1,7 +1,7 @@
 // Feature and module filtering as data: which module loggers the values of
 // DebugLogDisabledFeatures and DebugLogDisabledDlls silence, against the
 // feature mapping that groups modules into features. It reads nothing: the
-// data root unit (DataRootPath.h) finds and reads the mapping file.
+// data root unit (dbg_dataroot.h) finds and reads the mapping file.
 // On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
@@ -74,7 +74,7 @@ class CFeatureConfig {
     const std::vector<std::wstring>& DisabledModules() const { return disabledModules; }
 
     // The tools' way in, defined by the data root unit: ResolveMappingFile
-    // and LoadFeatureMapping (DataRootPath.h) on this object.
+    // and LoadFeatureMapping (dbg_dataroot.h) on this object.
     void ResolveMappingFilePath();
     void LoadFeatureMapping();
 

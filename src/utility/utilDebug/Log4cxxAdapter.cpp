@@ -18,8 +18,8 @@
 #include <memory>
 #include <vector>
 
-#include "DataRootPath.h"
-#include "ModuleName.h"
+#include "dbg_dataroot.h"
+#include "dbg_modulename.h"
 #include "dbg_convert.h"
 #include "dbg_appender.h"
 #include "dbg_defaults.h"
@@ -128,7 +128,7 @@ ModuleSlot* AddModuleLogger(HINSTANCE module) {
     LoggerPtr logger = Logger::getLogger(name);
     // Stored and checked against the disabled modules in one step, so that
     // the disabled lists applied meanwhile are not undone.
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     ModuleSlot* slot = ModuleTable().Find(module);
     if (slot && !slot->unloaded.load(std::memory_order_seq_cst)) return slot;
     if (slot && slot->entry.load(std::memory_order_acquire)->name == name) {
@@ -195,7 +195,7 @@ std::wstring ActiveLogFilePath() NO_THREAD_SAFETY_ANALYSIS {
 // Opens the log file anew under the same name; false when the root appender
 // is not the rolling file appender.
 bool ReopenLogFile() EXCLUDES(AdapterLock()) {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     std::shared_ptr<RollingFileAppender> appender = RootAppender();
     if (!appender) return false;
     appender->setFile(g_logFileName);
@@ -248,7 +248,7 @@ bool SentToJournalOnly(unsigned destination, const Logger& logger, const LevelPt
 // (and so is every logger while the threshold is off).
 bool IsSilenced(const ModuleSlot& slot) EXCLUDES(AdapterLock()) {
     if (slot.Logger()->isEnabledFor(GetLevels().fatal)) return false;
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
 }
 
@@ -256,7 +256,7 @@ bool IsSilenced(const ModuleSlot& slot) EXCLUDES(AdapterLock()) {
 // the process would write at threshold 3, so nothing of a silenced module.
 template <typename FileChar, typename Char>
 void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int levelCode, const FileChar* file,
-                        int line, PendingMessage<Char>& message) {
+                        int line, CPendingMessage<Char>& message) {
     if (IsSilenced(slot)) return;
     size_t length = 0;
     const Char* text = message.Format(&length);
@@ -294,7 +294,7 @@ void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPt
 
 template <typename FileChar, typename Char>
 void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode,
-                 PendingMessage<Char>& message) {
+                 CPendingMessage<Char>& message) {
     // The entry point has asked whether this process logs: the one gate.
     if (!AdapterIsSetUp()) {
         CCancellationHold hold;
@@ -331,7 +331,7 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
 // ---- Set-up ----------------------------------------------------------------------------
 
 void AdapterHandOverSettings(int mode, int count, bool critical, const wchar_t* path) {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     g_storedMode = mode;
     g_storedBackupCount = count;
     g_adapterCriticalInfo.store(critical, std::memory_order_relaxed);
@@ -349,13 +349,13 @@ bool SetUpMayRun() {
 }
 
 void AdapterSetUp() {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     if (g_setUp.load(std::memory_order_relaxed) || !SetUpMayRun()) return;
     try {
         CRegistryWaitBudget budget;
         CSettingsReadCheck check;
         HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
-        KeyCloser closer(key);
+        CKeyCloser closer(key);
         // The switch comes first: what the set-up says of the files it
         // reads is said by it. Set to anything but 0, log4cxx too reports its
         // own troubles (a file it cannot open, a bad pattern) on standard error.
@@ -433,17 +433,17 @@ void AddUnknownModuleLogger() {
 // ---- Record write path -----------------------------------------------------------------
 
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
-                        PendingMessage<char>& text) {
+                        CPendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
 
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
-                        PendingMessage<wchar_t>& text) {
+                        CPendingMessage<wchar_t>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
 
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
-                        PendingMessage<char>& text) {
+                        CPendingMessage<char>& text) {
     WriteRecord(module, file, line, levelCode, text);
 }
 
@@ -473,7 +473,7 @@ bool AdapterIsSetUp() { return g_setUp.load(std::memory_order_acquire); }
 // switch them on again.
 void AdapterSetDebugMode(int mode) {
     if (!g_setUp.load(std::memory_order_acquire)) return;
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     LevelPtr level = ModeToLevel(mode);
     Logger::getRootLogger()->setLevel(level);
     for (const ModuleLogger* entry : ModuleTable().Entries())
@@ -484,7 +484,7 @@ void AdapterSetDebugMode(int mode) {
 // mode, so earlier records are kept.
 void AdapterSetDebugLogCount(int count) {
     if (!g_setUp.load(std::memory_order_acquire)) return;
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     std::shared_ptr<RollingFileAppender> appender = RootAppender();
     if (!appender) return;
     appender->setMaxBackupIndex(AppenderBackupCount(count));

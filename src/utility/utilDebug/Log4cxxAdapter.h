@@ -28,11 +28,11 @@ bool AdapterIsSetUp();
 // ---- Record write path -------------------------------------------------------------
 // Only for a process that logs: the entry point checks g_debugEnabled first.
 void AdapterWriteRecord(HINSTANCE module, const char* file, int line, int levelCode,
-                        PendingMessage<char>& text) EXCLUDES(AdapterLock());
+                        CPendingMessage<char>& text) EXCLUDES(AdapterLock());
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
-                        PendingMessage<wchar_t>& text) EXCLUDES(AdapterLock());
+                        CPendingMessage<wchar_t>& text) EXCLUDES(AdapterLock());
 void AdapterWriteRecord(HINSTANCE module, const wchar_t* file, int line, int levelCode,
-                        PendingMessage<char>& text) EXCLUDES(AdapterLock());
+                        CPendingMessage<char>& text) EXCLUDES(AdapterLock());
 
 // ---- Run-time reconfiguration ----------------------------------------------------------
 void AdapterSetDebugMode(int mode) EXCLUDES(AdapterLock());

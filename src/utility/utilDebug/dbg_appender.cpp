@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "ModuleName.h"
+#include "dbg_modulename.h"
 #include "dbg_convert.h"
 #include "dbg_diagnostics.h"
 #include "dbg_loglocation.h"
@@ -63,19 +63,19 @@ struct RecordBuffer {
 };
 thread_local RecordBuffer t_recordBuffer;
 
-class RecordText {
+class CRecordText {
   public:
-    RecordText() : shared_(t_recordBuffer.inUse ? nullptr : &t_recordBuffer) {
+    CRecordText() : shared_(t_recordBuffer.inUse ? nullptr : &t_recordBuffer) {
         if (shared_) shared_->inUse = true;
     }
-    ~RecordText() {
+    ~CRecordText() {
         if (!shared_) return;
         if (shared_->text.capacity() > kRetainedRecordCapacity) LogString().swap(shared_->text);
         shared_->text.clear();
         shared_->inUse = false;
     }
-    RecordText(const RecordText&) = delete;
-    RecordText& operator=(const RecordText&) = delete;
+    CRecordText(const CRecordText&) = delete;
+    CRecordText& operator=(const CRecordText&) = delete;
     LogString& text() { return shared_ ? shared_->text : own_; }
 
   private:
@@ -113,7 +113,7 @@ CRecordFileAppender::CRecordFileAppender() = default;
 CRecordFileAppender::~CRecordFileAppender() { CloseFile(); }
 
 std::wstring CRecordFileAppender::ActiveFileW() const {
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     return file_.PathW();
 }
 
@@ -139,7 +139,7 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
 }
 
 void CRecordFileAppender::activateOptions(Pool& pool) {
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     CloseFile();
     closed_.store(false, std::memory_order_relaxed);
     try {
@@ -212,7 +212,7 @@ void CRecordFileAppender::CloseFile() {
 
 void CRecordFileAppender::close() {
     {
-        Guard<CSharedLock> guard(&lock_);
+        CGuard<CSharedLock> guard(&lock_);
         closed_.store(true, std::memory_order_relaxed);
         CloseFile();
     }
@@ -362,7 +362,7 @@ bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, 
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
     if (triggerBySize_.load(std::memory_order_relaxed)) {
-        SharedGuard shared(&lock_);
+        CSharedGuard shared(&lock_);
         if (!file_.IsOpen()) return;
         ULONGLONG now = GetTickCount64();
         writers_.CountSharedBytes(text.size());
@@ -392,7 +392,7 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
 // interleave, none is carried past the limit (SIGXFSZ) or cut short.
 void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                            Pool& pool) {
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     if (!file_.IsOpen()) return;
     ULONGLONG now = GetTickCount64();
     if (writers_.CheckIsDue(now)) CheckWritesAlone(now);
@@ -430,7 +430,7 @@ void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, P
         if (!PassesFilters(event, getFilter())) return;
         log4cxx::LayoutPtr layout = getLayout();
         if (!layout) return;
-        RecordText record;
+        CRecordText record;
         layout->format(record.text(), event, pool);
         WriteRecord(record.text(), event, &pool);
     } catch (const std::exception&) {
@@ -446,7 +446,7 @@ bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
         return false;
     if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(*fields.level)) return true;
     try {
-        RecordText record;
+        CRecordText record;
         layout->FormatFields(fields, record.text());
         WriteRecord(record.text(), log4cxx::spi::LoggingEventPtr(), nullptr);
     } catch (const std::exception&) {
@@ -475,7 +475,7 @@ bool CRecordFileAppender::AppendFormatted(const LogString& text) {
 // A layout that is replaced stays alive with the appender: a record on
 // another thread may still be formatting through it.
 void CRecordFileAppender::setLayout(const log4cxx::LayoutPtr layout) {
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     if (log4cxx::LayoutPtr previous = getLayout()) retiredLayouts_.push_back(previous);
     RollingFileAppender::setLayout(layout);
     recordLayout_.store(dynamic_cast<CRecordLayout*>(layout.get()), std::memory_order_release);

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "DataRootPath.h"
+#include "dbg_dataroot.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_modules.h"
@@ -35,7 +35,7 @@ bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*appl
 }  // namespace
 
 void ApplyModuleList(const wchar_t* moduleList) {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", ProcessBaseName()),
                          std::memory_order_relaxed);
 }
@@ -43,7 +43,7 @@ void ApplyModuleList(const wchar_t* moduleList) {
 CFeatureConfig& FilterFeatureConfig() { return g_featureConfig; }
 
 void ApplyDisabledModulesToLoggers() {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     ApplyDisabledModulesToLoggersLocked();
 }
 
@@ -58,7 +58,7 @@ void ApplyDisabledModulesToLoggersLocked() {
 void ApplyDisabledLists(const DisabledListValues& values) {
     if (!g_debugEnabled.load(std::memory_order_relaxed) || (!values.features.read && !values.dlls.read))
         return;
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     ApplyDisabledListsLocked(values);
 }
 
@@ -79,7 +79,7 @@ void ApplyDisabledListsLocked(HKEY key) {
 }
 
 void ReloadFeatures() {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     LoadFeatureMapping(g_featureConfig);
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
     // Without the key the lists stay as they are until the next refresh,

@@ -86,7 +86,7 @@ CSLock& FlagListLock() {
 CallFlag* g_flags GUARDED_BY(FlagListLock()) = nullptr;
 
 void List(CallFlag& flag) EXCLUDES(FlagListLock()) {
-    Guard<CSLock> guard(&FlagListLock());
+    CGuard<CSLock> guard(&FlagListLock());
     flag.next = g_flags;
     g_flags = &flag;
     flag.listed = true;
@@ -95,7 +95,7 @@ void List(CallFlag& flag) EXCLUDES(FlagListLock()) {
 CallFlag::~CallFlag() {
     gone = true;
     if (!listed) return;
-    Guard<CSLock> guard(&FlagListLock());
+    CGuard<CSLock> guard(&FlagListLock());
     for (CallFlag** at = &g_flags; *at; at = &(*at)->next) {
         if (*at == this) {
             *at = next;
@@ -128,7 +128,7 @@ void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
 void CloseFlags() EXCLUDES(FlagListLock()) {
     g_closed.store(true, std::memory_order_seq_cst);
     FlushProcessWriteBuffers();
-    Guard<CSLock> guard(&FlagListLock());
+    CGuard<CSLock> guard(&FlagListLock());
     for (CallFlag* flag = g_flags; flag; flag = flag->next)
         while (flag->inside.load(std::memory_order_seq_cst)) Sleep(0);
 }

@@ -1,13 +1,13 @@
 // The library's two locks and their scoped holder. The order is fixed: the
 // settings lock first, then the adapter lock; no path waits for the settings
 // lock while it holds the adapter lock. The compiler checks both rules, and
-// what each lock guards (dbg_thread_safety.h, make thread-safety).
+// what each lock guards (dbg_threadsafety.h, make thread-safety).
 // On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
 
-#include "dbg_thread_safety.h"
+#include "dbg_threadsafety.h"
 
 namespace dbg_internal {
 
@@ -54,12 +54,12 @@ class CAPABILITY("mutex") CSharedLock {
 };
 
 // Shares a lock for its scope.
-class SCOPED_CAPABILITY SharedGuard {
+class SCOPED_CAPABILITY CSharedGuard {
   public:
-    explicit SharedGuard(CSharedLock* lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_->EnterShared(); }
-    ~SharedGuard() RELEASE() { lock_->LeaveShared(); }
-    SharedGuard(const SharedGuard&) = delete;
-    SharedGuard& operator=(const SharedGuard&) = delete;
+    explicit CSharedGuard(CSharedLock* lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_->EnterShared(); }
+    ~CSharedGuard() RELEASE() { lock_->LeaveShared(); }
+    CSharedGuard(const CSharedGuard&) = delete;
+    CSharedGuard& operator=(const CSharedGuard&) = delete;
 
   private:
     CSharedLock* lock_;
@@ -67,14 +67,14 @@ class SCOPED_CAPABILITY SharedGuard {
 
 // Holds a lock for its scope; Release lets it go early.
 template <typename Lock>
-class SCOPED_CAPABILITY Guard {
+class SCOPED_CAPABILITY CGuard {
   public:
-    explicit Guard(Lock* lock) ACQUIRE(lock) : lock_(lock), state_(0) { lock_->Enter(); }
-    virtual ~Guard() RELEASE() {
+    explicit CGuard(Lock* lock) ACQUIRE(lock) : lock_(lock), state_(0) { lock_->Enter(); }
+    virtual ~CGuard() RELEASE() {
         if (state_ == 0) lock_->Leave();
     }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
+    CGuard(const CGuard&) = delete;
+    CGuard& operator=(const CGuard&) = delete;
 
     void Release() RELEASE() {
         if (state_ == 0) {

@@ -54,7 +54,7 @@ void InitDebugInterface() REQUIRES(SettingsLock()) {
 }
 
 __attribute__((noinline)) void InitialiseOnce() EXCLUDES(SettingsLock()) {
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     if (!g_interfaceInitialised.load(std::memory_order_relaxed)) InitDebugInterface();
 }
 
@@ -70,7 +70,7 @@ bool EnsureInterfaceInitialised() {
 }
 
 template <typename FileChar, typename Char>
-void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, PendingMessage<Char>& message) {
+void LogRecord(HINSTANCE module, int level, const FileChar* file, int line, CPendingMessage<Char>& message) {
     try {
         // A process that does not log returns here at once, unless its
         // settings are due to be read.
@@ -107,7 +107,7 @@ void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const c
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -117,7 +117,7 @@ void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, cons
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -127,7 +127,7 @@ void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, cons
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -159,7 +159,7 @@ extern "C" {
 // conversion reads zero, never the caller's stack.
 void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format, const void* arg) {
     const uintptr_t slots[] = {reinterpret_cast<uintptr_t>(arg)};
-    PendingMessage message(format, slots, 1);
+    CPendingMessage message(format, slots, 1);
     LogRecord(nullptr, level, file, line, message);
 }
 

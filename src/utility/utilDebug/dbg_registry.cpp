@@ -120,7 +120,7 @@ bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueN
     if (!value || !keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return QueryDwordValue(key, valueName, value);
 }
 
@@ -128,7 +128,7 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
     if (!buffer || !keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     DWORD dataSize = size;
     LSTATUS status =
         RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
@@ -140,7 +140,7 @@ bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueN
     if (!keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof value) == ERROR_SUCCESS;
 }
@@ -149,7 +149,7 @@ bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wcha
     if (!text || !keyPath || !*keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           NlRegStringDataSize(text)) == ERROR_SUCCESS;
 }

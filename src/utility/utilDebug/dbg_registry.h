@@ -106,14 +106,14 @@ struct DisabledListValues {
 DisabledListValues ReadDisabledLists(HKEY key);
 
 // Closes a key when it goes out of scope.
-class KeyCloser {
+class CKeyCloser {
   public:
-    explicit KeyCloser(HKEY key) : key_(key) {}
-    ~KeyCloser() {
+    explicit CKeyCloser(HKEY key) : key_(key) {}
+    ~CKeyCloser() {
         if (key_) RegCloseKey(key_);
     }
-    KeyCloser(const KeyCloser&) = delete;
-    KeyCloser& operator=(const KeyCloser&) = delete;
+    CKeyCloser(const CKeyCloser&) = delete;
+    CKeyCloser& operator=(const CKeyCloser&) = delete;
 
   private:
     HKEY key_;

@@ -66,7 +66,7 @@ std::atomic<long> g_appenderHolders{0};
 
 void DecideRoute(ModuleSlot& slot, unsigned generation, const std::shared_ptr<CRecordFileAppender>& appender)
     EXCLUDES(AdapterLock()) {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
     g_appenderHolders.store(appender.use_count(), std::memory_order_relaxed);
     const ModuleLogger* entry = slot.entry.load(std::memory_order_acquire);
     slot.direct.store(appender && RoutesOnlyTo(entry->logger, appender.get()), std::memory_order_relaxed);

@@ -67,7 +67,7 @@ int ReadSettingDwordLocked(const wchar_t* valueName, int defaultValue) REQUIRES(
 }
 
 int ReadSettingDword(const wchar_t* valueName, int defaultValue) EXCLUDES(SettingsLock()) {
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     return ReadSettingDwordLocked(valueName, defaultValue);
 }
 
@@ -78,7 +78,7 @@ void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int
     if (!call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
-        Guard<CSLock> guard(&SettingsLock());
+        CGuard<CSLock> guard(&SettingsLock());
         WriteRegistryDword(value, Names().keyPath, Names().*valueName);
         apply(value);
     } catch (const abi::__forced_unwind&) {
@@ -151,7 +151,7 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     CRegistrySnapshot snapshot;
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     reading->moduleListRead = ReadModuleList(key, &reading->moduleList);
     reading->mode = ReadDword(key, Names().debugLevel);
     reading->logCount = ReadDword(key, Names().debugLogCount);
@@ -171,7 +171,7 @@ void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshT
     EXCLUDES(SettingsLock()) {
     if (!ModuleListChanged(reading)) return;
     g_snapshot.moduleList = reading.moduleList.c_str();
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     ApplyModuleList(reading.moduleList.c_str());
 }
 
@@ -181,7 +181,7 @@ void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*appl
     REQUIRES(g_refreshTurn) EXCLUDES(SettingsLock()) {
     if (!reading.read || reading.value == *lastSeen) return;
     *lastSeen = reading.value;
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     apply(reading.value);
 }
 
@@ -224,7 +224,7 @@ bool ReadInitialSettings(InitialSettings* settings) {
 }
 
 void EnsureProductRegistryLoaded() {
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     EnsureProductRegistryLoadedLocked();
 }
 
@@ -235,7 +235,7 @@ void EnsureProductRegistryLoadedLocked() {
 }
 
 bool ReadModuleListSetting(size_t maxLength, std::wstring* list) {
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     return ReadModuleListSettingLocked(maxLength, list);
 }
 
@@ -243,7 +243,7 @@ bool ReadModuleListSettingLocked(size_t maxLength, std::wstring* list) {
     EnsureProductRegistryLoadedLocked();
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return QueryTextValue(key, Names().debugModule, maxLength, list);
 }
 
@@ -329,7 +329,7 @@ void SetDebugModules(const wchar_t* moduleList) {
     if (!moduleList || !call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
-        Guard<CSLock> guard(&SettingsLock());
+        CGuard<CSLock> guard(&SettingsLock());
         WriteRegistryString(moduleList, Names().keyPath, Names().debugModule);
         ApplyModuleList(moduleList);
     } catch (const abi::__forced_unwind&) {

@@ -1,6 +1,6 @@
 // The name a calling module logs under, from its file name.
 // On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
-#include "ModuleName.h"
+#include "dbg_modulename.h"
 
 namespace dbg_internal {
 

@@ -2,7 +2,7 @@
 // a private property of the product's cluster resource and elsewhere, and as
 // the fall-back, the registry value DataRootPath; its sections are features.
 // On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
-#include "DataRootPath.h"
+#include "dbg_dataroot.h"
 
 #include <algorithm>
 #include <iterator>

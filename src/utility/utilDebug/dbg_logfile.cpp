@@ -1,5 +1,5 @@
-// The log file's places and its safe open: a file opened only at its own
-// name, never through a link, with folders and files made with fixed modes.
+// The log file's safe open: a file opened only at its own name, never
+// through a link, with folders and files made with fixed modes.
 // On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_logfile.h"
 

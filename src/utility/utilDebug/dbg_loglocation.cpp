@@ -1,4 +1,5 @@
-// The log file's location and name.
+// The rules of where a process's log file lies, and of where its records
+// go when that file cannot be written.
 // On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_loglocation.h"
 

@@ -65,8 +65,8 @@ std::atomic<bool> g_setUp{false};
 std::atomic<DWORD> g_setUpFailedTick{0};
 // log4cxx's own diagnostics reach standard error only when asked for.
 bool g_log4cxxDiagnostics GUARDED_BY(AdapterLock()) = false;
-int g_storedMode GUARDED_BY(AdapterLock()) = 0;
-int g_storedBackupCount GUARDED_BY(AdapterLock()) = 10;
+int g_storedMode GUARDED_BY(AdapterLock()) = kDefaultDebugMode;
+int g_storedBackupCount GUARDED_BY(AdapterLock()) = kDefaultLogCount;
 // Written before the set-up, and by it; after it, only read.
 std::wstring g_logFilePath GUARDED_BY(AdapterLock());
 // The same, as log4cxx takes it: converted once, by the set-up.

@@ -33,7 +33,8 @@ TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
     for (const Record& r : records) {
         EXPECT_EQ(r.processId, GetCurrentProcessId());
         EXPECT_EQ(r.threadId, GetCurrentThreadId());
-        EXPECT_EQ(r.logger + ":" + r.file + ":" + std::to_string(r.line), "utildebug_test:main.cpp:17");
+        EXPECT_EQ(r.logger + ":" + r.file + ":" + std::to_string(r.line),
+                  "utildebug_logging_test:main.cpp:17");
     }
     for (const Row& c : cases) {
         std::string text = (c[2] == "-" ? "" : c[2]) + "code " + c[0];
@@ -90,7 +91,7 @@ TEST_F(LoggingTest, EachModuleLogsUnderItsOwnLogger) {
     DebugLogEx(258, L"c.c", 3, L"from the C export %d", reinterpret_cast<const void*>(7));
     DBG::DebugLogEx(nullptr, 258, "t.cpp", 1, "from a null handle");
     std::vector<Record> records = Records();
-    EXPECT_EQ(RecordsWithText(records, "from the executable").at(0).logger, "utildebug_test");
+    EXPECT_EQ(RecordsWithText(records, "from the executable").at(0).logger, "utildebug_logging_test");
     EXPECT_EQ(RecordsWithText(records, "from the plugin").at(0).logger, "libtest_plugin.so");
     EXPECT_EQ(RecordsWithText(records, "from the C export 7").at(0).logger, "unknown");
     EXPECT_EQ(RecordsWithText(records, "from a null handle").at(0).logger, "unknown");
@@ -193,7 +194,7 @@ TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {
     DBG::DebugLogEx(DBG_THIS_MODULE, 272, "/x/y.cpp", 9, "entry %d", 1);
     DBG::DebugLogEx(DBG_THIS_MODULE, 4097, L"w.cpp", 10, L"wide %s", L"caf\u00e9");
     EXPECT_EQ(ReadFile(LogPath()),
-              "DEBUG |bug_test|y.cpp:9|==> entry 1\nWARN  |bug_test|w.cpp:10|wide caf\xC3\xA9\n");
+              "DEBUG |ing_test|y.cpp:9|==> entry 1\nWARN  |ing_test|w.cpp:10|wide caf\xC3\xA9\n");
 }
 
 TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
@@ -201,7 +202,7 @@ TEST_F(LoggingTest, ALayoutTheLibraryDoesNotKnowIsLog4cxxs) {
     DBG::DebugLogEx(DBG_THIS_MODULE, 273, "/x/y.cpp", 9, "exit %d", 2);
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"/x/w.cpp", 9, L"wide %s", L"caf\u00e9");
     EXPECT_EQ(ReadFile(LogPath()),
-              "utildebug_test [<== exit 2] y.cpp\nutildebug_test [wide caf\xC3\xA9] w.cpp\n");
+              "utildebug_logging_test [<== exit 2] y.cpp\nutildebug_logging_test [wide caf\xC3\xA9] w.cpp\n");
 }
 
 // Collects the messages log4cxx hands it.
@@ -222,7 +223,7 @@ TEST_F(LoggingTest, Log4cxxConfigurationStillDecidesWhereRecordsGo) {
     auto log = [](const char* text) { DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", text); };
     auto inFile = [&](const char* text) { return RecordsWithText(Records(), text).size(); };
     log("first");
-    log4cxx::LoggerPtr module = log4cxx::Logger::getLogger("utildebug_test");
+    log4cxx::LoggerPtr module = log4cxx::Logger::getLogger("utildebug_logging_test");
     auto collector = std::make_shared<CollectingAppender>();
     module->addAppender(collector);
     log("while another appender listens");

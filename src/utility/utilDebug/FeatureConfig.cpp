@@ -1,20 +1,20 @@
-// Disabled features and DLLs, and the feature mapping file.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The disabled module list, computed from the disabled lists and the feature
+// mapping.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "FeatureConfig.h"
 
+#include <windows.h>
+
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <unordered_map>
 
 #include "dbg_defaults.h"
-#include "dbg_diagnostics.h"
 
 namespace dbg_internal {
 
 namespace {
-
-// Section names, and each section's text, as the profile functions return them.
-constexpr DWORD kProfileBufferElements = 20480;
 
 // Orders texts by their UTF-16 code units, as Windows sorts them: characters
 // beyond the BMP (two units, the first below U+E000) come before U+E000-U+FFFF.
@@ -32,12 +32,6 @@ bool Utf16Less(const std::wstring& a, const std::wstring& b) {
 void SortUnique(std::vector<std::wstring>& names) {
     std::sort(names.begin(), names.end(), Utf16Less);
     names.erase(std::unique(names.begin(), names.end()), names.end());
-}
-
-// Lower-cases as the C runtime does in its default locale: ASCII letters.
-std::wstring LowerCased(std::wstring text) {
-    if (!text.empty()) _wcslwr(&text[0]);
-    return text;
 }
 
 bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) {
@@ -123,36 +117,23 @@ bool CFeatureConfig::IsModuleDisabled(const std::wstring& loggerName) const {
     return Contains(disabledModules, loggerName);
 }
 
-// ---- Feature mapping file -------------------------------------------------------------
+// ---- Feature mapping ------------------------------------------------------------------
 
-void CFeatureConfig::LoadFeatureMapping() {
-    if (mappingFilePath.empty()) return;
-    features.clear();
+void CFeatureConfig::SetFeatures(std::vector<FeatureEntry> read) {
+    features = std::move(read);
     disabledFeaturesText.clear();
     disabledDllsText.clear();
+}
 
-    // The profile functions keep the file parsed: the sections below come
-    // from the one reading the names made.
-    auto buffer = std::make_unique<wchar_t[]>(kProfileBufferElements);
-    GetPrivateProfileSectionNamesW(buffer.get(), kProfileBufferElements, mappingFilePath.c_str());
-    DWORD error = GetLastError();
-    if (error != ERROR_SUCCESS && !IsMissingFileError(error))
-        SayFileRefused("the feature mapping file", mappingFilePath, "is not read", error);
-    std::vector<std::wstring> names = SplitMultiString(buffer.get());
-    features.reserve(names.size());
+std::wstring CFeatureConfig::LowerCased(std::wstring text) {
+    if (!text.empty()) _wcslwr(&text[0]);
+    return text;
+}
+
+std::vector<std::wstring> CFeatureConfig::FeatureNames(std::vector<std::wstring> names) {
     for (std::wstring& name : names) name = LowerCased(name);
-    // [Archive] and [archive] are one feature: the first such section is read.
     SortUnique(names);
-
-    for (const std::wstring& name : names) {
-        // The call writes a terminated list, however short.
-        buffer[0] = buffer[1] = L'\0';
-        GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements,
-                                  mappingFilePath.c_str());
-        std::vector<std::wstring> modules = SplitMultiString(buffer.get());
-        for (std::wstring& module : modules) module = LowerCased(module);
-        features.push_back(FeatureEntry{name, std::move(modules)});
-    }
+    return names;
 }
 
 std::vector<std::wstring> CFeatureConfig::SplitMultiString(const wchar_t* list) {

@@ -1,12 +1,9 @@
-// Feature and module filtering: which module loggers are silenced by the
-// registry values DebugLogDisabledFeatures and DebugLogDisabledDlls, the
-// feature mapping file that groups modules into features, and where that
-// file lies (the data root, on a cluster node found through the product's
-// cluster resource).
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// Feature and module filtering as data: which module loggers the values of
+// DebugLogDisabledFeatures and DebugLogDisabledDlls silence, against the
+// feature mapping that groups modules into features. It reads nothing: the
+// data root unit (dbg_dataroot.h) finds and reads the mapping file.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
-
-#include <windows.h>
 
 #include <string>
 #include <utility>
@@ -23,18 +20,6 @@ struct FeatureEntry {
 
 // How many feature lines name each module, in the order the modules are met.
 using ModuleReferences = std::vector<std::pair<std::wstring, int>>;
-
-// Output buffer of cluster control calls: local memory that grows on demand.
-struct ControlBuffer {
-    DWORD size = 0;  // bytes
-    HLOCAL data = nullptr;
-};
-
-// Grows the block to size bytes: a first block is zero-filled, a larger one
-// reallocated (moveable, new bytes not zeroed). A size of 0, or a failed
-// allocation, fails and leaves the buffer as it was.
-bool GrowControlBuffer(ControlBuffer& buffer, DWORD size);
-void FreeControlBuffer(ControlBuffer& buffer);
 
 // The back end's filtering state. Not thread-safe by itself: the back end's
 // one instance is guarded by the adapter lock.
@@ -63,33 +48,35 @@ class CFeatureConfig {
     // Whether a logger name is in the disabled module list (exact match).
     bool IsModuleDisabled(const std::wstring& loggerName) const;
 
-    // ---- Feature mapping file ----------------------------------------------------
-    // Rebuilds the feature table from the mapping file and empties the stored
+    // ---- Feature mapping ----------------------------------------------------------
+    // The mapping file's path (empty without a data root) and where its data
+    // root came from, as the data root unit found them.
+    enum class DataRootSource { kNone, kCluster, kDataRootPath };
+    void SetMappingFile(const std::wstring& path, DataRootSource source) {
+        mappingFilePath = path;
+        dataRootSource = source;
+    }
+    const std::wstring& MappingFilePath() const { return mappingFilePath; }
+    DataRootSource DataRootOrigin() const { return dataRootSource; }
+    // Takes the features read from the mapping file and empties the stored
     // texts, so that the next application recomputes the disabled modules
-    // against the new table. Without a mapping file path nothing changes; a
-    // missing or unreadable file gives an empty table.
-    void LoadFeatureMapping();
+    // against the new table.
+    void SetFeatures(std::vector<FeatureEntry> read);
+    const std::vector<FeatureEntry>& Features() const { return features; }
     // The strings of a NUL-separated list that ends in an empty string.
     static std::vector<std::wstring> SplitMultiString(const wchar_t* list);
-    const std::vector<FeatureEntry>& Features() const { return features; }
-
-    // ---- Data root ------------------------------------------------------------------
-    // Finds the data root once and forms <data root>/config/dbglog_FeatureMapping.ini:
-    // on a cluster node (IsCluster) the QPEX_DATA_PATH property of the first
-    // resource of type clusRDLL or clusRDLLCCR, else, and as the fall-back,
-    // DataRootPath. Empty when neither gives a data root.
-    void ResolveMappingFilePath();
-    // Runs a control code on a cluster resource; out receives the output read
-    // as a terminated text, or is empty on failure. With a buffer the raw
-    // output stays in it for the caller; without one a buffer of its own is
-    // used and freed.
-    static void QueryResourceControl(std::wstring& out, HRESOURCE resource, DWORD controlCode,
-                                     ControlBuffer* buffer);
-    const std::wstring& MappingFilePath() const { return mappingFilePath; }
-    // Where the data root of the mapping file came from.
-    enum class DataRootSource { kNone, kCluster, kDataRootPath };
-    DataRootSource DataRootOrigin() const { return dataRootSource; }
+    // A name as the mapping and the lists compare it: lower-cased as the C
+    // runtime does in its default locale (ASCII letters).
+    static std::wstring LowerCased(std::wstring text);
+    // The mapping's section names as features: lower-cased, sorted as
+    // Windows sorts texts, without duplicates.
+    static std::vector<std::wstring> FeatureNames(std::vector<std::wstring> names);
     const std::vector<std::wstring>& DisabledModules() const { return disabledModules; }
+
+    // The tools' way in, defined by the data root unit: ResolveMappingFile
+    // and LoadFeatureMapping (dbg_dataroot.h) on this object.
+    void ResolveMappingFilePath();
+    void LoadFeatureMapping();
 
   private:
     std::vector<FeatureEntry> features;  // sorted by name, names unique

@@ -1,11 +1,14 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// Reading the product registry file and the names it gives.
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "ProductRegINIReader.h"
 
 #include <wchar.h>
 
 #include <algorithm>
 
+#include "dbg_defaults.h"
 #include "dbg_diagnostics.h"
+#include "dbg_registry.h"
 
 namespace dbg_internal {
 
@@ -27,13 +30,12 @@ struct NameSetting {
 };
 
 const NameSetting kNameSettings[] = {
-    {L"RegKeyProductCurrentVersion", &ProductRegistryNames::keyPath,
-     L"SOFTWARE\\Norlake\\Quillpost\\CurrentVersion"},
-    {L"RegValueHomeDir", &ProductRegistryNames::homeDir, L"HomeDir"},
-    {L"RegValueDebugLevel", &ProductRegistryNames::debugLevel, L"DebugLevel"},
-    {L"RegValueDebugLogCount", &ProductRegistryNames::debugLogCount, L"DebugLogCount"},
-    {L"RegValueDebugModule", &ProductRegistryNames::debugModule, L"DebugModule"},
-    {L"RegValueLogCriticalInfo", &ProductRegistryNames::logCriticalInfo, L"LogCriticalInfo"},
+    {L"RegKeyProductCurrentVersion", &ProductRegistryNames::keyPath, kDefaultProductKeyPath},
+    {L"RegValueHomeDir", &ProductRegistryNames::homeDir, kValueHomeDir},
+    {L"RegValueDebugLevel", &ProductRegistryNames::debugLevel, kValueDebugLevel},
+    {L"RegValueDebugLogCount", &ProductRegistryNames::debugLogCount, kValueDebugLogCount},
+    {L"RegValueDebugModule", &ProductRegistryNames::debugModule, kValueDebugModule},
+    {L"RegValueLogCriticalInfo", &ProductRegistryNames::logCriticalInfo, kValueLogCriticalInfo},
 };
 
 // Result buffers keep at most MAX_PATH - 1 characters and are always terminated.

@@ -10,7 +10,7 @@
 //
 // The file is read once per process, by the logging interface's one-time
 // initialisation, before any setting is read.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "dbg_convert.h"
 #include "dbg_diagnostics.h"
 
 namespace dbg_internal {
@@ -22,26 +23,6 @@ constexpr wchar_t kDebuggerSuffix[] =
     L"commonDebugUtil.cpp"
     L"19"
     L"\n";
-
-// The UTF-8 form of a wide text up to its first NUL.
-std::string Utf8(const std::wstring& text) {
-    int length = static_cast<int>(wcsnlen(text.c_str(), 0x7FFFFFFF));
-    if (length == 0) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, &converted[0], size, nullptr, nullptr);
-    return converted;
-}
-
-// A narrow path in the ANSI code page (UTF-8), up to its first NUL.
-std::wstring WidePath(const std::string& path) {
-    int size = static_cast<int>(strlen(path.c_str()));
-    int length = size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, path.c_str(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), size, &wide[0], length);
-    return wide;
-}
 
 // Replaces the file at path with the bytes, by the log file's rules: never
 // through a link, never a pipe, device or other non-regular file, never
@@ -73,7 +54,7 @@ using namespace dbg_internal;
 
 void DebugContentToFile(const std::string& path, const std::string& content) {
     try {
-        ReplaceFile(WidePath(path), content.c_str(), strlen(content.c_str()));
+        ReplaceFile(FromUtf8(path.c_str()), content.c_str(), strlen(content.c_str()));
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
@@ -83,7 +64,7 @@ void DebugContentToFile(const std::string& path, const std::string& content) {
 
 void DebugContentToFile(const std::string& path, unsigned char* buffer, unsigned long length) {
     try {
-        ReplaceFile(WidePath(path), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
+        ReplaceFile(FromUtf8(path.c_str()), reinterpret_cast<const char*>(buffer), buffer ? length : 0);
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {
@@ -92,7 +73,7 @@ void DebugContentToFile(const std::string& path, unsigned char* buffer, unsigned
 
 void DebugContentToFile(const std::wstring& path, const std::wstring& content) {
     try {
-        std::string text = Utf8(content);
+        std::string text = ToUtf8(content.c_str());
         ReplaceFile(path.c_str(), text.data(), text.size());
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out

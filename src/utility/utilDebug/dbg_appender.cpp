@@ -1,13 +1,13 @@
-// The record file appender: log4cxx's rolling policies decide when and how
-// the file rolls; the file itself is opened and written through the platform
-// layer, one write per record.
+// The record file appender: each record's way to the file, one write, the
+// roll log4cxx's policies call for, the size limit and the count of records
+// lost; the open file (CLogFile) and this process's place among its writers
+// (CLogWriters) are parts it owns.
 // On the library's ladder: the back end's parts; it includes no unit above (scripts/ladder.sh).
 #include "dbg_appender.h"
 
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/logger.h>
-#include <log4cxx/patternlayout.h>
 #include <log4cxx/rolling/fixedwindowrollingpolicy.h>
 #include <log4cxx/rolling/rolloverdescription.h>
 #include <log4cxx/rolling/sizebasedtriggeringpolicy.h>
@@ -21,8 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "ModuleName.h"
+#include "dbg_modulename.h"
+#include "dbg_convert.h"
 #include "dbg_diagnostics.h"
+#include "dbg_loglocation.h"
 #include "utilDebug.h"
 
 namespace dbg_internal {
@@ -40,68 +42,6 @@ namespace {
 // A buffer that grew for a long record is given back after use.
 constexpr size_t kRetainedRecordCapacity = 8192;
 
-std::wstring Widen(const LogString& text) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
-}
-
-LogString Narrow(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-    LogString narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
-                            nullptr);
-    return narrow;
-}
-
-size_t LastSeparator(const LogString& path) {
-    size_t slash = path.find_last_of("/\\");
-    return slash == LogString::npos ? 0 : slash + 1;
-}
-
-// Creates the missing folders above a file, as log4cxx does; each gets the
-// platform's fixed folder mode.
-void CreateFoldersFor(const LogString& path) {
-    size_t end = LastSeparator(path);
-    for (size_t next = path.find_first_of("/\\", 1); next != LogString::npos && next < end;
-         next = path.find_first_of("/\\", next + 1))
-        CreateDirectoryW(Widen(path.substr(0, next)).c_str(), nullptr);
-}
-
-LogString TemporaryDirectory() {
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD length = GetTempPathW(MAX_PATH, buffer);
-    return length > 0 && length < MAX_PATH ? Narrow(buffer) : LogString();
-}
-
-// worker.log becomes worker.<pid>.log: a name no other process uses.
-LogString OwnName(const LogString& name) {
-    LogString stem = name;
-    const LogString extension = ".log";
-    if (stem.size() > extension.size() &&
-        stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
-        stem.resize(stem.size() - extension.size());
-    return stem + "." + std::to_string(GetCurrentProcessId()) + extension;
-}
-
-// Where records may go, best first: the configured file; in the temporary
-// directory, the same name; there, a name of the process's own.
-std::vector<LogString> Candidates(const LogString& configured) {
-    size_t cut = LastSeparator(configured);
-    LogString folder = configured.substr(0, cut);
-    LogString name = configured.substr(cut);
-    LogString temporary = TemporaryDirectory();
-    std::vector<LogString> candidates{configured};
-    if (temporary.empty() || name.empty()) return candidates;
-    if (folder != temporary) candidates.push_back(temporary + name);
-    candidates.push_back(temporary + OwnName(name));
-    return candidates;
-}
-
 // The logger name of the library's own records: its file name in lower case
 // without the version suffix, as the module logger table names every module.
 LogString OwnLoggerName() {
@@ -111,7 +51,7 @@ LogString OwnLoggerName() {
     std::wstring name = slash ? slash + 1 : path;
     _wcslwr(&name[0]);
     DropSharedObjectVersion(name);
-    return Narrow(name);
+    return ToUtf8(name.data(), name.size());
 }
 
 // One buffer per thread for the record text; a record written after the
@@ -123,87 +63,25 @@ struct RecordBuffer {
 };
 thread_local RecordBuffer t_recordBuffer;
 
-class RecordText {
+class CRecordText {
   public:
-    RecordText() : shared_(t_recordBuffer.inUse ? nullptr : &t_recordBuffer) {
+    CRecordText() : shared_(t_recordBuffer.inUse ? nullptr : &t_recordBuffer) {
         if (shared_) shared_->inUse = true;
     }
-    ~RecordText() {
+    ~CRecordText() {
         if (!shared_) return;
         if (shared_->text.capacity() > kRetainedRecordCapacity) LogString().swap(shared_->text);
         shared_->text.clear();
         shared_->inUse = false;
     }
-    RecordText(const RecordText&) = delete;
-    RecordText& operator=(const RecordText&) = delete;
+    CRecordText(const CRecordText&) = delete;
+    CRecordText& operator=(const CRecordText&) = delete;
     LogString& text() { return shared_ ? shared_->text : own_; }
 
   private:
     RecordBuffer* shared_;
     LogString own_;
 };
-
-// The largest file the process may write: a write past it would raise
-// SIGXFSZ, which kills a process that does not handle it.
-size_t FileSizeLimit() {
-    ULONGLONG limit = NlGetFileSizeLimit();
-    return limit >= SIZE_MAX ? SIZE_MAX : static_cast<size_t>(limit);
-}
-
-bool FitsUnder(size_t limit, size_t size, size_t record) {
-    return limit == SIZE_MAX || (size <= limit && record <= limit - size);
-}
-
-// How far a process may write on its own count before it asks the disk for
-// the file's size again, and how near a limit it asks for every record.
-constexpr size_t kRecheckBytes = 64 * 1024;
-constexpr ULONGLONG kSizeLimitRereadMs = 1000;
-
-// Processes that write one file order themselves through locks in a lock
-// file beside it (<file>.lock), which only those who may write the file can
-// open: a process that may only read the log can take none of them, and so
-// can neither hold up a writer nor keep the file from rolling. Byte 0 is the
-// writers' lock: a roll, and under a file size limit the look at the size
-// with the write that follows, hold it alone. Every writer holds a shared
-// lock on byte 1; a process that counts the file's size itself, believing it
-// writes alone, also holds one on byte 2. Without a lock file (a folder that
-// does not allow one, or one that is not the writers' own) the file counts
-// as shared for good and rolls without the lock.
-constexpr DWORD kWritersLock = 0;
-constexpr DWORD kWriterMarker = 1;
-constexpr DWORD kAloneMarker = 2;
-
-// A record waits at most this long for another writer's lock; a roll does
-// not wait for it at all, and is put off to a later record.
-constexpr DWORD kWritersWaitMs = 5;
-
-// A process writing alone looks again for other writers at least this often
-// while it writes; a newcomer that finds one counting on its own waits
-// longer than that, and a coarse clock tick, before its first record.
-constexpr ULONGLONG kAloneMs = 4;
-constexpr DWORD kNewcomerWaitMs = static_cast<DWORD>(kAloneMs) + 5;
-
-bool LockByte(HANDLE file, DWORD byte, DWORD flags) {
-    if (file == INVALID_HANDLE_VALUE) return false;
-    OVERLAPPED at{};
-    at.u.s.Offset = byte;
-    return LockFileEx(file, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
-}
-
-void UnlockByte(HANDLE file, DWORD byte) {
-    OVERLAPPED at{};
-    at.u.s.Offset = byte;
-    UnlockFileEx(file, 0, 1, 0, &at);
-}
-
-// Tries at once, then a few times more within kWritersWaitMs.
-bool LockByteWithin(HANDLE file, DWORD byte, DWORD flags) {
-    for (DWORD waited = 0;; ++waited) {
-        if (LockByte(file, byte, flags)) return true;
-        if (file == INVALID_HANDLE_VALUE || waited >= kWritersWaitMs) return false;
-        Sleep(waited < 2 ? 0 : 1);
-    }
-}
 
 bool PassesFilters(const log4cxx::spi::LoggingEventPtr& event, const log4cxx::spi::FilterPtr& first) {
     for (log4cxx::spi::FilterPtr filter = first; filter; filter = filter->getNext()) {
@@ -230,25 +108,13 @@ void Execute(const log4cxx::rolling::ActionPtr& action, Pool& pool, bool* succee
 
 }  // namespace
 
-// Released however the holder leaves, a cancelled thread too.
-CRecordFileAppender::CWritersLock::~CWritersLock() {
-    if (held_) UnlockByte(file_, kWritersLock);
-}
-
-bool CRecordFileAppender::CWritersLock::Take(bool wait) {
-    if (!held_)
-        held_ = wait ? LockByteWithin(file_, kWritersLock, LOCKFILE_EXCLUSIVE_LOCK)
-                     : LockByte(file_, kWritersLock, LOCKFILE_EXCLUSIVE_LOCK);
-    return held_;
-}
-
 CRecordFileAppender::CRecordFileAppender() = default;
 
 CRecordFileAppender::~CRecordFileAppender() { CloseFile(); }
 
 std::wstring CRecordFileAppender::ActiveFileW() const {
-    Guard<CSharedLock> guard(&lock_);
-    return activeFileW_;
+    CGuard<CSharedLock> guard(&lock_);
+    return file_.PathW();
 }
 
 // The policies log4cxx's own appender would use: those the options set, else
@@ -276,7 +142,7 @@ void CRecordFileAppender::PreparePolicies(Pool& pool) {
 // done: a thread that ends halfway would leave the appender without a file.
 void CRecordFileAppender::activateOptions(Pool& pool) {
     CCancellationHold hold;
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     CloseFile();
     closed_.store(false, std::memory_order_relaxed);
     try {
@@ -297,7 +163,7 @@ void CRecordFileAppender::activateOptions(Pool& pool) {
 }
 
 void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, Pool& pool) {
-    std::vector<LogString> candidates = Candidates(path);
+    std::vector<LogString> candidates = LogFilePlaces(path, TemporaryFolder(), GetCurrentProcessId());
     DWORD firstError = ERROR_SUCCESS;
     for (size_t i = 0; i < candidates.size(); ++i) {
         DWORD error = ERROR_SUCCESS;
@@ -328,132 +194,33 @@ void CRecordFileAppender::OpenFirstWritable(const LogString& path, bool append, 
 }
 
 bool CRecordFileAppender::Open(const LogString& path, bool append, DWORD* error, bool mayWriteAlone) {
-    std::wstring widePath = Widen(path);
-    // Read access too, for the shared locks that tell writers about each
-    // other; a file this process may only write is opened for that alone,
-    // and counts as shared.
-    auto open = [&]() {
-        HANDLE opened = INVALID_HANDLE_VALUE;
-        for (DWORD access : {GENERIC_READ | FILE_APPEND_DATA, DWORD{FILE_APPEND_DATA}}) {
-            opened = CreateFileW(widePath.c_str(), access,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (opened != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) break;
-        }
-        return opened;
-    };
-    HANDLE file = open();
-    if (file == INVALID_HANDLE_VALUE &&
-        (GetLastError() == ERROR_PATH_NOT_FOUND || GetLastError() == ERROR_FILE_NOT_FOUND)) {
-        CreateFoldersFor(path);
-        file = open();
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return false;
-    }
-    file_ = file;
-    activeFile_ = path;
-    activeFileW_ = std::move(widePath);
-    OpenLockFile();
-    JoinWriters(mayWriteAlone);
-    NoteSize(FileSize());
-    sizeLimitTick_.store(0, std::memory_order_relaxed);
+    if (!file_.Open(path, append, error)) return false;
+    writers_.OpenLockFile(file_.Handle(), file_.PathW());
+    writers_.Join(mayWriteAlone);
+    NoteSize(file_.Size());
+    sizeLimit_.ReadAgain();
     return true;
 }
 
-// The lock file of the file just opened; the one open stays while the name
-// is the same (a roll), so that the writers' lock held across it stays held.
-void CRecordFileAppender::OpenLockFile() {
-    std::wstring lockPath = activeFileW_ + L".lock";
-    if (lockFile_ != INVALID_HANDLE_VALUE && lockPath == lockFileW_) return;
-    if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
-    lockFile_ = NlOpenWritersLockFile(file_, lockPath.c_str());
-    lockFileW_ = lockFile_ == INVALID_HANDLE_VALUE ? std::wstring() : std::move(lockPath);
-}
-
-// A newcomer announces itself before it looks for a process counting on its
-// own, and such a process takes its lock before it looks for other writers:
-// of two processes, one always sees the other. The newcomer then waits until
-// the other has surely looked again and stopped counting, and starts shared.
-// Without locks on the file system the file counts as shared for good.
-void CRecordFileAppender::JoinWriters(bool mayWriteAlone) {
-    shared_.store(true, std::memory_order_relaxed);
-    aloneUntil_.store(0, std::memory_order_relaxed);
-    sinceWritersCheck_.store(0, std::memory_order_relaxed);
-    holdsAloneLock_ = false;
-    if (!LockByteWithin(lockFile_, kWriterMarker, 0)) return;
-    if (LockByte(lockFile_, kAloneMarker, LOCKFILE_EXCLUSIVE_LOCK))
-        UnlockByte(lockFile_, kAloneMarker);
-    else
-        Sleep(kNewcomerWaitMs);
-    if (mayWriteAlone) CheckWritesAlone(GetTickCount64());
-}
-
-// Under the appender's lock held alone. The shared lock on the writers'
-// byte turns exclusive only when no other process holds one, and back again.
-// The time is taken before the look: the process counts on its own no longer
-// than a newcomer waits.
+// Under the appender's lock held alone. A process that starts counting the
+// file's size itself takes the size on disk as its start.
 void CRecordFileAppender::CheckWritesAlone(ULONGLONG now) {
-    sinceWritersCheck_.store(0, std::memory_order_relaxed);
-    if (!holdsAloneLock_) holdsAloneLock_ = LockByte(lockFile_, kAloneMarker, 0);
-    if (holdsAloneLock_ && LockByte(lockFile_, kWriterMarker, LOCKFILE_EXCLUSIVE_LOCK)) {
-        LockByte(lockFile_, kWriterMarker, 0);
-        if (shared_.load(std::memory_order_relaxed)) NoteSize(FileSize());
-        aloneUntil_.store(now + kAloneMs, std::memory_order_relaxed);
-        shared_.store(false, std::memory_order_relaxed);
-        return;
-    }
-    if (holdsAloneLock_) UnlockByte(lockFile_, kAloneMarker);
-    holdsAloneLock_ = false;
-    aloneUntil_.store(0, std::memory_order_relaxed);
-    shared_.store(true, std::memory_order_relaxed);
-}
-
-// Alone, when the time to count on its own is over; shared, every few dozen
-// kilobytes of its own records.
-bool CRecordFileAppender::WritersCheckIsDue(ULONGLONG now) const {
-    return shared_.load(std::memory_order_relaxed)
-               ? sinceWritersCheck_.load(std::memory_order_relaxed) >= kRecheckBytes
-               : now >= aloneUntil_.load(std::memory_order_relaxed);
+    if (writers_.CheckWritesAlone(now)) NoteSize(file_.Size());
 }
 
 void CRecordFileAppender::CloseFile() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-    // Closing the lock file releases this process's locks in it.
-    if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
-    lockFile_ = INVALID_HANDLE_VALUE;
-    lockFileW_.clear();
-    holdsAloneLock_ = false;
-    shared_.store(true, std::memory_order_relaxed);
-    activeFile_.clear();
-    activeFileW_.clear();
+    file_.Close();
+    writers_.Close();
 }
 
 void CRecordFileAppender::close() {
     CCancellationHold hold;
     {
-        Guard<CSharedLock> guard(&lock_);
+        CGuard<CSharedLock> guard(&lock_);
         closed_.store(true, std::memory_order_relaxed);
         CloseFile();
     }
     RollingFileAppender::close();
-}
-
-// Whether the name still leads to the open file: another process that rolled
-// it gave the name to a new file.
-bool CRecordFileAppender::FileIsStillAtItsName() const {
-    HANDLE named = CreateFileW(activeFileW_.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (named == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION open{}, found{};
-    bool same = GetFileInformationByHandle(file_, &open) && GetFileInformationByHandle(named, &found) &&
-                open.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
-                open.nFileIndexHigh == found.nFileIndexHigh && open.nFileIndexLow == found.nFileIndexLow;
-    CloseHandle(named);
-    return same;
 }
 
 // Processes that share the file roll it one at a time, under the writers'
@@ -464,22 +231,21 @@ bool CRecordFileAppender::FileIsStillAtItsName() const {
 // records go on into the file meanwhile, unless another process has rolled
 // it already, when the new file is opened.
 bool CRecordFileAppender::RollShared(Pool& pool, CWritersLock& writers) {
-    bool locked = lockFile_ == INVALID_HANDLE_VALUE || writers.Take(true);
-    bool atItsName = FileIsStillAtItsName();
+    bool locked = !writers_.HasLockFile() || writers.Take(true);
+    bool atItsName = file_.IsStillAtItsName();
     // Another writer holds the lock: most likely it rolls the file now.
     if (!locked && atItsName) return false;
     if (atItsName) {
         Rollover(pool);
         return true;
     }
-    HANDLE rolled = file_;
-    LogString path = activeFile_;
-    file_ = INVALID_HANDLE_VALUE;
+    LogString path = file_.Path();
+    HANDLE rolled = file_.Detach();
     DWORD error = ERROR_SUCCESS;
     if (Open(path, true, &error, false))
         CloseHandle(rolled);
     else
-        file_ = rolled;
+        file_.Restore(rolled);
     return true;
 }
 
@@ -487,30 +253,23 @@ bool CRecordFileAppender::RollShared(Pool& pool, CWritersLock& writers) {
 // appender opens the active file anew; the rolled file stays open until
 // then.
 void CRecordFileAppender::Rollover(Pool& pool) {
-    RolloverDescriptionPtr rollover = activePolicy_->rollover(activeFile_, true, pool);
+    RolloverDescriptionPtr rollover = activePolicy_->rollover(file_.Path(), true, pool);
     if (!rollover) return;
-    LogString path = activeFile_;
-    HANDLE rolled = file_;
-    bool alone = !shared_.load(std::memory_order_relaxed);
-    file_ = INVALID_HANDLE_VALUE;
+    LogString path = file_.Path();
+    bool alone = !writers_.Shared();
+    HANDLE rolled = file_.Detach();
     bool succeeded = true;
     Execute(rollover->getSynchronous(), pool, &succeeded);
     if (succeeded) Execute(rollover->getAsynchronous(), pool, &succeeded);
     DWORD error = ERROR_SUCCESS;
     if (rollover->getActiveFileName() == path || !Open(rollover->getActiveFileName(), true, &error, alone)) {
-        if (!Open(path, true, &error, alone)) file_ = rolled;  // a failed Open changes no name
+        if (!Open(path, true, &error, alone)) file_.Restore(rolled);  // a failed Open changes no name
     }
-    if (file_ != rolled) CloseHandle(rolled);
-}
-
-size_t CRecordFileAppender::Write(const LogString& text) {
-    DWORD written = 0;
-    WriteFile(file_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return written;
+    if (file_.Handle() != rolled) CloseHandle(rolled);
 }
 
 void CRecordFileAppender::WriteCounted(const LogString& text) {
-    size_t written = Write(text);
+    size_t written = file_.Write(text);
     if (written == text.size()) return;
     if (written > 0) lineOpen_.store(true, std::memory_order_relaxed);
     lost_.fetch_add(1, std::memory_order_relaxed);
@@ -528,7 +287,7 @@ LogString CRecordFileAppender::LossNotices(Pool& pool) {
     if (overLimit > 0)
         notices += FormatNotice(std::to_string(overLimit) + (overLimit == 1 ? " record" : " records") +
                                     " lost: the file would have passed the file size limit of the process (" +
-                                    std::to_string(sizeLimit_.load(std::memory_order_relaxed)) + " bytes)",
+                                    std::to_string(sizeLimit_.Last()) + " bytes)",
                                 pool);
     return notices;
 }
@@ -543,7 +302,7 @@ void CRecordFileAppender::WriteAfterLoss(const LogString& notices, const LogStri
     LogString all = notices + text;
     // The line break and the notices count with the record.
     sinceCheck_.fetch_add(notices.size(), std::memory_order_relaxed);
-    size_t written = Write(all);
+    size_t written = file_.Write(all);
     if (written == all.size()) {
         lineOpen_.store(false, std::memory_order_relaxed);
         lost_.fetch_sub(lost, std::memory_order_relaxed);
@@ -570,7 +329,7 @@ void CRecordFileAppender::WriteNotice(const LogString& text, Pool& pool) {
     LogString record = FormatNotice(text, pool);
     if (record.empty()) return;
     sinceCheck_.fetch_add(record.size(), std::memory_order_relaxed);
-    Write(record);
+    file_.Write(record);
 }
 
 void CRecordFileAppender::NoteSize(size_t size) {
@@ -584,39 +343,20 @@ void CRecordFileAppender::NoteSize(size_t size) {
 size_t CRecordFileAppender::SizeBefore(size_t record, ULONGLONG now) {
     size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
     size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
-    size_t limit =
-        std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.load(std::memory_order_relaxed));
-    if (!shared_.load(std::memory_order_relaxed) && now < aloneUntil_.load(std::memory_order_relaxed) &&
-        since < kRecheckBytes &&
+    size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.Last());
+    if (writers_.CountsAlone(now) && since < kRecheckBytes &&
         (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
         return estimate;
-    size_t size = FileSize();
-    if (size > estimate + record) shared_.store(true, std::memory_order_relaxed);
+    size_t size = file_.Size();
+    if (size > estimate + record) writers_.MarkShared();
     checkedSize_.store(size, std::memory_order_relaxed);
     sinceCheck_.store(record, std::memory_order_relaxed);
     return size;
 }
 
-size_t CRecordFileAppender::SizeLimit(size_t size, size_t record, ULONGLONG now) {
-    size_t limit = sizeLimit_.load(std::memory_order_relaxed);
-    if (FitsUnder(limit, size, record + kRecheckBytes) &&
-        now - sizeLimitTick_.load(std::memory_order_relaxed) < kSizeLimitRereadMs)
-        return limit;
-    limit = FileSizeLimit();
-    sizeLimit_.store(limit, std::memory_order_relaxed);
-    sizeLimitTick_.store(now, std::memory_order_relaxed);
-    return limit;
-}
-
-size_t CRecordFileAppender::FileSize() const {
-    LARGE_INTEGER size{};
-    if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size)) return 0;
-    return static_cast<size_t>(size.QuadPart);
-}
-
 bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const {
-    return file_ != INVALID_HANDLE_VALUE && trigger_ &&
-           trigger_->isTriggeringEvent(const_cast<CRecordFileAppender*>(this), event, activeFile_, size);
+    return file_.IsOpen() && trigger_ &&
+           trigger_->isTriggeringEvent(const_cast<CRecordFileAppender*>(this), event, file_.Path(), size);
 }
 
 // A trigger that decides by the size alone is asked by records sharing the
@@ -627,13 +367,12 @@ bool CRecordFileAppender::RollIsDue(const log4cxx::spi::LoggingEventPtr& event, 
 void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                       Pool* pool) {
     if (triggerBySize_.load(std::memory_order_relaxed)) {
-        SharedGuard shared(&lock_);
-        if (file_ == INVALID_HANDLE_VALUE) return;
+        CSharedGuard shared(&lock_);
+        if (!file_.IsOpen()) return;
         ULONGLONG now = GetTickCount64();
-        if (shared_.load(std::memory_order_relaxed))
-            sinceWritersCheck_.fetch_add(text.size(), std::memory_order_relaxed);
-        size_t size = WritersCheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
-        size_t limit = size == SIZE_MAX ? SIZE_MAX : SizeLimit(size, text.size(), now);
+        writers_.CountSharedBytes(text.size());
+        size_t size = writers_.CheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
+        size_t limit = size == SIZE_MAX ? SIZE_MAX : sizeLimit_.Before(size, text.size(), kRecheckBytes, now);
         if (size != SIZE_MAX && limit == SIZE_MAX && !RollIsDue(event, size) &&
             lost_.load(std::memory_order_relaxed) == 0 && overLimit_.load(std::memory_order_relaxed) == 0 &&
             !lineOpen_.load(std::memory_order_relaxed)) {
@@ -659,34 +398,33 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
 void CRecordFileAppender::WriteRecordAlone(const LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                                            Pool& pool) {
     CCancellationHold hold;
-    Guard<CSharedLock> guard(&lock_);
-    if (file_ == INVALID_HANDLE_VALUE) return;
+    CGuard<CSharedLock> guard(&lock_);
+    if (!file_.IsOpen()) return;
     ULONGLONG now = GetTickCount64();
-    if (WritersCheckIsDue(now)) CheckWritesAlone(now);
-    size_t limit = FileSizeLimit();
-    sizeLimit_.store(limit, std::memory_order_relaxed);
-    CWritersLock writers(lockFile_);
-    if (limit != SIZE_MAX && lockFile_ != INVALID_HANDLE_VALUE && !writers.Take(true)) {
+    if (writers_.CheckIsDue(now)) CheckWritesAlone(now);
+    size_t limit = sizeLimit_.ReadNow();
+    CWritersLock writers(writers_.LockFile());
+    if (limit != SIZE_MAX && writers_.HasLockFile() && !writers.Take(true)) {
         overLimit_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     LogString notices = LossNotices(pool);
-    size_t size = FileSize();
+    size_t size = file_.Size();
     if (RollIsDue(event, size) || !FitsUnder(limit, size, notices.size() + text.size())) {
         // A roll puts the rest of an open line behind it.
-        if (RollShared(pool, writers) && file_ != INVALID_HANDLE_VALUE && FileSize() == 0) {
+        if (RollShared(pool, writers) && file_.IsOpen() && file_.Size() == 0) {
             lineOpen_.store(false, std::memory_order_relaxed);
             notices = LossNotices(pool);
         }
-        size = FileSize();
+        size = file_.Size();
     }
     NoteSize(size + text.size());
-    if (file_ == INVALID_HANDLE_VALUE) return;
+    if (!file_.IsOpen()) return;
     if (!FitsUnder(limit, size, notices.size() + text.size())) {
         if (overLimit_.fetch_add(1, std::memory_order_relaxed) == 0)
             log4cxx::helpers::LogLog::warn(
                 LOG4CXX_STR("Debug records dropped: the file size limit of the process (") +
-                std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") + activeFile_);
+                std::to_string(limit) + LOG4CXX_STR(" bytes) would be passed in ") + file_.Path());
         return;
     }
     WriteAfterLoss(notices, text);
@@ -698,7 +436,7 @@ void CRecordFileAppender::doAppend(const log4cxx::spi::LoggingEventPtr& event, P
         if (!PassesFilters(event, getFilter())) return;
         log4cxx::LayoutPtr layout = getLayout();
         if (!layout) return;
-        RecordText record;
+        CRecordText record;
         layout->format(record.text(), event, pool);
         WriteRecord(record.text(), event, &pool);
     } catch (const std::exception&) {
@@ -714,7 +452,7 @@ bool CRecordFileAppender::AppendFields(const RecordFields& fields) {
         return false;
     if (closed_.load(std::memory_order_relaxed) || !isAsSevereAsThreshold(*fields.level)) return true;
     try {
-        RecordText record;
+        CRecordText record;
         layout->FormatFields(fields, record.text());
         WriteRecord(record.text(), log4cxx::spi::LoggingEventPtr(), nullptr);
     } catch (const std::exception&) {
@@ -743,7 +481,7 @@ bool CRecordFileAppender::AppendFormatted(const LogString& text) {
 // A layout that is replaced stays alive with the appender: a record on
 // another thread may still be formatting through it.
 void CRecordFileAppender::setLayout(const log4cxx::LayoutPtr layout) {
-    Guard<CSharedLock> guard(&lock_);
+    CGuard<CSharedLock> guard(&lock_);
     if (log4cxx::LayoutPtr previous = getLayout()) retiredLayouts_.push_back(previous);
     RollingFileAppender::setLayout(layout);
     recordLayout_.store(dynamic_cast<CRecordLayout*>(layout.get()), std::memory_order_release);
@@ -757,29 +495,6 @@ void CRecordFileAppender::addFilter(const log4cxx::spi::FilterPtr filter) {
 void CRecordFileAppender::clearFilters() {
     RollingFileAppender::clearFilters();
     filtered_.store(false, std::memory_order_relaxed);
-}
-
-void WarmUpLog4cxx() {
-    // Quiet from the start: the set-up lets log4cxx speak when asked to.
-    log4cxx::helpers::LogLog::setQuietMode(true);
-    try {
-        log4cxx::Logger::getRootLogger();
-        log4cxx::Level::getAll();
-        log4cxx::Level::getDebug();
-        log4cxx::Level::getInfo();
-        log4cxx::Level::getWarn();
-        log4cxx::Level::getError();
-        log4cxx::Level::getFatal();
-        log4cxx::Level::getOff();
-        Pool pool;
-        log4cxx::PatternLayout layout(LOG4CXX_STR("%d{yyyy/MM/dd HH:mm:ss Z} [%t] [%c][%F(%L)] [%-5p] %m%n"));
-        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
-            LOG4CXX_STR("utildebug"), log4cxx::Level::getDebug(), LOG4CXX_STR("warm-up"),
-            log4cxx::spi::LocationInfo("dbg_appender.cpp", "dbg_appender.cpp", "", __LINE__));
-        LogString text;
-        layout.format(text, event, pool);
-    } catch (const std::exception&) {
-    }
 }
 
 }  // namespace dbg_internal

@@ -20,6 +20,9 @@
 
 #include "dbg_layout.h"
 #include "dbg_locks.h"
+#include "dbg_logfile.h"
+#include "dbg_sizelimit.h"
+#include "dbg_writers.h"
 
 namespace dbg_internal {
 
@@ -60,22 +63,6 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     std::wstring ActiveFileW() const;
 
   private:
-    // The writers' lock of the file, taken for one record or one roll and
-    // released when the holder goes.
-    class CWritersLock {
-      public:
-        explicit CWritersLock(HANDLE lockFile) : file_(lockFile) {}
-        ~CWritersLock();
-        CWritersLock(const CWritersLock&) = delete;
-        CWritersLock& operator=(const CWritersLock&) = delete;
-        // At once, or waiting a few milliseconds at most.
-        bool Take(bool wait);
-
-      private:
-        HANDLE file_;
-        bool held_ = false;
-    };
-
     void PreparePolicies(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
     void OpenFirstWritable(const log4cxx::LogString& path, bool append, log4cxx::helpers::Pool& pool)
         REQUIRES(lock_);
@@ -83,24 +70,16 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // may find at once that this process writes it alone.
     bool Open(const log4cxx::LogString& path, bool append, DWORD* error, bool mayWriteAlone = true)
         REQUIRES(lock_);
-    void OpenLockFile() REQUIRES(lock_);
-    // Takes this process's place among the writers of the file just opened.
-    void JoinWriters(bool mayWriteAlone) REQUIRES(lock_);
-    // Whether this process writes the file alone: it may count the file's
-    // size itself until a short while from now.
+    // Looks again whether this process writes the file alone.
     void CheckWritesAlone(ULONGLONG now) REQUIRES(lock_);
-    bool WritersCheckIsDue(ULONGLONG now) const;
     void CloseFile() REQUIRES(lock_);
     // Rolls the file unless another process rolled it first, in which case
     // the file now at its name is opened; under the writers' lock, or put
     // off (false) when another writer holds it.
     bool RollShared(log4cxx::helpers::Pool& pool, CWritersLock& writers) REQUIRES(lock_);
     void Rollover(log4cxx::helpers::Pool& pool) REQUIRES(lock_);
-    bool FileIsStillAtItsName() const REQUIRES_SHARED(lock_);
     log4cxx::LogString FormatNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool);
     void WriteNotice(const log4cxx::LogString& text, log4cxx::helpers::Pool& pool) REQUIRES_SHARED(lock_);
-    // The bytes written of the text.
-    size_t Write(const log4cxx::LogString& text) REQUIRES_SHARED(lock_);
     // Writes the text; a write cut short is counted and leaves its line to be
     // ended before the next record.
     void WriteCounted(const log4cxx::LogString& text) REQUIRES_SHARED(lock_);
@@ -114,17 +93,12 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
                      log4cxx::helpers::Pool* pool) EXCLUDES(lock_);
     void WriteRecordAlone(const log4cxx::LogString& text, const log4cxx::spi::LoggingEventPtr& event,
                           log4cxx::helpers::Pool& pool) EXCLUDES(lock_);
-    // The file's size on disk, which every process writing it adds to.
-    size_t FileSize() const REQUIRES_SHARED(lock_);
     // The file's size before a record of the given length: this process's
     // count since it last asked the disk, while that is safe; the size on
     // disk near the limits, every few dozen kilobytes, and for every record
     // while another process may be writing the file.
     size_t SizeBefore(size_t record, ULONGLONG now) REQUIRES_SHARED(lock_);
     void NoteSize(size_t size);
-    // RLIMIT_FSIZE, read again at most once a second, and for every record
-    // that comes near it.
-    size_t SizeLimit(size_t size, size_t record, ULONGLONG now);
     bool RollIsDue(const log4cxx::spi::LoggingEventPtr& event, size_t size) const REQUIRES_SHARED(lock_);
 
     // Guards the file and the policy that rolls it. Records share it: each
@@ -132,33 +106,22 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     // keeps whole; opening, rolling and closing hold it alone. Processes
     // sharing the file roll it under a lock on the file itself.
     mutable CSharedLock lock_;
-    HANDLE file_ GUARDED_BY(lock_) = INVALID_HANDLE_VALUE;
-    // The writers' lock file (INVALID_HANDLE_VALUE without one) and its name.
-    HANDLE lockFile_ GUARDED_BY(lock_) = INVALID_HANDLE_VALUE;
-    std::wstring lockFileW_ GUARDED_BY(lock_);
+    CLogFile file_ GUARDED_BY(lock_);
+    // This process among the file's writers, through its lock file.
+    CLogWriters writers_ GUARDED_BY(lock_);
     // A write cut short (a full disk) left a line without its end.
     std::atomic<bool> lineOpen_{false};
     // Records lost since the last whole write.
     std::atomic<size_t> lost_{0};
     // Records dropped for the file size limit since the last whole write.
     std::atomic<size_t> overLimit_{0};
-    // What SizeBefore knows: the size on disk when last asked, the bytes this
-    // process wrote since, and whether another process may write the file.
+    // What SizeBefore knows: the size on disk when last asked, and the bytes
+    // this process wrote since.
     std::atomic<size_t> checkedSize_{0};
     std::atomic<size_t> sinceCheck_{0};
-    std::atomic<bool> shared_{true};
-    // While the file is not shared: until when this process may count its
-    // size itself, and whether it holds the lock that tells newcomers so.
-    std::atomic<ULONGLONG> aloneUntil_{0};
-    bool holdsAloneLock_ GUARDED_BY(lock_) = false;
-    // While it is: this process's bytes since it last looked for company.
-    std::atomic<size_t> sinceWritersCheck_{0};
     // The size trigger's limit (SIZE_MAX for another trigger).
     std::atomic<size_t> maxSize_{SIZE_MAX};
-    std::atomic<size_t> sizeLimit_{SIZE_MAX};
-    std::atomic<ULONGLONG> sizeLimitTick_{0};
-    log4cxx::LogString activeFile_ GUARDED_BY(lock_);
-    std::wstring activeFileW_ GUARDED_BY(lock_);  // activeFile_ as opened
+    CFileSizeLimit sizeLimit_;
     log4cxx::rolling::RollingPolicyPtr activePolicy_ GUARDED_BY(lock_);
     log4cxx::rolling::TriggeringPolicyPtr trigger_ GUARDED_BY(lock_);
     // Whether the trigger decides by the file's length alone.
@@ -168,9 +131,5 @@ class CRecordFileAppender : public log4cxx::rolling::RollingFileAppender {
     std::vector<log4cxx::LayoutPtr> retiredLayouts_ GUARDED_BY(lock_);
     std::atomic<bool> filtered_{false};
 };
-
-// Builds log4cxx's process-wide objects that a record uses, so that they are
-// destroyed only after everything built later, at exit.
-void WarmUpLog4cxx();
 
 }  // namespace dbg_internal

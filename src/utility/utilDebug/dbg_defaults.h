@@ -1,7 +1,7 @@
 // The debug settings' names as stored, what each is when it cannot be read,
 // and what the debug mode lets through: the rules the library applies and the
 // qpdebug tool reports.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstddef>
@@ -18,6 +18,15 @@ constexpr wchar_t kValueLogCriticalInfo[] = L"LogCriticalInfo";
 constexpr wchar_t kValueDebugLogFormat[] = L"DebugLogFormat";
 constexpr wchar_t kValueDisabledFeatures[] = L"DebugLogDisabledFeatures";
 constexpr wchar_t kValueDisabledDlls[] = L"DebugLogDisabledDlls";
+// Set to anything but 0: the library and log4cxx say what troubles them on
+// standard error.
+constexpr wchar_t kValueDebugLogDiagnostics[] = L"DebugLogDiagnostics";
+// Where records go: the file, the system journal, or both.
+constexpr wchar_t kValueDebugLogDestination[] = L"DebugLogDestination";
+// The data root of the feature mapping file, and whether to look for it on
+// the cluster first.
+constexpr wchar_t kValueIsCluster[] = L"IsCluster";
+constexpr wchar_t kValueDataRootPath[] = L"DataRootPath";
 // The disabled lists count their first 2,047 characters: a longer value is cut.
 constexpr size_t kDisabledListLimit = 2047;
 
@@ -27,6 +36,7 @@ constexpr size_t kDisabledListLimit = 2047;
 // kMaxRecorderRecords keeps that many; each record takes at most 1 KiB.
 constexpr wchar_t kValueDebugLogRecorder[] = L"DebugLogRecorder";
 constexpr int kMaxRecorderRecords = 100000;
+constexpr int kDefaultRecorderRecords = 0;
 // qpdebug dump asks process PID for its kept records with a file of this
 // name and PID, which the process's own user (or root, for it) leaves.
 constexpr char kDumpRequestPrefix[] = "/tmp/utildebug-dump-";

@@ -1,18 +1,14 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The DebugLogDestination setting read as destinations.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_destination.h"
 
 #include <cwchar>
 
-#include "dbg_registry.h"
+#include <windows.h>
 
 namespace dbg_internal {
 
-const wchar_t kLogDestinationValue[] = L"DebugLogDestination";
-
 namespace {
-
-// The setting is short: "file;journal" and some room for blanks.
-constexpr size_t kDestinationElements = 64;
 
 bool SplitsWords(wchar_t c) { return c == L';' || c == L',' || c == L' ' || c == L'\t'; }
 
@@ -32,32 +28,6 @@ unsigned ParseLogDestination(const wchar_t* text) {
         }
     }
     return destination ? destination : static_cast<unsigned>(kDestinationFile);
-}
-
-bool ReadLogDestination(HKEY key, unsigned* destination) {
-    wchar_t text[kDestinationElements] = {};
-    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
-    LSTATUS status =
-        RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-    NoteSettingsRead(status);
-    if (status == ERROR_SUCCESS) {
-        *destination = ParseLogDestination(text);
-        return true;
-    }
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
-        *destination = kDestinationFile;
-        return true;
-    }
-    return false;
-}
-
-unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
-    unsigned destination = kDestinationFile;
-    if (HKEY key = OpenProductKeyForReading(keyPath)) {
-        ReadLogDestination(key, &destination);
-        RegCloseKey(key);
-    }
-    return destination;
 }
 
 }  // namespace dbg_internal

@@ -1,10 +1,13 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The library's own diagnostic lines on standard error.
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_diagnostics.h"
 #include <cxxabi.h>
 
 #include <atomic>
 #include <cstdio>
 
+#include "dbg_convert.h"
+#include "dbg_defaults.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
@@ -18,21 +21,11 @@ bool DiagnosticsOn() {
     int state = g_diagnostics.load(std::memory_order_relaxed);
     if (state == kUnknown) {
         int value = 0;
-        ReadRegistryDword(&value, kDefaultProductKeyPath, L"DebugLogDiagnostics");
+        ReadRegistryDword(&value, kDefaultProductKeyPath, kValueDebugLogDiagnostics);
         state = value != 0 ? kOn : kOff;
         g_diagnostics.store(state, std::memory_order_relaxed);
     }
     return state == kOn;
-}
-
-std::string Utf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
-                            nullptr);
-    return narrow;
 }
 
 }  // namespace
@@ -68,8 +61,8 @@ const char* FileRefusalReason(DWORD error) {
 
 void SayFileRefused(const char* what, const std::wstring& path, const char* outcome, DWORD error) {
     try {
-        SayDiagnostic(std::string(what) + " " + Utf8(path) + " " + outcome + " (" + FileRefusalReason(error) +
-                      ")");
+        SayDiagnostic(std::string(what) + " " + ToUtf8(path.data(), path.size()) + " " + outcome + " (" +
+                      FileRefusalReason(error) + ")");
     } catch (const abi::__forced_unwind&) {
         throw;  // a cancelled thread ends; its locks are released on the way out
     } catch (...) {

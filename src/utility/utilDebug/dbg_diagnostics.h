@@ -2,7 +2,7 @@
 // it to: a file it refused, a layout it would not use. The lines go to the
 // process's standard error, as log4cxx's own diagnostics do; without the
 // switch nothing is said.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

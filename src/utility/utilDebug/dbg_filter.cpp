@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "dbg_dataroot.h"
 #include "dbg_locks.h"
 #include "dbg_logpath.h"
 #include "dbg_modules.h"
@@ -23,34 +24,31 @@ std::atomic<bool> g_debugEnabled{true};
 namespace {
 
 CFeatureConfig g_featureConfig GUARDED_BY(AdapterLock());
-std::wstring g_processBaseName GUARDED_BY(AdapterLock());
 
 // Whether a value that was read differs from the text last applied; a change
 // of letter case only is no change.
-bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*applied)() const) {
-    if (!value.read) return false;
-    Guard<CSLock> guard(&AdapterLock());
-    return _wcsicmp(value.text.c_str(), (g_featureConfig.*applied)().c_str()) != 0;
+bool Differs(const DisabledListValue& value, std::wstring (CFeatureConfig::*applied)() const)
+    REQUIRES(AdapterLock()) {
+    return value.read && _wcsicmp(value.text.c_str(), (g_featureConfig.*applied)().c_str()) != 0;
 }
 
 }  // namespace
 
 void ApplyModuleList(const wchar_t* moduleList) {
-    Guard<CSLock> guard(&AdapterLock());
-    if (g_processBaseName.empty()) {
-        wchar_t name[MAX_PATH] = {};
-        GetProcessBaseName(name, MAX_PATH);
-        g_processBaseName = name;
-    }
-    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", g_processBaseName),
+    CGuard<CSLock> guard(&AdapterLock());
+    g_debugEnabled.store(ModuleListSwitchesOn(moduleList ? moduleList : L"", ProcessBaseName()),
                          std::memory_order_relaxed);
 }
 
 CFeatureConfig& FilterFeatureConfig() { return g_featureConfig; }
 
-// Before the back end is set up the table is empty, so this touches nothing.
 void ApplyDisabledModulesToLoggers() {
-    Guard<CSLock> guard(&AdapterLock());
+    CGuard<CSLock> guard(&AdapterLock());
+    ApplyDisabledModulesToLoggersLocked();
+}
+
+// Before the back end is set up the table is empty, so this touches nothing.
+void ApplyDisabledModulesToLoggersLocked() {
     for (const ModuleLogger* entry : ModuleTable().Entries())
         entry->logger->setLevel(g_featureConfig.IsModuleDisabled(entry->name)
                                     ? log4cxx::Level::getOff()
@@ -58,28 +56,31 @@ void ApplyDisabledModulesToLoggers() {
 }
 
 void ApplyDisabledLists(const DisabledListValues& values) {
+    if (!g_debugEnabled.load(std::memory_order_relaxed) || (!values.features.read && !values.dlls.read))
+        return;
+    CGuard<CSLock> guard(&AdapterLock());
+    ApplyDisabledListsLocked(values);
+}
+
+void ApplyDisabledListsLocked(const DisabledListValues& values) {
     if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
     bool featuresChanged = Differs(values.features, &CFeatureConfig::GetDisabledFeatures);
     bool dllsChanged = !featuresChanged && Differs(values.dlls, &CFeatureConfig::GetDisabledDlls);
     if (!featuresChanged && !dllsChanged) return;
-
-    Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = g_featureConfig;
-    config.SetDisabledFeatures(values.features.text);
-    config.SetDisabledDlls(values.dlls.text);
+    g_featureConfig.SetDisabledFeatures(values.features.text);
+    g_featureConfig.SetDisabledDlls(values.dlls.text);
     // Loggers met after this are checked one by one by the write path.
-    ApplyDisabledModulesToLoggers();
+    ApplyDisabledModulesToLoggersLocked();
 }
 
-void ApplyDisabledLists(HKEY key) {
+void ApplyDisabledListsLocked(HKEY key) {
     if (!g_debugEnabled.load(std::memory_order_relaxed)) return;
-    ApplyDisabledLists(ReadDisabledLists(key));
+    ApplyDisabledListsLocked(ReadDisabledLists(key));
 }
 
 void ReloadFeatures() {
-    Guard<CSLock> guard(&AdapterLock());
-    CFeatureConfig& config = g_featureConfig;
-    config.LoadFeatureMapping();
+    CGuard<CSLock> guard(&AdapterLock());
+    LoadFeatureMapping(g_featureConfig);
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
     // Without the key the lists stay as they are until the next refresh,
     // which finds the stored texts emptied and applies the values again.
@@ -87,10 +88,10 @@ void ReloadFeatures() {
     // The disabled modules are recomputed from the values against the new
     // table, so that names silenced only through features that the file no
     // longer backs speak again, even when the values did not change.
-    config.ForgetAppliedLists();
-    ApplyDisabledLists(key);
+    g_featureConfig.ForgetAppliedLists();
+    ApplyDisabledListsLocked(key);
     RegCloseKey(key);
-    ApplyDisabledModulesToLoggers();
+    ApplyDisabledModulesToLoggersLocked();
 }
 
 }  // namespace dbg_internal

@@ -1,6 +1,6 @@
 // Message formatting with the runtime's legacy counted formatters, into a
 // per-thread buffer that grows up to the message limit.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_format.h"
 
 #include <windows.h>
@@ -70,7 +70,7 @@ size_t FormatMessageText(std::basic_string<Char>& out, Attempt format) {
 }  // namespace
 
 template <typename Char>
-const Char* PendingMessage<Char>::Format(size_t* length) {
+const Char* CPendingMessage<Char>::Format(size_t* length) {
     MessageBuffer<Char>* buffer = &ThreadMessageBuffer<Char>();
     if (buffer->inUse) buffer = new MessageBuffer<Char>;
     buffer->inUse = true;
@@ -95,7 +95,7 @@ const Char* PendingMessage<Char>::Format(size_t* length) {
 }
 
 template <typename Char>
-void PendingMessage<Char>::Release() {
+void CPendingMessage<Char>::Release() {
     auto* buffer = static_cast<MessageBuffer<Char>*>(lease_);
     if (buffer != &ThreadMessageBuffer<Char>()) {
         delete buffer;
@@ -105,7 +105,7 @@ void PendingMessage<Char>::Release() {
     if (buffer->text.capacity() > kRetainedMessageCapacity) std::basic_string<Char>().swap(buffer->text);
 }
 
-template class PendingMessage<char>;
-template class PendingMessage<wchar_t>;
+template class CPendingMessage<char>;
+template class CPendingMessage<wchar_t>;
 
 }  // namespace dbg_internal

@@ -1,6 +1,6 @@
 // Message formatting: a record's text is formatted lazily, into a buffer of
 // the calling thread, only once the record is known to be written.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstdarg>
@@ -13,20 +13,20 @@ namespace dbg_internal {
 constexpr size_t kMaxMessageLength = 49151;
 
 template <typename Char>
-class PendingMessage {
+class CPendingMessage {
   public:
-    PendingMessage(const Char* format, va_list* args) : format_(format), args_(args) {}
+    CPendingMessage(const Char* format, va_list* args) : format_(format), args_(args) {}
     // Arguments given as pointer-sized slots; a conversion past the last
     // slot reads zero (a null string, 0), never the caller's stack.
-    PendingMessage(const Char* format, const uintptr_t* slots, size_t slotCount)
+    CPendingMessage(const Char* format, const uintptr_t* slots, size_t slotCount)
         : format_(format), slots_(slots), slotCount_(slotCount) {}
-    PendingMessage(const PendingMessage&) = delete;
-    PendingMessage& operator=(const PendingMessage&) = delete;
+    CPendingMessage(const CPendingMessage&) = delete;
+    CPendingMessage& operator=(const CPendingMessage&) = delete;
     // The formatted text, at most kMaxMessageLength characters; valid until the
     // object is destroyed.
     const Char* Format(size_t* length);
     // A record that was never formatted has nothing to give back.
-    ~PendingMessage() {
+    ~CPendingMessage() {
         if (lease_) Release();
     }
 
@@ -40,7 +40,7 @@ class PendingMessage {
     void* lease_ = nullptr;
 };
 
-extern template class PendingMessage<char>;
-extern template class PendingMessage<wchar_t>;
+extern template class CPendingMessage<char>;
+extern template class CPendingMessage<wchar_t>;
 
 }  // namespace dbg_internal

@@ -87,10 +87,10 @@ thread_local ThreadTexts t_texts;
 
 // ---- The library's conversions for log4cxx's converters ---------------------------------
 
-class FieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
+class CFieldConverter : public log4cxx::pattern::LoggingEventPatternConverter {
   public:
     using Field = void (*)(const LoggingEventPtr&, LogString&);
-    FieldConverter(const LogString& name, Field field)
+    CFieldConverter(const LogString& name, Field field)
         : LoggingEventPatternConverter(name, name), field_(field) {}
     using LoggingEventPatternConverter::format;
     void format(const LoggingEventPtr& event, LogString& out, Pool&) const override { field_(event, out); }
@@ -113,9 +113,9 @@ void AppendSourceFile(const LoggingEventPtr& event, LogString& out) {
     out += event->getLocationInformation().getFileName();
 }
 
-log4cxx::pattern::PatternConstructor ConverterOf(const LogString& name, FieldConverter::Field field) {
+log4cxx::pattern::PatternConstructor ConverterOf(const LogString& name, CFieldConverter::Field field) {
     return [name, field](const std::vector<LogString>&) -> log4cxx::pattern::PatternConverterPtr {
-        return std::make_shared<FieldConverter>(name, field);
+        return std::make_shared<CFieldConverter>(name, field);
     };
 }
 
@@ -288,7 +288,7 @@ bool CompilePattern(const LogString& pattern, std::vector<Item>* items) {
 }
 
 void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4cxx::log4cxx_time_t time,
-                LogString& out) {
+                LogString& out) EXCLUDES(compiled.dateLock) {
     DateText& cached = t_texts.date;
     log4cxx::log4cxx_time_t key = item.datePerSecond ? time / 1000000 : time;
     if (cached.serial == compiled.serial && cached.item == &item && cached.key == key) {
@@ -298,7 +298,7 @@ void AppendDate(const CRecordLayout::Compiled& compiled, const Item& item, log4c
     size_t start = out.size();
     {
         Pool pool;
-        Guard<CSLock> guard(&compiled.dateLock);
+        CGuard<CSLock> guard(&compiled.dateLock);
         item.date->format(std::make_shared<log4cxx::helpers::Date>(time), out, pool);
     }
     // A date too long to keep is formatted again next time.
@@ -455,7 +455,7 @@ void CRecordLayout::format(LogString& output, const LoggingEventPtr& event, Pool
         return;
     }
     // log4cxx's date converter keeps a cache of its own: one record at a time.
-    Guard<CSLock> guard(&formatLock_);
+    CGuard<CSLock> guard(&formatLock_);
     PatternLayout::format(output, event, pool);
 }
 

@@ -45,7 +45,7 @@ class CRecordLayout : public log4cxx::PatternLayout {
     // An event's text: through the compiled form when there is one, else
     // through log4cxx's converters, one record at a time.
     void format(log4cxx::LogString& output, const log4cxx::spi::LoggingEventPtr& event,
-                log4cxx::helpers::Pool& pool) const override;
+                log4cxx::helpers::Pool& pool) const override EXCLUDES(formatLock_);
 
     // The pattern read into fields, literal texts and width limits.
     struct Compiled;

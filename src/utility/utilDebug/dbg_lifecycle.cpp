@@ -7,14 +7,47 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/helpers/pool.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/spi/location/locationinfo.h>
+#include <log4cxx/spi/loggingevent.h>
 
-#include "dbg_appender.h"
+#include <atomic>
+#include <exception>
+#include <memory>
+
 #include "dbg_locks.h"
 
 namespace dbg_internal {
 
 namespace {
+
+// Builds log4cxx's process-wide objects that a record uses, so that they are
+// destroyed only after everything built later, at exit.
+void WarmUpLog4cxx() {
+    // Quiet from the start: the set-up lets log4cxx speak when asked to.
+    log4cxx::helpers::LogLog::setQuietMode(true);
+    try {
+        log4cxx::Logger::getRootLogger();
+        log4cxx::Level::getAll();
+        log4cxx::Level::getDebug();
+        log4cxx::Level::getInfo();
+        log4cxx::Level::getWarn();
+        log4cxx::Level::getError();
+        log4cxx::Level::getFatal();
+        log4cxx::Level::getOff();
+        log4cxx::helpers::Pool pool;
+        log4cxx::PatternLayout layout(LOG4CXX_STR("%d{yyyy/MM/dd HH:mm:ss Z} [%t] [%c][%F(%L)] [%-5p] %m%n"));
+        auto event = std::make_shared<log4cxx::spi::LoggingEvent>(
+            LOG4CXX_STR("utildebug"), log4cxx::Level::getDebug(), LOG4CXX_STR("warm-up"),
+            log4cxx::spi::LocationInfo("dbg_lifecycle.cpp", "dbg_lifecycle.cpp", "", __LINE__));
+        log4cxx::LogString text;
+        layout.format(text, event, pool);
+    } catch (const std::exception&) {
+    }
+}
 
 // A call passes the gate by raising its thread's own flag and finding the
 // gate open: no write to memory that other threads share, so that calls on
@@ -52,8 +85,8 @@ CSLock& FlagListLock() {
 }
 CallFlag* g_flags GUARDED_BY(FlagListLock()) = nullptr;
 
-void List(CallFlag& flag) {
-    Guard<CSLock> guard(&FlagListLock());
+void List(CallFlag& flag) EXCLUDES(FlagListLock()) {
+    CGuard<CSLock> guard(&FlagListLock());
     flag.next = g_flags;
     g_flags = &flag;
     flag.listed = true;
@@ -62,7 +95,7 @@ void List(CallFlag& flag) {
 CallFlag::~CallFlag() {
     gone = true;
     if (!listed) return;
-    Guard<CSLock> guard(&FlagListLock());
+    CGuard<CSLock> guard(&FlagListLock());
     for (CallFlag** at = &g_flags; *at; at = &(*at)->next) {
         if (*at == this) {
             *at = next;
@@ -92,10 +125,10 @@ void LeaveByFlag() { t_flag.inside.store(false, std::memory_order_release); }
 
 // Turns calls by flag away and waits until none is inside. The caller holds
 // the gate's lock, which turns the other calls away.
-void CloseFlags() {
+void CloseFlags() EXCLUDES(FlagListLock()) {
     g_closed.store(true, std::memory_order_seq_cst);
     FlushProcessWriteBuffers();
-    Guard<CSLock> guard(&FlagListLock());
+    CGuard<CSLock> guard(&FlagListLock());
     for (CallFlag* flag = g_flags; flag; flag = flag->next)
         while (flag->inside.load(std::memory_order_seq_cst)) Sleep(0);
 }

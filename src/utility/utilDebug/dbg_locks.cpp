@@ -1,4 +1,5 @@
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// The library's two locks, built on first use and never destroyed.
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #include "dbg_locks.h"
 
 namespace dbg_internal {

@@ -1,19 +1,24 @@
 // The library's two locks and their scoped holder. The order is fixed: the
 // settings lock first, then the adapter lock; no path waits for the settings
 // lock while it holds the adapter lock. The compiler checks both rules, and
-// what each lock guards (dbg_thread_safety.h, make thread-safety).
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// what each lock guards (dbg_threadsafety.h, make thread-safety).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
 
-#include "dbg_thread_safety.h"
+#include "dbg_threadsafety.h"
 
 namespace dbg_internal {
 
-// A lock holding one critical section: recursive, like every Windows critical
-// section, so a thread that holds it may take it again (the analysis counts
-// it as not recursive: within one function it is taken once).
+// A lock holding one critical section. The library never takes one it
+// holds: every function that takes a lock says so (EXCLUDES), and what must
+// run under it is a function that needs it held (REQUIRES), which a holder
+// calls instead; clang's analysis checks both (make thread-safety). The
+// critical section stays recursive, as every Windows one is: the one
+// exception, for a path the analysis cannot follow (log4cxx calling back,
+// under the adapter lock, into a host's code that logs), which then goes on
+// instead of waiting for itself.
 class CAPABILITY("mutex") CSLock {
   public:
     CSLock() { InitializeCriticalSection(&section_); }
@@ -49,12 +54,12 @@ class CAPABILITY("mutex") CSharedLock {
 };
 
 // Shares a lock for its scope.
-class SCOPED_CAPABILITY SharedGuard {
+class SCOPED_CAPABILITY CSharedGuard {
   public:
-    explicit SharedGuard(CSharedLock* lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_->EnterShared(); }
-    ~SharedGuard() RELEASE() { lock_->LeaveShared(); }
-    SharedGuard(const SharedGuard&) = delete;
-    SharedGuard& operator=(const SharedGuard&) = delete;
+    explicit CSharedGuard(CSharedLock* lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_->EnterShared(); }
+    ~CSharedGuard() RELEASE() { lock_->LeaveShared(); }
+    CSharedGuard(const CSharedGuard&) = delete;
+    CSharedGuard& operator=(const CSharedGuard&) = delete;
 
   private:
     CSharedLock* lock_;
@@ -62,14 +67,14 @@ class SCOPED_CAPABILITY SharedGuard {
 
 // Holds a lock for its scope; Release lets it go early.
 template <typename Lock>
-class SCOPED_CAPABILITY Guard {
+class SCOPED_CAPABILITY CGuard {
   public:
-    explicit Guard(Lock* lock) ACQUIRE(lock) : lock_(lock), state_(0) { lock_->Enter(); }
-    virtual ~Guard() RELEASE() {
+    explicit CGuard(Lock* lock) ACQUIRE(lock) : lock_(lock), state_(0) { lock_->Enter(); }
+    virtual ~CGuard() RELEASE() {
         if (state_ == 0) lock_->Leave();
     }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
+    CGuard(const CGuard&) = delete;
+    CGuard& operator=(const CGuard&) = delete;
 
     void Release() RELEASE() {
         if (state_ == 0) {

@@ -1,5 +1,6 @@
-// The log file's location and name.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The rules of where a process's log file lies, and of where its records
+// go when that file cannot be written.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_loglocation.h"
 
 #include <windows.h>
@@ -69,6 +70,37 @@ bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location) 
     location->path = path;
     location->debugFolder = debugFolder;
     return true;
+}
+
+namespace {
+
+size_t AfterLastSeparator(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// worker.log becomes worker.<pid>.log: a name no other process uses.
+std::string OwnName(const std::string& name, unsigned long processId) {
+    std::string stem = name;
+    const std::string extension = ".log";
+    if (stem.size() > extension.size() &&
+        stem.compare(stem.size() - extension.size(), extension.size(), extension) == 0)
+        stem.resize(stem.size() - extension.size());
+    return stem + "." + std::to_string(processId) + extension;
+}
+
+}  // namespace
+
+std::vector<std::string> LogFilePlaces(const std::string& configured, const std::string& tempDir,
+                                       unsigned long processId) {
+    size_t cut = AfterLastSeparator(configured);
+    std::string folder = configured.substr(0, cut);
+    std::string name = configured.substr(cut);
+    std::vector<std::string> places{configured};
+    if (tempDir.empty() || name.empty()) return places;
+    if (folder != tempDir) places.push_back(tempDir + name);
+    places.push_back(tempDir + OwnName(name, processId));
+    return places;
 }
 
 }  // namespace dbg_internal

@@ -1,10 +1,11 @@
 // Where a process's log file lies: <HomeDir>/Debug/<executable>[-<run id>].log,
 // or the same name in the temporary directory. The rule alone, from what a
 // process knows of itself, so that the library and qpdebug apply the same one.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace dbg_internal {
 
@@ -32,6 +33,13 @@ bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location);
 // directory.
 std::wstring LogDirectory(const std::wstring& homeDir, const std::wstring& tempDir,
                           std::wstring* debugFolder);
+
+// Where records may go, best first: the configured file; in the temporary
+// folder (tempDir, with its trailing separator), the same name; there, a
+// name of the process's own (worker.log becomes worker.<pid>.log). Paths in
+// UTF-8, as log4cxx holds them; the appender opens the first it can write.
+std::vector<std::string> LogFilePlaces(const std::string& configured, const std::string& tempDir,
+                                       unsigned long processId);
 
 // directory, a separator when it has none at its end, and the name.
 std::wstring JoinLogPath(const std::wstring& directory, const std::wstring& name);

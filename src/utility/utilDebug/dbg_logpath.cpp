@@ -1,6 +1,6 @@
 // The log file's location and name, composed once per process from what the
 // process knows of itself.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_logpath.h"
 
 #include <windows.h>
@@ -36,11 +36,14 @@ void CreateDebugFolder(const std::wstring& folder) {
 
 }  // namespace
 
-void GetProcessBaseName(wchar_t* buffer, size_t size) {
-    wchar_t executable[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, executable, MAX_PATH);
-    wcsncpy(buffer, ProcessBaseNameOf(executable).c_str(), size - 1);
-    buffer[size - 1] = L'\0';
+// Never destroyed: a record logged at exit still finds it.
+const std::wstring& ProcessBaseName() {
+    static const std::wstring* const name = [] {
+        wchar_t executable[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, executable, MAX_PATH);
+        return new std::wstring(ProcessBaseNameOf(executable));
+    }();
+    return *name;
 }
 
 // A path that does not fit leaves the buffer empty, and the back end then
@@ -55,7 +58,7 @@ bool BuildLogFilePath(wchar_t* buffer, int size) {
     inputs.executablePath = executable;
     wchar_t runId[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"NL_DEBUG_LOG_OUTPUT_ID", runId, MAX_PATH) != 0) inputs.runId = runId;
-    if (!IsInstallerProcess(ProcessBaseNameOf(executable).c_str()))
+    if (!IsInstallerProcess(ProcessBaseName().c_str()))
         inputs.homeDir = ReadHomeDir(g_productRegistry.keyPath, g_productRegistry.homeDir);
     inputs.tempDir = TemporaryDirectory();
 

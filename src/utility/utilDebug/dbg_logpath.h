@@ -1,5 +1,5 @@
 // Where this process's log file lies (the rule is dbg_loglocation's).
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,9 @@
 
 namespace dbg_internal {
 
-// The executable's file name without directory and extension.
-void GetProcessBaseName(wchar_t* buffer, size_t size);
+// The executable's file name without directory and extension, the name the
+// process logs and is listed under; found once.
+const std::wstring& ProcessBaseName();
 // The log file path of this process into buffer (size in characters); false
 // only for a null buffer. A path that does not fit leaves the buffer empty.
 bool BuildLogFilePath(wchar_t* buffer, int size);

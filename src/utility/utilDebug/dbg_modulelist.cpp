@@ -1,6 +1,6 @@
 // The module list's rule, applied by the back end to its own process and by
 // qpdebug to any process.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_modulelist.h"
 
 #include <windows.h>

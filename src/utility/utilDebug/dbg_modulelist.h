@@ -1,5 +1,5 @@
 // The module list (DebugModule): which processes log.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <string>

@@ -2,7 +2,7 @@
 // loads of their entry and stops at the first empty one; an addition fills a
 // slot and publishes its entry with a release store, and a table half full
 // is copied into one twice its size, which is then published whole.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #include "dbg_modules.h"
 
 namespace dbg_internal {

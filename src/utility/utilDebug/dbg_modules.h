@@ -7,7 +7,7 @@
 // replaces is freed then. Memory grows with the addresses modules were ever
 // loaded at, never with how often they were loaded (a module's logger
 // itself lives as long as log4cxx does).
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>

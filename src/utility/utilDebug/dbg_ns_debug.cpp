@@ -18,6 +18,7 @@
 #include "dbg_logpath.h"
 #include "dbg_defaults.h"
 #include "dbg_recorder.h"
+#include "dbg_registry.h"
 #include "dbg_settings.h"
 #include "utilDebug.h"
 
@@ -28,46 +29,32 @@ std::atomic<LONG> g_interfaceInitialised{0};
 // When the last initialisation found the registry unreadable (0: never).
 std::atomic<DWORD> g_initialisationFailedTick{0};
 
-// Reads the settings, hands them to the back end and evaluates the module
-// list; runs once, under the settings lock. A setting that could not be read
+// Hands the settings the store read to the back end and evaluates the
+// module list; runs once, under the settings lock. A setting that could not be read
 // (the registry stayed locked) is not taken as missing: nothing is applied,
 // records are dropped, and the initialisation runs again a few seconds later.
 void InitDebugInterface() REQUIRES(SettingsLock()) {
-    EnsureProductRegistryLoaded();
+    EnsureProductRegistryLoadedLocked();
     CRegistryWaitBudget budget;
-    CSettingsReadCheck check;
-
-    wchar_t logFilePath[MAX_PATH] = {};
-    BuildLogFilePath(logFilePath, MAX_PATH);
-
-    // Held once, here; the settings store keeps its own copy to compare.
-    std::wstring moduleList;
-    if (!ReadModuleListSetting(kModuleListMaxLength, &moduleList)) moduleList.clear();
-
-    // Without a DebugLevel value the process logs everything.
-    int mode = 3;
-    ReadRegistryDword(&mode, g_productRegistry.keyPath, g_productRegistry.debugLevel);
-    int logCount = DBG::GetDebugLogCount();
-    int criticalInfo = GetLogCriticalInfo();
-    unsigned destination = ReadLogDestinationAt(g_productRegistry.keyPath);
-    int recorder = 0;
-    ReadRegistryDword(&recorder, g_productRegistry.keyPath, kValueDebugLogRecorder);
-    if (check.Unanswered()) {
+    InitialSettings settings;
+    if (!ReadInitialSettings(&settings)) {
         g_initialisationFailedTick.store(GetTickCount() | 1, std::memory_order_relaxed);
         return;
     }
 
-    AdapterHandOverSettings(mode, logCount, criticalInfo > 0, logFilePath);
-    ApplyModuleList(moduleList.c_str());
-    ApplyLogDestination(destination);
-    ApplyRecorderSetting(recorder);
-    SeedRefreshSnapshot(mode, logCount, criticalInfo, moduleList.c_str(), recorder);
+    AdapterHandOverSettings(settings.mode, settings.logCount, settings.criticalInfo > 0,
+                            settings.logFilePath.c_str());
+    ApplyModuleList(settings.moduleList.c_str());
+    ApplyLogDestination(settings.destination);
+    ApplyRecorderSetting(settings.recorder);
+    SeedRefreshSnapshot(settings.mode, settings.logCount, settings.criticalInfo, settings.moduleList.c_str(),
+                        settings.recorder);
 
     g_interfaceInitialised.store(1, std::memory_order_release);
 }
 
-__attribute__((noinline)) void InitialiseOnce() {
-    Guard<CSLock> guard(&SettingsLock());
+__attribute__((noinline)) void InitialiseOnce() EXCLUDES(SettingsLock()) {
+    CGuard<CSLock> guard(&SettingsLock());
     if (!g_interfaceInitialised.load(std::memory_order_relaxed)) InitDebugInterface();
 }
 
@@ -82,13 +69,12 @@ bool EnsureInterfaceInitialised() {
     return InterfaceInitialised();
 }
 
-// A thread cancelled in a record ends here (at the end of the library's
-// hold), its unwinding caught and thrown on; the undefined-behaviour
+// A thread cancelled in a record ends here, its unwinding caught and thrown on; the undefined-behaviour
 // sanitizer takes the handler's reference to the unwinding, which has no
 // object, for a null one.
 template <typename FileChar, typename Char>
 __attribute__((no_sanitize("null"))) void LogRecord(HINSTANCE module, int level, const FileChar* file,
-                                                    int line, PendingMessage<Char>& message) {
+                                                    int line, CPendingMessage<Char>& message) {
     try {
         // A process that does not log returns here at once, unless its
         // settings are due to be read.
@@ -125,7 +111,7 @@ void DebugLogEx(HINSTANCE module, int level, const char* file, int line, const c
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -135,7 +121,7 @@ void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, cons
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -145,7 +131,7 @@ void DebugLogEx(HINSTANCE module, int level, const wchar_t* file, int line, cons
     va_list args;
     va_start(args, format);
     {
-        PendingMessage message(format, &args);
+        CPendingMessage message(format, &args);
         LogRecord(module, level, file, line, message);
     }
     va_end(args);
@@ -177,7 +163,7 @@ extern "C" {
 // conversion reads zero, never the caller's stack.
 void DebugLogEx(int level, const wchar_t* file, int line, const wchar_t* format, const void* arg) {
     const uintptr_t slots[] = {reinterpret_cast<uintptr_t>(arg)};
-    PendingMessage message(format, slots, 1);
+    CPendingMessage message(format, slots, 1);
     LogRecord(nullptr, level, file, line, message);
 }
 

@@ -284,7 +284,7 @@ void ApplyRecorderSetting(int records) {
     const size_t capacity =
         records == 0 ? 0 : std::min<size_t>(static_cast<unsigned>(records), kMaxRecorderRecords);
     {
-        Guard<CRingLock> guard(&g_ringLock);
+        CGuard<CRingLock> guard(&g_ringLock);
         Ring& ring = g_ring;
         if (capacity != ring.capacity) {
             delete[] ring.slots;
@@ -335,7 +335,7 @@ void KeepRecord(const RecordFields& fields, int levelCode, unsigned destination,
     }
     if (line.capacity() > 2 * kSlotBytes) LogString().swap(line);
 
-    Guard<CRingLock> guard(&g_ringLock);
+    CGuard<CRingLock> guard(&g_ringLock);
     Ring& ring = g_ring;
     ForgetParentsRecords(ring);
     if (ring.capacity == 0) return;
@@ -364,7 +364,7 @@ bool RecorderHasRecords() { return g_keptCount.load(std::memory_order_relaxed) !
 
 void WriteOutKeptRecords(const char* why, unsigned destination, CRecordFileAppender* appender) {
     if (g_ringLock.HeldByCaller()) return;
-    Guard<CRingLock> guard(&g_ringLock);
+    CGuard<CRingLock> guard(&g_ringLock);
     Ring& ring = g_ring;
     ForgetParentsRecords(ring);
     if (ring.count == 0) return;

@@ -1,6 +1,6 @@
 // The product's settings in the registry: opening the key, and reading and
 // writing one value.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #include "dbg_registry.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dbg_defaults.h"
+#include "dbg_destination.h"
 
 namespace dbg_internal {
 
@@ -49,6 +50,56 @@ HKEY OpenProductKeyForReading(const wchar_t* keyPath) {
 // String data arrives as wchar_t, two bytes for each registry byte, so the
 // query lands in a buffer with room for that; the integer is its first four
 // bytes, which hold the same number as on Windows for a one-character text.
+bool ReadLogFormat(HKEY key, std::wstring* format) {
+    constexpr DWORD kLogFormatReadBytes = 1023;
+    wchar_t read[1024] = {};
+    DWORD size = kLogFormatReadBytes;
+    LSTATUS status =
+        RegQueryValueExW(key, kValueDebugLogFormat, nullptr, nullptr, reinterpret_cast<BYTE*>(read), &size);
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS || read[0] == L'\0') return false;
+    *format = read;
+    return true;
+}
+
+bool ReadDiagnosticsSwitch(HKEY key) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LSTATUS status = RegQueryValueExW(key, kValueDebugLogDiagnostics, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&value), &size);
+    NoteSettingsRead(status);
+    return status == ERROR_SUCCESS && value != 0;
+}
+
+// The setting is short: "file;journal" and some room for blanks.
+constexpr size_t kDestinationElements = 64;
+
+bool ReadLogDestination(HKEY key, unsigned* destination) {
+    wchar_t text[kDestinationElements] = {};
+    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
+    LSTATUS status = RegQueryValueExW(key, kValueDebugLogDestination, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(text), &size);
+    NoteSettingsRead(status);
+    if (status == ERROR_SUCCESS) {
+        *destination = ParseLogDestination(text);
+        return true;
+    }
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
+        *destination = kDestinationFile;
+        return true;
+    }
+    return false;
+}
+
+unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
+    unsigned destination = kDestinationFile;
+    if (HKEY key = OpenProductKeyForReading(keyPath)) {
+        ReadLogDestination(key, &destination);
+        RegCloseKey(key);
+    }
+    return destination;
+}
+
 bool QueryDwordValue(HKEY key, const wchar_t* valueName, int* value) {
     union {
         int number;
@@ -69,7 +120,7 @@ bool ReadRegistryDword(int* value, const wchar_t* keyPath, const wchar_t* valueN
     if (!value || !keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return QueryDwordValue(key, valueName, value);
 }
 
@@ -77,7 +128,7 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
     if (!buffer || !keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     DWORD dataSize = size;
     LSTATUS status =
         RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &dataSize);
@@ -89,7 +140,7 @@ bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueN
     if (!keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof value) == ERROR_SUCCESS;
 }
@@ -98,7 +149,7 @@ bool WriteRegistryString(const wchar_t* text, const wchar_t* keyPath, const wcha
     if (!text || !keyPath || !*keyPath || !valueName) return false;
     HKEY key = OpenProductKey(keyPath, KEY_WRITE);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           NlRegStringDataSize(text)) == ERROR_SUCCESS;
 }

@@ -1,7 +1,7 @@
 // Reads and writes of the product's settings in the registry, below
 // HKEY_LOCAL_MACHINE: the routines the settings store, the back end and the
 // qpdebug tool share, so that every reader takes a value the same way.
-// On the library's ladder: product-key access; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #include <windows.h>
@@ -49,6 +49,18 @@ bool ReadRegistryString(wchar_t* buffer, DWORD size, const wchar_t* keyPath, con
 // unreadable; its type is not checked.
 bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::wstring* text);
 
+// DebugLogFormat into *format when it is set and not empty; read with 1,023
+// registry bytes: 510 characters and the terminator.
+bool ReadLogFormat(HKEY key, std::wstring* format);
+// DebugLogDiagnostics, set to anything but 0.
+bool ReadDiagnosticsSwitch(HKEY key);
+
+// DebugLogDestination (dbg_destination's rule) under the open key; false
+// when it was not answered (the caller keeps what it has).
+bool ReadLogDestination(HKEY key, unsigned* destination);
+// The same under the key path; the file when it cannot be read.
+unsigned ReadLogDestinationAt(const wchar_t* keyPath);
+
 // The most of DebugModule that is read: the rest is ignored.
 constexpr size_t kModuleListMaxLength = 24575;
 
@@ -94,14 +106,14 @@ struct DisabledListValues {
 DisabledListValues ReadDisabledLists(HKEY key);
 
 // Closes a key when it goes out of scope.
-class KeyCloser {
+class CKeyCloser {
   public:
-    explicit KeyCloser(HKEY key) : key_(key) {}
-    ~KeyCloser() {
+    explicit CKeyCloser(HKEY key) : key_(key) {}
+    ~CKeyCloser() {
         if (key_) RegCloseKey(key_);
     }
-    KeyCloser(const KeyCloser&) = delete;
-    KeyCloser& operator=(const KeyCloser&) = delete;
+    CKeyCloser(const CKeyCloser&) = delete;
+    CKeyCloser& operator=(const CKeyCloser&) = delete;
 
   private:
     HKEY key_;

@@ -16,7 +16,9 @@
 #include "dbg_journal.h"
 #include "dbg_locks.h"
 #include "dbg_defaults.h"
+#include "dbg_logpath.h"
 #include "dbg_recorder.h"
+#include "dbg_registry.h"
 #include "utilDebug.h"
 
 namespace dbg_internal {
@@ -57,21 +59,26 @@ bool g_productRegistryLoaded GUARDED_BY(SettingsLock()) = false;
 // The names of the settings; the product registry file may redirect them.
 const ProductRegistryNames& Names() { return g_productRegistry; }
 
-int ReadSettingDword(const wchar_t* valueName, int defaultValue) {
-    EnsureProductRegistryLoaded();
+int ReadSettingDwordLocked(const wchar_t* valueName, int defaultValue) REQUIRES(SettingsLock()) {
+    EnsureProductRegistryLoadedLocked();
     int value = defaultValue;
-    Guard<CSLock> guard(&SettingsLock());
     ReadRegistryDword(&value, Names().keyPath, valueName);
     return value;
 }
 
+int ReadSettingDword(const wchar_t* valueName, int defaultValue) EXCLUDES(SettingsLock()) {
+    CGuard<CSLock> guard(&SettingsLock());
+    return ReadSettingDwordLocked(valueName, defaultValue);
+}
+
 // A setter: writes the value when the process may, and hands it on in any case.
-void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int)) {
+void WriteSettingDword(wchar_t (ProductRegistryNames::*valueName)[MAX_PATH], int value, void (*apply)(int))
+    EXCLUDES(SettingsLock()) {
     CLibraryCall call;
     if (!call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
-        Guard<CSLock> guard(&SettingsLock());
+        CGuard<CSLock> guard(&SettingsLock());
         WriteRegistryDword(value, Names().keyPath, Names().*valueName);
         apply(value);
     } catch (const abi::__forced_unwind&) {
@@ -144,14 +151,14 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     CRegistrySnapshot snapshot;
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     reading->moduleListRead = ReadModuleList(key, &reading->moduleList);
     reading->mode = ReadDword(key, Names().debugLevel);
     reading->logCount = ReadDword(key, Names().debugLogCount);
     reading->criticalInfo = ReadDword(key, Names().logCriticalInfo);
     reading->recorder = ReadDword(key, kValueDebugLogRecorder);
     // A removed value switches the recorder off.
-    if (!reading->recorder.read) reading->recorder = DwordReading{true, 0};
+    if (!reading->recorder.read) reading->recorder = DwordReading{true, kDefaultRecorderRecords};
     reading->destinationRead = ReadLogDestination(key, &reading->destination);
     // The disabled lists apply only while the process logs, which the module
     // list, applied first, may switch on.
@@ -160,20 +167,21 @@ bool ReadRefreshedSettings(RefreshReading* reading) REQUIRES(g_refreshTurn) {
     return true;
 }
 
-void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn) {
+void ApplyModuleListIfChanged(const RefreshReading& reading) REQUIRES(g_refreshTurn)
+    EXCLUDES(SettingsLock()) {
     if (!ModuleListChanged(reading)) return;
     g_snapshot.moduleList = reading.moduleList.c_str();
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     ApplyModuleList(reading.moduleList.c_str());
 }
 
 // Hands an integer setting on when it differs from what was last seen (in
 // the snapshot).
 void ApplyDwordIfChanged(const DwordReading& reading, int* lastSeen, void (*apply)(int))
-    REQUIRES(g_refreshTurn) {
+    REQUIRES(g_refreshTurn) EXCLUDES(SettingsLock()) {
     if (!reading.read || reading.value == *lastSeen) return;
     *lastSeen = reading.value;
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
     apply(reading.value);
 }
 
@@ -200,23 +208,46 @@ void RetryRefreshSoon(DWORD now) {
 
 }  // namespace
 
+bool ReadInitialSettings(InitialSettings* settings) {
+    CSettingsReadCheck check;
+    wchar_t logFilePath[MAX_PATH] = {};
+    BuildLogFilePath(logFilePath, MAX_PATH);
+    settings->logFilePath = logFilePath;
+    if (!ReadModuleListSettingLocked(kModuleListMaxLength, &settings->moduleList))
+        settings->moduleList.clear();
+    ReadRegistryDword(&settings->mode, Names().keyPath, Names().debugLevel);
+    settings->logCount = ReadSettingDwordLocked(Names().debugLogCount, kDefaultLogCount);
+    settings->criticalInfo = ReadSettingDwordLocked(Names().logCriticalInfo, kDefaultLogCriticalInfo);
+    settings->destination = ReadLogDestinationAt(Names().keyPath);
+    ReadRegistryDword(&settings->recorder, Names().keyPath, kValueDebugLogRecorder);
+    return !check.Unanswered();
+}
+
 void EnsureProductRegistryLoaded() {
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
+    EnsureProductRegistryLoadedLocked();
+}
+
+void EnsureProductRegistryLoadedLocked() {
     if (g_productRegistryLoaded) return;
     LoadProductRegistry();
     g_productRegistryLoaded = true;
 }
 
 bool ReadModuleListSetting(size_t maxLength, std::wstring* list) {
-    EnsureProductRegistryLoaded();
-    Guard<CSLock> guard(&SettingsLock());
+    CGuard<CSLock> guard(&SettingsLock());
+    return ReadModuleListSettingLocked(maxLength, list);
+}
+
+bool ReadModuleListSettingLocked(size_t maxLength, std::wstring* list) {
+    EnsureProductRegistryLoadedLocked();
     HKEY key = OpenProductKey(Names().keyPath, KEY_READ);
     if (!key) return false;
-    KeyCloser closer(key);
+    CKeyCloser closer(key);
     return QueryTextValue(key, Names().debugModule, maxLength, list);
 }
 
-int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, 0); }
+int GetLogCriticalInfo() { return ReadSettingDword(Names().logCriticalInfo, kDefaultLogCriticalInfo); }
 
 int CriticalInfoValue() { return g_criticalInfo.load(std::memory_order_relaxed); }
 
@@ -266,13 +297,13 @@ using namespace dbg_internal;
 
 namespace DBG {
 
-int GetDebugMode() { return ReadSettingDword(Names().debugLevel, 0); }
+int GetDebugMode() { return ReadSettingDword(Names().debugLevel, kGetDebugModeDefault); }
 
 void SetDebugMode(int mode) {
     WriteSettingDword(&ProductRegistryNames::debugLevel, mode, AdapterSetDebugMode);
 }
 
-int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, 1); }
+int GetDebugLogCount() { return ReadSettingDword(Names().debugLogCount, kDefaultLogCount); }
 
 void SetDebugLogCount(int count) {
     WriteSettingDword(&ProductRegistryNames::debugLogCount, count, AdapterSetDebugLogCount);
@@ -298,7 +329,7 @@ void SetDebugModules(const wchar_t* moduleList) {
     if (!moduleList || !call.Admitted()) return;
     EnsureProductRegistryLoaded();
     try {
-        Guard<CSLock> guard(&SettingsLock());
+        CGuard<CSLock> guard(&SettingsLock());
         WriteRegistryString(moduleList, Names().keyPath, Names().debugModule);
         ApplyModuleList(moduleList);
     } catch (const abi::__forced_unwind&) {

@@ -11,22 +11,46 @@
 #include <atomic>
 #include <string>
 
+#include "dbg_defaults.h"
+#include "dbg_destination.h"
 #include "dbg_locks.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
 
+// The functions that take the settings lock say so (EXCLUDES); what they do
+// under it is a function of its own that needs it held (REQUIRES), which the
+// interface's initialisation, holding the lock, calls instead.
+
 // Settles the key path and value names from the product registry file, once.
-void EnsureProductRegistryLoaded() EXCLUDES(AdapterLock());
+void EnsureProductRegistryLoaded() EXCLUDES(SettingsLock(), AdapterLock());
+void EnsureProductRegistryLoadedLocked() REQUIRES(SettingsLock()) EXCLUDES(AdapterLock());
 
 // The module list as stored, cut to maxLength characters; false when it
 // could not be read.
-bool ReadModuleListSetting(size_t maxLength, std::wstring* list) EXCLUDES(AdapterLock());
+bool ReadModuleListSetting(size_t maxLength, std::wstring* list) EXCLUDES(SettingsLock(), AdapterLock());
+bool ReadModuleListSettingLocked(size_t maxLength, std::wstring* list) REQUIRES(SettingsLock())
+    EXCLUDES(AdapterLock());
 
 // The LogCriticalInfo setting as stored (0 when missing).
-int GetLogCriticalInfo() EXCLUDES(AdapterLock());
+int GetLogCriticalInfo() EXCLUDES(SettingsLock(), AdapterLock());
 // The critical-info value that DBG::IsCriticalLogEnabled reports.
 int CriticalInfoValue();
+
+// Every setting the interface's first call starts the process with.
+struct InitialSettings {
+    std::wstring logFilePath;  // empty when it did not fit: the back end composes its own
+    std::wstring moduleList;   // as stored, cut to kModuleListMaxLength
+    int mode = kDefaultDebugMode;
+    int logCount = kDefaultLogCount;
+    int criticalInfo = kDefaultLogCriticalInfo;
+    unsigned destination = kDestinationFile;
+    int recorder = kDefaultRecorderRecords;
+};
+// Reads them (a setting that is not there keeps its default); false when a
+// read went unanswered: the registry stayed locked, and nothing may be
+// applied from what was read.
+bool ReadInitialSettings(InitialSettings* settings) REQUIRES(SettingsLock()) EXCLUDES(AdapterLock());
 
 // What the interface's initialisation read: the refresh applies only values
 // that differ from these. Until this runs the refresh reads nothing.

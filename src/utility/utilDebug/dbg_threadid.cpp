@@ -11,18 +11,18 @@ using GetThreadIdFunction = DWORD (*)(HANDLE);
 
 // kernel32 and its GetThreadId, looked up once per process; a failed lookup
 // is not retried.
-class ThreadIdLookup {
+class CThreadIdLookup {
   public:
-    ThreadIdLookup() : kernel32_(LoadLibraryW(L"kernel32.dll")) {
+    CThreadIdLookup() : kernel32_(LoadLibraryW(L"kernel32.dll")) {
         if (kernel32_)
             getThreadId_ = reinterpret_cast<GetThreadIdFunction>(
                 reinterpret_cast<void*>(GetProcAddress(kernel32_, "GetThreadId")));
     }
-    ~ThreadIdLookup() {
+    ~CThreadIdLookup() {
         if (kernel32_) FreeLibrary(kernel32_);
     }
-    ThreadIdLookup(const ThreadIdLookup&) = delete;
-    ThreadIdLookup& operator=(const ThreadIdLookup&) = delete;
+    CThreadIdLookup(const CThreadIdLookup&) = delete;
+    CThreadIdLookup& operator=(const CThreadIdLookup&) = delete;
 
     DWORD ThreadId(HANDLE thread) const { return getThreadId_ ? getThreadId_(thread) : 0; }
 
@@ -39,7 +39,7 @@ using namespace dbg_internal;
 namespace DBG {
 
 unsigned long NL_GetThreadId(void* thread) {
-    static const ThreadIdLookup lookup;
+    static const CThreadIdLookup lookup;
     return lookup.ThreadId(thread);
 }
 

@@ -1,5 +1,6 @@
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
-#include "ModuleName.h"
+// The name a calling module logs under, from its file name.
+// On the library's ladder: rules; it includes no unit above (scripts/ladder.sh).
+#include "dbg_modulename.h"
 
 namespace dbg_internal {
 

@@ -1,12 +1,15 @@
-// Where the feature mapping file lies: under the data root, which on a
-// cluster node is a private property of the product's cluster resource and
-// elsewhere, and as the fall-back, the registry value DataRootPath.
-// On the library's ladder: plain data; it includes no unit above (scripts/ladder.sh).
+// The feature mapping file: under the data root, which on a cluster node is
+// a private property of the product's cluster resource and elsewhere, and as
+// the fall-back, the registry value DataRootPath; its sections are features.
+// On the library's ladder: readers; it includes no unit above (scripts/ladder.sh).
+#include "dbg_dataroot.h"
+
 #include <algorithm>
 #include <iterator>
 #include <memory>
 
-#include "FeatureConfig.h"
+#include "dbg_defaults.h"
+#include "dbg_diagnostics.h"
 #include "dbg_registry.h"
 
 namespace dbg_internal {
@@ -23,6 +26,8 @@ constexpr DWORD kFirstNameCharacters = 256;
 // DataRootPath is read with 4,096 registry bytes: at most 2,047 characters.
 constexpr DWORD kDataRootReadBytes = 4096;
 constexpr size_t kDataRootElements = 2048;
+// Section names, and each section's text, as the profile functions return them.
+constexpr DWORD kProfileBufferElements = 20480;
 
 // Text of a buffer up to its first NUL or its end.
 std::wstring TextOf(const ControlBuffer& buffer) {
@@ -35,7 +40,7 @@ std::wstring TextOf(const ControlBuffer& buffer) {
 bool ReadIsCluster(HKEY key) {
     DWORD isCluster = 0;
     DWORD size = sizeof isCluster;
-    RegQueryValueExW(key, L"IsCluster", nullptr, nullptr, reinterpret_cast<BYTE*>(&isCluster), &size);
+    RegQueryValueExW(key, kValueIsCluster, nullptr, nullptr, reinterpret_cast<BYTE*>(&isCluster), &size);
     return isCluster != 0;
 }
 
@@ -44,7 +49,7 @@ bool ReadIsCluster(HKEY key) {
 std::wstring ReadDataRootPath(HKEY key) {
     auto buffer = std::make_unique<wchar_t[]>(kDataRootElements);
     DWORD size = kDataRootReadBytes;
-    if (RegQueryValueExW(key, L"DataRootPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()),
+    if (RegQueryValueExW(key, kValueDataRootPath, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()),
                          &size) != ERROR_SUCCESS)
         return std::wstring();
     return buffer.get();
@@ -60,7 +65,7 @@ HRESOURCE OpenIfProductResource(HCLUSTER cluster, const wchar_t* name) {
     HRESOURCE resource = OpenClusterResource(cluster, name);
     if (!resource) return nullptr;
     std::wstring type;
-    CFeatureConfig::QueryResourceControl(type, resource, CLUSCTL_RESOURCE_GET_RESOURCE_TYPE, nullptr);
+    QueryResourceControl(type, resource, CLUSCTL_RESOURCE_GET_RESOURCE_TYPE, nullptr);
     if (IsProductResourceType(type)) return resource;
     CloseClusterResource(resource);
     return nullptr;
@@ -101,8 +106,7 @@ std::wstring ReadDataPathProperty(HRESOURCE resource) {
         // A property list starts with its property count, so its text is
         // empty when the call failed or the list holds no property.
         std::wstring list;
-        CFeatureConfig::QueryResourceControl(list, resource, CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES,
-                                             &buffer);
+        QueryResourceControl(list, resource, CLUSCTL_RESOURCE_GET_PRIVATE_PROPERTIES, &buffer);
         wchar_t* value = nullptr;
         if (!list.empty() &&
             ResUtilFindSzProperty(buffer.data, buffer.size, kDataPathProperty, &value) == ERROR_SUCCESS) {
@@ -157,8 +161,7 @@ void FreeControlBuffer(ControlBuffer& buffer) {
     buffer.data = nullptr;
 }
 
-void CFeatureConfig::QueryResourceControl(std::wstring& out, HRESOURCE resource, DWORD controlCode,
-                                          ControlBuffer* buffer) {
+void QueryResourceControl(std::wstring& out, HRESOURCE resource, DWORD controlCode, ControlBuffer* buffer) {
     ControlBuffer own;
     ControlBuffer& used = buffer ? *buffer : own;
     if (!buffer) GrowControlBuffer(own, kFirstControlBufferBytes);
@@ -173,17 +176,60 @@ void CFeatureConfig::QueryResourceControl(std::wstring& out, HRESOURCE resource,
     if (!buffer) FreeControlBuffer(own);
 }
 
-void CFeatureConfig::ResolveMappingFilePath() {
+MappingFileLocation ResolveMappingFile() {
+    MappingFileLocation found;
     HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath);
-    if (!key) return;
-    if (ReadIsCluster(key)) mappingFilePath = FindClusterDataRoot();
-    if (!mappingFilePath.empty()) dataRootSource = DataRootSource::kCluster;
-    if (mappingFilePath.empty()) mappingFilePath = ReadDataRootPath(key);
+    if (!key) return found;
+    std::wstring& path = found.path;
+    if (ReadIsCluster(key)) path = FindClusterDataRoot();
+    if (!path.empty()) found.source = CFeatureConfig::DataRootSource::kCluster;
+    if (path.empty()) path = ReadDataRootPath(key);
     RegCloseKey(key);
-    if (mappingFilePath.empty()) return;
-    if (dataRootSource == DataRootSource::kNone) dataRootSource = DataRootSource::kDataRootPath;
-    if (mappingFilePath.back() != L'/') mappingFilePath += L'/';
-    mappingFilePath += kMappingFileInDataRoot;
+    if (path.empty()) return found;
+    if (found.source == CFeatureConfig::DataRootSource::kNone)
+        found.source = CFeatureConfig::DataRootSource::kDataRootPath;
+    if (path.back() != L'/') path += L'/';
+    path += kMappingFileInDataRoot;
+    return found;
 }
+
+DWORD ReadFeatureMapping(const std::wstring& path, std::vector<FeatureEntry>* features) {
+    features->clear();
+    // The profile functions keep the file parsed: the sections below come
+    // from the one reading the names made.
+    auto buffer = std::make_unique<wchar_t[]>(kProfileBufferElements);
+    GetPrivateProfileSectionNamesW(buffer.get(), kProfileBufferElements, path.c_str());
+    DWORD error = GetLastError();
+    DWORD refusal = error != ERROR_SUCCESS && !IsMissingFileError(error) ? error : ERROR_SUCCESS;
+    // [Archive] and [archive] are one feature: the first such section is read.
+    std::vector<std::wstring> names =
+        CFeatureConfig::FeatureNames(CFeatureConfig::SplitMultiString(buffer.get()));
+    features->reserve(names.size());
+    for (const std::wstring& name : names) {
+        // The call writes a terminated list, however short.
+        buffer[0] = buffer[1] = L'\0';
+        GetPrivateProfileSectionW(name.c_str(), buffer.get(), kProfileBufferElements, path.c_str());
+        std::vector<std::wstring> modules = CFeatureConfig::SplitMultiString(buffer.get());
+        for (std::wstring& module : modules) module = CFeatureConfig::LowerCased(module);
+        features->push_back(FeatureEntry{name, std::move(modules)});
+    }
+    return refusal;
+}
+
+void LoadFeatureMapping(CFeatureConfig& config) {
+    const std::wstring& path = config.MappingFilePath();
+    if (path.empty()) return;
+    std::vector<FeatureEntry> features;
+    DWORD refusal = ReadFeatureMapping(path, &features);
+    config.SetFeatures(std::move(features));
+    if (refusal != ERROR_SUCCESS) SayFileRefused("the feature mapping file", path, "is not read", refusal);
+}
+
+void CFeatureConfig::ResolveMappingFilePath() {
+    MappingFileLocation found = ResolveMappingFile();
+    SetMappingFile(found.path, found.source);
+}
+
+void CFeatureConfig::LoadFeatureMapping() { dbg_internal::LoadFeatureMapping(*this); }
 
 }  // namespace dbg_internal

@@ -2,7 +2,7 @@
 // (-Wthread-safety, make thread-safety): which lock guards a variable, which
 // lock a function expects held or takes, and in which order the locks are
 // taken. A compiler without the attributes (GCC) sees nothing of them.
-// On the library's ladder: product-key access, locks; it includes no unit above (scripts/ladder.sh).
+// On the library's ladder: names, locks, conversion; it includes no unit above (scripts/ladder.sh).
 #pragma once
 
 #if defined(__clang__) && defined(__has_attribute)

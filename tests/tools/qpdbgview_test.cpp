@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,12 +29,18 @@ class Viewer {
   public:
     Viewer(const nltest::TestEnv& env, const std::string& options, const std::string& name = "viewer")
         : out_(env.path(name + ".out")), err_(env.path(name + ".err")) {
-        // The shell that starts the viewer ends at once: this process adopts it.
-        prctl(PR_SET_CHILD_SUBREAPER, 1);
-        std::string pid;
-        nltest::RunCommand("'" QPDBGVIEW_PATH "' " + options + " >'" + out_ + "' 2>'" + err_ + "' & echo $!",
-                           &pid);
-        pid_ = std::stoi(pid);
+        // A child of this process's own, which no shell can reap first when
+        // it ends at once.
+        std::string command = "exec '" QPDBGVIEW_PATH "' " + options + " >'" + out_ + "' 2>'" + err_ + "'";
+        nltest::WriteFile(err_, "");  // not the last viewer's "reading"
+        pid_ = fork();
+        if (pid_ == 0) {
+            // As a terminal would start it: a test run in the background
+            // ignores SIGINT, which the viewer would inherit.
+            for (int stop : {SIGINT, SIGTERM, SIGHUP}) signal(stop, SIG_DFL);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
     }
     ~Viewer() {
         if (!HasExited()) Signal(SIGKILL);

@@ -167,8 +167,7 @@ bool WriteDirectly(const Logger& logger, const LevelPtr& level, const char* file
     return g_recordAppender->AppendFields(FieldsOf(logger, level, file, line, prefix, text, length));
 }
 
-// A thread cancelled in log4cxx's way ends through the handler below (see
-// LogRecord on the sanitizer's view of it).
+// A cancelled thread's unwinding passes the handler below (see LogRecord).
 template <typename Char>
 __attribute__((no_sanitize("null"))) void WriteThroughLog4cxx(Logger& logger, const LevelPtr& level,
                                                               const char* file, int line, const char* prefix,
@@ -323,9 +322,8 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
         return;
     }
 
-    // A cancelled thread may end in the record's write: that changes
-    // nothing others share (the appender holds cancellation off where a roll
-    // or an open does).
+    // A thread cancelled in the write changes nothing others share (the
+    // appender holds cancellation off where it opens or rolls the file).
     size_t length = 0;
     const Char* text = message.Format(&length);
     std::string scratch;

@@ -132,12 +132,15 @@ TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
 
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
-    // Follows the file across a roll (renamed aside, a new one created) and a
-    // deletion and re-creation, from the last record on.
+    // Follows the file across a roll (renamed aside, a new one created), a
+    // deletion and re-creation, lines appended fast to a slow reader, and a
+    // truncation, from the last record on: every line once.
     probes_["worker"]->Run("level 4098 before tail");
-    std::string out = env_.path("tail.out");
-    nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
-                       "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
+    std::string out = env_.path("tail.out"), err = env_.path("tail.err");
+    // A slow reader of the output: the follower's reads overlap the writes.
+    nltest::RunCommand(
+        "sh -c 'echo $$ > " + out + ".pid; exec \"$0\" tail worker -n 1' '" QPDEBUG_PATH "' 2> '" + err +
+        "' < /dev/null | sh -c 'while IFS= read -r l; do printf \"%s\\n\" \"$l\"; done' > '" + out + "' &");
     // The follower stops with the case, however the case ends.
     struct Stop {
         std::string pidFile;
@@ -145,7 +148,7 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
         return nltest::WaitUntil([&] { return nltest::ReadFile(out).find(text) != std::string::npos; },
-                                 "tail to show " + text, std::chrono::seconds(10));
+                                 "tail to show " + text, std::chrono::seconds(20));
     };
     EXPECT_TRUE(shows("before tail"));
     nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
@@ -154,8 +157,20 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     nltest::RunCommand("rm '" + Log("worker") + "'; sleep 0.5");
     second.Run("level 4098 after re-creation");
     EXPECT_TRUE(shows("after re-creation"));
-    EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)
-        << "only the last record before following";
+    nltest::RunCommand("i=0; while [ $i -lt 20000 ]; do echo \"fast $i\" >> '" + Log("worker") +
+                       "'; i=$((i+1)); [ $((i % 400)) != 0 ] || sleep 0.02; done");
+    EXPECT_TRUE(shows("fast 19999"));
+    nltest::RunCommand(": > '" + Log("worker") + "'; printf 'after truncation\\033[2J\\n' >> '" +
+                       Log("worker") + "'");
+    EXPECT_TRUE(shows("after truncation\\e[2J"));
+    std::string shown = nltest::ReadFile(out);
+    size_t fast = 0;
+    for (size_t at = 0; (at = shown.find("\nfast ", at)) != std::string::npos; ++at) ++fast;
+    EXPECT_EQ(fast, 20000u);
+    EXPECT_EQ(shown.find("first error"), std::string::npos) << "only the last record before following";
+    std::string said = nltest::ReadFile(err);
+    EXPECT_EQ(said.find("truncated"), said.rfind("truncated")) << said;
+    EXPECT_NE(said.find("truncated"), std::string::npos) << said;
 }
 
 }  // namespace

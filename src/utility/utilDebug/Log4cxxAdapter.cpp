@@ -77,8 +77,6 @@ namespace {
 const LogString kRootAppenderName = LOG4CXX_STR("rootAppender");
 constexpr DWORD kFileCheckIntervalMs = 3000;
 // DebugLogFormat is read with 1,023 registry bytes: 510 characters and the terminator.
-constexpr DWORD kLogFormatReadBytes = 1023;
-constexpr size_t kLogFormatElements = 1024;
 
 // The set-up and write-path steps, in the order they run.
 void AdapterSetUp();
@@ -135,12 +133,8 @@ const Levels& GetLevels() {
 // ---- Set-up steps -------------------------------------------------------------------
 
 void ReadLogFormat(HKEY key) REQUIRES(AdapterLock()) {
-    wchar_t format[kLogFormatElements] = {};
-    DWORD size = kLogFormatReadBytes;
-    LSTATUS status =
-        RegQueryValueExW(key, kValueDebugLogFormat, nullptr, nullptr, reinterpret_cast<BYTE*>(format), &size);
-    NoteSettingsRead(status);
-    if (status == ERROR_SUCCESS && format[0] != L'\0') g_logFormat = format;
+    TextSetting format = ReadTextSetting(key, kValueDebugLogFormat, kLogFormatRule);
+    if (format.outcome == TextSettingOutcome::kRead) g_logFormat = format.text;
 }
 
 // DebugLogDiagnostics, set to anything but 0, lets log4cxx report its own

@@ -11,9 +11,6 @@ const wchar_t kLogDestinationValue[] = L"DebugLogDestination";
 
 namespace {
 
-// The setting is short: "file;journal" and some room for blanks.
-constexpr size_t kDestinationElements = 64;
-
 bool SplitsWords(wchar_t c) { return c == L';' || c == L',' || c == L' ' || c == L'\t'; }
 
 }  // namespace
@@ -35,20 +32,11 @@ unsigned ParseLogDestination(const wchar_t* text) {
 }
 
 bool ReadLogDestination(HKEY key, unsigned* destination) {
-    wchar_t text[kDestinationElements] = {};
-    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
-    LSTATUS status =
-        RegQueryValueExW(key, kLogDestinationValue, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-    NoteSettingsRead(status);
-    if (status == ERROR_SUCCESS) {
-        *destination = ParseLogDestination(text);
-        return true;
-    }
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
-        *destination = kDestinationFile;
-        return true;
-    }
-    return false;
+    TextSetting setting = ReadTextSetting(key, kLogDestinationValue, kLogDestinationRule);
+    if (setting.outcome == TextSettingOutcome::kFailed) return false;
+    // A value too long to read is no value: the file.
+    *destination = ParseLogDestination(setting.text.c_str());
+    return true;
 }
 
 unsigned ReadLogDestinationAt(const wchar_t* keyPath) {

@@ -122,6 +122,46 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
     return true;
 }
 
+const TextSettingRule kDisabledListRule{0, kDisabledListLimit};
+const TextSettingRule kHomeDirRule{kHomeDirReadBytes, 0};
+
+TextSetting ReadTextSetting(HKEY key, const wchar_t* valueName, const TextSettingRule& rule) {
+    TextSetting setting;
+    LSTATUS status = ERROR_SUCCESS;
+    if (rule.cutLength > 0) {
+        // Read whole, and cut.
+        std::vector<wchar_t> buffer(std::min<size_t>(rule.cutLength, 4096) + 2, L'\0');
+        DWORD size = NlRegStringBufferSize(buffer.size() - 1);
+        status =
+            RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (status == ERROR_MORE_DATA) {
+            buffer.assign(size / 2 + 2, L'\0');
+            size = NlRegStringBufferSize(buffer.size() - 1);
+            status = RegQueryValueExW(key, valueName, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
+        }
+        if (status == ERROR_SUCCESS) {
+            size_t length = wcsnlen(buffer.data(), buffer.size());
+            setting.text.assign(buffer.data(), std::min(length, rule.cutLength));
+            setting.outcome = length > rule.cutLength ? TextSettingOutcome::kCut : TextSettingOutcome::kRead;
+        }
+    } else {
+        std::vector<wchar_t> buffer(rule.readBytes / 2 + 1, L'\0');
+        DWORD size = rule.readBytes;
+        status =
+            RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        // An empty text is no value.
+        if (status == ERROR_SUCCESS && buffer[0] != L'\0')
+            setting.text = buffer.data(), setting.outcome = TextSettingOutcome::kRead;
+        if (status == ERROR_MORE_DATA) setting.outcome = TextSettingOutcome::kTooLong;
+    }
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+        setting.outcome =
+            status == ERROR_FILE_NOT_FOUND ? TextSettingOutcome::kMissing : TextSettingOutcome::kFailed;
+    return setting;
+}
+
 // ---- The disabled lists in the registry ------------------------------------------------------
 
 namespace {
@@ -130,7 +170,10 @@ namespace {
 // ignored.
 DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
     DisabledListValue value;
-    value.read = QueryTextValue(key, valueName, kDisabledListLimit, &value.text);
+    TextSetting setting = ReadTextSetting(key, valueName, kDisabledListRule);
+    value.read = setting.outcome == TextSettingOutcome::kRead || setting.outcome == TextSettingOutcome::kCut;
+    value.whole = setting.Whole();
+    value.text = setting.text;
     return value;
 }
 

@@ -1,6 +1,7 @@
 // qpdebug against live processes of the log probe, started by the test in a
 // scratch registry and folders: one switched on, one off, one started before
-// HomeDir was set, one whose plugin is silenced. Every command's output (a
+// HomeDir was set, one whose plugin is silenced, two of names that no
+// terminal should see raw. Every command's output (a
 // transcript, tests/data/qpdebug/session.txt), and its effect on their records.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -28,6 +29,9 @@ class LiveProbe {
               const std::string& folder = "bin")
         : env_(env), name_(folder + "-" + name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
+        // Its files' names stay plain, whatever its own.
+        for (char& c : name_)
+            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
         std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
         // Open for reading and writing, so that neither side waits for the
@@ -73,6 +77,8 @@ class QpdebugTranscript : public nltest::Transcript {
         for (const auto& [name, probe] : probes) names_.push_back({"<" + name + ">", probe->pid()});
         names_.push_back({"<version>", QPDEBUG_VERSION});
         names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
+        // A process reads 24,575 characters of DebugModule: room for 8 more.
+        names_.push_back({"<long list>", std::string(24567, 'x')});
     }
 
   protected:
@@ -110,6 +116,9 @@ class QpdebugTest : public ::testing::Test {
             probes_[name] =
                 std::make_unique<LiveProbe>(env_, name, "log first debug\nlevel 4098 first error");
         probes_["plugged"]->Run(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
+        // Names another user may give: a backslash, and escapes, a line feed and a byte that is not UTF-8.
+        probes_["backslash"] = std::make_unique<LiveProbe>(env_, "x\\indexer", "");
+        probes_["escapes"] = std::make_unique<LiveProbe>(env_, "e\x1b[2J\nforged\xff", "");
     }
 
     int Run(const std::string& arguments) {

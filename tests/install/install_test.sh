@@ -119,7 +119,8 @@ check_packages() {
                             usr/lib/$multiarch/cmake/utilDebug/utilDebugConfig.cmake"
         [utildebug-tools]="usr/bin/qpreg usr/bin/qpdbgview usr/bin/qpdebug usr/share/man/man1/qpreg.1.gz
                            usr/share/man/man1/qpdbgview.1.gz usr/share/man/man1/qpdebug.1.gz
-                           usr/share/bash-completion/completions/qpreg usr/share/bash-completion/completions/qpdebug"
+                           usr/share/bash-completion/completions/qpreg usr/share/bash-completion/completions/qpdebug
+                           usr/share/bash-completion/completions/qpdbgview"
         [utildebug]="usr/lib/tmpfiles.d/utildebug.conf usr/share/doc/utildebug/README.md
                      usr/share/doc/utildebug/docs/settings.md usr/share/doc/utildebug/copyright
                      etc/lnav/formats/quillpost/quillpost_debug_log.json"

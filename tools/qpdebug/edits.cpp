@@ -99,11 +99,12 @@ int LevelOf(const std::string& name) {
 
 // Whether the settings may be edited: a value built from a read that failed,
 // or from a value cut to what processes read, would lose what it left out.
+// list: the disabled list to be edited, or null for the module list.
 bool Editable(const Settings& settings, const DisabledListValue* list, const char* listName) {
     std::string problem;
     if (!settings.complete)
         problem = "the settings could not all be read from the registry " + Shown(RegistryFile());
-    else if (!settings.moduleList.Whole())
+    else if (!list && !settings.moduleList.Whole())
         problem = "DebugModule is longer than the " + std::to_string(kModuleListMaxLength) +
                   " characters a process reads";
     else if (list && !list->whole)

@@ -21,8 +21,10 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Only what the demo runs: the libraries, the two tools, the demo programs.
-DEMO_TARGETS := utilDebug nlplatform nlclusapi qpreg qpdbgview demo demo_plugin
+# What is installed: the libraries, the tools and their man pages.
+INSTALL_TARGETS := utilDebug nlplatform nlclusapi qpreg qpdebug qpdbgview qpreg_man_1 qpdebug_man_1 qpdbgview_man_1
+# What the demo and the README's quick start run: the installed part, the demo programs.
+DEMO_TARGETS := $(INSTALL_TARGETS) demo demo_plugin
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	$(BUILD)/examples/run_demo.sh
@@ -77,7 +79,8 @@ bench: configure
 
 # Installs under PREFIX (default /usr/local); DESTDIR stages it elsewhere.
 PREFIX ?= /usr/local
-install: build
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALL_TARGETS)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The Debian packages (debian/), built by dpkg-buildpackage from a copy of the

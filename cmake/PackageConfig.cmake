@@ -24,9 +24,17 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/utilDebugConfig.cmake
 # its install is found with pkg-config --define-prefix.
 set(UTILDEBUG_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 set(UTILDEBUG_PC_PREFIX "@UTILDEBUG_INSTALL_PREFIX@")
+set(UTILDEBUG_PC_RPATH "@UTILDEBUG_PC_RPATH@")
 configure_file(cmake/utilDebug.pc.in ${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc.in @ONLY)
+# Outside /usr, the loader does not look in its library folder: the flags
+# then carry it as the program's run path, so that a program built with them
+# starts as it is.
 install(CODE "
     set(UTILDEBUG_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(UTILDEBUG_PC_RPATH \"-Wl,-rpath,\\\${libdir}\")
+    if(UTILDEBUG_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(UTILDEBUG_PC_RPATH \"\")
+    endif()
     configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/utilDebug.pc.in\" \"${CMAKE_CURRENT_BINARY_DIR}/pc/utilDebug.pc\" @ONLY)"
     COMPONENT Development)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/pc/utilDebug.pc DESTINATION ${UTILDEBUG_PC_DIR} COMPONENT Development)

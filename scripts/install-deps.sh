@@ -14,7 +14,7 @@ packages=(cmake ninja-build g++ binutils pkg-config liblog4cxx-dev libsqlite3-de
           dpkg-dev debhelper lintian libxml2-dev
           clang libclang-rt-14-dev
           pacemaker-dev pacemaker-common
-          libspdlog-dev
+          libspdlog-dev nlohmann-json3-dev
           libsystemd-dev systemd systemd-journal-remote lnav hostname)
 
 missing=()

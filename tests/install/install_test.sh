@@ -59,17 +59,22 @@ check_doc_links() {
         fail "not every doc of docs/ is installed in $docdir/docs"
 }
 
-# Sets the consumer's settings with the tree's qpreg, runs it, and expects
+# Sets the consumer's settings with the tree's qpreg, runs it (with the
+# library folder as LD_LIBRARY_PATH, unless it is given as ""), and expects
 # its record in the log file.
 run_consumer() {
-    local prefix=$1 consumer=$2 libdir=${3:-$1/lib}
+    local prefix=$1 consumer=$2 libdir=${3-$1/lib}
     export NL_REGISTRY_FILE=$work/registry.db
     local key='HKLM\SOFTWARE\Norlake\Quillpost\CurrentVersion'
     mkdir -p "$work/home"
     "$prefix/bin/qpreg" add "$key" /v HomeDir /d "$work/home" /f >/dev/null || fail "installed qpreg does not run"
     "$prefix/bin/qpreg" add "$key" /v DebugModule /d "consumer=1" /f >/dev/null
     local output
-    output=$(LD_LIBRARY_PATH=$libdir "$consumer") || fail "the consumer failed: $output"
+    if [ -n "$libdir" ]; then
+        output=$(LD_LIBRARY_PATH=$libdir "$consumer") || fail "the consumer failed: $output"
+    else
+        output=$("$consumer") || fail "the consumer failed: $output"
+    fi
     [ "$output" = "enabled=1" ] || fail "the consumer printed: $output"
     grep -q "hello from the consumer, 42" "$work/home/Debug/consumer.log" ||
         fail "no record in $work/home/Debug/consumer.log"
@@ -119,7 +124,8 @@ check_packages() {
                             usr/lib/$multiarch/cmake/utilDebug/utilDebugConfig.cmake"
         [utildebug-tools]="usr/bin/qpreg usr/bin/qpdbgview usr/bin/qpdebug usr/share/man/man1/qpreg.1.gz
                            usr/share/man/man1/qpdbgview.1.gz usr/share/man/man1/qpdebug.1.gz
-                           usr/share/bash-completion/completions/qpreg usr/share/bash-completion/completions/qpdebug"
+                           usr/share/bash-completion/completions/qpreg usr/share/bash-completion/completions/qpdebug
+                           usr/share/bash-completion/completions/qpdbgview"
         [utildebug]="usr/lib/tmpfiles.d/utildebug.conf usr/share/doc/utildebug/README.md
                      usr/share/doc/utildebug/docs/settings.md usr/share/doc/utildebug/copyright
                      etc/lnav/formats/quillpost/quillpost_debug_log.json"
@@ -182,7 +188,8 @@ case $mode in
         prefix=$(installed_tree)
         [ "$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion utilDebug)" = 1.0.0 ] ||
             fail "pkg-config --modversion"
-        run_consumer "$prefix" "$(build_with_pkgconfig "$prefix" --define-prefix)"
+        # The flags carry the library folder as the run path: the program starts as the README says.
+        run_consumer "$prefix" "$(build_with_pkgconfig "$prefix" --define-prefix)" ""
         ;;
     package)
         multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)

@@ -2,7 +2,8 @@
 # The DBG_LOG macros' format check, as a program that includes utilDebug.h
 # meets it: every "ok" line of format_check/formats.txt compiles without a
 # warning under -Wall -Wextra -Werror, and every "error" line fails, with g++
-# and with clang++.
+# and with clang++. The header, and the "ok" lines through it, also compile as
+# C++11, C++14 and C++20 (below C++17 the macros log without the check).
 #
 #   format_check_test.sh INCLUDE_DIR
 set -uo pipefail
@@ -36,6 +37,13 @@ for compiler in g++ clang++; do
         cat "$work/ok.log" >&2
         failures=$((failures + 1))
     fi
+    for standard in c++11 c++14 c++20; do
+        if ! "$compiler" "${flags[@]}" -std=$standard "$work/ok.cpp" 2>"$work/ok.log"; then
+            echo "FAIL: $compiler -std=$standard: the ok lines do not compile cleanly:" >&2
+            cat "$work/ok.log" >&2
+            failures=$((failures + 1))
+        fi
+    done
     while IFS= read -r line; do
         unit "$line" | sed "1a $prelude" >"$work/error.cpp"
         if "$compiler" "${flags[@]}" "$work/error.cpp" 2>/dev/null; then

@@ -116,7 +116,9 @@ class Transcript {
                     result = Run(Words(text), how);
                     how = How();
                 } else if (tag == "?") {
-                    status = std::stoi(text), errStart = text.size() > 2 ? text.substr(2) : "";
+                    size_t blank = text.find(' ');
+                    status = std::stoi(text),
+                    errStart = blank == std::string::npos ? "" : text.substr(blank + 1);
                 } else if (tag == "@") {
                     EXPECT_EQ(RunCommand("cd " + ShellQuote(env_.path("")) + " && TOOL=" + ShellQuote(tool_) +
                                          " && " + text),

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The bash completion of qpdebug, driven as bash drives it. Features come from
+# The bash completion of qpdebug, and qpdbgview's beside it, driven as bash drives it. Features come from
 # a scratch mapping file through the qpdebug under test.
 #
 #   qpdebug_completion_test.sh COMPLETION_SCRIPT QPDEBUG
@@ -14,6 +14,8 @@ qpreg=$(dirname "$qpdebug")/../qpreg/qpreg
 "$qpreg" add 'HKLM\SOFTWARE\Norlake\Quillpost\CurrentVersion' /v DataRootPath /t REG_SZ /d "$work/data" /f >/dev/null
 # shellcheck source=/dev/null
 source "$script"
+# shellcheck source=/dev/null
+source "$(dirname "$script")/../qpdbgview/qpdbgview.bash-completion"
 
 failures=0
 expect() {
@@ -22,7 +24,7 @@ expect() {
     [[ $line == *' ' ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
-    _qpdebug
+    "_${COMP_WORDS[0]}"
     local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//')
     if [ "$got" != "$expected" ]; then
@@ -32,9 +34,10 @@ expect() {
 }
 
 expect "qpdebug s" "silence status"
-expect "qpdebug on worker --level " "all error fatal info"
+expect "qpdebug on worker --level " "debug error fatal warn"
 expect "qpdebug status --" "--help --json"
-expect "qpdebug tail worker -" "--help -n"
+expect "qpdebug tail worker -" "--help --lines"
 expect "qpdebug silence Ind" "indexing"
 expect "qpdebug names " "features modules processes"
+expect "qpdbgview --c" "--count"
 exit $((failures > 0))

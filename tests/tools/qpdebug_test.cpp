@@ -1,6 +1,7 @@
 // qpdebug against live processes of the log probe, started by the test in a
 // scratch registry and folders: one switched on, one off, one started before
-// HomeDir was set, one whose plugin is silenced. Every command's output (a
+// HomeDir was set, one whose plugin is silenced, two of names that no
+// terminal should see raw. Every command's output (a
 // transcript, tests/data/qpdebug/session.txt), and its effect on their records.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -29,6 +30,9 @@ class LiveProbe {
               const std::string& folder = "bin")
         : env_(env), name_(folder + "-" + name) {
         std::string executable = nltest::InstallProbe(env, folder + "/" + name);
+        // Its files' names stay plain, whatever its own.
+        for (char& c : name_)
+            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
         std::string fifo = env.path(name_ + ".fifo");
         mkfifo(fifo.c_str(), 0600);
         // Open for reading and writing, so that neither side waits for the
@@ -74,6 +78,8 @@ class QpdebugTranscript : public nltest::Transcript {
         for (const auto& [name, probe] : probes) names_.push_back({"<" + name + ">", probe->pid()});
         names_.push_back({"<version>", QPDEBUG_VERSION});
         names_.push_back({"<plugin>", TEST_PLUGIN_PATH});
+        // A process reads 24,575 characters of DebugModule: room for 8 more.
+        names_.push_back({"<long list>", std::string(24567, 'x')});
     }
 
   protected:
@@ -111,6 +117,9 @@ class QpdebugTest : public ::testing::Test {
             probes_[name] =
                 std::make_unique<LiveProbe>(env_, name, "log first debug\nlevel 4098 first error");
         probes_["plugged"]->Run(std::string("plugin ") + TEST_PLUGIN_PATH + " plugin record");
+        // Names another user may give: a backslash, and escapes, a line feed and a byte that is not UTF-8.
+        probes_["backslash"] = std::make_unique<LiveProbe>(env_, "x\\indexer", "");
+        probes_["escapes"] = std::make_unique<LiveProbe>(env_, "e\x1b[2J\nforged\xff", "");
     }
 
     int Run(const std::string& arguments) {
@@ -133,12 +142,15 @@ TEST_P(QpdebugSession, GivesWhatTheTranscriptSays) {
 INSTANTIATE_TEST_SUITE_P(Transcripts, QpdebugSession, ::testing::Values("session", "changes"));
 
 TEST_F(QpdebugTest, TailFollowsTheLogFile) {
-    // Follows the file across a roll (renamed aside, a new one created) and a
-    // deletion and re-creation, from the last record on.
+    // Follows the file across a roll (renamed aside, a new one created), a
+    // deletion and re-creation, lines appended fast to a slow reader, and a
+    // truncation, from the last record on: every line once.
     probes_["worker"]->Run("level 4098 before tail");
-    std::string out = env_.path("tail.out");
-    nltest::RunCommand("'" QPDEBUG_PATH "' tail worker -n 1 > '" + out +
-                       "' 2>/dev/null < /dev/null & echo $! > '" + out + ".pid'");
+    std::string out = env_.path("tail.out"), err = env_.path("tail.err");
+    // A slow reader of the output: the follower's reads overlap the writes.
+    nltest::RunCommand(
+        "sh -c 'echo $$ > " + out + ".pid; exec \"$0\" tail worker -n 1' '" QPDEBUG_PATH "' 2> '" + err +
+        "' < /dev/null | sh -c 'while IFS= read -r l; do printf \"%s\\n\" \"$l\"; done' > '" + out + "' &");
     // The follower stops with the case, however the case ends.
     struct Stop {
         std::string pidFile;
@@ -146,7 +158,7 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     } stop{out + ".pid"};
     auto shows = [&](const std::string& text) {
         return nltest::WaitUntil([&] { return nltest::ReadFile(out).find(text) != std::string::npos; },
-                                 "tail to show " + text, std::chrono::seconds(10));
+                                 "tail to show " + text, std::chrono::seconds(20));
     };
     EXPECT_TRUE(shows("before tail"));
     nltest::RunCommand("mv '" + Log("worker") + "' '" + Log("worker") + ".1'");
@@ -155,8 +167,20 @@ TEST_F(QpdebugTest, TailFollowsTheLogFile) {
     nltest::RunCommand("rm '" + Log("worker") + "'; sleep 0.5");
     second.Run("level 4098 after re-creation");
     EXPECT_TRUE(shows("after re-creation"));
-    EXPECT_EQ(nltest::ReadFile(out).find("first error"), std::string::npos)
-        << "only the last record before following";
+    nltest::RunCommand("i=0; while [ $i -lt 20000 ]; do echo \"fast $i\" >> '" + Log("worker") +
+                       "'; i=$((i+1)); [ $((i % 400)) != 0 ] || sleep 0.02; done");
+    EXPECT_TRUE(shows("fast 19999"));
+    nltest::RunCommand(": > '" + Log("worker") + "'; printf 'after truncation\\033[2J\\n' >> '" +
+                       Log("worker") + "'");
+    EXPECT_TRUE(shows("after truncation\\e[2J"));
+    std::string shown = nltest::ReadFile(out);
+    size_t fast = 0;
+    for (size_t at = 0; (at = shown.find("\nfast ", at)) != std::string::npos; ++at) ++fast;
+    EXPECT_EQ(fast, 20000u);
+    EXPECT_EQ(shown.find("first error"), std::string::npos) << "only the last record before following";
+    std::string said = nltest::ReadFile(err);
+    EXPECT_EQ(said.find("truncated"), said.rfind("truncated")) << said;
+    EXPECT_NE(said.find("truncated"), std::string::npos) << said;
 }
 
 // dump: a process whose recorder is on writes its kept records within 5 s of

@@ -74,26 +74,45 @@ bool MayWrite() {
         return true;
     }
     if (status == ERROR_ACCESS_DENIED)
-        Error("the registry " + RegistryFile() +
+        Error("the registry " + Shown(RegistryFile()) +
               " may be changed only by its owner; run qpdebug as root (sudo qpdebug ...)");
     else
-        Error("cannot open the product key in the registry " + RegistryFile() + " (error " +
+        Error("cannot open the product key in the registry " + Shown(RegistryFile()) + " (error " +
               std::to_string(status) + ")");
     return false;
 }
 
 bool Write(const wchar_t* name, const std::wstring& text) {
     if (WriteRegistryString(text.c_str(), kDefaultProductKeyPath, name)) return true;
-    Error("cannot write " + ToUtf8(name) + " in the registry " + RegistryFile());
+    Error("cannot write " + ToUtf8(name) + " in the registry " + Shown(RegistryFile()));
     return false;
 }
 
-const char* const kLevelNames[] = {"fatal", "error", "info", "all"};
+// The level names of the debug modes 0 to 3: the threshold each lets through.
+const char* const kLevelNames[] = {"fatal", "error", "warn", "debug"};
 
 int LevelOf(const std::string& name) {
     for (int mode = 0; mode < 4; ++mode)
         if (name == kLevelNames[mode]) return mode;
     return -1;
+}
+
+// Whether the settings may be edited: a value built from a read that failed,
+// or from a value cut to what processes read, would lose what it left out.
+// list: the disabled list to be edited, or null for the module list.
+bool Editable(const Settings& settings, const DisabledListValue* list, const char* listName) {
+    std::string problem;
+    if (!settings.complete)
+        problem = "the settings could not all be read from the registry " + Shown(RegistryFile());
+    else if (!list && !settings.moduleList.Whole())
+        problem = "DebugModule is longer than the " + std::to_string(kModuleListMaxLength) +
+                  " characters a process reads";
+    else if (list && !list->whole)
+        problem = std::string(listName) + " is longer than the " + std::to_string(kDisabledListLimit) +
+                  " characters a process reads";
+    if (problem.empty()) return true;
+    Error(problem + "; nothing is changed (qpreg edits the value as it stands)");
+    return false;
 }
 
 // What running processes of that name do now, and will do.
@@ -102,19 +121,19 @@ void TellRunning(const std::string& name, bool on, const std::string& newPath) {
         if (_wcsicmp(FromUtf8(process.name).c_str(), FromUtf8(name).c_str()) != 0) continue;
         std::string line = "  pid " + std::to_string(process.pid) + ": ";
         if (!process.otherRegistry.empty()) {
-            line += "reads the registry " + process.otherRegistry + ", not this one";
+            line += "reads the registry " + Shown(process.otherRegistry) + ", not this one";
         } else if (!on) {
             line += "stops logging within a minute, at its next record";
         } else if (!process.openLog.empty() && process.openLog != newPath) {
-            line += "keeps logging into " + process.openLog +
-                    ", the file it chose when it started; restart it to log into " + newPath;
+            line += "keeps logging into " + Shown(process.openLog) +
+                    ", the file it chose when it started; restart it to log into " + Shown(newPath);
         } else if (!process.openLog.empty()) {
-            line += "logs into " + process.openLog + " within a minute, at its next record";
+            line += "logs into " + Shown(process.openLog) + " within a minute, at its next record";
         } else {
             line +=
                 "starts logging within a minute, at its next record (into the file it chose when it "
                 "started, " +
-                process.wouldUse + " unless HomeDir changed since)";
+                Shown(process.wouldUse) + " unless HomeDir changed since)";
         }
         std::printf("%s\n", line.c_str());
     }
@@ -161,7 +180,7 @@ std::wstring EditModuleList(const std::wstring& list, const std::wstring& name, 
         return other.empty() || ModuleListSwitchesOn(moved, other) == ModuleListSwitchesOn(list, other);
     });
     if (ModuleListSwitchesOn(moved, name) == on && othersKept) return moved;
-    *problem = "the module list \"" + ToUtf8(list) + "\" cannot switch " + ToUtf8(name) +
+    *problem = "the module list \"" + Shown(ToUtf8(list)) + "\" cannot switch " + Shown(ToUtf8(name)) +
                (on ? " on" : " off") +
                " without changing another entry: the first place where the name appears decides, also inside "
                "a longer name";
@@ -177,42 +196,54 @@ std::wstring EditNameList(const std::wstring& list, const std::wstring& name, bo
     return Join(pieces);
 }
 
+// The module list as edited; empty, with the reason said, when it may not be.
+bool EditedModuleList(const Settings& settings, const std::string& name, bool on, std::wstring* list) {
+    if (!Editable(settings, nullptr, nullptr)) return false;
+    std::string problem;
+    *list = EditModuleList(settings.moduleList.text, FromUtf8(name), on, &problem);
+    if (problem.empty() && list->size() > kModuleListMaxLength)
+        problem = "DebugModule would be longer than the " + std::to_string(kModuleListMaxLength) +
+                  " characters a process reads";
+    if (problem.empty()) return true;
+    Error(problem);
+    return false;
+}
+
 int SwitchOn(const std::string& name, const std::string& level) {
     int mode = level.empty() ? -1 : LevelOf(level);
     if (!level.empty() && mode < 0) {
-        Error("unknown level '" + level + "': fatal, error, info or all");
+        Error("unknown level '" + Shown(level) + "': fatal, error, warn or debug");
         return kExitUsage;
     }
     std::wstring wideName = FromUtf8(name);
     Settings settings = ReadSettings(DefaultNames());
-    std::string problem;
-    std::wstring list = EditModuleList(settings.moduleList, wideName, true, &problem);
-    if (!problem.empty()) {
-        Error(problem);
-        return kExitFailure;
-    }
+    std::wstring list;
+    if (!EditedModuleList(settings, name, true, &list)) return kExitFailure;
     // A level that lets nothing through would switch nothing on.
     if (mode < 0 && ThresholdOfMode(settings.mode) == Threshold::kOff) mode = kDefaultDebugMode;
     if (!MayWrite() || !Write(kValueDebugModule, list)) return kExitFailure;
     if (mode >= 0 && !WriteRegistryDword(mode, kDefaultProductKeyPath, kValueDebugLevel)) {
-        Error("cannot write DebugLevel in the registry " + RegistryFile());
+        Error("cannot write DebugLevel in the registry " + Shown(RegistryFile()));
         return kExitFailure;
     }
     int inForce = mode >= 0 ? mode : settings.mode;
     std::string path = LogFileForName(name, settings);
-    std::printf("%s is switched on (DebugModule \"%s\"), level %s (DebugLevel %d).\n", name.c_str(),
-                ToUtf8(list).c_str(),
-                ThresholdOfMode(inForce) == Threshold::kOff ? "off" : kLevelNames[inForce], inForce);
+    std::printf("%s is switched on (DebugModule \"%s\").\n", Shown(name).c_str(),
+                Shown(ToUtf8(list)).c_str());
+    std::printf("DebugLevel %d%s, level %s: it applies to every program of the machine.\n", inForce,
+                mode >= 0 ? " (changed)" : "",
+                ThresholdOfMode(inForce) == Threshold::kOff ? "off" : kLevelNames[inForce]);
     if (IsInstallerProcess(wideName.c_str()))
-        std::printf("%s is an installer: it always logs, into the temporary directory.\n", name.c_str());
-    std::printf("A %s started now logs into %s.\n", name.c_str(), path.c_str());
-    if (settings.homeDir.empty())
+        std::printf("%s is an installer: it always logs, into the temporary directory.\n",
+                    Shown(name).c_str());
+    std::printf("A %s started now logs into %s.\n", Shown(name).c_str(), Shown(path).c_str());
+    if (settings.homeDir.text.empty())
         std::printf(
             "HomeDir is not set, so that is the temporary directory. To keep the logs in <home>/Debug, set "
             "it\n"
             "(qpreg add 'HKLM\\%s' /v HomeDir /t REG_SZ /d <home> /f) before %s starts:\n"
             "a process reads HomeDir once, when it starts, and keeps that file for its life.\n",
-            ToUtf8(kDefaultProductKeyPath).c_str(), name.c_str());
+            ToUtf8(kDefaultProductKeyPath).c_str(), Shown(name).c_str());
     std::printf("%s\n", kPickUp);
     TellRunning(name, true, path);
     return 0;
@@ -221,32 +252,31 @@ int SwitchOn(const std::string& name, const std::string& level) {
 int SwitchOff(const std::string& name) {
     std::wstring wideName = FromUtf8(name);
     if (IsInstallerProcess(wideName.c_str())) {
-        Error(name + " is an installer: installers always log, whatever the module list says");
+        Error(Shown(name) + " is an installer: installers always log, whatever the module list says");
         return kExitFailure;
     }
     Settings settings = ReadSettings(DefaultNames());
-    std::string problem;
-    std::wstring list = EditModuleList(settings.moduleList, wideName, false, &problem);
-    if (!problem.empty()) {
-        Error(problem);
-        return kExitFailure;
-    }
+    std::wstring list;
+    if (!EditedModuleList(settings, name, false, &list)) return kExitFailure;
     if (!MayWrite() || !Write(kValueDebugModule, list)) return kExitFailure;
-    std::printf("%s is switched off (DebugModule \"%s\").\n%s\n", name.c_str(), ToUtf8(list).c_str(),
-                kPickUp);
+    std::printf("%s is switched off (DebugModule \"%s\").\n%s\n", Shown(name).c_str(),
+                Shown(ToUtf8(list)).c_str(), kPickUp);
     TellRunning(name, false, std::string());
     return 0;
 }
 
 int Silence(const std::string& name, bool silence) {
     if (name.empty() || name.find(';') != std::string::npos) {
-        Error("'" + name + "' is no module or feature name");
+        Error("'" + Shown(name) + "' is no module or feature name");
         return kExitUsage;
     }
     Settings settings = ReadSettings(DefaultNames());
     std::wstring wideName = FromUtf8(name);
     bool isFeature = std::any_of(settings.features.begin(), settings.features.end(),
                                  [&](const FeatureEntry& f) { return f.name == Lower(wideName); });
+    if (!Editable(settings, &settings.disabled.features, "DebugLogDisabledFeatures") ||
+        !Editable(settings, &settings.disabled.dlls, "DebugLogDisabledDlls"))
+        return kExitFailure;
     std::wstring features = settings.disabled.features.text;
     std::wstring dlls = settings.disabled.dlls.text;
     std::string what;
@@ -256,10 +286,11 @@ int Silence(const std::string& name, bool silence) {
         bool isModule = !isFeature && name.find('.') != std::string::npos;
         if (!isFeature && !isModule) {
             Warning(settings.mappingFile.empty()
-                        ? "no feature mapping file is in use (DataRootPath is not set): the feature " + name +
-                              " silences nothing"
-                        : "the feature mapping file " + ToUtf8(settings.mappingFile) + " has no feature " +
-                              name + ": it silences nothing until the file lists it");
+                        ? "no feature mapping file is in use (DataRootPath is not set): the feature " +
+                              Shown(name) + " silences nothing"
+                        : "the feature mapping file " + Shown(ToUtf8(settings.mappingFile)) +
+                              " has no feature " + Shown(name) +
+                              ": it silences nothing until the file lists it");
         }
         if (isModule) {
             dlls = EditNameList(dlls, wideName, true);
@@ -274,24 +305,30 @@ int Silence(const std::string& name, bool silence) {
         if (newFeatures == Join(Split(features)) && newDlls == Join(Split(dlls))) {
             std::printf(
                 "%s is not silenced: neither DebugLogDisabledDlls nor DebugLogDisabledFeatures names it.\n",
-                name.c_str());
+                Shown(name).c_str());
             return 0;
         }
         what = newFeatures != Join(Split(features)) ? "feature" : "module";
         features = newFeatures;
         dlls = newDlls;
     }
+    if ((what == "feature" ? features : dlls).size() > kDisabledListLimit) {
+        Error(std::string(what == "feature" ? "DebugLogDisabledFeatures" : "DebugLogDisabledDlls") +
+              " would be longer than the " + std::to_string(kDisabledListLimit) +
+              " characters a process reads");
+        return kExitFailure;
+    }
     if (!MayWrite()) return kExitFailure;
     if (what == "feature" && !Write(kValueDisabledFeatures, features)) return kExitFailure;
     if (what == "module" && !Write(kValueDisabledDlls, dlls)) return kExitFailure;
-    std::printf("The %s %s is %s (%s \"%s\").\n", what.c_str(), name.c_str(),
+    std::printf("The %s %s is %s (%s \"%s\").\n", what.c_str(), Shown(name).c_str(),
                 silence ? "silenced" : "no longer silenced",
                 what == "feature" ? "DebugLogDisabledFeatures" : "DebugLogDisabledDlls",
-                ToUtf8(what == "feature" ? features : dlls).c_str());
+                Shown(ToUtf8(what == "feature" ? features : dlls)).c_str());
     Settings after = ReadSettings(DefaultNames());
     std::string modules;
     for (const std::wstring& module : after.silencedModules)
-        modules += (modules.empty() ? "" : ", ") + ToUtf8(module);
+        modules += (modules.empty() ? "" : ", ") + Shown(ToUtf8(module));
     std::printf("Silenced modules now: %s.\n%s\n", modules.empty() ? "none" : modules.c_str(), kPickUp);
     return 0;
 }

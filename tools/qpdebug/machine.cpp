@@ -28,19 +28,7 @@ namespace qpdebug {
 
 namespace {
 
-// The module list is read as the library reads it: 49,152 registry bytes.
-constexpr size_t kModuleListElements = 49152;
-constexpr DWORD kModuleListReadBytes = 49152;
-// DebugLogFormat: 1,023 registry bytes.
-constexpr DWORD kLogFormatReadBytes = 1023;
-constexpr DWORD kDestinationReadBytes = 512;
 const char kLibraryName[] = "libutilDebug.so";
-
-std::wstring ReadString(const wchar_t* keyPath, const wchar_t* name, DWORD bytes) {
-    std::unique_ptr<wchar_t[]> buffer(new wchar_t[bytes / 2 + 1]());
-    if (!ReadRegistryString(buffer.get(), bytes, keyPath, name)) return std::wstring();
-    return buffer.get();
-}
 
 std::string ReadLink(const std::string& path) {
     char target[4096];
@@ -80,8 +68,9 @@ std::string DirectoryOf(const std::string& path) {
 
 // The objects mapped into the process: whether the library is among them,
 // and the logger names of all of them.
-bool ReadMaps(int pid, std::vector<std::string>* modules) {
+bool ReadMaps(int pid, std::vector<std::string>* modules, bool* unreadable) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/maps");
+    *unreadable = !in;
     std::set<std::string> seen;
     bool loaded = false;
     std::string line;
@@ -141,7 +130,7 @@ std::string ComposeLogFile(const std::string& executable, const std::string& run
     LogLocationInputs inputs;
     inputs.executablePath = FromUtf8(executable);
     inputs.runId = FromUtf8(runId);
-    inputs.homeDir = settings.homeDir;
+    inputs.homeDir = settings.homeDir.text;
     inputs.tempDir = FromUtf8(tempDir);
     LogLocation location;
     if (!ComposeLogLocation(inputs, &location)) return std::string();
@@ -186,26 +175,34 @@ ProductRegistryNames DefaultNames() {
     return names;
 }
 
+// Each setting is read by the library's own rule (ReadTextSetting and its
+// rules, QueryDwordValue); a read that went unanswered leaves the settings
+// incomplete, and nothing is written from them.
 Settings ReadSettings(const ProductRegistryNames& names) {
     Settings settings;
     settings.keyPath = names.keyPath;
-    settings.modeSet = ReadRegistryDword(&settings.mode, names.keyPath, names.debugLevel);
-    if (!settings.modeSet) settings.mode = kDefaultDebugMode;
+    settings.mode = kDefaultDebugMode;
     settings.count = kDefaultLogCount;
-    settings.countSet = ReadRegistryDword(&settings.count, names.keyPath, names.debugLogCount);
     settings.critical = kDefaultLogCriticalInfo;
-    settings.criticalSet = ReadRegistryDword(&settings.critical, names.keyPath, names.logCriticalInfo);
-    std::unique_ptr<wchar_t[]> list(new wchar_t[kModuleListElements]());
-    if (ReadRegistryString(list.get(), kModuleListReadBytes, names.keyPath, names.debugModule))
-        settings.moduleList = list.get();
-    settings.homeDir = ReadString(names.keyPath, names.homeDir, kHomeDirReadBytes);
-    // The back end reads these under the default key and names.
-    settings.format = ReadString(kDefaultProductKeyPath, kValueDebugLogFormat, kLogFormatReadBytes);
-    settings.destination = ReadString(kDefaultProductKeyPath, kLogDestinationValue, kDestinationReadBytes);
-    if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
-        settings.disabled = ReadDisabledLists(key);
-        RegCloseKey(key);
+    CSettingsReadCheck check;
+    if (HKEY key = OpenProductKeyForReading(names.keyPath)) {
+        CKeyCloser closer(key);
+        settings.modeSet = QueryDwordValue(key, names.debugLevel, &settings.mode);
+        settings.countSet = QueryDwordValue(key, names.debugLogCount, &settings.count);
+        settings.criticalSet = QueryDwordValue(key, names.logCriticalInfo, &settings.critical);
+        settings.moduleList = ReadTextSetting(key, names.debugModule, kModuleListRule);
+        settings.homeDir = ReadTextSetting(key, names.homeDir, kHomeDirRule);
     }
+    // The back end reads these under the default key and names.
+    if (HKEY key = OpenProductKeyForReading(kDefaultProductKeyPath)) {
+        CKeyCloser closer(key);
+        settings.format = ReadTextSetting(key, kValueDebugLogFormat, kLogFormatRule);
+        settings.destination = ReadTextSetting(key, kLogDestinationValue, kLogDestinationRule);
+        settings.disabled = ReadDisabledLists(key);
+    }
+    auto failed = [](const TextSetting& setting) { return setting.outcome == TextSettingOutcome::kFailed; };
+    settings.complete = !check.Unanswered() && !failed(settings.moduleList) && !failed(settings.homeDir) &&
+                        !failed(settings.format) && !failed(settings.destination);
     CFeatureConfig config;
     config.ResolveMappingFilePath();
     config.LoadFeatureMapping();
@@ -241,9 +238,9 @@ std::string WithoutDeletedMark(std::string path) {
 
 // The process, judged by the settings it takes; false when it has not the
 // library loaded.
-bool InspectProcess(int pid, const Baseline& baseline, Process* process) {
+bool InspectProcess(int pid, const Baseline& baseline, Process* process, bool* unreadable) {
     process->pid = pid;
-    if (!ReadMaps(pid, &process->modules)) return false;
+    if (!ReadMaps(pid, &process->modules, unreadable)) return false;
     std::string base = "/proc/" + std::to_string(pid);
     process->executable = ReadLink(base + "/exe");
     bool environmentRead = false;
@@ -279,7 +276,7 @@ bool InspectProcess(int pid, const Baseline& baseline, Process* process) {
             settings = &own;
         }
     }
-    process->switchedOn = ModuleListSwitchesOn(settings->moduleList, FromUtf8(process->name));
+    process->switchedOn = ModuleListSwitchesOn(settings->moduleList.text, FromUtf8(process->name));
     auto runId = environment.find("NL_DEBUG_LOG_OUTPUT_ID");
     process->wouldUse = ComposeLogFile(executable, runId == environment.end() ? "" : runId->second, *settings,
                                        TempDirOf(environment));
@@ -291,7 +288,7 @@ bool InspectProcess(int pid, const Baseline& baseline, Process* process) {
 
 }  // namespace
 
-std::vector<Process> FindProcesses() {
+std::vector<Process> FindProcesses(int* unreadable) {
     Baseline baseline;
     baseline.names = DefaultNames();
     baseline.settings = ReadSettings(baseline.names);
@@ -304,9 +301,14 @@ std::vector<Process> FindProcesses() {
     }
     std::sort(pids.begin(), pids.end());
     std::vector<Process> processes;
+    if (unreadable) *unreadable = 0;
     for (int pid : pids) {
         Process process;
-        if (InspectProcess(pid, baseline, &process)) processes.push_back(process);
+        bool hidden = false;
+        if (InspectProcess(pid, baseline, &process, &hidden)) processes.push_back(process);
+        // A process that ended meanwhile is gone, not hidden.
+        if (hidden && unreadable && access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0)
+            ++*unreadable;
     }
     return processes;
 }

@@ -25,13 +25,15 @@ struct Settings {
     int mode = 0;  // in force: kDefaultDebugMode when not set
     bool countSet = false;
     int count = 0;
-    std::wstring moduleList;
+    dbg_internal::TextSetting moduleList;
     bool criticalSet = false;
     int critical = 0;
-    std::wstring homeDir;      // empty: not set (or longer than can be read)
-    std::wstring format;       // empty: the default layout
-    std::wstring destination;  // empty: not set ("file")
+    dbg_internal::TextSetting homeDir;      // text empty: not set (or too long to be read)
+    dbg_internal::TextSetting format;       // text empty: the default layout
+    dbg_internal::TextSetting destination;  // text empty: not set, or too long ("file")
     dbg_internal::DisabledListValues disabled;
+    // Every read was answered: the settings may be edited and written back.
+    bool complete = false;
     std::wstring mappingFile;
     dbg_internal::CFeatureConfig::DataRootSource dataRootSource =
         dbg_internal::CFeatureConfig::DataRootSource::kNone;
@@ -46,9 +48,9 @@ dbg_internal::ProductRegistryNames DefaultNames();
 // A process of the machine that has the library loaded.
 struct Process {
     int pid = 0;
-    std::string name;                 // the executable's base name, as the module list names it
-    std::string executable;           // empty when it cannot be read (another user's process)
-    bool readable = false;            // its executable, environment and descriptors could be read
+    std::string name;        // the executable's base name, as the module list names it (after the last '/')
+    std::string executable;  // empty when it cannot be read (another user's process)
+    bool readable = false;   // its executable, environment and descriptors could be read
     std::string otherRegistry;        // the registry it reads, when not this tool's
     std::string productRegistryFile;  // cfg_ProductRegistry.txt that redirects its settings
     bool switchedOn = false;
@@ -58,7 +60,9 @@ struct Process {
     bool stale = false;                // openLog lies elsewhere than wouldUse
     std::vector<std::string> modules;  // logger names of its loaded objects
 };
-std::vector<Process> FindProcesses();
+// *unreadable, when given: how many processes could not be looked into (those
+// of other users, for a user other than root).
+std::vector<Process> FindProcesses(int* unreadable = nullptr);
 
 // The log file a process of that name started now would use, from this
 // tool's environment.

@@ -8,16 +8,88 @@
 
 namespace qpdebug {
 
+namespace {
+
+// The length of the UTF-8 sequence at text[at], or 0 when none starts there
+// (overlong forms and surrogates are no UTF-8); *codePoint is its value.
+size_t Utf8Sequence(const std::string& text, size_t at, unsigned* codePoint) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    size_t length = lead < 0x80                   ? 1
+                    : lead >= 0xC2 && lead < 0xE0 ? 2
+                    : lead >= 0xE0 && lead < 0xF0 ? 3
+                    : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                  : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    unsigned value = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool IsControl(unsigned c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F ||
+           c == 0x061C;
+}
+
+std::string Escape(const std::string& text, bool record) {
+    std::string out;
+    out.reserve(text.size());
+    char escaped[16];
+    for (size_t at = 0; at < text.size();) {
+        unsigned c = 0;
+        size_t length = Utf8Sequence(text, at, &c);
+        if (length == 0) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[at]));
+            out += escaped;
+            ++at;
+            continue;
+        }
+        if (c == '\\' && !record) {
+            out += "\\\\";
+        } else if (c == '\t' && record) {
+            out += '\t';
+        } else if (IsControl(c)) {
+            const char* name = c == '\n'   ? "\\n"
+                               : c == '\t' ? "\\t"
+                               : c == '\r' ? "\\r"
+                               : c == 0x1B ? "\\e"
+                                           : nullptr;
+            if (name)
+                out += name;
+            else {
+                std::snprintf(escaped, sizeof escaped, c < 0x80 ? "\\x%02X" : "\\u%04X", c);
+                out += escaped;
+            }
+        } else {
+            out.append(text, at, length);
+        }
+        at += length;
+    }
+    return out;
+}
+
+// Columns count characters, not bytes, so that UTF-8 names line up.
+size_t DisplayWidth(const std::string& text) {
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
+std::string Shown(const std::string& text) { return Escape(text, false); }
+std::string ShownRecord(const std::string& text) { return Escape(text, true); }
+
 bool UseColour() {
     const char* noColour = getenv("NO_COLOR");
     const char* term = getenv("TERM");
     return isatty(STDOUT_FILENO) && !(noColour && *noColour) && !(term && std::string(term) == "dumb");
-}
-
-// Columns count characters, not bytes, so that UTF-8 names line up.
-static size_t DisplayWidth(const std::string& text) {
-    return static_cast<size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::string& indent) {
@@ -38,38 +110,6 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::st
         if (r == 0 && colour) line = "\033[1m" + line + "\033[0m";
         std::printf("%s\n", line.c_str());
     }
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 void Error(const std::string& text) { std::fprintf(stderr, "qpdebug: %s\n", text.c_str()); }

@@ -16,10 +16,11 @@ namespace {
 bool IsPathSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
 // The executable's path with its extension replaced by the run identifier and
-// ".log". Only the file name is cut at its last '.', never a directory. A run
-// identifier that does not fit the environment buffer adds nothing.
+// ".log". Only the file name (after the last '/': a backslash is part of a
+// name) is cut at its last '.', never a directory. A run identifier that does
+// not fit the environment buffer adds nothing.
 bool ComposeLogNamePath(std::wstring& namePath, const std::wstring& runId) {
-    size_t fileName = namePath.find_last_of(L"/\\");
+    size_t fileName = namePath.rfind(L'/');
     fileName = fileName == std::wstring::npos ? 0 : fileName + 1;
     size_t dot = namePath.rfind(L'.');
     if (dot != std::wstring::npos && dot >= fileName) namePath.resize(dot);
@@ -59,13 +60,15 @@ bool ComposeLogLocation(const LogLocationInputs& inputs, LogLocation* location) 
     std::wstring debugFolder;
     std::wstring directory = LogDirectory(homeDir, inputs.tempDir, &debugFolder);
 
-    wchar_t name[_MAX_FNAME] = {};
-    wchar_t extension[_MAX_EXT] = {};
-    _wsplitpath(namePath.c_str(), nullptr, nullptr, name, extension);
+    size_t slash = namePath.rfind(L'/');
+    std::wstring name = slash == std::wstring::npos ? namePath : namePath.substr(slash + 1);
+    size_t dot = name.rfind(L'.');
+    std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
+    name.resize(name.size() - extension.size());
     // The installer's front end logs under the installer's name.
-    if (_wcsicmp(name, L"QpMFCApp") == 0) wcscpy(name, L"Setup");
+    if (_wcsicmp(name.c_str(), L"QpMFCApp") == 0) name = L"Setup";
 
-    std::wstring path = JoinLogPath(directory, std::wstring(name) + extension);
+    std::wstring path = JoinLogPath(directory, name + extension);
     if (path.size() >= MAX_PATH) return false;
     location->path = path;
     location->debugFolder = debugFolder;

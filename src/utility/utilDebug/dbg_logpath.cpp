@@ -24,9 +24,10 @@ std::wstring TemporaryDirectory() {
 
 // HomeDir under the given key and name, or empty.
 std::wstring ReadHomeDir(const wchar_t* keyPath, const wchar_t* homeDirName) {
-    wchar_t homeDir[MAX_PATH] = {};
-    if (!ReadRegistryString(homeDir, kHomeDirReadBytes, keyPath, homeDirName)) return std::wstring();
-    return homeDir;
+    HKEY key = OpenProductKeyForReading(keyPath);
+    if (!key || !homeDirName) return std::wstring();
+    CKeyCloser closer(key);
+    return ReadTextSetting(key, homeDirName, kHomeDirRule).text;
 }
 
 // Only this one level is created; it may exist already.

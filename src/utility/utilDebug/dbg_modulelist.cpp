@@ -32,9 +32,14 @@ bool ModuleListSwitchesOn(const std::wstring& moduleList, const std::wstring& pr
     return flag >= list.size() || list[flag] != L'0';
 }
 
+// Only '/' separates folders: a backslash is part of a Linux file name.
 std::wstring ProcessBaseNameOf(const wchar_t* executablePath) {
-    wchar_t name[_MAX_FNAME] = {};
-    _wsplitpath(executablePath, nullptr, nullptr, name, nullptr);
+    if (!executablePath) return std::wstring();
+    std::wstring name = executablePath;
+    size_t slash = name.rfind(L'/');
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) name.resize(dot);
     return name;
 }
 

@@ -18,7 +18,7 @@ bool IsInstallerProcess(const wchar_t* processBaseName);
 // always on; an empty name is off.
 bool ModuleListSwitchesOn(const std::wstring& moduleList, const std::wstring& processBaseName);
 
-// The executable's file name without directory and extension.
+// The executable's file name (what follows its last '/') without its extension.
 std::wstring ProcessBaseNameOf(const wchar_t* executablePath);
 
 }  // namespace dbg_internal

@@ -47,18 +47,10 @@ HKEY OpenProductKeyForReading(const wchar_t* keyPath) {
     return OpenProductKey(keyPath, KEY_READ);
 }
 
-// String data arrives as wchar_t, two bytes for each registry byte, so the
-// query lands in a buffer with room for that; the integer is its first four
-// bytes, which hold the same number as on Windows for a one-character text.
 bool ReadLogFormat(HKEY key, std::wstring* format) {
-    constexpr DWORD kLogFormatReadBytes = 1023;
-    wchar_t read[1024] = {};
-    DWORD size = kLogFormatReadBytes;
-    LSTATUS status =
-        RegQueryValueExW(key, kValueDebugLogFormat, nullptr, nullptr, reinterpret_cast<BYTE*>(read), &size);
-    NoteSettingsRead(status);
-    if (status != ERROR_SUCCESS || read[0] == L'\0') return false;
-    *format = read;
+    TextSetting setting = ReadTextSetting(key, kValueDebugLogFormat, kLogFormatRule);
+    if (setting.outcome != TextSettingOutcome::kRead || setting.text.empty()) return false;
+    *format = setting.text;
     return true;
 }
 
@@ -71,24 +63,12 @@ bool ReadDiagnosticsSwitch(HKEY key) {
     return status == ERROR_SUCCESS && value != 0;
 }
 
-// The setting is short: "file;journal" and some room for blanks.
-constexpr size_t kDestinationElements = 64;
-
 bool ReadLogDestination(HKEY key, unsigned* destination) {
-    wchar_t text[kDestinationElements] = {};
-    DWORD size = NlRegStringBufferSize(kDestinationElements - 1);
-    LSTATUS status = RegQueryValueExW(key, kValueDebugLogDestination, nullptr, nullptr,
-                                      reinterpret_cast<BYTE*>(text), &size);
-    NoteSettingsRead(status);
-    if (status == ERROR_SUCCESS) {
-        *destination = ParseLogDestination(text);
-        return true;
-    }
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) {
-        *destination = kDestinationFile;
-        return true;
-    }
-    return false;
+    TextSetting setting = ReadTextSetting(key, kValueDebugLogDestination, kLogDestinationRule);
+    if (setting.outcome == TextSettingOutcome::kFailed) return false;
+    // A value too long to read is no value: the file.
+    *destination = ParseLogDestination(setting.text.c_str());
+    return true;
 }
 
 unsigned ReadLogDestinationAt(const wchar_t* keyPath) {
@@ -173,6 +153,46 @@ bool QueryTextValue(HKEY key, const wchar_t* valueName, size_t maxLength, std::w
     return true;
 }
 
+const TextSettingRule kDisabledListRule{0, kDisabledListLimit};
+const TextSettingRule kHomeDirRule{kHomeDirReadBytes, 0};
+
+TextSetting ReadTextSetting(HKEY key, const wchar_t* valueName, const TextSettingRule& rule) {
+    TextSetting setting;
+    LSTATUS status = ERROR_SUCCESS;
+    if (rule.cutLength > 0) {
+        // Read whole, and cut.
+        std::vector<wchar_t> buffer(std::min<size_t>(rule.cutLength, 4096) + 2, L'\0');
+        DWORD size = NlRegStringBufferSize(buffer.size() - 1);
+        status =
+            RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (status == ERROR_MORE_DATA) {
+            buffer.assign(size / 2 + 2, L'\0');
+            size = NlRegStringBufferSize(buffer.size() - 1);
+            status = RegQueryValueExW(key, valueName, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
+        }
+        if (status == ERROR_SUCCESS) {
+            size_t length = wcsnlen(buffer.data(), buffer.size());
+            setting.text.assign(buffer.data(), std::min(length, rule.cutLength));
+            setting.outcome = length > rule.cutLength ? TextSettingOutcome::kCut : TextSettingOutcome::kRead;
+        }
+    } else {
+        std::vector<wchar_t> buffer(rule.readBytes / 2 + 1, L'\0');
+        DWORD size = rule.readBytes;
+        status =
+            RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        // An empty text is no value.
+        if (status == ERROR_SUCCESS && buffer[0] != L'\0')
+            setting.text = buffer.data(), setting.outcome = TextSettingOutcome::kRead;
+        if (status == ERROR_MORE_DATA) setting.outcome = TextSettingOutcome::kTooLong;
+    }
+    NoteSettingsRead(status);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+        setting.outcome =
+            status == ERROR_FILE_NOT_FOUND ? TextSettingOutcome::kMissing : TextSettingOutcome::kFailed;
+    return setting;
+}
+
 // ---- The disabled lists in the registry ------------------------------------------------------
 
 namespace {
@@ -181,7 +201,10 @@ namespace {
 // ignored.
 DisabledListValue ReadDisabledList(HKEY key, const wchar_t* valueName) {
     DisabledListValue value;
-    value.read = QueryTextValue(key, valueName, kDisabledListLimit, &value.text);
+    TextSetting setting = ReadTextSetting(key, valueName, kDisabledListRule);
+    value.read = setting.outcome == TextSettingOutcome::kRead || setting.outcome == TextSettingOutcome::kCut;
+    value.whole = setting.Whole();
+    value.text = setting.text;
     return value;
 }
 

@@ -64,6 +64,41 @@ unsigned ReadLogDestinationAt(const wchar_t* keyPath);
 // The most of DebugModule that is read: the rest is ignored.
 constexpr size_t kModuleListMaxLength = 24575;
 
+// How a text setting is read. With cutLength set, a value of any length is
+// read and its first cutLength characters count. Otherwise it is read with
+// readBytes registry bytes (two a UTF-16 unit, the ending NUL included), and
+// a value that does not fit is not taken at all: the setting's default holds.
+struct TextSettingRule {
+    DWORD readBytes;
+    size_t cutLength;
+};
+constexpr TextSettingRule kModuleListRule{0, kModuleListMaxLength};
+// DebugLogDisabledDlls and DebugLogDisabledFeatures (kDisabledListLimit).
+extern const TextSettingRule kDisabledListRule;
+// HomeDir: 260 bytes, at most 129 characters.
+extern const TextSettingRule kHomeDirRule;
+// DebugLogFormat: 1,023 bytes, at most 510 characters.
+constexpr TextSettingRule kLogFormatRule{1023, 0};
+// DebugLogDestination: 126 bytes, at most 62 characters.
+constexpr TextSettingRule kLogDestinationRule{126, 0};
+
+// What one read of a text setting gave. kTooLong: the value does not fit and
+// is not taken; kCut: only its first cutLength characters are taken;
+// kFailed: the registry did not answer or refused the read.
+enum class TextSettingOutcome { kRead, kMissing, kCut, kTooLong, kFailed };
+struct TextSetting {
+    TextSettingOutcome outcome = TextSettingOutcome::kMissing;
+    std::wstring text;  // what a process takes; empty unless kRead or kCut
+    // Whether the text may be taken as the whole value, to be edited and
+    // written back (a missing value is an empty one).
+    bool Whole() const {
+        return outcome == TextSettingOutcome::kRead || outcome == TextSettingOutcome::kMissing;
+    }
+};
+// Reads a text setting under an open key by its rule: the one reading of the
+// library and of qpdebug. Without cutLength, an empty value counts as missing.
+TextSetting ReadTextSetting(HKEY key, const wchar_t* valueName, const TextSettingRule& rule);
+
 // Writes below an existing key; false when the key does not open for writing
 // or the value cannot be set.
 bool WriteRegistryDword(int value, const wchar_t* keyPath, const wchar_t* valueName);
@@ -95,6 +130,7 @@ class CRegistryWaitBudget {
 // A disabled list as read from the registry: whether it could be, and its text.
 struct DisabledListValue {
     bool read = false;
+    bool whole = false;  // the text is the whole value (or it is missing), not cut or unread
     std::wstring text;
 };
 struct DisabledListValues {

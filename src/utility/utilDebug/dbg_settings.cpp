@@ -129,7 +129,9 @@ struct RefreshReading {
 
 // A longer list is cut to its first kModuleListMaxLength characters.
 bool ReadModuleList(HKEY key, std::wstring* list) {
-    return QueryTextValue(key, Names().debugModule, kModuleListMaxLength, list);
+    TextSetting setting = ReadTextSetting(key, Names().debugModule, kModuleListRule);
+    *list = setting.text;
+    return setting.outcome == TextSettingOutcome::kRead || setting.outcome == TextSettingOutcome::kCut;
 }
 
 // A change of letter case only is no change.

@@ -164,8 +164,8 @@ struct DbgFileVersionNote {
                                                       ((uint32_t)(major) << 16) | (uint32_t)(minor),       \
                                                       ((uint32_t)(build) << 16) | (uint32_t)(revision)}
 
-#ifdef __cplusplus
-// The compile-time check of the DBG_LOG macros: a literal format, narrow or
+#if defined(__cplusplus) && __cplusplus >= 201703L
+// The compile-time check of the DBG_LOG macros (C++17 and later): a literal format, narrow or
 // wide, read with the library's conventions (Windows size prefixes I, I32,
 // I64 and w; %s of the format's own width, %S of the other, h and l/w
 // choosing narrow and wide), against the types of its arguments.
@@ -353,6 +353,9 @@ constexpr int Check() {
     static_cast<void>(                                           \
         ::DBG::format_check::Check<::DBG::format_check::Matches( \
             DBG_FORMAT_OF(__VA_ARGS__), decltype(::DBG::format_check::KindsOf(__VA_ARGS__)){})>())
+#else
+// Below C++17 the macros log without the compile-time check.
+#define DBG_CHECK_FORMAT(...) static_cast<void>(0)
 #endif
 
 // Convenience macros: the calling module, file and line are filled in, and a

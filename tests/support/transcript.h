@@ -52,6 +52,7 @@ class Transcript {
         result.status = RunCommand(
             "printf " + ShellQuote(how.input) + " | " + how.prefix + line + " 2>" + errFile, &result.out);
         result.err = how.terminal ? result.out : ReadFile(errFile);  // a terminal shows both
+        if (how.unprivileged && geteuid() != 0) chmod(env_.registryFile().c_str(), 0644);
         return result;
     }
 

@@ -6,31 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/unicode.h"
+
 namespace qpdebug {
 
 namespace {
-
-// The length of the UTF-8 sequence at text[at], or 0 when none starts there
-// (overlong forms and surrogates are no UTF-8); *codePoint is its value.
-size_t Utf8Sequence(const std::string& text, size_t at, unsigned* codePoint) {
-    const unsigned char lead = static_cast<unsigned char>(text[at]);
-    size_t length = lead < 0x80                   ? 1
-                    : lead >= 0xC2 && lead < 0xE0 ? 2
-                    : lead >= 0xE0 && lead < 0xF0 ? 3
-                    : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                  : 0;
-    if (length == 0 || at + length > text.size()) return 0;
-    unsigned value = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        const unsigned char next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (next & 0x3F);
-    }
-    const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) return 0;
-    *codePoint = value;
-    return length;
-}
 
 bool IsControl(unsigned c) {
     return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
@@ -43,9 +23,12 @@ std::string Escape(const std::string& text, bool record) {
     out.reserve(text.size());
     char escaped[16];
     for (size_t at = 0; at < text.size();) {
-        unsigned c = 0;
-        size_t length = Utf8Sequence(text, at, &c);
-        if (length == 0) {
+        // A byte that starts no UTF-8 sequence decodes as U+FFFD, which
+        // the text may also hold as such.
+        size_t next = at;
+        unsigned c = nlplatform::DecodeUtf8(text.data(), text.size(), &next);
+        size_t length = next - at;
+        if (c == 0xFFFD && text.compare(at, 3, "\xEF\xBF\xBD") != 0) {
             std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[at]));
             out += escaped;
             ++at;

@@ -96,14 +96,19 @@ int Pieces(const NL_JOURNAL_FIELD* fields, int count, iovec* pieces, uint64_t* l
     return n;
 }
 
-ssize_t SendPieces(int fd, iovec* pieces, int count) {
-    msghdr message = {};
-    message.msg_iov = pieces;
-    message.msg_iovlen = static_cast<size_t>(count);
+// One datagram, never waiting; -errno when it was not sent.
+ssize_t Send(int fd, const msghdr& message) {
     ssize_t rc;
     while ((rc = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT)) < 0 && errno == EINTR) {
     }
     return rc < 0 ? -errno : rc;
+}
+
+ssize_t SendPieces(int fd, iovec* pieces, int count) {
+    msghdr message = {};
+    message.msg_iov = pieces;
+    message.msg_iovlen = static_cast<size_t>(count);
+    return Send(fd, message);
 }
 
 // An entry too big for one datagram goes in a sealed memory file whose
@@ -137,10 +142,8 @@ int SendInMemoryFile(int fd, iovec* pieces, int count) {
         rights->cmsg_type = SCM_RIGHTS;
         rights->cmsg_len = CMSG_LEN(sizeof(int));
         std::memcpy(CMSG_DATA(rights), &memory, sizeof(int));
-        ssize_t rc;
-        while ((rc = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT)) < 0 && errno == EINTR) {
-        }
-        result = rc < 0 ? -errno : 0;
+        ssize_t rc = Send(fd, message);
+        result = rc < 0 ? static_cast<int>(rc) : 0;
     }
     close(memory);
     return result;

@@ -254,6 +254,14 @@ bool IsSilenced(const ModuleSlot& slot) EXCLUDES(AdapterLock()) {
     return FilterFeatureConfig().IsModuleDisabled(slot.entry.load(std::memory_order_acquire)->name);
 }
 
+// The kept records go out whole, each once: a thread cancelled meanwhile
+// ends after them.
+void WriteOutKeptRecordsWhole(const char* why) {
+    CCancellationHold hold;
+    WriteOutKeptRecords(why, CurrentLogDestination(), g_recordAppender.get());
+    hold.Resume();
+}
+
 // A record the threshold rejected, kept while the recorder is on: only what
 // the process would write at threshold 3, so nothing of a silenced module.
 template <typename FileChar, typename Char>
@@ -266,27 +274,21 @@ void KeepRejectedRecord(const ModuleSlot& slot, const LevelPtr& level, int level
     KeepRecord(FieldsOf(*slot.Logger(), level, CutSourceFile(file, scratch), line, PrefixOf(levelCode), text,
                         length),
                levelCode, CurrentLogDestination(), g_recordAppender.get());
-    if (KeptRecordsRequested())
-        WriteOutKeptRecords("on request", CurrentLogDestination(), g_recordAppender.get());
+    if (KeptRecordsRequested()) WriteOutKeptRecordsWhole("on request");
 }
 
 // Before a record at error level or worse the kept records go out first. A
 // request for them is looked for by the records that are kept.
 void WriteOutKeptRecordsIfDue(const LevelPtr& level) {
     if (level->toInt() >= log4cxx::Level::ERROR_INT && RecorderHasRecords())
-        WriteOutKeptRecords("before this error", CurrentLogDestination(), g_recordAppender.get());
+        WriteOutKeptRecordsWhole("before this error");
 }
 
 template <typename Char>
 void WriteEnabledRecord(log4cxx::Logger& logger, ModuleSlot& slot, const LevelPtr& level,
                         const char* sourceFile, int line, int levelCode, const Char* text, size_t length) {
     CheckLogFileRecreated();
-    if (RecorderIsOn()) {
-        // The kept records go out whole, each once.
-        CCancellationHold hold;
-        WriteOutKeptRecordsIfDue(level);
-        hold.Resume();
-    }
+    if (RecorderIsOn()) WriteOutKeptRecordsIfDue(level);
     const char* prefix = PrefixOf(levelCode);
     // A record for the file alone pays one load here.
     const unsigned destination = CurrentLogDestination();
@@ -315,10 +317,7 @@ void WriteRecord(HINSTANCE module, const FileChar* file, int line, int levelCode
     if (!slot) return;
     log4cxx::Logger& logger = *slot->Logger();
     if (!logger.isEnabledFor(level)) {
-        if (!RecorderIsOn()) return;
-        CCancellationHold hold;
-        KeepRejectedRecord(*slot, level, levelCode, file, line, message);
-        hold.Resume();
+        if (RecorderIsOn()) KeepRejectedRecord(*slot, level, levelCode, file, line, message);
         return;
     }
 

@@ -343,7 +343,7 @@ void CRecordFileAppender::NoteSize(size_t size) {
 size_t CRecordFileAppender::SizeBefore(size_t record, ULONGLONG now) {
     size_t since = sinceCheck_.fetch_add(record, std::memory_order_relaxed);
     size_t estimate = checkedSize_.load(std::memory_order_relaxed) + since;
-    size_t limit = std::min(maxSize_.load(std::memory_order_relaxed), sizeLimit_.Last());
+    size_t limit = maxSize_.load(std::memory_order_relaxed);
     if (writers_.CountsAlone(now) && since < kRecheckBytes &&
         (limit == SIZE_MAX || (estimate < limit && limit - estimate > kRecheckBytes + record)))
         return estimate;
@@ -370,14 +370,15 @@ void CRecordFileAppender::WriteRecord(const LogString& text, const log4cxx::spi:
         CSharedGuard shared(&lock_);
         if (!file_.IsOpen()) return;
         ULONGLONG now = GetTickCount64();
-        writers_.CountSharedBytes(text.size());
-        size_t size = writers_.CheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
-        size_t limit = size == SIZE_MAX ? SIZE_MAX : sizeLimit_.Before(size, text.size(), kRecheckBytes, now);
-        if (size != SIZE_MAX && limit == SIZE_MAX && !RollIsDue(event, size) &&
-            lost_.load(std::memory_order_relaxed) == 0 && overLimit_.load(std::memory_order_relaxed) == 0 &&
-            !lineOpen_.load(std::memory_order_relaxed)) {
-            WriteCounted(text);
-            return;
+        if (sizeLimit_.Current(now) == SIZE_MAX) {
+            writers_.CountSharedBytes(text.size());
+            size_t size = writers_.CheckIsDue(now) ? SIZE_MAX : SizeBefore(text.size(), now);
+            if (size != SIZE_MAX && !RollIsDue(event, size) && lost_.load(std::memory_order_relaxed) == 0 &&
+                overLimit_.load(std::memory_order_relaxed) == 0 &&
+                !lineOpen_.load(std::memory_order_relaxed)) {
+                WriteCounted(text);
+                return;
+            }
         }
     }
     if (pool) {

@@ -21,9 +21,6 @@ namespace dbg_internal {
 
 namespace {
 
-#define DBG_DIGITS(n) #n
-#define DBG_NUMBER_TEXT(n) DBG_DIGITS(n)
-
 std::atomic<unsigned> g_destination{kDestinationFile};
 // Whether the record that falls back to the file has said why since the
 // journal was last reached.
@@ -111,13 +108,13 @@ bool SendToJournal(const JournalRecord& record, std::string* reason) {
     TrimMessage(buffers.message);
     if (sent == -ENOENT || sent == -ECONNREFUSED)
         return FallBack(reason, "there is no journal socket at /run/systemd/journal/socket");
-    if (sent == -EAGAIN)
-        return FallBack(reason,
-                        "it did not take the record within " DBG_NUMBER_TEXT(NL_JOURNAL_WAIT_MS) " ms");
     if (sent < 0) {
         // Kept for the notice: the reason of this record's failure.
         static thread_local char why[160];
-        snprintf(why, sizeof why, "the journal refused the record: %s", strerror(-sent));
+        if (sent == -EAGAIN)
+            snprintf(why, sizeof why, "it did not take the record within %d ms", NL_JOURNAL_WAIT_MS);
+        else
+            snprintf(why, sizeof why, "the journal refused the record: %s", strerror(-sent));
         return FallBack(reason, why);
     }
     if (g_fallBackTold.load(std::memory_order_relaxed))

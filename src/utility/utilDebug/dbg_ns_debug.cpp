@@ -69,9 +69,9 @@ bool EnsureInterfaceInitialised() {
     return InterfaceInitialised();
 }
 
-// A thread cancelled in a record ends here, its unwinding caught and thrown on; the undefined-behaviour
-// sanitizer takes the handler's reference to the unwinding, which has no
-// object, for a null one.
+// A thread cancelled in a record ends here, its unwinding caught and thrown
+// on; the undefined-behaviour sanitizer takes the handler's reference to the
+// unwinding, which has no object, for a null one.
 template <typename FileChar, typename Char>
 __attribute__((no_sanitize("null"))) void LogRecord(HINSTANCE module, int level, const FileChar* file,
                                                     int line, CPendingMessage<Char>& message) {

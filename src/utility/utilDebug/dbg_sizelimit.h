@@ -17,8 +17,8 @@ inline bool FitsUnder(size_t limit, size_t size, size_t record) {
     return limit == SIZE_MAX || (size <= limit && record <= limit - size);
 }
 
-// The limit, read again at most once a second, and for every record that
-// comes near it (within margin bytes). Shared by the writing threads.
+// The limit, read again at most once a second (and at once after a file is
+// opened anew). Shared by the writing threads.
 class CFileSizeLimit {
   public:
     static constexpr ULONGLONG kRereadMs = 1000;
@@ -30,14 +30,12 @@ class CFileSizeLimit {
         limit_.store(limit, std::memory_order_relaxed);
         return limit;
     }
-    size_t Before(size_t size, size_t record, size_t margin, ULONGLONG now) {
-        size_t limit = limit_.load(std::memory_order_relaxed);
-        if (FitsUnder(limit, size, record + margin) &&
-            now - tick_.load(std::memory_order_relaxed) < kRereadMs)
-            return limit;
-        limit = ReadNow();
+    // The last limit read, unless that is a second old.
+    size_t Current(ULONGLONG now) {
+        if (now - tick_.load(std::memory_order_relaxed) < kRereadMs)
+            return limit_.load(std::memory_order_relaxed);
         tick_.store(now, std::memory_order_relaxed);
-        return limit;
+        return ReadNow();
     }
     // The last limit read.
     size_t Last() const { return limit_.load(std::memory_order_relaxed); }

@@ -21,8 +21,8 @@ constexpr DWORD kWritersLock = 0;
 constexpr DWORD kWriterMarker = 1;
 constexpr DWORD kAloneMarker = 2;
 
-// A record waits at most this long for another writer's lock; a roll does
-// not wait for it at all, and is put off to a later record.
+// A record or a roll waits at most this long for another writer's lock; a
+// roll that does not get it is put off to a later record.
 constexpr DWORD kWritersWaitMs = 5;
 
 // A process writing alone looks again for other writers at least this often

@@ -4,6 +4,7 @@
 # a skipped step, a swapped argument) should make at least one test fail.
 #
 #   scripts/mutate.sh [-l LIST] [-o RESULT] [-r REV] [-t SECONDS] [-m REGEX] [-w DIR]
+#                     [-p PREVIOUS] [-x REGEX] [-i] [-k]
 #
 #   -l LIST     the faults (default tests/mutants.txt; its header gives the format)
 #   -o RESULT   the table written (default DIR/result.txt)
@@ -17,14 +18,21 @@
 #               file is restored at once, also when the run is stopped);
 #               nothing else may change the tree meanwhile
 #   -k          trust that the unchanged suite passes: skip its run
+#   -p PREVIOUS a result table of an earlier run: each fault first runs only
+#               the tests that caught it there, and the whole suite only when
+#               none of them does (to show quickly that nothing caught is lost)
+#   -x REGEX    the tests never run (default ^install\. : the packaging
+#               tests build the packages, 90 s a run)
 #
 # The sources are copied into DIR/src and built in DIR/obj (ccache, two
 # jobs; an executable is not relinked when only a shared library it uses
 # changed), so the working tree is never touched. The suite runs
 # once unchanged first; tests that fail then are left out of every run. A
 # fault whose text is no longer found is reported "stale"; one that does not
-# compile, "no-build". Each fault runs the suite with --stop-on-failure, or
-# only the tests its list line names (recorded in the table).
+# compile, "no-build". Each fault runs the whole suite to its end and the
+# table names every test that failed: the catch matrix. A run that passes
+# three minutes is cut (a fault that hangs every test), and names the tests
+# failed so far.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,9 +42,12 @@ result=""
 rev=""
 timeout=60
 only=""
+previous=""
+never='^install\.'
+
 inplace=""
 skipcheck=""
-while getopts "l:o:r:t:m:w:ik" opt; do
+while getopts "l:o:r:t:m:w:p:x:ik" opt; do
     case $opt in
         l) list=$(realpath "$OPTARG") ;;
         o) result=$OPTARG ;;
@@ -44,6 +55,8 @@ while getopts "l:o:r:t:m:w:ik" opt; do
         t) timeout=$OPTARG ;;
         m) only=$OPTARG ;;
         w) work=$(realpath -m "$OPTARG") ;;
+        p) previous=$(realpath "$OPTARG") ;;
+        x) never=$OPTARG ;;
         i) inplace=1 ;;
         k) skipcheck=1 ;;
         *) sed -n '2,20p' "$0" >&2; exit 2 ;;
@@ -58,7 +71,9 @@ if [ -n "$inplace" ]; then
 fi
 mkdir -p "$src" "$work"
 # Paths relative to the worktree, so that this tree and build/ share ccache hits.
-export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root"
+if command -v ccache >/dev/null; then
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root"
+fi
 jobs=2
 
 # The copy: files are rewritten only when their content changed, so that the
@@ -108,20 +123,23 @@ fi
 build() { nice cmake --build "$obj" -j $jobs </dev/null >"$work/build.log" 2>&1; }
 build || { echo "error: the unchanged tree does not build ($work/build.log)" >&2; exit 1; }
 
-# Runs ctest; prints the names of the failed tests, one a line.
+# Runs ctest, for three minutes at most; prints the names of the failed
+# tests, one a line, from its progress lines (a cut run has no summary).
 run_tests() {
     local log=$1
     shift
-    (cd "$obj" && nice ctest -j $jobs --timeout "$timeout" "$@" </dev/null >"$log" 2>&1)
-    sed -n 's/^[[:space:]]*[0-9]\+ - \([^ ]*\) .*/\1/p' "$log"
+    (cd "$obj" && timeout -s INT 180 nice ctest -j $jobs --timeout "$timeout" "$@" </dev/null >"$log" 2>&1)
+    sed -n 's/^[[:space:]]*[0-9]\+\/[0-9]\+ Test[[:space:]]\+#[0-9]\+: \([^ ]*\) .*\*\*\*.*/\1/p' "$log" | sort -u
 }
 
 broken=""
 [ -n "$skipcheck" ] || broken=$(run_tests "$work/unchanged.log")
-exclude=()
+# A regular expression that matches the names given one a line.
+names_regex() { echo "^($(sed 's/[.[\]*+?()|^$\\{}]/\\&/g' | paste -sd'|'))"; }
+exclude=(-E "$never")
 if [ -n "$broken" ]; then
     echo "failing before any fault (left out): $(echo $broken)" >&2
-    exclude=(-E "^($(echo "$broken" | sed 's/[.[\]*+?()|^$]/\\&/g' | paste -sd'|'))\$")
+    exclude=(-E "$never|$(names_regex <<<"$broken")\$")
 fi
 
 current=""
@@ -133,7 +151,7 @@ trap restore EXIT
 {
     echo "# $(date -u '+%F %T') $( [ -n "$rev" ] && git -C "$root" rev-parse --short "$rev" || echo "working tree of $(git -C "$root" rev-parse --short HEAD)")"
     [ -n "$broken" ] && echo "# left out (failing unchanged): $(echo $broken)"
-    printf '%-4s %-10s %-44s %-50s %s\n' "#" "result" "file" "fault" "caught by"
+    printf '%s\t%s\t%s\t%s\t%s\n' "#" "result" "file" "fault" "caught by"
 } >"$result"
 
 n=0
@@ -143,7 +161,7 @@ while IFS= read -r line <&3; do
     [[ -z "$line" || "$line" == \#* ]] && continue
     # Tabs become a separator that is not white space, so that an empty
     # field (a deleting replacement) stays a field.
-    IFS=$'\x1f' read -r file find replace description subset <<<"${line//$'\t'/$'\x1f'}"
+    IFS=$'\x1f' read -r file find replace description <<<"${line//$'\t'/$'\x1f'}"
     n=$((n + 1))
     if [ -n "$only" ] && ! printf '%s\t%s\t%s\n' "$file" "$find" "$description" | grep -qE "$only"; then
         continue
@@ -169,9 +187,11 @@ EOF
             if ! build; then
                 status=no-build
             else
-                args=(--stop-on-failure "${exclude[@]}")
-                [ -n "$subset" ] && args=(--stop-on-failure -R "$subset" "${exclude[@]}")
-                failed=$(run_tests "$work/fault.log" "${args[@]}")
+                failed=""
+                before=""
+                [ -n "$previous" ] && before=$(awk -v n="$n" '$1 == n && $2 == "caught" { for (i = 5; i <= NF; i++) print $i }' FS='\t' "$previous" | tr ' ' '\n' | grep -v '^$')
+                [ -n "$before" ] && failed=$(run_tests "$work/fault.log" -R "$(names_regex <<<"$before")" "${exclude[@]}")
+                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" "${exclude[@]}")
                 if [ -n "$failed" ]; then
                     status=caught
                     caught=$((caught + 1))
@@ -179,14 +199,14 @@ EOF
                 else
                     status="NOT-caught"
                 fi
-                [ -n "$subset" ] && by="$by (ran only: $subset)"
+                grep -q 'Total Test time' "$work/fault.log" || by="$by (run cut at 180 s)"
             fi
         else
             status=stale
         fi
         restore
     fi
-    printf '%-4s %-10s %-44s %-50s %s\n' "$n" "$status" "$file" "$description" "$by" | tee -a "$result"
+    printf '%s\t%s\t%s\t%s\t%s\n' "$n" "$status" "$file" "$description" "$by" | tee -a "$result"
 done 3<"$list"
 build
 echo "# planted $planted, caught $caught" | tee -a "$result"

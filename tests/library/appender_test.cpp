@@ -8,10 +8,9 @@
 #include <log4cxx/rolling/rollingfileappender.h>
 #include <log4cxx/spi/loggingevent.h>
 
-#include <vector>
+#include "nltest.h"
 
 #include "dbg_appender.h"
-#include "vectors.h"
 
 using namespace dbg_internal;
 

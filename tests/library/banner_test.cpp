@@ -1,14 +1,6 @@
 // The stress banner and StressLogEx: the records, their order, location and
 // level, the values they carry, and the gating every record obeys.
-#include <time.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <cctype>
-
-#include "logging_process.h"
-#include "probe.h"
-#include "vectors.h"
+#include "nltest.h"
 
 DBG_FILE_VERSION(2, 7, 5, 1234);
 

@@ -1,10 +1,6 @@
 // DebugContentToFile: the file is replaced by the content, byte for byte, by
 // the log file's rules.
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utilDebug.h>
-
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

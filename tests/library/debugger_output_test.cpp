@@ -1,14 +1,7 @@
 // DebugStringToWindbg: what a listener on the debug-output channel receives
 // from both overloads, with threads sending at once and with nobody
 // listening.
-#include <utilDebug.h>
-
-#include <set>
-#include <thread>
-#include <vector>
-
-#include "debug_listener.h"
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

@@ -2,12 +2,7 @@
 // and DebugLogDisabledFeatures as the refresh and the set-up apply them to
 // live loggers, and DBG::ReloadFeatureConfiguration re-reading the feature
 // mapping file.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-
-#include "logging_process.h"
+#include "nltest.h"
 
 extern "C" void PluginLog(const char* text);
 extern "C" void VersionedPluginLog(const char* text);

@@ -4,8 +4,7 @@
 // file, each module logs under its own name, and the library never calls
 // the host's functions.
 
-#include "log_reader.h"
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

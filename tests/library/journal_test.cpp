@@ -5,12 +5,7 @@
 // refresh, a silenced module, and the file taking the records when no journal
 // listens. Without root (or where namespaces are refused) the cases skip.
 
-#include <map>
-#include <regex>
-#include <thread>
-
-#include "probe.h"
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

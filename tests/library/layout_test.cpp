@@ -1,18 +1,13 @@
 // The record layout's compiled form against log4cxx's own pattern layout:
 // for every pattern the compiled form takes, the same records give the same
 // bytes; a pattern it does not take is written by log4cxx, unchanged.
-#include <gtest/gtest.h>
+#include "nltest.h"
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/pool.h>
 #include <log4cxx/spi/location/locationinfo.h>
 #include <log4cxx/spi/loggingevent.h>
-#include <windows.h>
-
-#include <string>
-#include <vector>
 
 #include "dbg_layout.h"
-#include "vectors.h"
 
 using namespace dbg_internal;
 

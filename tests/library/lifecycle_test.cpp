@@ -2,8 +2,7 @@
 // and logs as its parent does; exit never crashes, and records logged at exit
 // reach the file; a cancelled thread ends, and the process logs on.
 
-#include "probe.h"
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

@@ -4,16 +4,7 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
 #include <log4cxx/filter/denyallfilter.h>
-#include <dlfcn.h>
-#include <pthread.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <clocale>
-#include <thread>
-
-#include "logging_process.h"
-#include "thread_memory.h"
+#include "nltest.h"
 
 extern "C" void PluginLog(const char* text);
 

@@ -1,13 +1,7 @@
 // Which processes log, and where: the module list, the installer processes
 // and the log file's location, seen from processes of chosen names.
 
-#include <signal.h>
-
-#include <sstream>
-#include <thread>
-
-#include "probe.h"
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

@@ -2,13 +2,7 @@
 // key/value pairs, and found beside an executable.
 #include "ProductRegINIReader.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <map>
-#include <sstream>
-#include <vector>
-
-#include "test_env.h"
+#include "nltest.h"
 
 using namespace dbg_internal;
 
@@ -79,7 +73,7 @@ std::string Unescape(const std::string& text) {
 std::string LoadedNames(const std::string& inConfigFolder, const std::string& besideExecutable) {
     TestEnv env;
     std::filesystem::create_directories(env.path("bin/config"));
-    std::filesystem::copy_file(PRODUCT_REGISTRY_PROBE, env.path("bin/probe"));
+    std::filesystem::copy_file(PRODUCT_REGISTRY_PROBE_PATH, env.path("bin/probe"));
     if (inConfigFolder != "-")
         WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"), Unescape(inConfigFolder));
     if (besideExecutable != "-")
@@ -93,7 +87,7 @@ std::string LoadedNames(const std::string& inConfigFolder, const std::string& be
 // Each case of data/library/product_registry.txt (its header says how they read).
 TEST(ProductRegistryFileTest, FilesGiveTheirLinesAndPairsAsTheDataSays) {
     EXPECT_FALSE(CProductRegINIReader().LoadFile(L"/nonexistent/cfg_ProductRegistry.txt"));
-    std::istringstream lines(ReadFile(DATA_DIR "/product_registry.txt"));
+    std::istringstream lines(ReadFile(NL_TEST_DATA_DIR "/library/product_registry.txt"));
     std::vector<std::pair<std::string, std::string>> cases;  // the case's line, what it expects
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("walk ", 0) == 0 || line.rfind("file ", 0) == 0 || line.rfind("load ", 0) == 0)

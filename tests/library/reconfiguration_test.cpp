@@ -2,12 +2,7 @@
 // appender, and a second process changing the settings with qpreg.
 #include <log4cxx/logger.h>
 #include <log4cxx/rolling/rollingfileappender.h>
-#include <windows.h>
-
-#include <thread>
-
-#include "logging_process.h"
-#include "probe.h"
+#include "nltest.h"
 
 extern "C" void PluginLog(const char* text);
 

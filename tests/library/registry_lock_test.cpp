@@ -3,13 +3,7 @@
 // bounded time, a read that got no answer is not taken as a missing value,
 // and the settings are read again within seconds.
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <thread>
-
-#include "logging_process.h"
+#include "nltest.h"
 
 namespace {
 

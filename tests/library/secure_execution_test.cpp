@@ -1,9 +1,6 @@
 // A setuid-root copy of the probe, started by another user with an
 // environment of that user's choosing: no variable steers it.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "probe.h"
+#include "nltest.h"
 
 namespace {
 

@@ -2,17 +2,7 @@
 // changed registry values at most once a minute.
 #include <log4cxx/logger.h>
 #include <log4cxx/rolling/rollingfileappender.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <condition_variable>
-#include <iterator>
-#include <future>
-#include <mutex>
-#include <thread>
-
-#include "logging_process.h"
+#include "nltest.h"
 
 namespace {
 

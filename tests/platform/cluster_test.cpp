@@ -1,17 +1,7 @@
 // The cluster API over Pacemaker, against CIB files read by the real
 // Pacemaker client library, and ResUtilFindSzProperty over property lists:
 // the calls of data/cluster/calls.txt.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <map>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "cib_file.h"
-#include "test_env.h"
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,17 +1,6 @@
 // The CRT's string, path and stream functions: "C"-locale case folding,
 // _wsplitpath, and _wfopen's text and Unicode modes.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <errno.h>
-#include <locale.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "test_env.h"
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

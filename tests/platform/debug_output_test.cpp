@@ -1,12 +1,6 @@
 // OutputDebugStringW: what a listener on the channel
 // receives, and that a sender never waits for it.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
-
-#include "debug_listener.h"
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

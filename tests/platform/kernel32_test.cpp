@@ -1,18 +1,6 @@
 // kernel32 stand-ins: the return values, truncation and error codes the
 // library relies on.
-#include <gtest/gtest.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,8 +1,5 @@
 // LoadLibraryW, GetProcAddress and FreeLibrary over dlopen.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <string>
+#include "nltest.h"
 
 namespace {
 

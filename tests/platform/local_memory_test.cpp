@@ -1,9 +1,5 @@
 // LocalAlloc, LocalReAlloc, LocalFree: the contract the cluster buffers rely on.
-#include <gtest/gtest.h>
-#include <string.h>
-#include <windows.h>
-
-#include <string>
+#include "nltest.h"
 
 namespace {
 

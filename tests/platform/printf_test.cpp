@@ -1,22 +1,6 @@
 // Counted formatting: the Microsoft conventions in both widths, the legacy
 // truncation contract, and text crossing widths as UTF-8 in the "C" locale.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <errno.h>
-#include <limits.h>
-#include <locale.h>
-
-#include <math.h>
-#include <string.h>
-
-#include <algorithm>
-#include <cmath>
-#include <deque>
-#include <string>
-#include <vector>
-
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,20 +1,7 @@
 // The profile stand-ins against a table of files: encodings, line ends,
 // comments, blanks, bare lines, duplicates, and the cut of results that do
 // not fit.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <chrono>
-#include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "test_env.h"
-#include "vectors.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,24 +1,8 @@
 // The registry stand-in through its Windows interface: typed values and their
 // sizes, names, the key tree, snapshots and transactions (the call table), the
 // database file, permissions, and processes and threads sharing it.
-#include <gtest/gtest.h>
+#include "nltest.h"
 #include <sqlite3.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <atomic>
-#include <chrono>
-#include <functional>
-#include <map>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "test_env.h"
-#include "vectors.h"
 
 namespace {
 

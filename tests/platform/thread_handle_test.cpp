@@ -1,14 +1,6 @@
 // Handles: thread handles and the one table that recognises every handle
 // the layer gave out (GetComputerNameW is checked through the banner).
-#include <gtest/gtest.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <atomic>
-#include <string>
-#include <thread>
-
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,14 +1,6 @@
 // The version functions over the version note of an ELF file: the note
 // DBG_FILE_VERSION writes, files without it, and damaged files.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utilDebug.h>
-#include <windows.h>
-
-#include <string>
-#include <vector>
-
-#include "test_env.h"
+#include "nltest.h"
 
 DBG_FILE_VERSION(3, 10, 0, 61);
 

@@ -3,14 +3,6 @@
 // Pacemaker's own tools do.
 #pragma once
 
-#include <stdlib.h>
-
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "test_env.h"
-
 namespace nltest {
 
 struct CibPrimitive {

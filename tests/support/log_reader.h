@@ -1,12 +1,6 @@
 // Reads the records of a log file written in the default layout.
 #pragma once
 
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "test_env.h"
-
 namespace nltest {
 
 struct Record {

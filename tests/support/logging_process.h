@@ -4,17 +4,6 @@
 //   using MyTest = nltest::LoggingProcess;
 #pragma once
 
-#include <gtest/gtest.h>
-#include <utilDebug.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "log_reader.h"
-#include "test_env.h"
-#include "vectors.h"
-
 namespace nltest {
 
 class LoggingProcess : public ::testing::Test {

@@ -1,20 +1,13 @@
 // Runs the log probe (library/log_probe.cpp) as a process of a chosen name.
-// A test binary that includes this defines PROBE_PATH.
+// A test binary that includes this defines LOG_PROBE_PATH.
 #pragma once
-
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "log_reader.h"
-#include "test_env.h"
 
 namespace nltest {
 
 // Copies the probe to env.path(relativePath) and returns that path.
 inline std::string InstallProbe(const TestEnv& env, const std::string& relativePath) {
     std::string target = env.path(relativePath);
-    RunCommand("mkdir -p \"$(dirname '" + target + "')\" && cp '" PROBE_PATH "' '" + target + "'");
+    RunCommand("mkdir -p \"$(dirname '" + target + "')\" && cp '" LOG_PROBE_PATH "' '" + target + "'");
     return target;
 }
 

@@ -1,18 +1,4 @@
-#include "test_env.h"
-
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <windows.h>
-
-#include <atomic>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-#include <thread>
+#include "nltest.h"
 
 namespace nltest {
 

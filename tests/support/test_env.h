@@ -3,14 +3,6 @@
 // (NL_DEBUG_CHANNEL, where nobody listens), removed when the case ends.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdint.h>
-#include <sys/types.h>
-
-#include <chrono>
-#include <functional>
-#include <string>
-
 namespace nltest {
 
 class TestEnv {

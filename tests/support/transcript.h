@@ -3,18 +3,6 @@
 // derives from Transcript for its own words and tags.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "test_env.h"
-#include "vectors.h"
-
 namespace nltest {
 
 struct Outcome {

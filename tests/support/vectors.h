@@ -4,14 +4,6 @@
 // the encoded surrogates that stand for a lone UTF-16 unit).
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "test_env.h"
-
 namespace nltest {
 
 using Row = std::vector<std::string>;

@@ -1,26 +1,6 @@
 // qpdbgview as a user runs it: a separate process that shows what other
 // processes send, with their process ids, and that leaves no socket behind.
-#include <gtest/gtest.h>
-#include <grp.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <windows.h>
-
-#include <functional>
-#include <optional>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "debug_listener.h"
-#include "probe.h"
-#include "test_env.h"
-#include "transcript.h"
+#include "nltest.h"
 
 namespace {
 
@@ -122,7 +102,7 @@ class QpdbgviewTest : public ::testing::Test {
     // Runs the probe as another process sending text; returns "[PID] " as
     // the viewer shows its lines.
     std::string SendFromProbe(const std::string& text) {
-        std::string output = nltest::RunProbe(env_, PROBE_PATH, "pid\nwindbg " + text + "\n");
+        std::string output = nltest::RunProbe(env_, LOG_PROBE_PATH, "pid\nwindbg " + text + "\n");
         return "[" + output.substr(4, output.find('\n') - 4) + "] ";  // "pid=PID"
     }
 

@@ -3,19 +3,7 @@
 // HomeDir was set, one whose plugin is silenced, two of names that no
 // terminal should see raw. Every command's output (a
 // transcript, tests/data/qpdebug/session.txt), and its effect on their records.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <map>
-#include <memory>
-#include <string>
-#include <thread>
-
-#include "probe.h"
-#include "test_env.h"
-#include "transcript.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,13 +1,7 @@
 // qpreg as a user runs it: each case is a session kept as data
 // (tests/data/qpreg, whose README gives the format), run with the built tool
 // as a process on a private registry.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
-
-#include "transcript.h"
+#include "nltest.h"
 
 namespace {
 

@@ -1,14 +1,7 @@
 // A writer killed in the middle of a change (qpreg import, SIGKILL) leaves
 // the registry as it was for every reader, one that may not write the
 // database included: never empty, never half changed.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <string>
-
-#include "test_env.h"
+#include "nltest.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 # a skipped step, a swapped argument) should make at least one test fail.
 #
 #   scripts/mutate.sh [-l LIST] [-o RESULT] [-r REV] [-t SECONDS] [-m REGEX] [-w DIR]
-#                     [-p PREVIOUS] [-x REGEX] [-i] [-k]
+#                     [-p PREVIOUS] [-x REGEX] [-s ROW] [-i] [-k]
 #
 #   -l LIST     the faults (default tests/mutants.txt; its header gives the format)
 #   -o RESULT   the table written (default DIR/result.txt)
@@ -23,6 +23,7 @@
 #               none of them does (to show quickly that nothing caught is lost)
 #   -x REGEX    the tests never run (default ^install\. : the packaging
 #               tests build the packages, 90 s a run)
+#   -s ROW      begin at that row of the list (to go on with a stopped run)
 #
 # The sources are copied into DIR/src and built in DIR/obj (ccache, two
 # jobs; an executable is not relinked when only a shared library it uses
@@ -30,7 +31,8 @@
 # once unchanged first; tests that fail then are left out of every run. A
 # fault whose text is no longer found is reported "stale"; one that does not
 # compile, "no-build". Each fault runs the whole suite to its end and the
-# table names every test that failed: the catch matrix. A run that passes
+# table names every test that failed: the catch matrix. A fault in a tool
+# runs only the tests that run that tool (no other test runs its code). A run that passes
 # three minutes is cut (a fault that hangs every test), and names the tests
 # failed so far.
 set -uo pipefail
@@ -44,10 +46,11 @@ timeout=60
 only=""
 previous=""
 never='^install\.'
+first=1
 
 inplace=""
 skipcheck=""
-while getopts "l:o:r:t:m:w:p:x:ik" opt; do
+while getopts "l:o:r:t:m:w:p:x:s:ik" opt; do
     case $opt in
         l) list=$(realpath "$OPTARG") ;;
         o) result=$OPTARG ;;
@@ -57,6 +60,7 @@ while getopts "l:o:r:t:m:w:p:x:ik" opt; do
         w) work=$(realpath -m "$OPTARG") ;;
         p) previous=$(realpath "$OPTARG") ;;
         x) never=$OPTARG ;;
+        s) first=$OPTARG ;;
         i) inplace=1 ;;
         k) skipcheck=1 ;;
         *) sed -n '2,20p' "$0" >&2; exit 2 ;;
@@ -134,6 +138,15 @@ run_tests() {
 
 broken=""
 [ -n "$skipcheck" ] || broken=$(run_tests "$work/unchanged.log")
+# The tests that run the program a file belongs to, as ctest arguments: those
+# of a tool for the tool's files, every test for the rest.
+runners() {
+    case $1 in
+        tools/qpreg/*) echo "-R ^(qpreg_|qpdebug_completion|registry_crash_test|utildebug_reconfiguration_test|lnav_format|journal_fleet)" ;;
+        tools/qpdebug/*) echo "-R ^qpdebug" ;;
+        tools/qpdbgview/*) echo "-R ^qpdbgview" ;;
+    esac
+}
 # A regular expression that matches the names given one a line.
 names_regex() { echo "^($(sed 's/[.[\]*+?()|^$\\{}]/\\&/g' | paste -sd'|'))"; }
 exclude=(-E "$never")
@@ -163,6 +176,7 @@ while IFS= read -r line <&3; do
     # field (a deleting replacement) stays a field.
     IFS=$'\x1f' read -r file find replace description <<<"${line//$'\t'/$'\x1f'}"
     n=$((n + 1))
+    [ "$n" -ge "$first" ] || continue
     if [ -n "$only" ] && ! printf '%s\t%s\t%s\n' "$file" "$find" "$description" | grep -qE "$only"; then
         continue
     fi
@@ -191,7 +205,7 @@ EOF
                 before=""
                 [ -n "$previous" ] && before=$(awk -v n="$n" '$1 == n && $2 == "caught" { for (i = 5; i <= NF; i++) print $i }' FS='\t' "$previous" | tr ' ' '\n' | grep -v '^$')
                 [ -n "$before" ] && failed=$(run_tests "$work/fault.log" -R "$(names_regex <<<"$before")" "${exclude[@]}")
-                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" "${exclude[@]}")
+                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" $(runners "$file") "${exclude[@]}")
                 if [ -n "$failed" ]; then
                     status=caught
                     caught=$((caught + 1))

@@ -56,7 +56,7 @@ void ExpectBanner(const std::string& logPath, const std::vector<BannerLine>& exp
         }
         // A text ending in a line feed leaves an empty line after its record.
         if (expected[i].endsWithLineFeed) {
-            EXPECT_NE(log.find("  " + expected[i].text + "\n\n"), std::string::npos) << i;
+            EXPECT_NE(log.find("|" + expected[i].text + "\n\n"), std::string::npos) << i;
         }
     }
 }

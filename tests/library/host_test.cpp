@@ -16,6 +16,7 @@ class HostTest : public ::testing::Test {
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"plugin_host=1 " + Widen(PythonName()) + L"=1"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
+        ASSERT_TRUE(UseReadableLayout());
     }
     static std::string PythonName() {
         std::string path;

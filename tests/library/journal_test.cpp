@@ -27,6 +27,7 @@ class JournalTest : public testing::Test {
     void SetUp() override {
         probe_ = InstallProbe(env_, "bin/jprobe");
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"jprobe:1"));
+        ASSERT_TRUE(UseReadableLayout());
         ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
     }
 

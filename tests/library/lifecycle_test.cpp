@@ -13,6 +13,7 @@ class LifecycleTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
+        ASSERT_TRUE(UseReadableLayout());
         ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
         probe_ = InstallProbe(env_, "lifecycle_probe");
     }

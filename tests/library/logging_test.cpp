@@ -178,6 +178,18 @@ TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
     EXPECT_EQ(log4cxx::Logger::getRootLogger()->getAllAppenders().size(), 1u);
 }
 
+// Without a DebugLogFormat a record takes the layout the settings document
+// (the cases read their records in a layout of their own).
+TEST_F(LoggingTest, WithoutAFormatARecordTakesTheDefaultLayout) {
+    ASSERT_TRUE(DeleteRegistryValue(L"DebugLogFormat"));
+    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "/x/y.cpp", 9, "text");
+    std::string log = ReadFile(LogPath());
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d (Z|[+-]\d{4})  \[\d+ *: *\d+\]  )"
+                        R"(\[ *utildebug_logging_test\]\[ *y\.cpp\(   9\)\]  \[DEBUG\]  text\n)")))
+        << log;
+}
+
 // A DebugLogFormat of the caller's own: one the library writes itself, and
 // one it leaves to log4cxx (a conversion it does not know).
 TEST_F(LoggingTest, AnotherLayoutWritesWhatItsPatternSays) {

@@ -12,6 +12,7 @@ class ProcessTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ProcessTable, Runs) {
     TestEnv env;
+    ASSERT_TRUE(UseReadableLayout());
     const Row& field = GetParam();
     ASSERT_EQ(field.size(), 5u);
     auto expand = [&](std::string text) {
@@ -36,6 +37,7 @@ class LogPathTest : public ::testing::Test {
     std::vector<Record> RunAndRead(const std::string& executable, const std::string& expectedLog,
                                    const std::string& environment = "") {
         std::string probe = InstallProbe(env_, executable);
+        EXPECT_TRUE(UseReadableLayout());
         RunProbe(env_, probe, "", environment);
         return ReadRecords(expectedLog);
     }
@@ -62,6 +64,7 @@ TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
     ASSERT_TRUE(SetRegistryString(L"Home", Widen(env_.path("home")), key));
     ASSERT_TRUE(SetRegistryString(L"Modules", L"worker=1", key));
     ASSERT_TRUE(SetRegistryDword(L"TraceLevel", 1, key));
+    ASSERT_TRUE(UseReadableLayout());
     RunCommand("mkdir -p '" + env_.path("home") + "' '" + env_.path("bin/config") + "'");
     WriteFile(env_.path("bin/config/cfg_ProductRegistry.txt"),
               "RegKeyProductCurrentVersion\tSOFTWARE\\Norlake\\Elsewhere\r\n"
@@ -83,6 +86,7 @@ TEST(BackupCount, CountsTheAppenderRefusesAreHandledQuietly) {
         SCOPED_TRACE(count);
         TestEnv env;
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env.dir())));
+        ASSERT_TRUE(UseReadableLayout());
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", count));
         std::string probe = InstallProbe(env, "bin/worker");
@@ -109,6 +113,7 @@ class RecorderTest : public ::testing::Test {
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
+        ASSERT_TRUE(UseReadableLayout());
         probe_ = InstallProbe(env_, "bin/worker");
     }
     // Runs the probe on the commands; its shell's exit status ($?).

@@ -52,6 +52,7 @@ TEST_F(ReconfigurationTest, TheBackupCountChangesOnTheOpenAppender) {
 // at its next due refresh, not before.
 TEST(SeveralProcesses, ALoggingProcessAppliesQpregChanges) {
     TestEnv env;
+    ASSERT_TRUE(UseReadableLayout());
     ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env.dir())));
     ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
     ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));

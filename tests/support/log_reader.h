@@ -1,4 +1,4 @@
-// Reads the records of a log file written in the default layout.
+// Reads the records of a log file written in the readable layout.
 #pragma once
 
 namespace nltest {
@@ -14,28 +14,22 @@ struct Record {
     std::string text;
 };
 
-// One line of "time  [pid:tid]  [logger][file(line)]  [level]  text", each
-// part up to the first occurrence of the separator after it; names are trimmed.
+// The layout the cases have records written in: each field ends at a '|'.
+// What the default layout looks like is for the layout's own cases to say;
+// a reader that decoded it would only restate it.
+constexpr wchar_t kReadableLayout[] = L"%d{yyyy/MM/dd HH:mm:ss}|%s|%t|%c|%F|%L|%p|%m%n";
+inline bool UseReadableLayout() { return SetRegistryString(L"DebugLogFormat", kReadableLayout); }
+
+// One line of that layout.
 inline bool ParseRecord(const std::string& line, Record* record) {
-    const size_t npos = std::string::npos;
-    size_t ids = line.find("  ["), logger = line.find("]  [", ids), file = line.find("][", logger),
-           level = line.find(")]  [", file), text = level == npos ? npos : line.find("]  ", level + 5);
-    size_t colon = line.find(':', ids), paren = line.rfind('(', level);
-    if (text == npos || colon > logger || paren == npos || paren < file + 2) return false;
-    auto trimmed = [&line](size_t from, size_t to) {
-        std::string part = line.substr(from, to - from);
-        part.erase(0, part.find_first_not_of(' '));
-        return part.erase(part.find_last_not_of(' ') + 1);
-    };
-    record->time = line.substr(0, ids);
-    record->processId = std::stoul(line.substr(ids + 3, colon - ids - 3));
-    record->threadId = std::stoul(line.substr(colon + 1, logger - colon - 1));
-    record->logger = trimmed(logger + 4, file);
-    record->file = trimmed(file + 2, paren);
-    record->line = std::stoi(line.substr(paren + 1, level - paren - 1));
-    record->level = trimmed(level + 5, text);
-    record->text = line.substr(text + 3);
-    return ids >= 19;
+    std::vector<std::string> field;
+    size_t from = 0;
+    for (size_t bar; field.size() < 7 && (bar = line.find('|', from)) != std::string::npos; from = bar + 1)
+        field.push_back(line.substr(from, bar - from));
+    if (field.size() < 7 || field[1].empty() || field[2].empty() || field[5].empty()) return false;
+    *record = {field[0], std::stoul(field[1]), std::stoul(field[2]), field[3], field[4], std::stoi(field[5]),
+               field[6], line.substr(from)};
+    return field[1].find_first_not_of("0123456789") == std::string::npos;
 }
 
 inline std::vector<Record> ReadRecords(const std::string& path) {

@@ -11,6 +11,7 @@ class LoggingProcess : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
         ASSERT_TRUE(SetRegistryString(L"DebugModule", Widen(ExecutableName()) + L"=1"));
+        ASSERT_TRUE(UseReadableLayout());
     }
     std::string LogPath() const { return env_.path("Debug/" + ExecutableName() + ".log"); }
     std::vector<Record> Records() const { return ReadRecords(LogPath()); }

@@ -76,8 +76,8 @@ TEST_F(BannerTest, SixteenRecordsWithTheExecutablesVersion) {
     time_t before = time(nullptr);
     DBG::StressLogTitle();
     time_t after = time(nullptr);
-    ExpectBanner(LogPath(), ExpectedBanner("2.7", "1234", "{machine}", GetCurrentProcessId(),
-                                           GetCurrentThreadId()));
+    ExpectBanner(LogPath(),
+                 ExpectedBanner("2.7", "1234", "{machine}", GetCurrentProcessId(), GetCurrentThreadId()));
     std::vector<Record> records = BannerRecords(LogPath());
     ASSERT_EQ(records.size(), 16u);
     // Two-digit year, month and day with leading zeros, then the time.

@@ -132,16 +132,19 @@ build || { echo "error: the unchanged tree does not build ($work/build.log)" >&2
 run_tests() {
     local log=$1
     shift
-    (cd "$obj" && timeout -s INT 180 nice ctest -j $jobs --timeout "$timeout" "$@" </dev/null >"$log" 2>&1)
+    (cd "$obj" && timeout -s INT 180 nice ctest -j $((jobs + 1)) --timeout "$timeout" "$@" </dev/null >"$log" 2>&1)
     sed -n 's/^[[:space:]]*[0-9]\+\/[0-9]\+ Test[[:space:]]\+#[0-9]\+: \([^ ]*\) .*\*\*\*.*/\1/p' "$log" | sort -u
 }
 
 broken=""
 [ -n "$skipcheck" ] || broken=$(run_tests "$work/unchanged.log")
 # The tests that run the program a file belongs to, as ctest arguments: those
-# of a tool for the tool's files, every test for the rest.
+# of a tool for the tool's files, every test for the rest (but the format
+# check, which compiles only the public header, for the other files).
 runners() {
     case $1 in
+        */include/utilDebug.h) ;;
+        src/*) echo "-E ^(format_check\$|${never#^})" ;;
         tools/qpreg/*) echo "-R ^(qpreg_|qpdebug_completion|registry_crash_test|utildebug_reconfiguration_test|lnav_format|journal_fleet)" ;;
         tools/qpdebug/*) echo "-R ^qpdebug" ;;
         tools/qpdbgview/*) echo "-R ^qpdbgview" ;;
@@ -205,7 +208,7 @@ EOF
                 before=""
                 [ -n "$previous" ] && before=$(awk -v n="$n" '$1 == n && $2 == "caught" { for (i = 5; i <= NF; i++) print $i }' FS='\t' "$previous" | tr ' ' '\n' | grep -v '^$')
                 [ -n "$before" ] && failed=$(run_tests "$work/fault.log" -R "$(names_regex <<<"$before")" "${exclude[@]}")
-                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" $(runners "$file") "${exclude[@]}")
+                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" "${exclude[@]}" $(runners "$file"))
                 if [ -n "$failed" ]; then
                     status=caught
                     caught=$((caught + 1))

@@ -1,6 +1,41 @@
 // A command-line tool's session kept as data: a transcript of command lines
-// and what each gives, in the format of tests/data/qpreg/README. A tool's test
-// derives from Transcript for its own words and tags.
+// and what each gives. A tool's test derives from Transcript for its own
+// words and tags.
+//
+// The transcripts of qpreg sessions (tests/data/qpreg), one case each, run by
+// tests/tools/qpreg_test.cpp on a fresh private registry; qpdebug's and
+// qpdbgview's are written the same way. A line is:
+//
+//   # ...          a comment
+//   + LINE         runs "qpreg add LINE /f" and expects success
+//   $ LINE         runs "qpreg LINE" (a $ alone: without arguments); the lines
+//                  after it say what it gives
+//   % WORDS        the next $ line runs after these shell words (an assignment,
+//                  a wrapper such as timeout)
+//   & TEXT         the next $ line runs on a terminal that answers TEXT (its
+//                  escapes read); standard error shows with standard output
+//   @ SHELL        runs in the case's folder, $TOOL naming the tool; expects exit 0
+//   !              the next $ line runs without the right to change the registry
+//   | TEXT         the next $ line's standard input, its escapes read (as for ^)
+//   < TEXT         a line of FILE, written before the next $ line
+//   ^ TEXT         a part of FILE as it stands, no line end added, its escapes read:
+//                  \r, \n, \0, \\ and \xHH
+//   > TEXT         a line of its standard output (all of them, in order; none
+//                  means no output); a ¶ at the end marks trailing blanks
+//   : TEXT         standard output holds TEXT (then the rest of it is not compared)
+//   ? N [TEXT]     the exit status (and the start of standard error) of this
+//                  and every later $ line, until the next ? line; 0 at first
+//   ~ TEXT         standard error holds TEXT
+//   - TEXT         standard error does not hold TEXT
+//   * TEXT         a line of FILE as the last $ line left it, read as UTF-16LE with a
+//                  byte-order mark and CRLF line ends (all of them, in order)
+//   :              (alone) standard output is not compared
+//   = LINE         query /v shows the value as LINE (its name is the text
+//                  before the first four blanks; (Default) is the unnamed one)
+//
+// In LINE words are split at blanks: KEY stands for HKLM\SOFTWARE\Norlake\Test,
+// FILE for a file in the case's folder, '' for an empty argument. DIR/ anywhere
+// in a line stands for the case's folder.
 #pragma once
 
 namespace nltest {

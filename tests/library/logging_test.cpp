@@ -35,47 +35,6 @@ TEST_F(LoggingTest, LevelCodesMapToLevelsAndPrefixes) {
     }
 }
 
-TEST_F(LoggingTest, DebugModeSetsTheThreshold) {
-    // mode -> which of DEBUG(258), ERROR(4098), critical(274), FATAL(65537) pass.
-    struct ModeCase {
-        int mode;
-        bool debug, error, fatal;
-    };
-    // Modes outside 0 to 3 switch the module loggers off for good, so they come last.
-    const ModeCase cases[] = {{3, true, true, true},   {2, false, true, true},   {1, false, true, true},
-                              {0, false, false, true}, {4, false, false, false}, {-1, false, false, false}};
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "set up");
-    for (const ModeCase& c : cases) {
-        DBG::SetDebugMode(c.mode);
-        for (int code : {258, 4098, 65537})
-            DBG::DebugLogEx(DBG_THIS_MODULE, code, "t.cpp", 1, "mode %d code %d", c.mode, code);
-        // Back to a logger without a level of its own for the next mode.
-        DBG::SetDebugMode(3);
-    }
-    std::vector<Record> records = Records();
-    for (const ModeCase& c : cases) {
-        auto written = [&](int code) {
-            return !RecordsWithText(records,
-                                    "mode " + std::to_string(c.mode) + " code " + std::to_string(code))
-                        .empty();
-        };
-        EXPECT_EQ(written(258), c.debug) << "mode " << c.mode;
-        EXPECT_EQ(written(4098), c.error) << "mode " << c.mode;
-        EXPECT_EQ(written(65537), c.fatal) << "mode " << c.mode;
-    }
-}
-
-TEST_F(LoggingTest, CriticalInformationIsFatalWhileLogCriticalInfoIsOn) {
-    ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 0));
-    ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 1));
-    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
-    DBG::DebugLogEx(DBG_THIS_MODULE, 274, "t.cpp", 1, "critical");
-    EXPECT_TRUE(DBG::IsCriticalLogEnabled());
-    std::vector<Record> records = RecordsWithText(Records(), "critical");
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].level, "FATAL");
-}
-
 TEST_F(LoggingTest, EachModuleLogsUnderItsOwnLogger) {
     DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "from the executable");
     PluginLog("from the plugin");

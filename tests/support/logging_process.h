@@ -23,8 +23,10 @@ class LoggingProcess : public ::testing::Test {
     // Runs a script of steps separated by "; ": "dword NAME N", "string NAME
     // TEXT", "delete NAME", "advance MS" (needs the FakeClock clock_ of a
     // derived fixture: see Advance), "mode N", "modules TEXT" (the setters),
-    // "count N", "log TEXT", "error TEXT", and the checks "written TEXT",
-    // "missing TEXT", "enabled 0|1", "critical 0|1", "getmode N", "getcount N".
+    // "count N", "log TEXT", "error TEXT", "level CODE TEXT" (a record of that
+    // level code), and the checks "written TEXT", "missing TEXT", "as LEVEL
+    // TEXT" (its record has that level), "enabled 0|1", "critical 0|1",
+    // "getmode N", "getcount N".
     // A fixture adds steps of its own in Step, false for a failed check.
     void RunSteps(const std::string& script) {
         for (size_t start = 0, end; start < script.size(); start = end + 2) {
@@ -32,7 +34,8 @@ class LoggingProcess : public ::testing::Test {
             std::string step = script.substr(start, end - start), word = step.substr(0, step.find(' '));
             std::string rest = step.substr(std::min(step.size(), word.size() + 1));
             std::string name = rest.substr(0, rest.find(' '));
-            std::wstring value = Widen(rest.substr(std::min(rest.size(), name.size() + 1)));
+            std::string tail = rest.substr(std::min(rest.size(), name.size() + 1));
+            std::wstring value = Widen(tail);
             SCOPED_TRACE(step);
             if (word == "dword")
                 ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(rest.substr(name.size()))));
@@ -52,6 +55,10 @@ class LoggingProcess : public ::testing::Test {
                 Log(rest.c_str());
             else if (word == "error")
                 Log(rest.c_str(), 4098);
+            else if (word == "level")
+                Log(tail.c_str(), std::stoi(name));
+            else if (word == "as")
+                EXPECT_EQ(RecordsWithText(Records(), tail).at(0).level, name);
             else if (word == "written")
                 EXPECT_TRUE(Written(rest));
             else if (word == "missing")

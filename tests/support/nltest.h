@@ -36,10 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <clocale>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +46,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>

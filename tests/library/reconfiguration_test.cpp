@@ -1,7 +1,6 @@
-// Live changes: thresholds of existing loggers, the backup count of the open
-// appender, and a second process changing the settings with qpreg.
-#include <log4cxx/logger.h>
-#include <log4cxx/rolling/rollingfileappender.h>
+// Live changes: thresholds of existing loggers, and a second process
+// changing the settings with qpreg (the backup count's are the settings
+// scripts').
 #include "nltest.h"
 
 extern "C" void PluginLog(const char* text);
@@ -27,26 +26,6 @@ TEST_P(ReconfigurationScript, Runs) { RunSteps(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Live, ReconfigurationScript,
                          ::testing::ValuesIn(ReadScripts("library/reconfiguration_scripts.txt")));
-
-TEST_F(ReconfigurationTest, TheBackupCountChangesOnTheOpenAppender) {
-    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 5));
-    Log("earliest record");
-    auto appender = log4cxx::cast<log4cxx::rolling::RollingFileAppender>(
-        log4cxx::Logger::getRootLogger()->getAppender(LOG4CXX_STR("rootAppender")));
-    ASSERT_TRUE(appender);
-    EXPECT_EQ(appender->getMaxBackupIndex(), 5);
-    DBG::SetDebugLogCount(2);
-    EXPECT_EQ(appender->getMaxBackupIndex(), 2);
-    Log("after the change");
-    EXPECT_TRUE(Written("earliest record"));
-    EXPECT_TRUE(Written("after the change"));
-    // Roll over a few times: two backups are kept, no third.
-    std::string big(40000, 'b');
-    for (int i = 0; i < 800; ++i) DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", big.c_str());
-    EXPECT_TRUE(FileExists(LogPath() + ".1"));
-    EXPECT_TRUE(FileExists(LogPath() + ".2"));
-    EXPECT_FALSE(FileExists(LogPath() + ".3"));
-}
 
 // While a process logs, qpreg changes its settings; the process applies them
 // at its next due refresh, not before.

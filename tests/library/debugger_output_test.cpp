@@ -20,23 +20,6 @@ class DebuggerOutputTest : public ::testing::Test {
     DebugListener listener_{env_.path("debug.sock")};
 };
 
-TEST_F(DebuggerOutputTest, TheStringOverloadAddsTheLocationSuffix) {
-    ASSERT_TRUE(listener_.bound());
-    const std::pair<std::wstring, std::string> cases[] = {
-        {L"abc", "abc" + kSuffix},
-        {L"", kSuffix},
-        {L"line\n", "line\n" + kSuffix},
-        {L"gr\u00fc\u00df", "gr\xc3\xbc\xc3\x9f" + kSuffix},
-    };
-    for (const auto& c : cases) {
-        std::wstring text = c.first;
-        DebugStringToWindbg(text);
-        EXPECT_EQ(text, c.first);
-        EXPECT_EQ(Next(), c.second);
-    }
-    EXPECT_FALSE(listener_.Pending());
-}
-
 TEST_F(DebuggerOutputTest, TheFormatOverloadSendsItsOutputAsItComes) {
     DebugStringToWindbg(L"plain text, no line feed");
     EXPECT_EQ(Next(), "plain text, no line feed");

@@ -1,7 +1,7 @@
-// CFeatureConfig: how the disabled lists and the feature mapping file decide
-// which loggers are silenced, and where the data root is found, on a single
-// server and on a Pacemaker cluster node (CIB files read by the real
-// Pacemaker client library).
+// CFeatureConfig: how the disabled lists are read, and where the data root
+// (and so the feature mapping file) is found, on a single server and on a
+// Pacemaker cluster node (CIB files read by the real Pacemaker client
+// library). What the mapping silences is the filtering scripts' concern.
 #include "FeatureConfig.h"
 
 #include "nltest.h"
@@ -27,76 +27,6 @@ TEST(DisabledNameLists, NamesAreLowerCasedSortedAndUnique) {
         {L";;;", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(CFeatureConfig::SplitNameList(c.text), c.names);
-}
-
-// A feature mapping file under a data root named by DataRootPath.
-class FeatureMapping : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        mkdir(env_.path("data").c_str(), 0755);
-        mkdir(env_.path("data/config").c_str(), 0755);
-        ASSERT_TRUE(SetRegistryString(L"DataRootPath", Widen(env_.path("data"))));
-    }
-    void WriteMapping(const std::string& content) {
-        WriteFile(env_.path("data/config/dbglog_FeatureMapping.ini"), content);
-    }
-    // A fresh object that has read the file, with the two lists applied.
-    CFeatureConfig Loaded(const std::wstring& features, const std::wstring& dlls = L"") {
-        CFeatureConfig config;
-        config.ResolveMappingFilePath();
-        config.LoadFeatureMapping();
-        config.SetDisabledFeatures(features);
-        config.SetDisabledDlls(dlls);
-        return config;
-    }
-    static Names Disabled(const CFeatureConfig& config, const Names& candidates) {
-        Names disabled;
-        for (const std::wstring& name : candidates)
-            if (config.IsModuleDisabled(name)) disabled.push_back(name);
-        return disabled;
-    }
-
-    TestEnv env_;
-};
-
-TEST_F(FeatureMapping, AModuleIsSilencedOnlyWhenEveryFeatureNamingItIsDisabled) {
-    WriteMapping("[f1]\nx.so\ny.so\n[F2]\nY.SO\n[twice]\nz.so\nz.so\n[once]\nz.so\n");
-    const Names modules = {L"x.so", L"y.so", L"z.so"};
-    const struct {
-        std::wstring features;
-        Names silenced;
-    } cases[] = {
-        {L"f1", {L"x.so"}},         {L"f1;F2", {L"x.so", L"y.so"}}, {L"f2", {}}, {L"twice", {}},
-        {L"twice;once", {L"z.so"}}, {L"unknown;f1", {L"x.so"}},     {L"", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.features.begin(), c.features.end()));
-        EXPECT_EQ(Disabled(Loaded(c.features), modules), c.silenced);
-    }
-    // Disabled DLLs add to what the features silence.
-    EXPECT_EQ(Disabled(Loaded(L"f1", L"Z.so"), modules), (Names{L"x.so", L"z.so"}));
-}
-
-// [Archive] and [archive] are one feature: the first section is read. A line
-// with '=' is taken whole and names no logger.
-TEST_F(FeatureMapping, SectionsAreFeaturesAndLinesAreModuleNames) {
-    WriteMapping("[Archive]\nMyModule.SO\n[archive]\nlater.so\n[Empty]\n[Keys]\nname=value\n; comment.so\n");
-    const Names modules = {L"mymodule.so", L"later.so", L"name", L"name=value", L"; comment.so"};
-    EXPECT_EQ(Disabled(Loaded(L"Archive;empty"), modules), Names{L"mymodule.so"});
-    EXPECT_EQ(Disabled(Loaded(L"keys"), modules), Names{L"name=value"});
-}
-
-TEST_F(FeatureMapping, LoadingForgetsTheAppliedTextsAndAMissingFileGivesNoFeatures) {
-    WriteMapping("[f1]\nx.so\n");
-    CFeatureConfig config = Loaded(L"f1", L"a.so");
-    EXPECT_EQ(config.GetDisabledFeatures(), L"f1");
-    EXPECT_EQ(config.GetDisabledDlls(), L"a.so");
-    unlink(env_.path("data/config/dbglog_FeatureMapping.ini").c_str());
-    config.LoadFeatureMapping();
-    EXPECT_EQ(config.GetDisabledFeatures(), L"");
-    EXPECT_EQ(config.GetDisabledDlls(), L"");
-    config.SetDisabledFeatures(L"f1");
-    EXPECT_FALSE(config.IsModuleDisabled(L"x.so"));
 }
 
 // ---- Data root -------------------------------------------------------------------------------

@@ -126,17 +126,6 @@ TEST_F(JournalTest, KeptRecordsAreEntriesThatSaySo) {
     EXPECT_TRUE(FileRecords().empty());
 }
 
-// A silenced module stays silent in the journal; the library's banner still
-// arrives.
-TEST_F(JournalTest, SilencedModuleSendsNothing) {
-    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
-    ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", L"jprobe"));
-    if (!RunProbe("log silenced\nbanner\n")) GTEST_SKIP() << skip_;
-    std::vector<Entry> entries = Entries();
-    ASSERT_FALSE(entries.empty());
-    for (Entry& e : entries) EXPECT_EQ(e["QUILLPOST_LOGGER"], "libutildebug.so") << e["MESSAGE"];
-}
-
 // The refresh moves a running process from the file to the journal and back.
 TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
     ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"file"));
@@ -164,22 +153,6 @@ TEST_F(JournalTest, RefreshSwitchesFileToJournalAndBack) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].text, "first in the file");
     EXPECT_EQ(records[1].text, "back in the file");
-}
-
-// No journal listening: the records go to the file, the first after a
-// warning of the library that says why, once.
-TEST_F(JournalTest, MissingJournalFallsBackToTheFileWithOneWarning) {
-    ASSERT_TRUE(SetRegistryString(L"DebugLogDestination", L"journal"));
-    if (!RunProbe("log first\nlog second\n", false)) GTEST_SKIP() << skip_;
-    std::vector<Record> records = FileRecords();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].level, "WARN");
-    EXPECT_EQ(records[0].logger, "libutildebug.so");
-    EXPECT_NE(records[0].text.find("The system journal cannot be reached (there is no journal socket"),
-              std::string::npos)
-        << records[0].text;
-    EXPECT_EQ(records[1].text, "first");
-    EXPECT_EQ(records[2].text, "second");
 }
 
 // A journal that takes no more (journald stopped, its queue full) holds no

@@ -264,24 +264,6 @@ TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) 
     ExpectNoticeThenRecord(TempLog("worker." + ProcessIdOf(output) + ".log"), TempLog());
 }
 
-TEST_F(LogFileTest, AnUnwritableFolderSendsTheRecordsToTheTemporaryDirectory) {
-    UseHome();
-    RunCommand("mkdir -p '" + env_.path("home/Debug") + "'");
-    std::string asOtherUser;
-    if (geteuid() == 0) {
-        // Root writes anywhere: the process runs as nobody instead.
-        chmod(env_.path("tmp").c_str(), 01777);
-        asOtherUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-    } else {
-        chmod(env_.path("home/Debug").c_str(), 0555);
-    }
-    std::string output = Run("log probe record\n", asOtherUser);
-    ExpectNoticeThenRecord(TempLog(), HomeLog());
-    EXPECT_NE(ReadRecords(TempLog())[0].text.find("access denied"), std::string::npos);
-    // Nothing of log4cxx's own reaches the process's standard error.
-    EXPECT_EQ(output, "");
-}
-
 TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {
     UseHome();
     // A pattern log4cxx cannot parse makes it complain.
@@ -403,33 +385,6 @@ TEST_F(HostileFilesTest, AnOverWideOrOverflowingLayoutGivesWayToTheDefaultLayout
                     log.compare(log.size() - 13, 13, "probe record\n") == 0)
             << format << ": " << log;
         EXPECT_NE(output.find("utilDebug: DebugLogFormat is not used ("), std::string::npos) << format;
-    }
-}
-
-// A list longer than its reading limit is cut there, not ignored.
-TEST_F(HostileFilesTest, LongListsAreReadUpToTheirLimit) {
-    struct Case {
-        const wchar_t* value;
-        std::wstring text;
-        bool logs;
-    };
-    const std::wstring padding(4400, L'x');
-    const std::wstring longPadding(30000, L'x');
-    const Case cases[] = {
-        {L"DebugLogDisabledDlls", L"worker;" + padding, false},
-        {L"DebugLogDisabledFeatures", L"quiet;" + padding, false},
-        {L"DebugModule", L"worker=1;" + longPadding, true},
-    };
-    WriteFile(MappingFile(), "[quiet]\nworker\n");
-    for (const Case& c : cases) {
-        std::remove(HomeLog().c_str());
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
-        ASSERT_TRUE(SetRegistryString(c.value, c.text));
-        int status = 0;
-        Run("log probe record\n", "", &status);
-        EXPECT_EQ(RecordsSaying(HomeLog(), "probe record"), c.logs ? 1u : 0u)
-            << std::string(c.value, c.value + wcslen(c.value)) << " of " << c.text.size();
-        ASSERT_TRUE(DeleteRegistryValue(c.value));
     }
 }
 

@@ -93,50 +93,6 @@ TEST_F(LoggingTest, FormatsFollowTheWindowsConventions) {
     EXPECT_EQ(untouched, 12345);
 }
 
-// Long messages are cut at the limit, the prefix coming on top of a message
-// of full length, also in a thread with a 64 KiB stack.
-TEST_F(LoggingTest, LongMessagesAreCutAtTheLimitInThreadsWithSmallStacks) {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 64 * 1024);
-    pthread_t thread;
-    auto body = [](void*) -> void* {
-        std::wstring wide(60000, L'w');
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", std::string(60000, 'n').c_str());
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, L"t.cpp", 1, L"%s", wide.c_str());
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%S", wide.c_str());
-        DBG::DebugLogEx(DBG_THIS_MODULE, 272, "t.cpp", 1, "%s", std::string(49151, 'e').c_str());
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attributes, body, nullptr), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attributes);
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[0].text, std::string(49151, 'n'));
-    EXPECT_EQ(records[1].text, std::string(49151, 'w'));
-    EXPECT_EQ(records[2].text, std::string(49151, 'w'));
-    EXPECT_EQ(records[3].text, "==> " + std::string(49151, 'e'));
-}
-
-TEST_F(LoggingTest, ManyThreadsMakingTheirFirstCallSetUpOnce) {
-    constexpr int kThreads = 16;
-    std::vector<std::thread> threads;
-    std::atomic<bool> go{false};
-    for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([i, &go] {
-            EXPECT_TRUE(WaitUntil([&go] { return go.load(); }, "the signal to start"));
-            DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "thread %d", i);
-        });
-    go = true;
-    for (std::thread& t : threads) t.join();
-    std::vector<Record> records = Records();
-    EXPECT_EQ(records.size(), static_cast<size_t>(kThreads));
-    for (int i = 0; i < kThreads; ++i)
-        EXPECT_EQ(RecordsWithText(records, "thread " + std::to_string(i)).size(), 1u) << i;
-    EXPECT_EQ(log4cxx::Logger::getRootLogger()->getAllAppenders().size(), 1u);
-}
-
 // Without a DebugLogFormat a record takes the layout the settings document
 // (the cases read their records in a layout of their own).
 TEST_F(LoggingTest, WithoutAFormatARecordTakesTheDefaultLayout) {
@@ -251,37 +207,6 @@ TEST_F(LoggingTest, ALongMessageLeavesLittleBehindInItsThread) {
     EXPECT_EQ(Records().size(), 6u);
 }
 #endif
-
-TEST_F(LoggingTest, ADeletedLogFileIsRecreated) {
-    FakeClock clock;
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "before");
-    ASSERT_EQ(unlink(LogPath().c_str()), 0);
-    clock.Advance(2999);
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "lost: checked too soon");
-    EXPECT_FALSE(FileExists(LogPath()));
-    clock.Advance(2);
-    DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "after");
-    std::vector<Record> records = Records();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].text, "Debug log file re-created!");
-    // The library logs under its name without the version suffix.
-    EXPECT_EQ(records[0].logger, "libutildebug.so");
-    EXPECT_EQ(records[0].file, "Log4cxxAdapter.cpp");
-    EXPECT_EQ(records[0].line, 1071);
-    EXPECT_EQ(records[1].text, "after");
-}
-
-TEST_F(LoggingTest, QueriesBeforeTheFirstRecord) {
-    ASSERT_TRUE(SetRegistryString(L"DebugModule", L"someone_else=1"));
-    ASSERT_TRUE(SetRegistryDword(L"LogCriticalInfo", 0x80000000u));
-    EXPECT_TRUE(DBG::IsDebugEnabled());
-    EXPECT_TRUE(IsDebugEnabled());
-    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
-    DBG::DebugLogEx(DBG_THIS_MODULE, 65537, "t.cpp", 1, "not written");
-    EXPECT_FALSE(DBG::IsDebugEnabled());
-    EXPECT_FALSE(DBG::IsCriticalLogEnabled());
-    EXPECT_FALSE(FileExists(LogPath()));
-}
 
 // Source names cut after their last separator, of any length, each record
 // its own; a null format is an empty record.

@@ -115,14 +115,4 @@ TEST(ProductRegistryFileTest, FilesGiveTheirLinesAndPairsAsTheDataSays) {
 
 // ---- The executable's directory ---------------------------------------------------------
 
-TEST(ProductRegistryDirectoryTest, IsTheExecutablesDirectoryWithTrailingSeparator) {
-    const std::string expected = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/";
-    wchar_t buffer[MAX_PATH];
-    ASSERT_TRUE(GetProcessDirectory(buffer, MAX_PATH));
-    EXPECT_EQ(std::wstring(buffer), Widen(expected));
-    ASSERT_TRUE(GetProcessDirectory(buffer, 5));
-    EXPECT_EQ(std::wstring(buffer), Widen(expected.substr(0, 4)));
-    EXPECT_FALSE(GetProcessDirectory(buffer, 0));
-}
-
 }  // namespace

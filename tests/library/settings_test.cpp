@@ -50,51 +50,6 @@ TEST_P(RefreshScript, Runs) { RunSteps(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Refresh, RefreshScript,
                          ::testing::ValuesIn(ReadScripts("library/settings_scripts.txt")));
 
-// A refresh in progress on one thread does not hold up the records of others.
-TEST_F(SettingsTest, ConcurrentRefreshesAreSkippedNotAwaited) {
-    Log("first");
-    static std::mutex mutex;
-    static std::condition_variable released;
-    static bool blocking = false;
-    static std::atomic<std::thread::id> refresher;
-    static std::atomic<int> refresherCalls{0};
-    static std::atomic<DWORD> now{0};
-    now = 20000000;
-    // The refresher's second clock read comes after it took the refresh.
-    NlSetTickSourceForTesting([]() -> DWORD {
-        if (std::this_thread::get_id() == refresher && ++refresherCalls == 2) {
-            std::unique_lock<std::mutex> lock(mutex);
-            released.wait(lock, [] { return !blocking; });
-        }
-        return now.load();
-    });
-    blocking = true;
-    std::thread slow([] {
-        refresher = std::this_thread::get_id();
-        DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from the refreshing thread");
-    });
-    testing::AssertionResult refreshing =
-        WaitUntil([] { return refresherCalls >= 2; }, "the first thread to take the refresh");
-    bool finished = false;
-    std::future<void> other;  // outlives the release below: its end waits for the call
-    if (refreshing) {
-        other = std::async(std::launch::async, [] {
-            DBG::DebugLogEx(DBG_THIS_MODULE, 258, "t.cpp", 1, "%s", "from another thread");
-        });
-        finished = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        blocking = false;
-    }
-    released.notify_all();
-    slow.join();
-    ASSERT_TRUE(refreshing);
-    EXPECT_TRUE(finished) << "a second thread waited for the refresh another thread was making";
-    EXPECT_TRUE(Written("from another thread"));
-    EXPECT_TRUE(Written("from the refreshing thread"));
-}
-
 // Without the right to write the registry a setter still changes the running
 // process, and the refresh does not undo it.
 TEST_F(SettingsTest, SettersWorkWithoutTheRightToWrite) {

@@ -8,25 +8,6 @@ int Sign(int value) { return (value > 0) - (value < 0); }
 
 // ---- case folding -------------------------------------------------------------
 
-// Both sides are lower-cased first, so 91-96 ("[\]^_`") sort before letters;
-// only ASCII letters fold, whatever the process's locale: a UTF-8 locale would
-// fold Ä with glibc's towlower, the CRT functions do not.
-TEST(CaseFolding, FoldsAsTheCLocaleWhateverTheProcessLocale) {
-    const std::vector<nltest::Row> rows = nltest::ReadRows("crt/strings.txt");
-    for (const char* locale : {"C.UTF-8", "C"}) {
-        ASSERT_NE(nullptr, setlocale(LC_ALL, locale));
-        SCOPED_TRACE(locale);
-        for (const nltest::Row& row : rows) {
-            if (row[0] != "icmp") continue;
-            std::wstring a = nltest::Wide(row[1]), b = nltest::Wide(row[2]);
-            EXPECT_EQ(std::stoi(row[3]), Sign(_wcsicmp(a.c_str(), b.c_str()))) << row[1] << " vs " << row[2];
-        }
-        wchar_t text[] = L"MiXeD_[Path]\\ÄÖ";
-        EXPECT_EQ(text, _wcslwr(text));
-        EXPECT_STREQ(L"mixed_[path]\\ÄÖ", text);
-    }
-}
-
 TEST(CaseFolding, CountedCompareStopsAtCountAndNullArgumentsAreInvalid) {
     EXPECT_EQ(0, _wcsnicmp(L"abcX", L"ABCy", 3));
     EXPECT_EQ(-1, Sign(_wcsnicmp(L"abcX", L"ABCy", 4)));
@@ -37,15 +18,6 @@ TEST(CaseFolding, CountedCompareStopsAtCountAndNullArgumentsAreInvalid) {
 }
 
 // ---- _wsplitpath ----------------------------------------------------------------
-
-TEST(SplitPath, SplitsAsWindows) {
-    for (const nltest::Row& row : nltest::ReadRows("crt/strings.txt")) {
-        if (row[0] != "split") continue;
-        wchar_t parts[4][_MAX_DIR];
-        _wsplitpath(nltest::Wide(row[1]).c_str(), parts[0], parts[1], parts[2], parts[3]);
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(nltest::Wide(row[i + 2]), parts[i]) << row[1] << ", part " << i;
-    }
-}
 
 // Components longer than their _MAX_* buffers are cut and terminated; nothing
 // is written past the buffer; a null output is skipped.
@@ -113,38 +85,6 @@ TEST_F(WideOpen, TextModeDropsCarriageReturnsBinaryModeKeepsThem) {
     const std::string content = "\xEF\xBB\xBFkey\tvalue\r\nlone\rcr\r\n";
     EXPECT_EQ("\xEF\xBB\xBFkey\tvalue\nlone\rcr\n", ReadAll<char>(Open(content, L"r")));
     EXPECT_EQ(content, ReadAll<char>(Open(content, L"rb")));
-}
-
-// A file named by wide characters is the one named by their UTF-8 bytes. A
-// Unicode-mode stream writes UTF-8 and starts only an empty file with a BOM;
-// _flushall gets pending output into the file.
-TEST_F(WideOpen, UnicodeModeWritesUtf8WithBomOnlyToEmptyFiles) {
-    const std::wstring path = std::wstring(env_.dir().begin(), env_.dir().end()) + L"/naïve €.txt";
-    FILE* file = _wfopen(path.c_str(), L"w, ccs=UTF-8");
-    ASSERT_NE(nullptr, file);
-    fputws(L"é€\n", file);
-    fclose(file);
-    file = _wfopen(path.c_str(), L"a, ccs=UTF-8");
-    ASSERT_NE(nullptr, file);
-    fputws(L"😀", file);
-    _flushall();
-    EXPECT_EQ("\xEF\xBB\xBF\xC3\xA9\xE2\x82\xAC\n\xF0\x9F\x98\x80",
-              nltest::ReadFile(env_.path("naïve €.txt")));
-    fclose(file);
-}
-
-TEST_F(WideOpen, RejectsInvalidArguments) {
-    nltest::WriteFile(narrowPath_, "x");
-    for (const wchar_t* mode : {L"q", L"rz", L"r, ccs=latin1", L"rb, ccs=UTF-8", L"w, ccs=UTF-16LE"}) {
-        errno = 0;
-        EXPECT_EQ(nullptr, _wfopen(path_.c_str(), mode)) << mode;
-        EXPECT_EQ(EINVAL, errno) << mode;
-    }
-    errno = 0;
-    EXPECT_EQ(nullptr, _wfopen(nullptr, L"r"));
-    EXPECT_EQ(EINVAL, errno);
-    EXPECT_EQ(nullptr, _wfopen((path_ + L".missing").c_str(), L"r"));
-    EXPECT_EQ(ENOENT, errno);
 }
 
 }  // namespace

@@ -113,42 +113,4 @@ TEST(CodePages, TheAnsiCodePageIsUtf8) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
-TEST(Synchronisation, CriticalSectionsAreRecursive) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EnterCriticalSection(&section);
-    std::atomic<bool> entered{false};
-    std::thread other([&] {
-        EnterCriticalSection(&section);
-        entered = true;
-        LeaveCriticalSection(&section);
-    });
-    LeaveCriticalSection(&section);
-    EXPECT_FALSE(entered);
-    LeaveCriticalSection(&section);
-    other.join();
-    EXPECT_TRUE(entered);
-    DeleteCriticalSection(&section);
-}
-
-TEST(Identifiers, ThreadIdsAreKernelThreadIdsAndAForkedChildHasItsOwn) {
-    EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
-    EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(getpid()));  // the main thread
-    DWORD other = 0, expected = 1;
-    std::thread([&] {
-        other = GetCurrentThreadId();
-        expected = static_cast<DWORD>(syscall(SYS_gettid));
-    }).join();
-    EXPECT_EQ(other, expected);
-    EXPECT_NE(other, GetCurrentThreadId());
-    // A forked child has its own ids.
-    DWORD parent = GetCurrentProcessId();
-    EXPECT_EQ(0, nltest::InChild([&] {
-                  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
-                  EXPECT_NE(GetCurrentProcessId(), parent);
-                  EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(syscall(SYS_gettid)));
-              }));
-}
-
 }  // namespace

@@ -113,28 +113,4 @@ TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-// The parse of the last file is kept, and dropped as soon as the file
-// changes, even to the same size within the same second.
-TEST(ProfileFiles, AChangedFileIsReadAgain) {
-    nltest::TestEnv env;
-    std::string path = env.path("changing.ini");
-    std::wstring widePath = nltest::Widen(path);
-    nltest::WriteFile(path, "[one]\nx.so\n");
-    // Written long ago, and last changed (by utimensat) before the reading,
-    // so that the parse may be kept.
-    struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    wchar_t buffer[64];
-    for (const char* next : {"[two]\ny.so\n", "[666]\nz.so\n"}) {
-        GetPrivateProfileSectionNamesW(buffer, 64, widePath.c_str());
-        std::string before = Shown(buffer, 5);
-        std::ofstream(path, std::ios::in | std::ios::out) << next;
-        EXPECT_EQ(GetPrivateProfileSectionNamesW(buffer, 64, widePath.c_str()), 4u);
-        EXPECT_EQ(Shown(buffer, 4), std::string(next, 1, 3) + "|") << "after " << before;
-        GetPrivateProfileSectionW(std::wstring(next + 1, next + 4).c_str(), buffer, 64, widePath.c_str());
-        EXPECT_EQ(Shown(buffer, 5), std::string(next + 6, next + 10) + "|");
-    }
-}
-
 }  // namespace

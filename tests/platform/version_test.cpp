@@ -41,22 +41,6 @@ VersionResult ReadVersion(const std::wstring& path) {
     return result;
 }
 
-TEST(FileVersion, TheNoteGivesTheFixedFileInformation) {
-    VersionResult result = ReadVersion(ModulePath());
-    ASSERT_EQ(result.error, 0u);
-    EXPECT_EQ(result.info.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(result.info.dwFileVersionMS, 0x0003000Au);
-    EXPECT_EQ(result.info.dwFileVersionLS, 0x0000003Du);
-    EXPECT_EQ(result.info.dwProductVersionMS, 0x0003000Au);
-    EXPECT_EQ(result.info.dwProductVersionLS, 0x0000003Du);
-    // A buffer too small gets a partial block, which is refused.
-    unsigned char block[40];
-    ASSERT_TRUE(GetFileVersionInfoW(ModulePath().c_str(), 0, sizeof block, block));
-    void* value = nullptr;
-    UINT length = 0;
-    EXPECT_FALSE(VerQueryValueW(block, L"\\", &value, &length));
-}
-
 TEST(FileVersion, AFileWithoutTheNoteHasNoVersion) {
     nltest::TestEnv env;
     nltest::WriteFile(env.path("text.txt"), "not an executable\n");

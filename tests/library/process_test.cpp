@@ -78,34 +78,6 @@ TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
     EXPECT_EQ(records[0].text, "error");
 }
 
-// log4cxx refuses a backup count outside 1 to 13 with a complaint on standard
-// error; the library hands it only counts it takes, so a process stays quiet
-// whatever DebugLogCount holds, at start and when the count changes.
-TEST(BackupCount, CountsTheAppenderRefusesAreHandledQuietly) {
-    for (uint32_t count : {0u, 14u, 100u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(count);
-        TestEnv env;
-        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env.dir())));
-        ASSERT_TRUE(UseReadableLayout());
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
-        ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", count));
-        std::string probe = InstallProbe(env, "bin/worker");
-        std::string started = env.path("started"), changed = env.path("changed");
-        WriteFile(env.path("commands.txt"), "clock 1000\nlog first\ntouch " + started + "\nwait " + changed +
-                                                "\nadvance 61000\nlog second\n");
-        std::string output;
-        std::thread run(
-            [&] { RunCommand("'" + probe + "' < '" + env.path("commands.txt") + "' 2>&1", &output); });
-        EXPECT_TRUE(WaitUntil([&] { return FileExists(started); }, "the worker to log its first record"));
-        // The refresh hands the changed count to the open appender.
-        EXPECT_TRUE(SetRegistryDword(L"DebugLogCount", count == 0 ? 20 : 0));
-        WriteFile(changed, "");
-        run.join();
-        EXPECT_EQ(output, "");
-        EXPECT_EQ(ReadRecords(env.path("Debug/worker.log")).size(), 2u);
-    }
-}
-
 // The recorder (DebugLogRecorder) at threshold 1, through processes of the probe.
 class RecorderTest : public ::testing::Test {
   protected:

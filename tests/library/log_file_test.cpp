@@ -127,7 +127,8 @@ TEST_F(LogFileTest, TheFileSizeLimitOfTheProcessIsNeverPassed) {
     UseHome();
     ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 5));
     ASSERT_TRUE(SetRegistryDword(L"DebugLogDiagnostics", 1));
-    std::string output = Run("long 60 300\nlong 1 30000\nlog after\npid\n", "umask 000; prlimit --fsize=20000 --");
+    std::string output =
+        Run("long 60 300\nlong 1 30000\nlog after\npid\n", "umask 000; prlimit --fsize=20000 --");
     EXPECT_NE(output.find("pid="), std::string::npos) << output;
     // Fixed modes whatever the umask.
     EXPECT_EQ(ModeOf(env_.path("home/Debug")), 0755u);

@@ -105,21 +105,6 @@ TEST_F(LogFileTest, ProcessesSharingTheFileRollItTogetherAndLoseNoRecord) {
     }
 }
 
-// A process that wrote alone and paused learns, before its next records,
-// that another process filled the file and rolled it meanwhile: it neither
-// counts on its own past the limit nor writes on into the rolled file.
-TEST_F(LogFileTest, AWriterThatPausedSeesTheRollOfAnotherProcess) {
-    UseHome();
-    ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 2));
-    WriteFile(env_.path("first.txt"), "long 10 2000\ntouch " + env_.path("paused") + "\nwait " +
-                                          env_.path("rolled") + "\nlong 30 2000\n");
-    WriteFile(env_.path("second.txt"),
-              "wait " + env_.path("paused") + "\nlong 5300 2000\ntouch " + env_.path("rolled") + "\n");
-    RunCommand("'" + probe_ + "' < '" + env_.path("first.txt") + "' & '" + probe_ + "' < '" +
-               env_.path("second.txt") + "'; wait");
-    ExpectWholeRecords(AllRecords(kLimit + 2 * 2200), 2000, 5340);
-}
-
 // A record that would pass RLIMIT_FSIZE rolls the file, and one that no file
 // could take is dropped, which the diagnostics tell: the process is never
 // killed by SIGXFSZ.

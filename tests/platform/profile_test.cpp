@@ -72,45 +72,4 @@ TEST(ProfileFiles, ReadAsTheTableSays) {
     }
 }
 
-TEST(ProfileFiles, AFileThatCannotBeReadHasNoSections) {
-    nltest::TestEnv env;
-    std::wstring missing = nltest::Widen(env.path("missing.ini"));
-    std::wstring directory = nltest::Widen(env.dir());
-    // A pipe is never waited for, a device never read without end.
-    ASSERT_EQ(mkfifo(env.path("fifo.ini").c_str(), 0644), 0);
-    ASSERT_EQ(symlink("/dev/zero", env.path("zero.ini").c_str()), 0);
-    const struct {
-        std::wstring path;
-        DWORD error;
-    } cases[] = {
-        {missing, ERROR_FILE_NOT_FOUND},
-        {directory, ERROR_ACCESS_DENIED},
-        {nltest::Widen(env.path("fifo.ini")), ERROR_CANT_ACCESS_FILE},
-        {nltest::Widen(env.path("zero.ini")), ERROR_CANT_ACCESS_FILE},
-        {L"relative.ini", ERROR_FILE_NOT_FOUND},  // no Windows directory to look in
-    };
-    for (const auto& c : cases) {
-        for (const wchar_t* section : {static_cast<const wchar_t*>(nullptr), L"S"}) {
-            wchar_t buffer[8];
-            wmemset(buffer, L'~', 8);
-            SetLastError(0xDEADBEEF);
-            EXPECT_EQ(section ? GetPrivateProfileSectionW(section, buffer, 8, c.path.c_str())
-                              : GetPrivateProfileSectionNamesW(buffer, 8, c.path.c_str()),
-                      0u);
-            EXPECT_EQ(GetLastError(), c.error);
-            EXPECT_EQ(Shown(buffer, 3), section ? "||~" : "|~~");
-        }
-    }
-    // A file that is read clears the last error, even for an empty result.
-    nltest::WriteFile(env.path("empty.ini"), "[S]\n");
-    SetLastError(0xDEADBEEF);
-    wchar_t empty[4];
-    EXPECT_EQ(GetPrivateProfileSectionW(L"S", empty, 4, nltest::Widen(env.path("empty.ini")).c_str()), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-    wchar_t buffer[8];
-    SetLastError(0);
-    EXPECT_EQ(GetPrivateProfileSectionW(nullptr, buffer, 8, missing.c_str()), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
 }  // namespace

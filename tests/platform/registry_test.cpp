@@ -248,58 +248,7 @@ TEST(RegistryFile, MissingFileReadsAsEmptyUntilTheFirstWriteCreatesItForAllToRea
     EXPECT_EQ(0644u, file.st_mode & 07777);
 }
 
-// ---- Processes and threads sharing the registry -----------------------------------------
-
-// A value of some kilobytes telling which writer wrote it and when: all its
-// characters are the same, so a torn value shows.
-std::wstring Pattern(int writer, int round) {
-    return std::wstring(2000 + 100 * writer, L'A' + (writer + round) % 26);
-}
-
-bool IsWholePattern(const std::wstring& value) {
-    for (int writer = 0; writer < 4; ++writer)
-        if (!value.empty() && value.size() == Pattern(writer, 0).size())
-            return value.find_first_not_of(value[0]) == std::wstring::npos;
-    return false;
-}
-
-TEST(RegistrySharing, ForkedProcessesAndTheirThreadsOnlyEverSeeWholeValues) {
-    nltest::TestEnv env;
-    // The children inherit this handle, and the connections it has used.
-    HKEY shared = CreateKey(L"Shared");
-    ASSERT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(0, 0)));
-    ASSERT_TRUE(IsWholePattern(ReadString(shared, L"v")));
-    // In each child one thread writes and reads through the inherited handle,
-    // the other reads through handles of its own.
-    std::vector<pid_t> workers;
-    for (int worker = 0; worker < 2; ++worker) {
-        workers.push_back(StartChild([worker, shared] {
-            std::atomic<int> failures{0};
-            auto work = [&](bool writer) {
-                for (int round = 0; round < 40; ++round) {
-                    HKEY own = nullptr;
-                    failures +=
-                        writer && SetString(shared, L"v", Pattern(2 * worker, round)) != ERROR_SUCCESS;
-                    failures += OpenKey(L"Shared", KEY_READ, &own) != ERROR_SUCCESS;
-                    failures += !IsWholePattern(ReadString(writer ? shared : own, L"v"));
-                    failures += RegCloseKey(own) != ERROR_SUCCESS;
-                }
-            };
-            std::thread reader(work, false);
-            work(true);
-            reader.join();
-            return failures.load() ||
-                   SetString(shared, worker ? L"child1" : L"child0", L"done") != ERROR_SUCCESS;
-        }));
-    }
-    for (pid_t pid : workers) EXPECT_EQ(0, ExitStatus(pid));
-    // The parent sees what they wrote and goes on working.
-    EXPECT_TRUE(IsWholePattern(ReadString(shared, L"v")));
-    EXPECT_EQ(L"done", ReadString(shared, L"child0"));
-    EXPECT_EQ(L"done", ReadString(shared, L"child1"));
-    EXPECT_EQ(ERROR_SUCCESS, SetString(shared, L"v", Pattern(1, 0)));
-    RegCloseKey(shared);
-}
+// ---- Connections sharing the registry -------------------------------------------------------
 
 // A writer waits for a registry that another connection holds locked, rather
 // than failing at once.

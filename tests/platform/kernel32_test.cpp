@@ -89,28 +89,4 @@ TEST(Files, DirectoriesAndExistenceChecks) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST(CodePages, TheAnsiCodePageIsUtf8) {
-    const wchar_t* text = L"gr\u00fc\u00df \U0001F600";
-    int needed = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    EXPECT_EQ(needed, 12);  // 2 + 2 + 2 + 1 + 4 bytes and the terminator
-    std::string narrow(static_cast<size_t>(needed), '#');
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], needed, nullptr, nullptr), needed);
-    EXPECT_EQ(narrow, std::string("gr\xc3\xbc\xc3\x9f \xf0\x9f\x98\x80", 12));
-    char small[4];
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, small, 4, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-
-    wchar_t wide[16];
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), -1, wide, 16), 7);
-    EXPECT_STREQ(wide, text);
-
-    // A lone surrogate becomes U+FFFD, unless the caller asks for an error.
-    const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, -1, small, 4, nullptr, nullptr), 0);
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, -1, nullptr, 0, nullptr, nullptr), 6);
-    SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, nullptr, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-}
-
 }  // namespace

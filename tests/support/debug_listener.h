@@ -3,6 +3,18 @@
 // its messages; the benchmark lets a thread of its own drain them.
 #pragma once
 
+#include <poll.h>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
 namespace nltest {
 
 class DebugListener {

@@ -2,7 +2,8 @@
 // use, GoogleTest, the platform layer and the library's interface, and the
 // shared test support (a private world per case, case tables, the log
 // reader, transcripts, the debug-output listener, CIB files, processes that
-// log, the probe).
+// log, the probe). The two the benchmarks share, thread_memory.h and
+// debug_listener.h, include what they use themselves.
 #pragma once
 
 #include <dlfcn.h>

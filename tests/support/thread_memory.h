@@ -4,6 +4,12 @@
 // tests and the benchmark.
 #pragma once
 
+#include <malloc.h>
+#include <utilDebug.h>
+
+#include <string>
+#include <thread>
+
 namespace nltest {
 
 // The long message comes from longFile when one is given: a long source

@@ -18,11 +18,11 @@
 #               file is restored at once, also when the run is stopped);
 #               nothing else may change the tree meanwhile
 #   -k          trust that the unchanged suite passes: skip its run
-#   -p PREVIOUS a result table of an earlier run: each fault first runs only
-#               three of the tests that caught it there (those that are still
-#               there), and the whole suite only when
-#               none of them does (to show quickly that nothing caught is
-#               lost); a fault it did not catch is not planted
+#   -p PREVIOUS a result table of an earlier run: each fault it caught first
+#               runs only three of the tests that caught it there (of those
+#               still there), and the whole suite only when none of them
+#               fails (to show quickly that nothing caught is lost); a fault
+#               it did not catch is not planted
 #   -x REGEX    the tests never run (default ^install\. : the packaging
 #               tests build the packages, 90 s a run)
 #   -s ROW      begin at that row of the list (to go on with a stopped run)
@@ -34,9 +34,9 @@
 # fault whose text is no longer found is reported "stale"; one that does not
 # compile, "no-build". Each fault runs the whole suite to its end and the
 # table names every test that failed: the catch matrix. A fault in a tool
-# runs only the tests that run that tool (no other test runs its code). A run that passes
-# three minutes is cut (a fault that hangs every test), and names the tests
-# failed so far.
+# runs only the tests that run that tool (no other test runs its code). A
+# run that passes three minutes is cut (a fault that hangs every test), and
+# names the tests failed so far.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,7 +49,6 @@ only=""
 previous=""
 never='^install\.'
 first=1
-
 inplace=""
 skipcheck=""
 while getopts "l:o:r:t:m:w:p:x:s:ik" opt; do
@@ -139,29 +138,38 @@ run_tests() {
 }
 
 broken=""
-[ -n "$skipcheck" ] || broken=$(run_tests "$work/unchanged.log")
-# The tests that run the program a file belongs to, as ctest arguments: those
-# of a tool for the tool's files, every test for the rest (but the format
-# check, which compiles only the public header, for the other files).
-runners() {
-    case $1 in
-        */include/utilDebug.h) ;;
-        src/*) echo "-E ^(format_check\$|${never#^})" ;;
-        tools/qpreg/*) echo "-R ^(qpreg_|qpdebug_completion|registry_crash_test|utildebug_reconfiguration_test|lnav_format|journal_fleet)" ;;
-        tools/qpdebug/*) echo "-R ^qpdebug" ;;
-        tools/qpdbgview/*) echo "-R ^qpdbgview" ;;
-    esac
-}
+[ -n "$skipcheck" ] || broken=$(run_tests "$work/unchanged.log" -E "$never")
 # A regular expression that matches the names given one a line.
 names_regex() { echo "^($(sed 's/[.[\]*+?()|^$\\{}]/\\&/g' | paste -sd'|'))"; }
-exclude=(-E "$never")
+excluded=$never
 if [ -n "$broken" ]; then
     echo "failing before any fault (left out): $(echo $broken)" >&2
-    exclude=(-E "$never|$(names_regex <<<"$broken")\$")
+    excluded="$excluded|$(names_regex <<<"$broken")\$"
 fi
+# The tests a fault in the file may run, as ctest arguments: those that run
+# the tool for a tool's file; every test for the rest, but the format check
+# (which compiles only the public header) for the other files.
+runners() {
+    case $1 in
+        */include/utilDebug.h) echo "-E $excluded" ;;
+        tools/qpreg/*) echo "-E $excluded -R ^(qpreg_|qpdebug_completion|registry_crash_test|utildebug_reconfiguration_test|lnav_format|journal_fleet)" ;;
+        tools/qpdebug/*) echo "-E $excluded -R ^qpdebug" ;;
+        tools/qpdbgview/*) echo "-E $excluded -R ^qpdbgview" ;;
+        *) echo "-E $excluded|^format_check\$" ;;
+    esac
+}
 
-# The tests there are now (names cut at the first blank, as ctest's lines give them).
-existing=$(cd "$obj" && ctest -N | sed -n 's/^ *Test *#[0-9]*: \([^ ]*\).*/\1/p')
+# The earlier run's catchers, by row, of the tests there are now (names cut
+# at the first blank, as ctest's lines give them).
+declare -A earlier=()
+if [ -n "$previous" ]; then
+    existing=$(cd "$obj" && ctest -N | sed -n 's/^ *Test *#[0-9]*: \([^ ]*\).*/\1/p')
+    while IFS=$'\t' read -r row outcome _ _ tests; do
+        [ "$outcome" = caught ] || continue
+        earlier[$row]=$(tr ' ' '\n' <<<"$tests" | grep -Fx -f <(echo "$existing") | head -3 | paste -sd' ')
+        [ -n "${earlier[$row]}" ] || earlier[$row]=-
+    done < <(grep -v '^#' "$previous")
+fi
 current=""
 backup=$work/original
 restore() { [ -n "$current" ] && cp "$backup" "$src/$current"; current=""; }
@@ -189,7 +197,7 @@ while IFS= read -r line <&3; do
     fi
     status=""
     by=""
-    if [ -n "$previous" ] && ! awk -v n="$n" '$1 == n && $2 == "caught" { found = 1 } END { exit !found }' FS='\t' "$previous"; then
+    if [ -n "$previous" ] && [ -z "${earlier[$n]:-}" ]; then
         status="not-run"
     elif [ ! -f "$src/$file" ]; then
         status=stale
@@ -211,10 +219,11 @@ EOF
                 status=no-build
             else
                 failed=""
-                before=""
-                [ -n "$previous" ] && before=$(awk -v n="$n" '$1 == n && $2 == "caught" { for (i = 5; i <= NF; i++) print $i }' FS='\t' "$previous" | tr ' ' '\n' | grep -Fx -f <(echo "$existing") | head -3)
-                [ -n "$before" ] && failed=$(run_tests "$work/fault.log" -R "$(names_regex <<<"$before")" "${exclude[@]}")
-                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" "${exclude[@]}" $(runners "$file"))
+                if [ -n "$previous" ] && [ "${earlier[$n]}" != - ]; then
+                    failed=$(run_tests "$work/fault.log" -R "$(tr ' ' '\n' <<<"${earlier[$n]}" | names_regex)")
+                fi
+                # shellcheck disable=SC2046
+                [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" $(runners "$file"))
                 if [ -n "$failed" ]; then
                     status=caught
                     caught=$((caught + 1))

@@ -26,10 +26,16 @@ inline bool ParseRecord(const std::string& line, Record* record) {
     size_t from = 0;
     for (size_t bar; field.size() < 7 && (bar = line.find('|', from)) != std::string::npos; from = bar + 1)
         field.push_back(line.substr(from, bar - from));
-    if (field.size() < 7 || field[1].empty() || field[2].empty() || field[5].empty()) return false;
+    // A number, negative for a line log4cxx does not know.
+    auto number = [&field](size_t i) {
+        size_t digits = field[i].rfind('-', 0) == 0 ? 1 : 0;
+        return field[i].size() > digits &&
+               field[i].find_first_not_of("0123456789", digits) == std::string::npos;
+    };
+    if (field.size() < 7 || !number(1) || !number(2) || !number(5)) return false;
     *record = {field[0], std::stoul(field[1]), std::stoul(field[2]), field[3], field[4], std::stoi(field[5]),
                field[6], line.substr(from)};
-    return field[1].find_first_not_of("0123456789") == std::string::npos;
+    return true;
 }
 
 inline std::vector<Record> ReadRecords(const std::string& path) {

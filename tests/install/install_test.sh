@@ -2,14 +2,14 @@
 # The project as its users get it: installed with cmake --install, packaged
 # as a .deb, or taken in by another project with add_subdirectory.
 #
-#   install_test.sh cmake|pkgconfig|package|subproject BUILD_DIR SOURCE_DIR
+#   install_test.sh tree|package|subproject BUILD_DIR SOURCE_DIR
 #
-# cmake, pkgconfig: installs the build into a scratch prefix, moves the tree
-#   elsewhere (it must not depend on where it was installed), checks that no
-#   RUNPATH names the build machine's folders and that the docs' links hold,
-#   then builds the consumer against it through find_package or pkg-config
-#   (--define-prefix, as for any moved tree) and runs it, with settings made
-#   by the installed qpreg.
+# tree: installs the build into a scratch prefix, moves the tree elsewhere
+#   (it must not depend on where it was installed), checks that no RUNPATH
+#   names the build machine's folders and that the docs' links hold, then
+#   builds the consumer against it through find_package and through
+#   pkg-config (--define-prefix, as for any moved tree) and runs each, with
+#   settings made by the installed qpreg.
 # package: builds the Debian packages (scripts/build-packages.sh), runs
 #   lintian, checks what each package holds and depends on, unpacks them into
 #   a scratch root, runs the common package's install and purge scripts there,
@@ -180,12 +180,10 @@ check_folders() {
 }
 
 case $mode in
-    cmake)
+    tree)
         prefix=$(installed_tree)
         run_consumer "$prefix" "$(build_with_cmake "$prefix")"
-        ;;
-    pkgconfig)
-        prefix=$(installed_tree)
+        rm -rf "$work/home"
         [ "$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion utilDebug)" = 1.0.0 ] ||
             fail "pkg-config --modversion"
         # The flags carry the library folder as the run path: the program starts as the README says.

@@ -47,24 +47,14 @@ Pairs Parse(const std::string& content) {
     return lines.GetValues();
 }
 
-// Undoes the escapes of data/library/product_registry.txt.
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '{') {
-            size_t end = text.find('}', i);
-            out.append(std::stoul(text.substr(i + 1, end - i - 1)) - 1, out.back());
-            i = end;
-        } else if (text[i] == '\\') {
-            char c = text[++i];
-            out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-            if (c == 'x') out.back() = static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            if (c == 'x') i += 2;
-        } else {
-            out += text[i];
-        }
+// Undoes the escapes of data/library/product_registry.txt: its own x{N}, N
+// times x, then those of every table.
+std::string Unescape(std::string text) {
+    for (size_t at; (at = text.find('{')) != std::string::npos;) {
+        size_t end = text.find('}', at);
+        text.replace(at, end - at + 1, std::stoul(text.substr(at + 1, end - at - 1)) - 1, text[at - 1]);
     }
-    return out;
+    return nltest::Unescape(text);
 }
 
 // Runs a copy of the probe executable in a private directory with the given

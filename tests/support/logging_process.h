@@ -35,44 +35,33 @@ class LoggingProcess : public ::testing::Test {
             std::string rest = step.substr(std::min(step.size(), word.size() + 1));
             std::string name = rest.substr(0, rest.find(' '));
             std::string tail = rest.substr(std::min(rest.size(), name.size() + 1));
-            std::wstring value = Widen(tail);
+            const std::wstring wideName = Widen(name);
+            const wchar_t* value = wideName.c_str();  // the registry value a setting step names
             SCOPED_TRACE(step);
-            if (word == "dword")
-                ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(rest.substr(name.size()))));
-            else if (word == "string")
-                ASSERT_TRUE(SetRegistryString(Widen(name).c_str(), value));
-            else if (word == "delete")
-                ASSERT_TRUE(DeleteRegistryValue(Widen(name).c_str()));
-            else if (word == "advance")
-                Advance(std::stoul(rest));
-            else if (word == "mode")
-                DBG::SetDebugMode(std::stoi(rest));
-            else if (word == "modules")
-                DBG::SetDebugModules(Widen(rest).c_str());
-            else if (word == "count")
-                DBG::SetDebugLogCount(std::stoi(rest));
-            else if (word == "log")
-                Log(rest.c_str());
-            else if (word == "error")
-                Log(rest.c_str(), 4098);
-            else if (word == "level")
-                Log(tail.c_str(), std::stoi(name));
-            else if (word == "as")
-                EXPECT_EQ(RecordsWithText(Records(), tail).at(0).level, name);
-            else if (word == "written")
-                EXPECT_TRUE(Written(rest));
-            else if (word == "missing")
-                EXPECT_FALSE(Written(rest));
-            else if (word == "enabled")
-                EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1");
-            else if (word == "critical")
-                EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1");
-            else if (word == "getmode")
-                EXPECT_EQ(DBG::GetDebugMode(), std::stoi(rest));
-            else if (word == "getcount")
-                EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest));
+            const std::map<std::string, std::function<void()>> steps = {
+                {"dword", [&] { ASSERT_TRUE(SetRegistryDword(value, std::stoul(tail))); }},
+                {"string", [&] { ASSERT_TRUE(SetRegistryString(value, Widen(tail))); }},
+                {"delete", [&] { ASSERT_TRUE(DeleteRegistryValue(value)); }},
+                {"advance", [&] { Advance(std::stoul(rest)); }},
+                {"mode", [&] { DBG::SetDebugMode(std::stoi(rest)); }},
+                {"modules", [&] { DBG::SetDebugModules(Widen(rest).c_str()); }},
+                {"count", [&] { DBG::SetDebugLogCount(std::stoi(rest)); }},
+                {"log", [&] { Log(rest.c_str()); }},
+                {"error", [&] { Log(rest.c_str(), 4098); }},
+                {"level", [&] { Log(tail.c_str(), std::stoi(name)); }},
+                {"as", [&] { EXPECT_EQ(RecordsWithText(Records(), tail).at(0).level, name); }},
+                {"written", [&] { EXPECT_TRUE(Written(rest)); }},
+                {"missing", [&] { EXPECT_FALSE(Written(rest)); }},
+                {"enabled", [&] { EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1"); }},
+                {"critical", [&] { EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1"); }},
+                {"getmode", [&] { EXPECT_EQ(DBG::GetDebugMode(), std::stoi(rest)); }},
+                {"getcount", [&] { EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest)); }},
+            };
+            if (auto found = steps.find(word); found != steps.end())
+                found->second();
             else
                 ASSERT_TRUE(Step(word, rest)) << "a step unknown, or a check of the fixture that failed";
+            if (HasFatalFailure()) return;
         }
     }
     virtual bool Step(const std::string& /*word*/, const std::string& /*rest*/) { return false; }

@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# The bash completion of qpreg, driven as bash drives it: COMP_WORDS and
-# COMP_CWORD set, the function called, COMPREPLY read. Keys come from a
-# private registry through the qpreg under test.
+# The bash completions of qpreg, qpdebug and qpdbgview, driven as bash drives
+# them: COMP_WORDS and COMP_CWORD set, the function called, COMPREPLY read.
+# Keys come from a private registry through the qpreg under test, features
+# from a scratch mapping file through the qpdebug under test.
 #
-#   qpreg_completion_test.sh COMPLETION_SCRIPT QPREG
+#   completion_test.sh TOOLS_SOURCE_DIR QPREG QPDEBUG
 set -o pipefail
-script=$1 qpreg=$(realpath "$2")
-work=$(mktemp -d "${TMPDIR:-/tmp}/qpreg-completion.XXXXXX")
+tools=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/completion.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/bin" && ln -s "$qpreg" "$work/bin/qpreg"
+mkdir -p "$work/bin" "$work/data/config" && ln -s "$(realpath "$2")" "$(realpath "$3")" "$work/bin/"
 export PATH=$work/bin:$PATH NL_REGISTRY_FILE=$work/registry.db
 # Norlake has a value, so its listing names it; SOFTWARE has none.
-qpreg add 'HKLM\SOFTWARE\Norlake' /f >/dev/null
-qpreg add 'HKLM\SOFTWARE\Norlake\Quillpost' /f >/dev/null
-qpreg add 'HKLM\SOFTWARE\Norlake\Qbert' /f >/dev/null
-qpreg add 'HKLM\SOFTWARE\Norlake\Other Key' /f >/dev/null
-# shellcheck source=/dev/null
-source "$script"
+for key in Norlake Norlake\\Quillpost Norlake\\Qbert 'Norlake\Other Key'; do
+    qpreg add "HKLM\\SOFTWARE\\$key" /f >/dev/null
+done
+printf '[Indexing]\nlibindexer.so\n[Search]\nlibquery.so\n' >"$work/data/config/dbglog_FeatureMapping.ini"
+qpreg add 'HKLM\SOFTWARE\Norlake\Quillpost\CurrentVersion' /v DataRootPath /t REG_SZ /d "$work/data" /f >/dev/null
+for tool in qpreg qpdebug qpdbgview; do
+    # shellcheck source=/dev/null
+    source "$tools/$tool/$tool.bash-completion"
+done
 
 failures=0
 # expect "WORDS..." "EXPECTED REPLIES": completes the last word of the line.
@@ -26,7 +30,7 @@ expect() {
     [[ $line == *' ' ]] && COMP_WORDS+=("")
     COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
     COMPREPLY=()
-    _qpreg
+    "_${COMP_WORDS[0]}"
     local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//')
     if [ "$got" != "$expected" ]; then
@@ -53,6 +57,14 @@ expect "qpreg import $work/files/s" "$work/files/settings.reg $work/files/sub di
 expect "qpreg export KEY $work/files/se" "$work/files/settings.reg"
 expect "qpreg import /r" "$(compgen -f -- /r | sort | tr '\n' ' ' | sed 's/ $//')"
 expect "qpreg import $work/files/settings.reg /r" "/reg:32 /reg:64"
+
+expect "qpdebug s" "silence status"
+expect "qpdebug on worker --level " "debug error fatal warn"
+expect "qpdebug status --" "--help --json"
+expect "qpdebug tail worker -" "--help --lines"
+expect "qpdebug silence Ind" "indexing"
+expect "qpdebug names " "features modules processes"
+expect "qpdbgview --c" "--count"
 
 [ $failures -eq 0 ] && echo "ok: completion"
 exit $((failures > 0))

@@ -52,33 +52,6 @@ class FilteringTest : public ClockedLoggingProcess {
     }
 };
 
-TEST_F(FilteringTest, DisabledDllNamesAsTheRefreshAppliesThem) {
-    EXPECT_EQ(WhoSpeaks("all"), "epv");
-    const struct {
-        std::wstring value;
-        const char* speaking;
-    } cases[] = {
-        {L"LibTest_Plugin.SO;other.so", "ev"},
-        // Logger names carry the extension, and blanks are kept.
-        {L"libtest_plugin", "epv"},
-        {L"utildebug_filtering_test; libtest_plugin.so", "pv"},
-        // The version suffix is no part of the name.
-        {L"libversioned_plugin.so;libversioned_plugin.so", "ep"},
-        {L"libversioned_plugin.so.1", "epv"},
-        // Names past the first 2,047 characters are not read.
-        {std::wstring(2047 - 18, L'x') + L";libtest_plugin.so", "ev"},
-        {std::wstring(2047 - 17, L'x') + L";libtest_plugin.so", "epv"},
-        {L"", "epv"},
-    };
-    int round = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.value.begin(), c.value.end()).substr(0, 60));
-        ASSERT_TRUE(SetRegistryString(L"DebugLogDisabledDlls", c.value));
-        clock_.Advance(60001);
-        EXPECT_EQ(WhoSpeaks("round " + std::to_string(++round)), c.speaking);
-    }
-}
-
 // The scripts of data/library/filtering_scripts.txt.
 class FilteringScript : public FilteringTest, public ::testing::WithParamInterface<std::string> {};
 TEST_P(FilteringScript, Runs) { RunSteps(GetParam()); }

@@ -10,50 +10,38 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// gtest's filter: glob patterns separated by ':', those after a '-' excluded.
-bool Glob(const char* p, const char* s) {
-    if (*p == '*') return Glob(p + 1, s) || (*s && Glob(p, s + 1));
-    return *p ? *s && (*p == '?' || *p == *s) && Glob(p + 1, s + 1) : !*s;
-}
-
-bool AnyGlob(const std::string& patterns, const std::string& name) {
-    std::istringstream list(patterns);
-    for (std::string pattern; std::getline(list, pattern, ':');)
-        if (Glob(pattern.c_str(), name.c_str())) return true;
-    return false;
-}
-
-bool Selected(const std::string& suite, const std::string& test) {
-    const std::string filter = GTEST_FLAG_GET(filter), name = suite + "." + test;
-    const size_t dash = filter.find('-');
-    if (!GTEST_FLAG_GET(also_run_disabled_tests) &&
-        (suite.rfind("DISABLED_", 0) == 0 || test.rfind("DISABLED_", 0) == 0))
-        return false;
-    return (dash == 0 || AnyGlob(filter.substr(0, dash), name)) &&
-           (dash == std::string::npos || !AnyGlob(filter.substr(dash + 1), name));
+// The cases the command line selects, as the binary lists them: "Suite."
+// lines, each followed by its "  Case" lines (a comment may follow a name).
+std::vector<std::string> SelectedCases() {
+    setenv("NLTEST_FILTER", GTEST_FLAG_GET(filter).c_str(), 1);
+    FILE* list = popen("exec /proc/$PPID/exe --gtest_list_tests --gtest_filter=\"$NLTEST_FILTER\"", "r");
+    std::vector<std::string> cases;
+    std::string suite;
+    for (char line[4096]; list && fgets(line, sizeof line, list);) {
+        std::string name(line + (line[0] == ' ' ? 2 : 0));
+        name = name.substr(0, name.find_first_of(" \n"));
+        if (line[0] == ' ')
+            cases.push_back(suite + name);
+        else
+            suite = name;
+    }
+    if (list) pclose(list);
+    return cases;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    std::vector<std::string> cases;
-    const testing::UnitTest& all = *testing::UnitTest::GetInstance();
-    for (int s = 0; s < all.total_test_suite_count(); ++s)
-        for (int t = 0; t < all.GetTestSuite(s)->total_test_count(); ++t) {
-            const testing::TestInfo& info = *all.GetTestSuite(s)->GetTestInfo(t);
-            if (Selected(info.test_suite_name(), info.name()))
-                cases.push_back(std::string(info.test_suite_name()) + "." + info.name());
-        }
-    if (getenv("NLTEST_CASE_PROCESS") || GTEST_FLAG_GET(list_tests) || cases.size() <= 1)
-        return RUN_ALL_TESTS();
+    if (getenv("NLTEST_CASE_PROCESS") || GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
     setenv("NLTEST_CASE_PROCESS", "1", 1);
+    const std::vector<std::string> cases = SelectedCases();
+    if (cases.size() <= 1) return RUN_ALL_TESTS();
     std::vector<std::string> failed;
     for (const std::string& name : cases) {
         fflush(stdout);

@@ -13,8 +13,6 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <locale.h>
-#include <malloc.h>
-#include <math.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -26,7 +24,6 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -38,7 +35,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,13 +42,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>

@@ -17,15 +17,6 @@ class LifecycleTest : public ::testing::Test {
         ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
         probe_ = InstallProbe(env_, "lifecycle_probe");
     }
-    // The records of the log file and of its backups.
-    std::vector<Record> AllRecords() const {
-        std::vector<Record> all = ReadRecords(LogPath());
-        for (int backup = 1; backup <= 13; ++backup) {
-            std::vector<Record> rolled = ReadRecords(LogPath() + "." + std::to_string(backup));
-            all.insert(all.end(), rolled.begin(), rolled.end());
-        }
-        return all;
-    }
     std::string LogPath() const { return env_.path("Debug/lifecycle_probe.log"); }
 
     TestEnv env_;
@@ -42,7 +33,7 @@ TEST_F(LifecycleTest, AChildForkedWhileThreadsLogNeverHangsAndLogs) {
     EXPECT_NE(output.find("hung=0 failed=0\n"), std::string::npos) << output;
     // The threads log on for as long as the forks take (minutes under the
     // sanitizers): the records of the first children may have rolled away.
-    std::vector<Record> records = AllRecords();
+    std::vector<Record> records = ReadRecordsWithBackups(LogPath(), 13);
     for (int i = forks - 20; i < forks; ++i) {
         EXPECT_EQ(RecordsWithText(records, "child " + std::to_string(i)).size(), 1u) << i;
         EXPECT_EQ(RecordsWithText(records, "child " + std::to_string(i) + " thread").size(), 1u) << i;

@@ -52,13 +52,10 @@ class LogFileTest : public ::testing::Test {
     // The records of the file and its two backups, oldest first; each file
     // holds at most maxBytes. The files are removed.
     std::vector<Record> AllRecords(size_t maxBytes) {
-        std::vector<Record> records;
+        std::vector<Record> records = ReadRecordsWithBackups(HomeLog(), 2);
         for (const char* suffix : {".2", ".1", ""}) {
-            std::string path = HomeLog() + suffix;
-            EXPECT_LE(ReadFile(path).size(), maxBytes) << path;
-            std::vector<Record> part = ReadRecords(path);
-            records.insert(records.end(), part.begin(), part.end());
-            std::remove(path.c_str());
+            EXPECT_LE(ReadFile(HomeLog() + suffix).size(), maxBytes) << suffix;
+            std::remove((HomeLog() + suffix).c_str());
         }
         return records;
     }

@@ -31,49 +31,39 @@ TEST_P(ProcessTable, Runs) {
 
 INSTANTIATE_TEST_SUITE_P(Data, ProcessTable, ::testing::ValuesIn(ReadRows("library/processes.txt", true)));
 
-class LogPathTest : public ::testing::Test {
-  protected:
-    // Runs the probe as executable and returns the records at expectedLog.
-    std::vector<Record> RunAndRead(const std::string& executable, const std::string& expectedLog,
-                                   const std::string& environment = "") {
-        std::string probe = InstallProbe(env_, executable);
-        EXPECT_TRUE(UseReadableLayout());
-        RunProbe(env_, probe, "", environment);
-        return ReadRecords(expectedLog);
-    }
-    std::string Temp(const std::string& name) const { return env_.path("tmp/" + name); }
-
-    TestEnv env_;
-};
-
-TEST_F(LogPathTest, HomeDirectoriesLongerThan129CharactersAreNotRead) {
-    std::string home129 = env_.path("h");
-    home129 += std::string(129 - home129.size(), 'a');
-    std::string home130 = home129 + "b";
-    RunCommand("mkdir -p '" + home129 + "' '" + home130 + "'");
+TEST(LogPathTest, HomeDirectoriesLongerThan129CharactersAreNotRead) {
+    TestEnv env;
+    ASSERT_TRUE(UseReadableLayout());
     ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
-    ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(home129)));
-    EXPECT_EQ(RunAndRead("bin/worker", home129 + "/Debug/worker.log").size(), 1u);
-    ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(home130)));
-    EXPECT_EQ(RunAndRead("bin/worker", Temp("worker.log")).size(), 1u);
+    std::string probe = InstallProbe(env, "bin/worker"), home129 = env.path("h");
+    home129 += std::string(129 - home129.size(), 'a');
+    const std::string home130 = home129 + "b";
+    RunCommand("mkdir -p '" + home129 + "' '" + home130 + "'");
+    for (const std::string& home : {home129, home130}) {
+        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(home)));
+        RunProbe(env, probe);
+    }
+    EXPECT_EQ(ReadRecords(home129 + "/Debug/worker.log").size(), 1u);
+    EXPECT_EQ(ReadRecords(env.path("tmp/worker.log")).size(), 1u);
     EXPECT_FALSE(FileExists(home130 + "/Debug"));
 }
 
-TEST_F(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
+TEST(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
+    TestEnv env;
     const wchar_t* key = L"SOFTWARE\\Norlake\\Elsewhere";
-    ASSERT_TRUE(SetRegistryString(L"Home", Widen(env_.path("home")), key));
+    ASSERT_TRUE(SetRegistryString(L"Home", Widen(env.path("home")), key));
     ASSERT_TRUE(SetRegistryString(L"Modules", L"worker=1", key));
     ASSERT_TRUE(SetRegistryDword(L"TraceLevel", 1, key));
     ASSERT_TRUE(UseReadableLayout());
-    RunCommand("mkdir -p '" + env_.path("home") + "' '" + env_.path("bin/config") + "'");
-    WriteFile(env_.path("bin/config/cfg_ProductRegistry.txt"),
+    RunCommand("mkdir -p '" + env.path("home") + "' '" + env.path("bin/config") + "'");
+    WriteFile(env.path("bin/config/cfg_ProductRegistry.txt"),
               "RegKeyProductCurrentVersion\tSOFTWARE\\Norlake\\Elsewhere\r\n"
               "RegValueHomeDir\tHome\r\nRegValueDebugModule\t\"Modules\"\r\n"
               "RegValueDebugLevel\tTraceLevel\r\n");
-    std::string probe = InstallProbe(env_, "bin/worker");
-    std::string output = RunProbe(env_, probe, "log debug\nlevel 4098 error\nstate\n");
+    std::string output =
+        RunProbe(env, InstallProbe(env, "bin/worker"), "log debug\nlevel 4098 error\nstate\n");
     EXPECT_NE(output.find("enabled=1 critical=0 mode=1"), std::string::npos) << output;
-    std::vector<Record> records = ReadRecords(env_.path("home/Debug/worker.log"));
+    std::vector<Record> records = ReadRecords(env.path("home/Debug/worker.log"));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].text, "error");
 }

@@ -44,33 +44,20 @@ TEST_F(DebugOutputTest, AFullQueueLosesTextsInsteadOfBlocking) {
     EXPECT_LT(received, 5000);
 }
 
-TEST_F(DebugOutputTest, WithoutAListenerOrWithABadPathNothingHappens) {
-    const std::string paths[] = {env_.path("nobody.sock"), env_.path("missing/dir/x.sock"),
-                                 std::string(200, 'p'), env_.path("")};
+// Nobody there, or a path no socket can have: texts are lost, the last error
+// is left alone, and nobody is tried again for a second, so a viewer that
+// starts late gets texts within a second; another channel at once.
+TEST_F(DebugOutputTest, WithoutAListenerNothingHappensAndAViewerThatStartsLateGetsTextsWithinASecond) {
+    nltest::FakeClock clock;
+    const std::string latePath = env_.path("late.sock");
     SetLastError(1234);
-    for (const std::string& path : paths) {
+    for (const std::string& path :
+         {env_.path("missing/dir/x.sock"), std::string(200, 'p'), env_.path(""), latePath}) {
         setenv("NL_DEBUG_CHANNEL", path.c_str(), 1);
         for (int i = 0; i < 1000; ++i) OutputDebugStringW(L"lost");
     }
     EXPECT_FALSE(listener_.Pending());
     EXPECT_EQ(GetLastError(), 1234u);
-    char path[200];
-    setenv("NL_DEBUG_CHANNEL", std::string(150, 'p').c_str(), 1);
-    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), 0u);
-    unsetenv("NL_DEBUG_CHANNEL");
-    const DWORD length = strlen(NL_DEBUG_CHANNEL_PATH);
-    EXPECT_EQ(NlGetDebugChannelPath(path, length), 0u);  // no room for the terminator
-    EXPECT_EQ(NlGetDebugChannelPath(path, length + 1), length);
-    EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
-}
-
-// Nobody there: texts are dropped without trying for a second, so a viewer
-// that starts late gets texts within a second; another channel at once.
-TEST_F(DebugOutputTest, AViewerThatStartsLateGetsTextsWithinASecond) {
-    nltest::FakeClock clock;
-    std::string latePath = env_.path("late.sock");
-    setenv("NL_DEBUG_CHANNEL", latePath.c_str(), 1);
-    OutputDebugStringW(L"nobody there yet");
     {
         nltest::DebugListener late(latePath);
         clock.Advance(1000);
@@ -86,6 +73,18 @@ TEST_F(DebugOutputTest, AViewerThatStartsLateGetsTextsWithinASecond) {
     std::string message;
     ASSERT_TRUE(listener_.Receive(&message));
     EXPECT_EQ(message, "another channel");
+}
+
+// The channel's path, and too small a buffer for it.
+TEST(DebugChannelPath, IsTheEnvironmentsOrTheMachinesAndFitsTheBufferWhole) {
+    char path[200];
+    setenv("NL_DEBUG_CHANNEL", std::string(150, 'p').c_str(), 1);
+    EXPECT_EQ(NlGetDebugChannelPath(path, sizeof path), 0u);
+    unsetenv("NL_DEBUG_CHANNEL");
+    const DWORD length = strlen(NL_DEBUG_CHANNEL_PATH);
+    EXPECT_EQ(NlGetDebugChannelPath(path, length), 0u);  // no room for the terminator
+    EXPECT_EQ(NlGetDebugChannelPath(path, length + 1), length);
+    EXPECT_STREQ(path, NL_DEBUG_CHANNEL_PATH);
 }
 
 }  // namespace

@@ -49,6 +49,16 @@ inline std::vector<Record> ReadRecords(const std::string& path) {
     return records;
 }
 
+// The records of a log file and of its backups up to path.N, oldest first.
+inline std::vector<Record> ReadRecordsWithBackups(const std::string& path, int backups) {
+    std::vector<Record> all;
+    for (int n = backups; n >= 0; --n) {
+        std::vector<Record> part = ReadRecords(n ? path + "." + std::to_string(n) : path);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
 // The records whose text is exactly text.
 inline std::vector<Record> RecordsWithText(const std::vector<Record>& records, const std::string& text) {
     std::vector<Record> found;

@@ -13,10 +13,8 @@ using namespace nltest;
 class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"plugin_host=1"));
+        ASSERT_TRUE(LogInto(env_, "plugin_host"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 3));
-        ASSERT_TRUE(UseReadableLayout());
     }
     // Runs the host with the steps; its exit status, its output in *output.
     int Host(const std::string& steps, std::string* output = nullptr) {

@@ -11,9 +11,7 @@ using namespace nltest;
 class LifecycleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"lifecycle_probe=1"));
-        ASSERT_TRUE(UseReadableLayout());
+        ASSERT_TRUE(LogInto(env_, "lifecycle_probe"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLogCount", 12));
         probe_ = InstallProbe(env_, "lifecycle_probe");
     }

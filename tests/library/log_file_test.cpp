@@ -18,12 +18,6 @@ mode_t ModeOf(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// The process id that the probe's "whoami" printed.
-std::string ProcessIdOf(const std::string& output) {
-    size_t at = output.find("pid=");
-    return at == std::string::npos ? "?" : output.substr(at + 4, output.find_first_of(" \n", at) - at - 4);
-}
-
 class LogFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -230,16 +224,17 @@ TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) 
     chmod(env_.path("tmp").c_str(), 01777);
     WriteFile(TempLog(), "planted\n");
     ASSERT_EQ(chown(TempLog().c_str(), 65534, 65534), 0);
-    std::string output = Run("log probe record\nwhoami\n");
+    std::string output = Run("pid\nlog probe record\n");
     EXPECT_EQ(ReadFile(TempLog()), "planted\n");
     // The process's own name carries its process id.
-    std::string ownName = "worker." + ProcessIdOf(output) + ".log";
+    std::string ownName = "worker." + std::to_string(std::stoi(output.substr(4))) + ".log";
     ExpectNoticeThenRecord(TempLog(ownName), TempLog());
 
     // A link planted there is refused the same way.
     RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
-    output = Run("log probe record\nwhoami\n");
-    ExpectNoticeThenRecord(TempLog("worker." + ProcessIdOf(output) + ".log"), TempLog());
+    output = Run("pid\nlog probe record\n");
+    ExpectNoticeThenRecord(TempLog("worker." + std::to_string(std::stoi(output.substr(4))) + ".log"),
+                           TempLog());
 }
 
 TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {

@@ -72,10 +72,8 @@ TEST(LogPathTest, TheProductRegistryFileRedirectsTheSettings) {
 class RecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", L"worker=1"));
+        ASSERT_TRUE(LogInto(env_, "worker"));
         ASSERT_TRUE(SetRegistryDword(L"DebugLevel", 1));
-        ASSERT_TRUE(UseReadableLayout());
         probe_ = InstallProbe(env_, "bin/worker");
     }
     // Runs the probe on the commands; its shell's exit status ($?).
@@ -107,15 +105,12 @@ class RecorderTest : public ::testing::Test {
         }
         return blocks;
     }
-    static std::string Logs(const std::string& name, int from, int to) {
-        std::string commands;
-        for (int i = from; i < to; ++i) commands += "log " + name + " " + std::to_string(i) + "\n";
-        return commands;
-    }
-    static std::string Texts(const std::string& name, int from, int to) {
-        std::string texts;
-        for (int i = from; i < to; ++i) texts += name + " " + std::to_string(i) + ",";
-        return texts;
+    // "NAME i" for i from from up to to, each after before and before after.
+    static std::string Numbered(const std::string& name, int from, int to, const char* before = "log ",
+                                const char* after = "\n") {
+        std::string text;
+        for (int i = from; i < to; ++i) text += before + name + " " + std::to_string(i) + after;
+        return text;
     }
 
     TestEnv env_;
@@ -127,15 +122,15 @@ class RecorderTest : public ::testing::Test {
 // first, each once, and the ring starts empty after it.
 TEST_F(RecorderTest, AnErrorWritesTheRecordsBeforeItOnce) {
     ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 100));
-    EXPECT_EQ(Run(Logs("debug", 0, 500) + "forked 3\nlevel 4098 the error\nlevel 4098 another\n"), 0);
+    EXPECT_EQ(Run(Numbered("debug", 0, 500) + "forked 3\nlevel 4098 the error\nlevel 4098 another\n"), 0);
     std::vector<std::string> expected = {
         "~ utilDebug: the 3 records kept before this error follow, oldest first (0 dropped before them since "
         "the last write-out)\n" +
-            Texts("child", 0, 3),
+            Numbered("child", 0, 3, "", ","),
         "child error",
         "~ utilDebug: the 100 records kept before this error follow, oldest first (400 dropped before them "
         "since the last write-out)\n" +
-            Texts("debug", 400, 500),
+            Numbered("debug", 400, 500, "", ","),
         "the error", "another"};
     EXPECT_EQ(Blocks(), expected);
 }
@@ -148,19 +143,19 @@ TEST_F(RecorderTest, ACrashWritesTheKeptRecordsAndTheProcessStillDies) {
 #endif
     ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 50));
     std::string output;
-    EXPECT_EQ(Run("handler\nlevel 4098 started\n" + Logs("debug", 0, 200) + "crash\n", &output),
+    EXPECT_EQ(Run("handler\nlevel 4098 started\n" + Numbered("debug", 0, 200) + "crash\n", &output),
               128 + SIGSEGV);
     EXPECT_NE(output.find("host handler"), std::string::npos) << output;
     std::vector<std::string> expected = {
         "started",
         "~ utilDebug: the 50 records kept before this crash (signal 11) follow, oldest first (150 dropped "
         "before them since the last write-out)\n" +
-            Texts("debug", 150, 200)};
+            Numbered("debug", 150, 200, "", ",")};
     EXPECT_EQ(Blocks(), expected);
     // Without the recorder, the crash writes nothing, nor does the error.
     ASSERT_TRUE(SetRegistryDword(L"DebugLogRecorder", 0));
     RunCommand("rm -f '" + env_.path("Debug/worker.log") + "'");
-    EXPECT_EQ(Run(Logs("debug", 0, 3) + "level 4098 error\ncrash\n"), 128 + SIGSEGV);
+    EXPECT_EQ(Run(Numbered("debug", 0, 3) + "level 4098 error\ncrash\n"), 128 + SIGSEGV);
     EXPECT_EQ(Blocks(), std::vector<std::string>{"error"});
 }
 

@@ -1,5 +1,5 @@
 // kernel32 stand-ins: the return values, truncation and error codes the
-// library relies on.
+// library relies on; libraries over dlopen; thread handles.
 #include "nltest.h"
 
 namespace {
@@ -87,6 +87,58 @@ TEST(Files, DirectoriesAndExistenceChecks) {
     EXPECT_TRUE(CloseHandle(present));
     EXPECT_FALSE(CloseHandle(nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// ---- LoadLibraryW, GetProcAddress and FreeLibrary over dlopen ----------------------------
+
+TEST(LoadLibrary, AMissingFileOrFunctionIsNotFound) {
+    for (const wchar_t* name : {L"no-such-library.so", L"/no/such/dir/lib.so", L"kernel33.dll", L""}) {
+        SetLastError(0);
+        EXPECT_EQ(LoadLibraryW(name), nullptr) << name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << name;
+    }
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // GetProcAddress finds only the module's own exports.
+    HMODULE module = LoadLibraryW(L"kernel32.dll");
+    ASSERT_NE(module, nullptr);
+    // malloc is reachable through the layer's dependencies but not its own.
+    for (const char* name : {"malloc", "NoSuchFunction", ""}) {
+        SetLastError(0);
+        EXPECT_EQ(GetProcAddress(module, name), nullptr) << name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND)) << name;
+    }
+    // An ordinal: ELF has none.
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(module, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(5))), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_TRUE(FreeLibrary(module));
+}
+
+// ---- Thread handles ------------------------------------------------------------------------
+
+// A handle gives its thread's kernel id, also after the thread ends; the
+// pseudo-handle means the thread that uses it.
+TEST(ThreadHandles, GiveTheKernelIdOfTheirThreadAlsoAfterItEnds) {
+    EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
+    std::atomic<DWORD> otherId{0}, seenByOther{0};
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
+        seenByOther = GetThreadId(GetCurrentThread());
+        otherId = GetCurrentThreadId();
+        EXPECT_TRUE(nltest::WaitUntil([&] { return stop.load(); }, "the test to end its thread"));
+    });
+    EXPECT_TRUE(nltest::WaitUntil([&] { return otherId != 0; }, "the thread to start"));
+    HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, otherId);
+    EXPECT_EQ(GetThreadId(handle), otherId);
+    stop = true;
+    other.join();
+    EXPECT_EQ(seenByOther, otherId);
+    EXPECT_NE(otherId, GetCurrentThreadId());
+    EXPECT_EQ(GetThreadId(handle), otherId);
+    EXPECT_TRUE(CloseHandle(handle));
 }
 
 }  // namespace

@@ -6,13 +6,16 @@
 
 namespace nltest {
 
+// Settings that send the records of the processes of that name to
+// <dir>/Debug/<name>.log, in the readable layout.
+inline bool LogInto(const TestEnv& env, const std::string& name) {
+    return SetRegistryString(L"HomeDir", Widen(env.dir())) &&
+           SetRegistryString(L"DebugModule", Widen(name) + L"=1") && UseReadableLayout();
+}
+
 class LoggingProcess : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(SetRegistryString(L"HomeDir", Widen(env_.dir())));
-        ASSERT_TRUE(SetRegistryString(L"DebugModule", Widen(ExecutableName()) + L"=1"));
-        ASSERT_TRUE(UseReadableLayout());
-    }
+    void SetUp() override { ASSERT_TRUE(LogInto(env_, ExecutableName())); }
     std::string LogPath() const { return env_.path("Debug/" + ExecutableName() + ".log"); }
     std::vector<Record> Records() const { return ReadRecords(LogPath()); }
     bool Written(const std::string& text) const { return !RecordsWithText(Records(), text).empty(); }

@@ -79,9 +79,9 @@ class QpdebugTranscript : public nltest::Transcript {
         return tag == "R" || tag == "P";
     }
     std::string Shown(const std::string& text) override {
-        std::string out;
-        for (char c : text)
-            if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+        std::string out = text;
+        out.erase(std::unique(out.begin(), out.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+                  out.end());
         return out;
     }
 

@@ -6,34 +6,27 @@ namespace {
 
 using namespace nltest;
 
-const std::string kSuffix = "commonDebugUtil.cpp19\n";
-
-class DebuggerOutputTest : public ::testing::Test {
-  protected:
-    std::string Next() {
+TEST(DebuggerOutputTest, TheFormatOverloadSendsItsOutputAsItComes) {
+    TestEnv env;
+    DebugListener listener(env.path("debug.sock"));
+    auto next = [&] {
         std::string message;
-        EXPECT_TRUE(listener_.Receive(&message));
+        EXPECT_TRUE(listener.Receive(&message));
         return message;
-    }
-
-    TestEnv env_;
-    DebugListener listener_{env_.path("debug.sock")};
-};
-
-TEST_F(DebuggerOutputTest, TheFormatOverloadSendsItsOutputAsItComes) {
+    };
     DebugStringToWindbg(L"plain text, no line feed");
-    EXPECT_EQ(Next(), "plain text, no line feed");
+    EXPECT_EQ(next(), "plain text, no line feed");
     DebugStringToWindbg(L"%s=%d %S", L"count", 42, "narrow");
-    EXPECT_EQ(Next(), "count=42 narrow");
+    EXPECT_EQ(next(), "count=42 narrow");
     // 1,023 characters at most.
     std::wstring longText(2000, L'x');
     DebugStringToWindbg(L"%s!", longText.c_str());
-    EXPECT_EQ(Next(), std::string(1023, 'x'));
+    EXPECT_EQ(next(), std::string(1023, 'x'));
     std::wstring exact(1023, L'y');
     DebugStringToWindbg(L"%s", exact.c_str());
-    EXPECT_EQ(Next(), std::string(1023, 'y'));
+    EXPECT_EQ(next(), std::string(1023, 'y'));
     DebugStringToWindbg(static_cast<const wchar_t*>(nullptr));
-    EXPECT_FALSE(listener_.Pending());
+    EXPECT_FALSE(listener.Pending());
 }
 
 }  // namespace

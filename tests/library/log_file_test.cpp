@@ -262,23 +262,15 @@ class HostileFilesTest : public LogFileTest {
     }
     std::string MappingFile() const { return env_.path("data/config/dbglog_FeatureMapping.ini"); }
     std::string RegistryFile() const { return env_.path("bin/config/cfg_ProductRegistry.txt"); }
-    // Puts a thing of a kind at the path: "fifo", "zero" (a link to
-    // /dev/zero) or "folder".
-    void Plant(const std::string& kind, const std::string& path) const {
-        std::string command = kind == "fifo"   ? "mkfifo '" + path + "'"
-                              : kind == "zero" ? "ln -s /dev/zero '" + path + "'"
-                                               : "mkdir '" + path + "'";
-        ASSERT_EQ(RunCommand("rm -rf '" + path + "' && " + command), 0) << command;
-    }
     size_t RecordsSaying(const std::string& path, const std::string& text) const {
         return RecordsWithText(ReadRecords(path), text).size();
     }
 };
 
 TEST_F(HostileFilesTest, APipeDeviceOrFolderAtAConfigurationFileCountsAsMissing) {
-    for (const char* kind : {"fifo", "zero", "folder"}) {
-        Plant(kind, RegistryFile());
-        Plant(kind, MappingFile());
+    for (const std::string kind : {"mkfifo", "ln -s /dev/zero", "mkdir"}) {
+        for (const std::string& path : {RegistryFile(), MappingFile()})
+            ASSERT_EQ(RunCommand("rm -rf '" + path + "' && " + kind + " '" + path + "'"), 0) << kind;
         std::remove(HomeLog().c_str());
         int status = 0;
         std::string output = Run("log probe record\n", "", &status);

@@ -51,10 +51,10 @@ class JournalTest : public testing::Test {
     }
 
     // The probe's entries, oldest first.
-    std::vector<Entry> Entries(const std::string& identifier = "jprobe") {
+    std::vector<Entry> Entries() {
         std::string output;
         RunCommand("journalctl --no-pager -o json -D '" + env_.path("j/journal") +
-                       "' SYSLOG_IDENTIFIER=" + identifier + " 2>/dev/null",
+                       "' SYSLOG_IDENTIFIER=jprobe 2>/dev/null",
                    &output);
         std::vector<Entry> entries;
         std::istringstream lines(output);

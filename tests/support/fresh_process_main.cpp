@@ -15,8 +15,9 @@
 
 namespace {
 
-// The cases the command line selects, as the binary lists them: "Suite."
-// lines, each followed by its "  Case" lines (a comment may follow a name).
+// The cases the command line selects, as the binary lists them (run by the
+// shell of popen, whose parent it is): "Suite." lines, each followed by its
+// "  Case" lines (a comment may follow a name).
 std::vector<std::string> SelectedCases() {
     setenv("NLTEST_FILTER", GTEST_FLAG_GET(filter).c_str(), 1);
     FILE* list = popen("exec /proc/$PPID/exe --gtest_list_tests --gtest_filter=\"$NLTEST_FILTER\"", "r");

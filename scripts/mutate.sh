@@ -220,7 +220,7 @@ EOF
             else
                 failed=""
                 if [ -n "$previous" ] && [ "${earlier[$n]}" != - ]; then
-                    failed=$(run_tests "$work/fault.log" -R "$(tr ' ' '\n' <<<"${earlier[$n]}" | names_regex)")
+                    failed=$(run_tests "$work/fault.log" -E "$excluded" -R "$(tr ' ' '\n' <<<"${earlier[$n]}" | names_regex)")
                 fi
                 # shellcheck disable=SC2046
                 [ -n "$failed" ] || failed=$(run_tests "$work/fault.log" $(runners "$file"))

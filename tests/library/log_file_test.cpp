@@ -224,17 +224,16 @@ TEST_F(LogFileTest, InAWorldWritableFolderAnotherUsersFileOrLinkIsNeverWritten) 
     chmod(env_.path("tmp").c_str(), 01777);
     WriteFile(TempLog(), "planted\n");
     ASSERT_EQ(chown(TempLog().c_str(), 65534, 65534), 0);
-    std::string output = Run("pid\nlog probe record\n");
+    // The process's own name carries its process id ("pid=PID" the probe printed).
+    auto ownLog = [&](const std::string& output) {
+        return TempLog("worker." + std::to_string(std::stoi(output.substr(4))) + ".log");
+    };
+    ExpectNoticeThenRecord(ownLog(Run("pid\nlog probe record\n")), TempLog());
     EXPECT_EQ(ReadFile(TempLog()), "planted\n");
-    // The process's own name carries its process id.
-    std::string ownName = "worker." + std::to_string(std::stoi(output.substr(4))) + ".log";
-    ExpectNoticeThenRecord(TempLog(ownName), TempLog());
 
     // A link planted there is refused the same way.
     RunCommand("rm -f '" + env_.path("tmp") + "'/* && ln -s /dev/null '" + TempLog() + "'");
-    output = Run("pid\nlog probe record\n");
-    ExpectNoticeThenRecord(TempLog("worker." + std::to_string(std::stoi(output.substr(4))) + ".log"),
-                           TempLog());
+    ExpectNoticeThenRecord(ownLog(Run("pid\nlog probe record\n")), TempLog());
 }
 
 TEST_F(LogFileTest, Log4cxxSpeaksOnStandardErrorOnlyWhenAskedTo) {

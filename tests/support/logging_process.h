@@ -32,34 +32,35 @@ class LoggingProcess : public ::testing::Test {
     // "getmode N", "getcount N".
     // A fixture adds steps of its own in Step, false for a failed check.
     void RunSteps(const std::string& script) {
+        // The step's word, what follows it, that text's first word and what follows that.
+        std::string word, rest, name, tail;
+        const std::map<std::string, std::function<void()>> steps = {
+            {"dword", [&] { ASSERT_TRUE(SetRegistryDword(Widen(name).c_str(), std::stoul(tail))); }},
+            {"string", [&] { ASSERT_TRUE(SetRegistryString(Widen(name).c_str(), Widen(tail))); }},
+            {"delete", [&] { ASSERT_TRUE(DeleteRegistryValue(Widen(name).c_str())); }},
+            {"advance", [&] { Advance(std::stoul(rest)); }},
+            {"mode", [&] { DBG::SetDebugMode(std::stoi(rest)); }},
+            {"modules", [&] { DBG::SetDebugModules(Widen(rest).c_str()); }},
+            {"count", [&] { DBG::SetDebugLogCount(std::stoi(rest)); }},
+            {"log", [&] { Log(rest.c_str()); }},
+            {"error", [&] { Log(rest.c_str(), 4098); }},
+            {"level", [&] { Log(tail.c_str(), std::stoi(name)); }},
+            {"as", [&] { EXPECT_EQ(RecordsWithText(Records(), tail).at(0).level, name); }},
+            {"written", [&] { EXPECT_TRUE(Written(rest)); }},
+            {"missing", [&] { EXPECT_FALSE(Written(rest)); }},
+            {"enabled", [&] { EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1"); }},
+            {"critical", [&] { EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1"); }},
+            {"getmode", [&] { EXPECT_EQ(DBG::GetDebugMode(), std::stoi(rest)); }},
+            {"getcount", [&] { EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest)); }},
+        };
         for (size_t start = 0, end; start < script.size(); start = end + 2) {
             end = std::min(script.find("; ", start), script.size());
-            std::string step = script.substr(start, end - start), word = step.substr(0, step.find(' '));
-            std::string rest = step.substr(std::min(step.size(), word.size() + 1));
-            std::string name = rest.substr(0, rest.find(' '));
-            std::string tail = rest.substr(std::min(rest.size(), name.size() + 1));
-            const std::wstring wideName = Widen(name);
-            const wchar_t* value = wideName.c_str();  // the registry value a setting step names
+            const std::string step = script.substr(start, end - start);
+            word = step.substr(0, step.find(' '));
+            rest = step.substr(std::min(step.size(), word.size() + 1));
+            name = rest.substr(0, rest.find(' '));
+            tail = rest.substr(std::min(rest.size(), name.size() + 1));
             SCOPED_TRACE(step);
-            const std::map<std::string, std::function<void()>> steps = {
-                {"dword", [&] { ASSERT_TRUE(SetRegistryDword(value, std::stoul(tail))); }},
-                {"string", [&] { ASSERT_TRUE(SetRegistryString(value, Widen(tail))); }},
-                {"delete", [&] { ASSERT_TRUE(DeleteRegistryValue(value)); }},
-                {"advance", [&] { Advance(std::stoul(rest)); }},
-                {"mode", [&] { DBG::SetDebugMode(std::stoi(rest)); }},
-                {"modules", [&] { DBG::SetDebugModules(Widen(rest).c_str()); }},
-                {"count", [&] { DBG::SetDebugLogCount(std::stoi(rest)); }},
-                {"log", [&] { Log(rest.c_str()); }},
-                {"error", [&] { Log(rest.c_str(), 4098); }},
-                {"level", [&] { Log(tail.c_str(), std::stoi(name)); }},
-                {"as", [&] { EXPECT_EQ(RecordsWithText(Records(), tail).at(0).level, name); }},
-                {"written", [&] { EXPECT_TRUE(Written(rest)); }},
-                {"missing", [&] { EXPECT_FALSE(Written(rest)); }},
-                {"enabled", [&] { EXPECT_EQ(DBG::IsDebugEnabled(), rest == "1"); }},
-                {"critical", [&] { EXPECT_EQ(DBG::IsCriticalLogEnabled(), rest == "1"); }},
-                {"getmode", [&] { EXPECT_EQ(DBG::GetDebugMode(), std::stoi(rest)); }},
-                {"getcount", [&] { EXPECT_EQ(DBG::GetDebugLogCount(), std::stoi(rest)); }},
-            };
             if (auto found = steps.find(word); found != steps.end())
                 found->second();
             else

@@ -96,7 +96,13 @@ testing::AssertionResult WaitUntil(const std::function<bool()>& ready, const std
     return testing::AssertionSuccess();
 }
 
-std::string ExecutableName() { return program_invocation_short_name; }
+// The file, not argv[0]: the library names a process by its executable.
+std::string ExecutableName() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string whole(path, length > 0 ? static_cast<size_t>(length) : 0);
+    return whole.substr(whole.rfind('/') + 1);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
